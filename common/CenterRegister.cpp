@@ -1,0 +1,128 @@
+#include "common/CenterRegister.h"
+
+#include <mutex>
+#include <sys/stat.h>
+
+#include "common/FileControl.h"
+#include "common/IniLocks.h"
+#include "platform/IniFile.h"
+#include "platform/Numbers.h"
+#include "platform/ProgramFolder.h"
+#include "platform/Utf8.h"
+
+namespace plx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kSvDataFilenameLimit = 64;
+constexpr std::size_t kFileTypeLimit = 5;
+
+// An empty value counts as missing.
+std::int32_t numberOrMissing(const IniDocument& doc, const std::string& section, const char* key) {
+    std::string value = doc.get(section, key, "");
+    if (value.empty()) return -1;
+    return clampToInt32(leadingDecimal(value));
+}
+
+CenterRecord recordFromSection(const IniDocument& doc, const std::string& name) {
+    CenterRecord r;
+    r.sectionName = name;
+    r.svDataFilename = utf8Truncate(doc.get(name, "svdatafilename", ""), kSvDataFilenameLimit);
+    r.limitDays = numberOrMissing(doc, name, "limit");
+    r.status = numberOrMissing(doc, name, "status");
+    r.sendRecvFlag = numberOrMissing(doc, name, "sendrecvflag");
+    r.clDataFilename = doc.get(name, "cldatafilename", "");
+    r.clDataDirectory = doc.get(name, "cldatadirectory", "");
+    r.fileLoadNo = doc.get(name, "fileloadno", "");
+    r.fileRecordKey = doc.get(name, "filerecordkey", "");
+
+    auto comma = name.find(',');
+    r.fileType = utf8Truncate(std::string_view(name).substr(0, comma), kFileTypeLimit);
+    if (comma != std::string::npos) r.tempFilePath = name.substr(comma + 1);
+    r.tempFileName = r.tempFilePath.substr(r.tempFilePath.find_last_of('/') + 1);
+
+    if (!r.tempFilePath.empty()) {
+        if (!queryFileSize(r.tempFilePath, r.fileSize)) r.fileSize = 0;
+        getFileWriteTime(r.tempFilePath, r.fileTime);
+    }
+    r.expiryTime = r.limitDays >= 1 ? r.fileTime.plusDaysCapped(r.limitDays) : FileTime{FileTime::kNoExpiry};
+    return r;
+}
+
+bool isEmptyOrMissing(const fs::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 || st.st_size == 0;
+}
+
+} // namespace
+
+fs::path centerIniPath() { return programFolder() / "plcenter.ini"; }
+
+std::string makeSectionName(std::string_view fileType, std::string_view dataFilePath) {
+    return std::string(fileType) + "," + std::string(dataFilePath);
+}
+
+std::vector<CenterRecord> loadCenterRecords() {
+    std::lock_guard lock(centerIniMutex());
+    fs::path path = centerIniPath();
+    std::vector<CenterRecord> records;
+    if (isEmptyOrMissing(path)) return records;
+    IniDocument doc = IniDocument::load(path);
+    for (const std::string& name : doc.sectionNames()) records.push_back(recordFromSection(doc, name));
+    return records;
+}
+
+void writeCenterRecord(const CenterRecord& r) {
+    std::lock_guard lock(centerIniMutex());
+    updateProfile(centerIniPath(), [&](IniDocument& doc) {
+        const std::string& s = r.sectionName;
+        doc.set(s, "svdatafilename", utf8Truncate(r.svDataFilename, kSvDataFilenameLimit));
+        doc.set(s, "limit", std::to_string(r.limitDays));
+        doc.set(s, "status", std::to_string(r.status));
+        doc.set(s, "sendrecvflag", std::to_string(r.sendRecvFlag));
+        doc.set(s, "cldatafilename", r.clDataFilename);
+        doc.set(s, "cldatadirectory", r.clDataDirectory);
+        doc.set(s, "fileloadno", r.fileLoadNo);
+        doc.set(s, "filerecordkey", r.fileRecordKey);
+    });
+}
+
+void deleteCenterRecord(std::string_view sectionName) {
+    std::lock_guard lock(centerIniMutex());
+    fs::path path = centerIniPath();
+    if (isEmptyOrMissing(path)) return;
+    updateProfile(path, [&](IniDocument& doc) { doc.removeSection(sectionName); });
+}
+
+void recoverCenterRecords() {
+    std::lock_guard lock(centerIniMutex());
+    fs::path path = centerIniPath();
+    if (isEmptyOrMissing(path)) return;
+    updateProfile(path, [&](IniDocument& doc) {
+        std::vector<std::string> names = doc.sectionNames();
+        for (auto it = names.rbegin(); it != names.rend(); ++it) {
+            const std::string& name = *it;
+            std::int32_t status = numberOrMissing(doc, name, "status");
+            if (status < 0) {
+                doc.removeSection(name);
+            } else if (status == kStatusInProgress) {
+                std::int32_t direction = numberOrMissing(doc, name, "sendrecvflag");
+                if (direction == kDirectionSend) {
+                    doc.set(name, "status", std::to_string(kStatusWaiting)); // the center may fetch it again
+                } else if (direction == kDirectionRecv) {
+                    auto comma = name.find(',');
+                    if (comma == std::string::npos) continue;
+                    // A half-delivered file; only our own temporary files are removed.
+                    deleteStoredFile(name.substr(comma + 1));
+                    doc.removeSection(name);
+                } else {
+                    doc.removeSection(name);
+                }
+            }
+        }
+    });
+}
+
+} // namespace plx

@@ -1,0 +1,53 @@
+#pragma once
+// plcenter.ini: files staged for the center and files it delivered.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/FileTime.h"
+
+namespace plx {
+
+enum CenterStatus : std::int32_t {
+    kStatusWaiting = 1,
+    kStatusDone = 2,
+    kStatusInProgress = 3,
+    kStatusPickedUp = 4,
+};
+enum SendRecvFlag : std::int32_t { kDirectionSend = 1, kDirectionRecv = 2 };
+
+struct CenterRecord {
+    std::string sectionName;     // "<FileType>,<data file path>"
+    std::string svDataFilename;  // at most 64 bytes
+    std::int32_t limitDays = -1;
+    std::int32_t sendRecvFlag = -1;
+    std::int32_t status = -1;
+    std::string clDataFilename;
+    std::string clDataDirectory;
+    std::string fileLoadNo;
+    std::string fileRecordKey;
+    // Derived on reading:
+    FileTime fileTime;           // last write of the data file
+    FileTime expiryTime;         // fileTime + limitDays, or FileTime::kNoExpiry
+    std::string tempFilePath;    // section name after the first comma
+    std::string tempFileName;    // its last path element
+    std::int64_t fileSize = 0;   // 0 when the data file cannot be read
+    std::string fileType;        // section name before the first comma, at most 5 characters
+};
+
+std::filesystem::path centerIniPath();
+std::string makeSectionName(std::string_view fileType, std::string_view dataFilePath);
+
+// Every section of plcenter.ini in file order; empty when it is missing or empty.
+std::vector<CenterRecord> loadCenterRecords();
+// Writes the eight stored keys of the record's section. Throws on failure
+// (a value the ini format cannot carry, a file that cannot be written).
+void writeCenterRecord(const CenterRecord& record);
+void deleteCenterRecord(std::string_view sectionName);
+// Start-up repair of entries left behind by cut-off conversations.
+void recoverCenterRecords();
+
+} // namespace plx

@@ -1,0 +1,19 @@
+#pragma once
+// The one reading of a center URL: scheme, host and port.
+
+#include <string>
+#include <string_view>
+
+namespace plx {
+
+struct CenterUrl {
+    bool https = false; // scheme "https", in any case
+    std::string host;   // upper case, no port
+    int port = 80;      // the URL's port, else 443 for https and 80 otherwise
+};
+
+// "scheme://host[:port][/path]" or a bare "host[:port]". A port that is not
+// a number in 1..65535 gives the scheme's default.
+CenterUrl parseCenterUrl(std::string_view url);
+
+} // namespace plx

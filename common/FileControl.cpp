@@ -1,0 +1,159 @@
+#include "common/FileControl.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <openssl/evp.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "common/CenterRegister.h"
+#include "common/Settings.h"
+#include "platform/TempFile.h"
+#include "platform/UniqueFd.h"
+#include "platform/Utf8.h"
+
+namespace plx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool hasTempPrefix(std::string_view name) {
+    return name.size() >= 3 && equalsIgnoreCase(name.substr(0, 3), kTempPrefix);
+}
+
+std::string canonicalText(const fs::path& path) {
+    std::error_code ec;
+    fs::path c = fs::weakly_canonical(path, ec);
+    return ec ? path.lexically_normal().string() : c.string();
+}
+
+ssize_t readSome(int fd, void* buffer, std::size_t size) {
+    ssize_t n;
+    while ((n = ::read(fd, buffer, size)) < 0 && errno == EINTR) {}
+    return n;
+}
+
+} // namespace
+
+fs::path makeTempFile(const fs::path& folder) {
+    try {
+        return createUniqueFile(folder.empty() ? systemTempFolder() : folder, kTempPrefix);
+    } catch (...) {
+        return {};
+    }
+}
+
+int purgeTempFiles() {
+    fs::path folder = systemTempFolder();
+    // A file the register still names is a staged or delivered file that
+    // an application has yet to see; it must survive a restart.
+    std::set<std::string> registered;
+    try {
+        for (const CenterRecord& record : loadCenterRecords())
+            if (!record.tempFilePath.empty()) registered.insert(canonicalText(record.tempFilePath));
+    } catch (...) {
+        return 0; // an unreadable register: deleting blind could lose data
+    }
+
+    int deleted = 0;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir) return 0;
+    while (dirent* entry = ::readdir(dir.get())) {
+        if (!hasTempPrefix(entry->d_name)) continue;
+        fs::path path = folder / entry->d_name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (registered.count(canonicalText(path))) continue;
+        if (::unlink(path.c_str()) == 0) ++deleted;
+    }
+    return deleted;
+}
+
+bool isOwnTempFile(const fs::path& path, const fs::path& tempFolder) {
+    if (path.empty() || tempFolder.empty() || !hasTempPrefix(path.filename().string())) return false;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::error_code ec1, ec2;
+    fs::path parent = fs::canonical(path.parent_path().empty() ? fs::path(".") : path.parent_path(), ec1);
+    fs::path folder = fs::canonical(tempFolder, ec2);
+    return !ec1 && !ec2 && parent == folder;
+}
+
+bool deleteStoredFile(const fs::path& path) {
+    auto settings = loadSettings();
+    if (!settings || !isOwnTempFile(path, settings->tempFolder)) return false;
+    return ::unlink(path.c_str()) == 0;
+}
+
+int forceDeleteFile(const fs::path& path) {
+    struct stat st {};
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
+    return ::unlink(path.c_str()) == 0 ? 1 : 0;
+}
+
+std::string readTextFile(const fs::path& path) {
+    constexpr std::size_t kLimit = 1 << 20;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return {};
+    std::string text;
+    char piece[1023];
+    std::size_t total = 0;
+    for (;;) {
+        ssize_t n = readSome(fd.get(), piece, sizeof piece);
+        if (n < 0) return {};
+        if (n == 0) break;
+        total += static_cast<std::size_t>(n);
+        if (total > kLimit) return {};
+        // Each piece is text: a NUL ends what it contributes.
+        std::string_view chunk(piece, static_cast<std::size_t>(n));
+        text.append(chunk.substr(0, chunk.find('\0')));
+    }
+    return text;
+}
+
+bool queryFileSize(const fs::path& path, std::int64_t& size) {
+    size = 0;
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    size = static_cast<std::int64_t>(st.st_size);
+    return true;
+}
+
+bool getFileWriteTime(const fs::path& path, FileTime& out) {
+    out = FileTime{};
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    out = FileTime::fromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    return true;
+}
+
+std::string getFileMD5(const fs::path& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return {};
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return {};
+    std::vector<unsigned char> block(1 << 16);
+    for (;;) {
+        ssize_t n = readSome(fd.get(), block.data(), block.size());
+        if (n < 0) return {};
+        if (n == 0) break;
+        if (EVP_DigestUpdate(ctx.get(), block.data(), static_cast<std::size_t>(n)) != 1) return {};
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return {};
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += kHex[digest[i] >> 4];
+        hex += kHex[digest[i] & 15];
+    }
+    return hex;
+}
+
+} // namespace plx

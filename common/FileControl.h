@@ -1,0 +1,41 @@
+#pragma once
+// Temporary files, deletion, small reads, sizes, times and MD5 digests.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "platform/FileTime.h"
+
+namespace plx {
+
+inline constexpr const char* kTempPrefix = "@zv";
+
+// A new empty "@zv….tmp" file in folder (the system temporary folder when
+// empty); empty path when it cannot be made.
+std::filesystem::path makeTempFile(const std::filesystem::path& folder = {});
+
+// Deletes every regular "@zv*" file of the system temporary folder, except
+// the data files that plcenter.ini still names. Returns the count deleted.
+int purgeTempFiles();
+
+// True when path is a regular "@zv" file directly inside the configured
+// temporary folder: the only kind of stored path the service deletes.
+bool isOwnTempFile(const std::filesystem::path& path, const std::filesystem::path& tempFolder);
+// Deletes path when isOwnTempFile says so (with tempFolder from plconfig.ini).
+bool deleteStoredFile(const std::filesystem::path& path);
+
+// 0 when path is missing or cannot be deleted (a directory, say), non-zero
+// when it was deleted.
+int forceDeleteFile(const std::filesystem::path& path);
+
+// The whole of a small text file (up to 1 MiB); empty when it cannot be read.
+std::string readTextFile(const std::filesystem::path& path);
+
+// false (size 0) for a missing file or one that cannot be opened.
+bool queryFileSize(const std::filesystem::path& path, std::int64_t& size);
+bool getFileWriteTime(const std::filesystem::path& path, FileTime& out);
+// 32 lower-case hex digits; empty when the file cannot be read.
+std::string getFileMD5(const std::filesystem::path& path);
+
+} // namespace plx

@@ -1,0 +1,16 @@
+#pragma once
+// Removal of daily log files older than the configured retention.
+
+#include <string_view>
+
+namespace plx {
+
+// Deletes plsessionYYYYMMDD.log and plapiYYYYMMDD.log files whose date lies
+// at least the configured number of days before today.
+void deleteExpiredLogs();
+
+// Days since 1970 of the local date YYYYMMDD at the current time of day;
+// -1 when the text is not a valid date.
+int daysSinceEpoch(std::string_view dateText);
+
+} // namespace plx

@@ -1,0 +1,26 @@
+#pragma once
+// Where the ini files and folders of the system are.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace plx {
+
+// The program folder (see programFolder), as text without a final "/";
+// empty when it cannot be found.
+std::string getModuleFolder();
+
+// programFolder()/fileName when that is a regular file.
+std::optional<std::filesystem::path> findIniFile(std::string_view fileName);
+
+// isFolder false: path is an existing file that is not a directory.
+// isFolder true: path is a directory we can write into; a folder nobody may
+// write to counts as missing, like a read-only folder.
+bool pathExists(const std::filesystem::path& path, bool isFolder);
+
+// folder + name with exactly one "/" between them; name alone when folder is empty.
+std::string joinPath(std::string_view folder, std::string_view name);
+
+} // namespace plx

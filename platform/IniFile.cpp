@@ -1,0 +1,304 @@
+#include "platform/IniFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <random>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "platform/Numbers.h"
+#include "platform/UniqueFd.h"
+#include "platform/Utf8.h"
+
+namespace plx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
+    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string_view dropQuotes(std::string_view s) {
+    if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front())
+        return s.substr(1, s.size() - 2);
+    return s;
+}
+
+bool hasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
+
+void checkSectionName(std::string_view section) {
+    if (section.empty() || hasLineBreakOrNul(section) || section.find(']') != std::string_view::npos)
+        throw IniFormatError("section name not allowed in an ini file");
+}
+
+void checkKeyName(std::string_view key) {
+    std::string_view t = trim(key);
+    if (t.empty() || hasLineBreakOrNul(key) || key.find('=') != std::string_view::npos || t.front() == '[' ||
+        t.front() == ';')
+        throw IniFormatError("key name not allowed in an ini file");
+}
+
+void checkValue(std::string_view value) {
+    if (hasLineBreakOrNul(value)) throw IniFormatError("value holds a line break or NUL");
+}
+
+void writeAll(int fd, std::string_view data, const fs::path& path) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw std::system_error(errno, std::generic_category(), "write " + path.string());
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+std::mutex& writerMutexFor(const fs::path& file) {
+    static std::mutex registryMutex;
+    static std::map<std::string, std::unique_ptr<std::mutex>> registry;
+    std::error_code ec;
+    fs::path key = fs::absolute(file, ec).lexically_normal();
+    std::lock_guard lock(registryMutex);
+    auto& slot = registry[ec ? file.string() : key.string()];
+    if (!slot) slot = std::make_unique<std::mutex>();
+    return *slot;
+}
+
+} // namespace
+
+IniDocument IniDocument::load(const fs::path& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        if (errno == ENOENT || errno == ENOTDIR) return IniDocument{};
+        throw std::system_error(errno, std::generic_category(), "open " + path.string());
+    }
+    std::string text;
+    char buffer[16384];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw std::system_error(errno, std::generic_category(), "read " + path.string());
+        }
+        if (n == 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return parse(text);
+}
+
+IniDocument IniDocument::parse(std::string_view text) {
+    IniDocument doc;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    if (auto nl = text.find('\n'); nl != std::string_view::npos && nl > 0 && text[nl - 1] == '\r') doc.eol_ = "\r\n";
+    doc.sections_.push_back(Section{});
+    while (!text.empty()) {
+        std::size_t nl = text.find('\n');
+        std::string_view raw = text.substr(0, nl);
+        text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+
+        std::string_view t = trim(raw);
+        if (!t.empty() && t.front() == '[') {
+            std::string_view name = t.substr(1);
+            name = name.substr(0, name.find(']'));
+            doc.sections_.push_back(Section{std::string(trim(name)), std::string(raw), {}});
+            continue;
+        }
+        Line line{std::string(raw), {}, {}};
+        if (!t.empty() && t.front() != ';') {
+            if (auto eq = t.find('='); eq != std::string_view::npos && !trim(t.substr(0, eq)).empty()) {
+                line.key = std::string(trim(t.substr(0, eq)));
+                line.value = std::string(dropQuotes(trim(t.substr(eq + 1))));
+            }
+        }
+        doc.sections_.back().lines.push_back(std::move(line));
+    }
+    return doc;
+}
+
+IniDocument::Section* IniDocument::findSection(std::string_view name) {
+    return const_cast<Section*>(std::as_const(*this).findSection(name));
+}
+
+const IniDocument::Section* IniDocument::findSection(std::string_view name) const {
+    name = trim(name);
+    for (std::size_t i = 1; i < sections_.size(); ++i)
+        if (equalsIgnoreCase(sections_[i].name, name)) return &sections_[i];
+    return nullptr;
+}
+
+std::optional<std::string> IniDocument::get(std::string_view section, std::string_view key) const {
+    const Section* s = findSection(section);
+    if (!s) return std::nullopt;
+    key = trim(key);
+    for (const Line& line : s->lines)
+        if (!line.key.empty() && equalsIgnoreCase(line.key, key)) return line.value;
+    return std::nullopt;
+}
+
+std::string IniDocument::get(std::string_view section, std::string_view key, std::string_view fallback) const {
+    auto value = get(section, key);
+    return value ? *value : std::string(fallback);
+}
+
+int IniDocument::getInt(std::string_view section, std::string_view key, int fallback) const {
+    auto value = get(section, key);
+    if (!value || value->empty()) return fallback;
+    std::int64_t number = leadingDecimal(*value);
+    if (number < 0) return 0;
+    return number > INT_MAX ? INT_MAX : static_cast<int>(number);
+}
+
+bool IniDocument::hasSection(std::string_view section) const { return findSection(section) != nullptr; }
+
+std::vector<std::string> IniDocument::sectionNames() const {
+    std::vector<std::string> names;
+    for (std::size_t i = 1; i < sections_.size(); ++i) {
+        const std::string& name = sections_[i].name;
+        bool seen = std::any_of(names.begin(), names.end(), [&](const std::string& n) { return equalsIgnoreCase(n, name); });
+        if (!seen) names.push_back(name);
+    }
+    return names;
+}
+
+std::vector<std::string> IniDocument::keyNames(std::string_view section) const {
+    std::vector<std::string> names;
+    if (const Section* s = findSection(section))
+        for (const Line& line : s->lines) {
+            if (line.key.empty()) continue;
+            bool seen = std::any_of(names.begin(), names.end(), [&](const std::string& n) { return equalsIgnoreCase(n, line.key); });
+            if (!seen) names.push_back(line.key);
+        }
+    return names;
+}
+
+void IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
+    checkSectionName(section);
+    checkKeyName(key);
+    checkValue(value);
+    if (sections_.empty()) sections_.push_back(Section{});
+    Section* s = findSection(section);
+    if (!s) {
+        std::string name(trim(section));
+        sections_.push_back(Section{name, "[" + name + "]", {}});
+        s = &sections_.back();
+    }
+    std::string trimmedKey(trim(key));
+    for (Line& line : s->lines) {
+        if (!line.key.empty() && equalsIgnoreCase(line.key, trimmedKey)) {
+            line.raw = line.key + "=" + std::string(value);
+            line.value = std::string(dropQuotes(trim(value)));
+            return;
+        }
+    }
+    // New keys go after the section's last non-blank line, before the blank
+    // lines that separate it from the next section.
+    auto insertAt = s->lines.end();
+    while (insertAt != s->lines.begin() && trim(std::prev(insertAt)->raw).empty()) --insertAt;
+    s->lines.insert(insertAt, Line{trimmedKey + "=" + std::string(value), trimmedKey, std::string(dropQuotes(trim(value)))});
+}
+
+void IniDocument::removeKey(std::string_view section, std::string_view key) {
+    key = trim(key);
+    for (std::size_t i = 1; i < sections_.size(); ++i) {
+        if (!equalsIgnoreCase(sections_[i].name, trim(section))) continue;
+        auto& lines = sections_[i].lines;
+        std::erase_if(lines, [&](const Line& line) { return !line.key.empty() && equalsIgnoreCase(line.key, key); });
+    }
+}
+
+void IniDocument::removeSection(std::string_view section) {
+    if (sections_.empty()) return;
+    std::string_view name = trim(section);
+    sections_.erase(std::remove_if(sections_.begin() + 1, sections_.end(),
+                                   [&](const Section& s) { return equalsIgnoreCase(s.name, name); }),
+                    sections_.end());
+}
+
+std::string IniDocument::text() const {
+    std::string out;
+    for (const Section& s : sections_) {
+        if (!s.header.empty()) out += s.header + eol_;
+        for (const Line& line : s.lines) out += line.raw + eol_;
+    }
+    return out;
+}
+
+void IniDocument::save(const fs::path& requested) const {
+    std::error_code ec;
+    fs::path path = fs::is_symlink(requested, ec) ? fs::canonical(requested) : requested;
+    struct stat old {};
+    bool existed = ::stat(path.c_str(), &old) == 0;
+
+    fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    thread_local std::mt19937 generator(std::random_device{}());
+    fs::path temp;
+    UniqueFd fd;
+    for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".%08X~", static_cast<unsigned>(generator()));
+        temp = folder / ("." + path.filename().string() + suffix);
+        fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+        if (!fd && errno != EEXIST) throw std::system_error(errno, std::generic_category(), "create " + temp.string());
+    }
+    if (!fd) throw std::system_error(EEXIST, std::generic_category(), "create " + temp.string());
+
+    try {
+        writeAll(fd.get(), text(), temp);
+        if (existed) {
+            if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) { /* keep our own owner */ }
+            ::fchmod(fd.get(), old.st_mode & 07777);
+        }
+        if (::fsync(fd.get()) != 0) throw std::system_error(errno, std::generic_category(), "fsync " + temp.string());
+        fd.reset();
+        if (::rename(temp.c_str(), path.c_str()) != 0)
+            throw std::system_error(errno, std::generic_category(), "rename to " + path.string());
+    } catch (...) {
+        ::unlink(temp.c_str());
+        throw;
+    }
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir) ::fsync(dir.get());
+}
+
+std::string getProfileString(const fs::path& file, std::string_view section, std::string_view key,
+                             std::string_view fallback) {
+    return IniDocument::load(file).get(section, key, fallback);
+}
+
+int getProfileInt(const fs::path& file, std::string_view section, std::string_view key, int fallback) {
+    return IniDocument::load(file).getInt(section, key, fallback);
+}
+
+std::vector<std::string> getProfileSectionNames(const fs::path& file) { return IniDocument::load(file).sectionNames(); }
+
+std::vector<std::string> getProfileKeyNames(const fs::path& file, std::string_view section) {
+    return IniDocument::load(file).keyNames(section);
+}
+
+void writeProfileString(const fs::path& file, std::string_view section, std::string_view key, std::string_view value) {
+    updateProfile(file, [&](IniDocument& doc) { doc.set(section, key, value); });
+}
+
+void deleteProfileKey(const fs::path& file, std::string_view section, std::string_view key) {
+    updateProfile(file, [&](IniDocument& doc) { doc.removeKey(section, key); });
+}
+
+void deleteProfileSection(const fs::path& file, std::string_view section) {
+    updateProfile(file, [&](IniDocument& doc) { doc.removeSection(section); });
+}
+
+IniWriterLock::IniWriterLock(const fs::path& file) : guard_(writerMutexFor(file)) {}
+
+} // namespace plx

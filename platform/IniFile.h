@@ -1,0 +1,112 @@
+#pragma once
+// Ini files read and written with the rules of the Windows profile functions:
+// section and key names match without regard to ASCII case, the first of
+// duplicate names wins, values are trimmed and lose one pair of enclosing
+// quotes, lines that are not touched are kept on write. Nothing is cached:
+// every profile call reads the file again. Writes replace the file through a
+// temporary file and a rename, so a crash never leaves half a file.
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plx {
+
+// A value, key or section name the ini format cannot carry (CR, LF, NUL,
+// "]" in a section name, "=" in a key, ...).
+class IniFormatError : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
+};
+
+// One parsed ini file, for callers that read or change many values at once
+// (while holding the lock that guards the file).
+class IniDocument {
+public:
+    IniDocument() = default;
+    // An empty document when the file does not exist. Throws
+    // std::system_error when it exists but cannot be read.
+    static IniDocument load(const std::filesystem::path& path);
+    static IniDocument parse(std::string_view text);
+
+    std::optional<std::string> get(std::string_view section, std::string_view key) const;
+    std::string get(std::string_view section, std::string_view key, std::string_view fallback) const;
+    // The leading decimal number of the value; fallback when the key is
+    // missing or empty; 0 for a negative value or text that is not a number.
+    int getInt(std::string_view section, std::string_view key, int fallback) const;
+    bool hasSection(std::string_view section) const;
+    std::vector<std::string> sectionNames() const;
+    std::vector<std::string> keyNames(std::string_view section) const;
+
+    // Throw IniFormatError for names and values the format cannot carry.
+    void set(std::string_view section, std::string_view key, std::string_view value);
+    void removeKey(std::string_view section, std::string_view key);
+    void removeSection(std::string_view section);
+
+    std::string text() const;
+    // Atomic replace of path; keeps the old file's mode and owner.
+    void save(const std::filesystem::path& path) const;
+
+private:
+    struct Line {
+        std::string raw;
+        std::string key;   // empty: not a key line
+        std::string value; // trimmed, quotes dropped
+    };
+    struct Section {
+        std::string name;
+        std::string header; // raw header line; empty for the lines before any header
+        std::vector<Line> lines;
+    };
+    Section* findSection(std::string_view name);
+    const Section* findSection(std::string_view name) const;
+
+    std::vector<Section> sections_; // the first holds lines before any header
+    std::string eol_ = "\n";
+};
+
+// The profile functions. A missing file reads as empty.
+std::string getProfileString(const std::filesystem::path& file, std::string_view section,
+                             std::string_view key, std::string_view fallback = {});
+// As IniDocument::getInt.
+int getProfileInt(const std::filesystem::path& file, std::string_view section,
+                  std::string_view key, int fallback);
+std::vector<std::string> getProfileSectionNames(const std::filesystem::path& file);
+std::vector<std::string> getProfileKeyNames(const std::filesystem::path& file, std::string_view section);
+
+// Each of these is one read-modify-write of the file, serialised with other
+// writers of the same file in this process. The file is created when needed.
+void writeProfileString(const std::filesystem::path& file, std::string_view section,
+                        std::string_view key, std::string_view value);
+void deleteProfileKey(const std::filesystem::path& file, std::string_view section, std::string_view key);
+void deleteProfileSection(const std::filesystem::path& file, std::string_view section);
+
+// Runs change on the loaded document and saves it, as one step under the
+// process-wide writer lock of that file.
+template <typename Change>
+void updateProfile(const std::filesystem::path& file, Change&& change);
+
+// Implementation detail of updateProfile.
+class IniWriterLock {
+public:
+    explicit IniWriterLock(const std::filesystem::path& file);
+    IniWriterLock(const IniWriterLock&) = delete;
+    IniWriterLock& operator=(const IniWriterLock&) = delete;
+
+private:
+    std::lock_guard<std::mutex> guard_;
+};
+
+template <typename Change>
+void updateProfile(const std::filesystem::path& file, Change&& change) {
+    IniWriterLock lock(file);
+    IniDocument doc = IniDocument::load(file);
+    change(doc);
+    doc.save(file);
+}
+
+} // namespace plx

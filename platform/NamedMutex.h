@@ -1,0 +1,33 @@
+#pragma once
+// Named locks that hold across threads and processes. The same thread may
+// take a lock again (it is released when every take is undone). Across
+// processes the lock is an flock on a file in the runtime folder, so a
+// holder that dies never keeps it.
+
+#include <memory>
+#include <string>
+
+namespace plx {
+
+class NamedMutex {
+public:
+    explicit NamedMutex(const std::string& name);
+    ~NamedMutex();
+    NamedMutex(const NamedMutex&) = delete;
+    NamedMutex& operator=(const NamedMutex&) = delete;
+
+    void lock();
+    void unlock();
+    const std::string& name() const;
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+// The folder of the lock files: PLX_RUNTIME_DIR, else $XDG_RUNTIME_DIR/plx,
+// else /tmp/plx-<uid>; created private to the user.
+std::string runtimeFolder();
+
+} // namespace plx

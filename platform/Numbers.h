@@ -1,0 +1,46 @@
+#pragma once
+// Checked number parsing: no silent wrap-around of out-of-range values.
+
+#include <charconv>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string_view>
+
+namespace plx {
+
+// The value when text is one or more decimal digits and nothing else.
+inline std::optional<std::int64_t> parseDigits(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    for (char c : text)
+        if (c < '0' || c > '9') return std::nullopt;
+    std::int64_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc::result_out_of_range) return std::numeric_limits<std::int64_t>::max();
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+// The leading decimal number of text, with an optional sign and leading
+// blanks (as atol reads it); 0 when there is none. Saturates instead of
+// wrapping.
+inline std::int64_t leadingDecimal(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    std::size_t start = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    if (i == start) return 0;
+    auto digits = parseDigits(text.substr(start, i - start));
+    std::int64_t value = digits.value_or(0);
+    return negative ? -value : value;
+}
+
+inline std::int32_t clampToInt32(std::int64_t value) {
+    if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+    if (value < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(value);
+}
+
+} // namespace plx

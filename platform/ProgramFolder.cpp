@@ -1,0 +1,16 @@
+#include "platform/ProgramFolder.h"
+
+#include <cstdlib>
+#include <system_error>
+
+namespace plx {
+
+std::filesystem::path programFolder() {
+    if (const char* home = std::getenv("PLX_HOME"); home && *home) return std::filesystem::path(home);
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec || !exe.has_parent_path()) return {};
+    return exe.parent_path();
+}
+
+} // namespace plx

@@ -1,0 +1,12 @@
+#pragma once
+// The folder the programs keep their ini files in.
+
+#include <filesystem>
+
+namespace plx {
+
+// PLX_HOME when set and non-empty, else the folder of the running program
+// (/proc/self/exe). Empty when neither can be found.
+std::filesystem::path programFolder();
+
+} // namespace plx

@@ -1,0 +1,56 @@
+#pragma once
+// Shared helpers of the tests: scratch folders and environment overrides.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace plx::test {
+
+// A fresh folder under the system temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Sets an environment variable for the scope and restores it after.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    bool hadValue_ = false;
+    std::string oldValue_;
+};
+
+// A program folder of its own (PLX_HOME) and a lock folder of its own
+// (PLX_RUNTIME_DIR) for the scope.
+class ScopedHome {
+public:
+    ScopedHome();
+    const std::filesystem::path& path() const { return dir_.path(); }
+    std::filesystem::path operator/(std::string_view name) const { return dir_ / name; }
+
+private:
+    TempDir dir_;
+    ScopedEnv home_;
+    ScopedEnv runtime_;
+};
+
+void writeFile(const std::filesystem::path& path, std::string_view content);
+std::string readFile(const std::filesystem::path& path);
+
+} // namespace plx::test

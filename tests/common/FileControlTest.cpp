@@ -1,0 +1,130 @@
+#include "common/FileControl.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "common/CenterRegister.h"
+#include "tests/TestSupport.h"
+
+using namespace plx;
+using test::ScopedEnv;
+using test::ScopedHome;
+using test::TempDir;
+using test::writeFile;
+
+TEST(FileControl, TempFilesGoWhereAsked) {
+    TempDir sys;
+    ScopedEnv tmpdir("TMPDIR", sys.path().string());
+    auto a = makeTempFile();
+    EXPECT_EQ(a.parent_path(), sys.path());
+    EXPECT_EQ(a.filename().string().substr(0, 3), "@zv");
+    TempDir other;
+    EXPECT_EQ(makeTempFile(other.path()).parent_path(), other.path());
+    EXPECT_TRUE(makeTempFile(other / "missing").empty());
+}
+
+TEST(FileControl, PurgeSparesRegisteredAndForeignFiles) {
+    ScopedHome home;
+    TempDir sys;
+    ScopedEnv tmpdir("TMPDIR", sys.path().string());
+    // Same folder for both: the register's files live among the scratch files.
+    writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + sys.path().string() + "\n");
+    auto leftover = makeTempFile();
+    auto staged = makeTempFile();
+    auto upper = sys / "@ZVOLD.tmp";
+    writeFile(upper, "x");
+    auto other = sys / "keep.txt";
+    writeFile(other, "x");
+    std::filesystem::create_directory(sys / "@zvdir");
+
+    CenterRecord r;
+    r.sectionName = makeSectionName("ABCD", staged.string());
+    r.status = 1;
+    r.sendRecvFlag = 1;
+    writeCenterRecord(r);
+
+    EXPECT_EQ(purgeTempFiles(), 2);
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    EXPECT_FALSE(std::filesystem::exists(upper));
+    EXPECT_TRUE(std::filesystem::exists(staged));
+    EXPECT_TRUE(std::filesystem::exists(other));
+    EXPECT_TRUE(std::filesystem::is_directory(sys / "@zvdir"));
+}
+
+TEST(FileControl, OnlyOwnTempFilesCountAsDeletable) {
+    ScopedHome home;
+    TempDir temp;
+    writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + temp.path().string() + "\n");
+    auto own = makeTempFile(temp.path());
+    EXPECT_TRUE(isOwnTempFile(own, temp.path()));
+
+    auto named = temp / "data.bin";
+    writeFile(named, "x");
+    EXPECT_FALSE(isOwnTempFile(named, temp.path()));
+    TempDir elsewhere;
+    auto foreign = makeTempFile(elsewhere.path());
+    EXPECT_FALSE(isOwnTempFile(foreign, temp.path()));
+    auto link = temp / "@zvLINK.tmp";
+    std::filesystem::create_symlink(foreign, link);
+    EXPECT_FALSE(isOwnTempFile(link, temp.path()));
+    EXPECT_FALSE(isOwnTempFile(own, ""));
+
+    EXPECT_FALSE(deleteStoredFile(foreign));
+    EXPECT_TRUE(std::filesystem::exists(foreign));
+    EXPECT_TRUE(deleteStoredFile(own));
+    EXPECT_FALSE(std::filesystem::exists(own));
+}
+
+TEST(FileControl, ForceDelete) {
+    TempDir dir;
+    auto file = dir / "ro";
+    writeFile(file, "x");
+    ::chmod(file.c_str(), 0444);
+    EXPECT_NE(forceDeleteFile(file), 0);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(forceDeleteFile(file), 0);
+    std::filesystem::create_directory(dir / "d");
+    EXPECT_EQ(forceDeleteFile(dir / "d"), 0);
+    EXPECT_TRUE(std::filesystem::exists(dir / "d"));
+}
+
+TEST(FileControl, SmallReadsSizesAndTimes) {
+    TempDir dir;
+    auto text = dir / "cert.pem";
+    std::string pem = "-----BEGIN CERTIFICATE-----\n" + std::string(3000, 'A') + "\n-----END CERTIFICATE-----\n";
+    writeFile(text, pem);
+    EXPECT_EQ(readTextFile(text), pem);
+    EXPECT_EQ(readTextFile(dir / "missing"), "");
+    writeFile(dir / "nul", std::string("ab\0cd", 5));
+    EXPECT_EQ(readTextFile(dir / "nul"), "ab");
+
+    std::int64_t size = -1;
+    EXPECT_TRUE(queryFileSize(text, size));
+    EXPECT_EQ(size, static_cast<std::int64_t>(pem.size()));
+    EXPECT_FALSE(queryFileSize(dir / "missing", size));
+    EXPECT_EQ(size, 0);
+    // Sizes past 4 GiB are kept whole.
+    auto sparse = dir / "sparse";
+    writeFile(sparse, "");
+    std::filesystem::resize_file(sparse, 5'000'000'000ULL);
+    EXPECT_TRUE(queryFileSize(sparse, size));
+    EXPECT_EQ(size, 5'000'000'000LL);
+
+    FileTime ft;
+    EXPECT_TRUE(getFileWriteTime(text, ft));
+    EXPECT_LE(FileTime::now().ticks - ft.ticks, 60 * FileTime::kTicksPerSecond);
+    EXPECT_FALSE(getFileWriteTime(dir / "missing", ft));
+    EXPECT_EQ(ft.ticks, 0u);
+}
+
+TEST(FileControl, Md5OfFiles) {
+    TempDir dir;
+    writeFile(dir / "empty", "");
+    EXPECT_EQ(getFileMD5(dir / "empty"), "d41d8cd98f00b204e9800998ecf8427e");
+    writeFile(dir / "abc", "abc");
+    EXPECT_EQ(getFileMD5(dir / "abc"), "900150983cd24fb0d6963f7d28e17f72");
+    // Across read blocks.
+    writeFile(dir / "big", std::string(200000, 'a'));
+    EXPECT_EQ(getFileMD5(dir / "big"), "561b1994f6baacd6e5eaf4baaa12849f");
+    EXPECT_EQ(getFileMD5(dir / "missing"), "");
+}

@@ -1,0 +1,125 @@
+#include "platform/IniFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+
+#include "tests/TestSupport.h"
+
+using namespace plx;
+using plx::test::readFile;
+using plx::test::TempDir;
+using plx::test::writeFile;
+
+TEST(IniFileRead, FollowsProfileRules) {
+    TempDir dir;
+    auto ini = dir / "a.ini";
+    writeFile(ini,
+              "\xEF\xBB\xBF; comment\r\n"
+              "[Http]\r\n"
+              "  Daemon =  yes  \r\n"
+              "quoted=\"  spaced  \"\r\n"
+              "single='x'\r\n"
+              "half=\"open\r\n"
+              "empty=\r\n"
+              "daemon=second\r\n"
+              "noequals\r\n"
+              "[http]\r\n"
+              "other=hidden\r\n");
+    EXPECT_EQ(getProfileString(ini, "HTTP", "DAEMON"), "yes");
+    EXPECT_EQ(getProfileString(ini, "http", "quoted"), "  spaced  ");
+    EXPECT_EQ(getProfileString(ini, "http", "single"), "x");
+    EXPECT_EQ(getProfileString(ini, "http", "half"), "\"open");
+    EXPECT_EQ(getProfileString(ini, "http", "empty", "dflt"), "");
+    // The first of duplicate sections and keys wins.
+    EXPECT_EQ(getProfileString(ini, "http", "other", "dflt"), "dflt");
+    EXPECT_EQ(getProfileString(ini, "http", "noequals", "dflt"), "dflt");
+    EXPECT_EQ(getProfileString(ini, "nosuch", "daemon", "dflt"), "dflt");
+    EXPECT_EQ(getProfileSectionNames(ini), (std::vector<std::string>{"Http"}));
+    EXPECT_EQ(getProfileString(dir / "missing.ini", "a", "b", "dflt"), "dflt");
+}
+
+TEST(IniFileRead, IntegersTakeTheLeadingNumber) {
+    TempDir dir;
+    auto ini = dir / "t.ini";
+    writeFile(ini, "[t]\nplain=250\nletters=abc\nmixed=12abc\nneg=-5\nzero=0\nempty=\nhuge=99999999999\n");
+    EXPECT_EQ(getProfileInt(ini, "t", "plain", 7), 250);
+    EXPECT_EQ(getProfileInt(ini, "t", "letters", 7), 0);
+    EXPECT_EQ(getProfileInt(ini, "t", "mixed", 7), 12);
+    EXPECT_EQ(getProfileInt(ini, "t", "neg", 7), 0);
+    EXPECT_EQ(getProfileInt(ini, "t", "zero", 7), 0);
+    EXPECT_EQ(getProfileInt(ini, "t", "empty", 7), 7);
+    EXPECT_EQ(getProfileInt(ini, "t", "missing", 7), 7);
+    EXPECT_EQ(getProfileInt(ini, "t", "huge", 7), 2147483647);
+}
+
+TEST(IniFileWrite, KeepsOtherLinesAndPlacesNewKeys) {
+    TempDir dir;
+    auto ini = dir / "w.ini";
+    writeFile(ini, "; head\n[a]\nx=1\n\n[b]\ny=2\n");
+    writeProfileString(ini, "A", "X", "10");
+    writeProfileString(ini, "a", "z", "3");
+    writeProfileString(ini, "c", "k", "v");
+    EXPECT_EQ(readFile(ini), "; head\n[a]\nx=10\nz=3\n\n[b]\ny=2\n[c]\nk=v\n");
+
+    deleteProfileKey(ini, "a", "x");
+    deleteProfileSection(ini, "B");
+    EXPECT_EQ(readFile(ini), "; head\n[a]\nz=3\n\n[c]\nk=v\n");
+}
+
+TEST(IniFileWrite, KeepsCrLfAndCreatesMissingFile) {
+    TempDir dir;
+    auto crlf = dir / "crlf.ini";
+    writeFile(crlf, "[s]\r\na=1\r\n");
+    writeProfileString(crlf, "s", "b", "2");
+    EXPECT_EQ(readFile(crlf), "[s]\r\na=1\r\nb=2\r\n");
+
+    auto fresh = dir / "fresh.ini";
+    writeProfileString(fresh, "s", "k", "v");
+    EXPECT_EQ(getProfileString(fresh, "s", "k"), "v");
+}
+
+TEST(IniFileWrite, RefusesWhatTheFormatCannotCarry) {
+    TempDir dir;
+    auto ini = dir / "r.ini";
+    writeFile(ini, "[s]\nk=v\n");
+    // A value with a line break could plant a section of its choosing.
+    EXPECT_THROW(writeProfileString(ini, "s", "k", "x\r\n[evil]\r\nstatus=3"), IniFormatError);
+    EXPECT_THROW(writeProfileString(ini, "s", "k", std::string("a\0b", 3)), IniFormatError);
+    EXPECT_THROW(writeProfileString(ini, "s]x", "k", "v"), IniFormatError);
+    EXPECT_THROW(writeProfileString(ini, "s\n", "k", "v"), IniFormatError);
+    EXPECT_THROW(writeProfileString(ini, "s", "a=b", "v"), IniFormatError);
+    EXPECT_THROW(writeProfileString(ini, "s", "[t]", "v"), IniFormatError);
+    EXPECT_THROW(writeProfileString(ini, "s", "", "v"), IniFormatError);
+    EXPECT_EQ(readFile(ini), "[s]\nk=v\n");
+}
+
+TEST(IniFileWrite, ReplacesAtomicallyKeepingMode) {
+    TempDir dir;
+    auto ini = dir / "m.ini";
+    writeFile(ini, "[s]\nk=v\n");
+    ::chmod(ini.c_str(), 0640);
+    struct stat before {};
+    ::stat(ini.c_str(), &before);
+    writeProfileString(ini, "s", "k", "w");
+    struct stat after {};
+    ::stat(ini.c_str(), &after);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_NE(before.st_ino, after.st_ino); // a new file renamed over the old one
+    // No temporary file stays behind.
+    int entries = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir.path())) { (void)e; ++entries; }
+    EXPECT_EQ(entries, 1);
+}
+
+TEST(IniFileWrite, ConcurrentWritersInOneProcessLoseNothing) {
+    TempDir dir;
+    auto ini = dir / "c.ini";
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 20; ++i) writeProfileString(ini, "s" + std::to_string(t), "k" + std::to_string(i), "v");
+        });
+    for (auto& th : threads) th.join();
+    for (int t = 0; t < 8; ++t) EXPECT_EQ(getProfileKeyNames(ini, "s" + std::to_string(t)).size(), 20u);
+}

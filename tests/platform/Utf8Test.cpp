@@ -1,0 +1,30 @@
+#include "platform/Utf8.h"
+
+#include <gtest/gtest.h>
+
+using namespace plx;
+
+TEST(Utf8, TruncateNeverSplitsACharacter) {
+    std::string text = "ab\xE3\x81\x82\xE3\x81\x84"; // "ab" + two 3-byte characters
+    EXPECT_EQ(utf8Truncate(text, 100), text);
+    EXPECT_EQ(utf8Truncate(text, 5), "ab\xE3\x81\x82");
+    EXPECT_EQ(utf8Truncate(text, 4), "ab");
+    EXPECT_EQ(utf8Truncate(text, 2), "ab");
+    EXPECT_EQ(utf8Truncate(text, 0), "");
+    // Invalid bytes count as single characters.
+    EXPECT_EQ(utf8Truncate("a\xFF\xFE" "b", 2), "a\xFF");
+}
+
+TEST(Utf8, ValidatesAndSanitises) {
+    EXPECT_TRUE(isValidUtf8("plain \xE6\x97\xA5\xE6\x9C\xAC"));
+    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));         // overlong "/"
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));     // surrogate
+    EXPECT_FALSE(isValidUtf8("\xE3\x81"));         // cut short
+    EXPECT_EQ(utf8Sanitize("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+}
+
+TEST(Utf8, AsciiCaseHelpers) {
+    EXPECT_TRUE(equalsIgnoreCase("Keep-Alive", "keep-alive"));
+    EXPECT_FALSE(equalsIgnoreCase("keep", "keep-alive"));
+    EXPECT_EQ(toUpperAscii("host.example\xE3\x81\x82"), "HOST.EXAMPLE\xE3\x81\x82");
+}
