@@ -1,5 +1,6 @@
 #include "common/Base64.h"
 
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -7,9 +8,12 @@
 #include <fcntl.h>
 #include <limits>
 #include <optional>
+#include <sys/types.h>
 #include <unistd.h>
 #include <vector>
 
+#include "common/Base64Stream.h"
+#include "platform/FdIo.h"
 #include "platform/UniqueFd.h"
 
 namespace plx {
@@ -133,6 +137,22 @@ std::size_t finishDecode(DecodeState& st, unsigned char* out) {
     return n;
 }
 
+// Reads until size bytes or end of file; -1 on error.
+ssize_t readFully(int fd, void* buffer, std::size_t size) {
+    auto* p = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, p + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
 UniqueFd openForReading(const std::filesystem::path& path) {
     return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
 }
@@ -150,37 +170,6 @@ bool closeChecked(UniqueFd& fd) {
 
 namespace detail {
 
-// Reads until size bytes or end of file; -1 on error.
-long readFully(int fd, void* buffer, std::size_t size) {
-    auto* p = static_cast<unsigned char*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, p + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<long>(done);
-}
-
-bool writeFully(int fd, const void* data, std::size_t size) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Decodes at most limit bytes of Base64 text read from the current position
 // of source into destination. Stops at "=" or at the end of the input.
 bool decodeBase64Stream(int source, std::uint64_t limit, int destination) {
@@ -189,16 +178,16 @@ bool decodeBase64Stream(int source, std::uint64_t limit, int destination) {
     DecodeState state;
     while (limit > 0 && !state.ended) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, limit));
-        const long got = readFully(source, input.data(), want);
+        const ssize_t got = readFully(source, input.data(), want);
         if (got < 0) return false;
         if (got == 0) break;
         limit -= static_cast<std::uint64_t>(got);
         const auto produced = decodeInto(state, input.data(), static_cast<std::size_t>(got), output.data());
         if (!produced) return false;
-        if (!writeFully(destination, output.data(), *produced)) return false;
+        if (!writeAll(destination, output.data(), *produced)) return false;
     }
     const std::size_t rest = finishDecode(state, output.data());
-    return writeFully(destination, output.data(), rest);
+    return writeAll(destination, output.data(), rest);
 }
 
 } // namespace detail
@@ -218,11 +207,11 @@ bool encodeFileBase64(const std::filesystem::path& source, const std::filesystem
     std::vector<char> output(kBlockSize / 3 * 4);
     for (;;) {
         // Full blocks only, so a short read cannot split a group.
-        const long got = detail::readFully(in.get(), input.data(), input.size());
+        const ssize_t got = readFully(in.get(), input.data(), input.size());
         if (got < 0) return false;
         if (got == 0) break;
         const std::size_t n = encodeInto(input.data(), static_cast<std::size_t>(got), output.data());
-        if (!detail::writeFully(out.get(), output.data(), n)) return false;
+        if (!writeAll(out.get(), output.data(), n)) return false;
         if (static_cast<std::size_t>(got) < input.size()) break;
     }
     return closeChecked(out);

@@ -1,5 +1,6 @@
 #include "common/EntityExtraction.h"
 
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -10,15 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/Base64Stream.h"
+#include "platform/FdIo.h"
+#include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
 
 namespace plx {
 
 // Shared with decodeFileBase64 (Base64.cpp).
-namespace detail {
-bool writeFully(int fd, const void* data, std::size_t size);
-bool decodeBase64Stream(int source, std::uint64_t limit, int destination);
-} // namespace detail
 
 namespace {
 
@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 constexpr std::size_t kWindow = 2047;
 
 // Reads size bytes at offset unless the file ends first; -1 on error.
-long preadFully(int fd, char* buffer, std::size_t size, std::uint64_t offset) {
+ssize_t preadFully(int fd, char* buffer, std::size_t size, std::uint64_t offset) {
     std::size_t done = 0;
     while (done < size) {
         const ssize_t n = ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
@@ -40,7 +40,7 @@ long preadFully(int fd, char* buffer, std::size_t size, std::uint64_t offset) {
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
     }
-    return static_cast<long>(done);
+    return static_cast<ssize_t>(done);
 }
 
 std::string escapeXmlText(std::string_view text) {
@@ -63,25 +63,6 @@ fs::path withSuffix(const fs::path& path, const char* suffix) {
     return out;
 }
 
-// Removes the companion files unless the extraction went through.
-class CompanionCleanup {
-public:
-    CompanionCleanup(fs::path data, fs::path temp) : data_(std::move(data)), temp_(std::move(temp)) {}
-    CompanionCleanup(const CompanionCleanup&) = delete;
-    CompanionCleanup& operator=(const CompanionCleanup&) = delete;
-    ~CompanionCleanup() {
-        if (!armed_) return;
-        ::unlink(temp_.c_str());
-        ::unlink(data_.c_str());
-    }
-    void release() { armed_ = false; }
-
-private:
-    fs::path data_;
-    fs::path temp_;
-    bool armed_ = true;
-};
-
 } // namespace
 
 std::optional<fs::path> extractEntity(const fs::path& messageFile) {
@@ -92,7 +73,7 @@ std::optional<fs::path> extractEntity(const fs::path& messageFile) {
     const auto fileSize = static_cast<std::uint64_t>(info.st_size);
 
     std::string head(kWindow, '\0');
-    const long headRead = preadFully(in.get(), head.data(), head.size(), 0);
+    const ssize_t headRead = preadFully(in.get(), head.data(), head.size(), 0);
     if (headRead < 0) return std::nullopt;
     head.resize(static_cast<std::size_t>(headRead));
 
@@ -114,7 +95,7 @@ std::optional<fs::path> extractEntity(const fs::path& messageFile) {
         const std::uint64_t span = std::min<std::uint64_t>(kWindow, fileSize - std::min(fileSize, bodyBegin));
         const std::uint64_t windowBegin = fileSize - span;
         std::string window(static_cast<std::size_t>(span), '\0');
-        if (preadFully(in.get(), window.data(), window.size(), windowBegin) != static_cast<long>(span))
+        if (preadFully(in.get(), window.data(), window.size(), windowBegin) != static_cast<ssize_t>(span))
             return std::nullopt;
         const auto close = window.find("</");
         if (close == std::string::npos) return std::nullopt;
@@ -124,7 +105,9 @@ std::optional<fs::path> extractEntity(const fs::path& messageFile) {
 
     const fs::path dataFile = withSuffix(messageFile, ".dat");
     const fs::path tempFile = withSuffix(messageFile, ".tmp1");
-    CompanionCleanup cleanup(dataFile, tempFile);
+    // Both go again unless the extraction goes through.
+    ScopedFileRemoval removeData(dataFile);
+    ScopedFileRemoval removeTemp(tempFile);
 
     {
         UniqueFd out(::open(dataFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
@@ -140,15 +123,16 @@ std::optional<fs::path> extractEntity(const fs::path& messageFile) {
         // The rewritten message keeps the access rights of the original.
         ::fchmod(out.get(), info.st_mode & 07777);
         const std::string pathText = escapeXmlText(dataFile.string());
-        if (!detail::writeFully(out.get(), head.data(), static_cast<std::size_t>(bodyBegin)) ||
-            !detail::writeFully(out.get(), pathText.data(), pathText.size()) ||
-            !detail::writeFully(out.get(), tail.data(), tail.size()))
+        if (!writeAll(out.get(), head.data(), static_cast<std::size_t>(bodyBegin)) ||
+            !writeAll(out.get(), pathText.data(), pathText.size()) ||
+            !writeAll(out.get(), tail.data(), tail.size()))
             return std::nullopt;
         if (::close(out.release()) != 0) return std::nullopt;
     }
 
     if (std::rename(tempFile.c_str(), messageFile.c_str()) != 0) return std::nullopt;
-    cleanup.release();
+    removeTemp.release();
+    removeData.release();
     return dataFile;
 }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <memory>
 #include <openssl/evp.h>
 #include <set>
@@ -12,6 +13,7 @@
 
 #include "common/CenterRegister.h"
 #include "common/Settings.h"
+#include "platform/FdIo.h"
 #include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
@@ -30,12 +32,6 @@ std::string canonicalText(const fs::path& path) {
     std::error_code ec;
     fs::path c = fs::weakly_canonical(path, ec);
     return ec ? path.lexically_normal().string() : c.string();
-}
-
-ssize_t readSome(int fd, void* buffer, std::size_t size) {
-    ssize_t n;
-    while ((n = ::read(fd, buffer, size)) < 0 && errno == EINTR) {}
-    return n;
 }
 
 } // namespace
@@ -121,6 +117,14 @@ bool queryFileSize(const fs::path& path, std::int64_t& size) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
     size = static_cast<std::int64_t>(st.st_size);
+    return true;
+}
+
+bool queryFileSize32(const fs::path& path, std::int32_t& size) {
+    std::int64_t full = 0;
+    size = 0;
+    if (!queryFileSize(path, full) || full > std::numeric_limits<std::int32_t>::max()) return false;
+    size = static_cast<std::int32_t>(full);
     return true;
 }
 

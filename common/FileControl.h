@@ -34,6 +34,8 @@ std::string readTextFile(const std::filesystem::path& path);
 
 // false (size 0) for a missing file or one that cannot be opened.
 bool queryFileSize(const std::filesystem::path& path, std::int64_t& size);
+// For 32-bit size fields: false (size 0) also when the file is 2 GiB or more.
+bool queryFileSize32(const std::filesystem::path& path, std::int32_t& size);
 bool getFileWriteTime(const std::filesystem::path& path, FileTime& out);
 // 32 lower-case hex digits; empty when the file cannot be read.
 std::string getFileMD5(const std::filesystem::path& path);

@@ -46,7 +46,7 @@ bool writeFully(int fd, const void* data, std::size_t size) {
 bool gzipFile(const std::filesystem::path& source, const std::filesystem::path& destination) {
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in) return false;
-    GzHandle out(gzopen(destination.c_str(), "wb"));
+    GzHandle out(gzopen(destination.c_str(), "wbe"));
     if (!out) return false;
     gzbuffer(out.get(), kBlockSize);
     std::vector<char> buffer(kBlockSize);
@@ -66,7 +66,7 @@ bool gunzipFile(const std::filesystem::path& source, const std::filesystem::path
                 std::uint64_t maxOutputBytes) {
     UniqueFd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!out) return false;
-    GzHandle in(gzopen(source.c_str(), "rb"));
+    GzHandle in(gzopen(source.c_str(), "rbe"));
     if (!in) return false;
     gzbuffer(in.get(), kBlockSize);
     std::vector<char> buffer(kBlockSize);

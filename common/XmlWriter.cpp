@@ -7,6 +7,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/FdIo.h"
+
 namespace plx {
 
 std::string escapeXmlText(std::string_view text) {
@@ -38,14 +40,8 @@ bool XmlWriter::open(const std::filesystem::path& path) {
 
 void XmlWriter::write(std::string_view text) {
     if (!fd_) throw std::system_error(EBADF, std::generic_category(), "XmlWriter is not open");
-    while (!text.empty()) {
-        ssize_t n = ::write(fd_.get(), text.data(), text.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw std::system_error(errno, std::generic_category(), "write " + path_.string());
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
+    if (!writeAll(fd_.get(), text.data(), text.size()))
+        throw std::system_error(errno, std::generic_category(), "write " + path_.string());
 }
 
 void XmlWriter::writeStartTag(std::string_view name) {
@@ -67,9 +63,8 @@ void XmlWriter::writeFileElement(std::string_view name, const std::filesystem::p
     writeStartTag(name);
     std::vector<char> block(1 << 16);
     for (;;) {
-        ssize_t n = ::read(source.get(), block.data(), block.size());
+        ssize_t n = readSome(source.get(), block.data(), block.size());
         if (n < 0) {
-            if (errno == EINTR) continue;
             throw std::system_error(errno, std::generic_category(), "read " + path.string());
         }
         if (n == 0) break;

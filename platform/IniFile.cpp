@@ -12,6 +12,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "platform/FdIo.h"
 #include "platform/Numbers.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
@@ -51,17 +52,6 @@ void checkKeyName(std::string_view key) {
 
 void checkValue(std::string_view value) {
     if (hasLineBreakOrNul(value)) throw IniFormatError("value holds a line break or NUL");
-}
-
-void writeAll(int fd, std::string_view data, const fs::path& path) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw std::system_error(errno, std::generic_category(), "write " + path.string());
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
 }
 
 std::mutex& writerMutexFor(const fs::path& file) {
@@ -255,7 +245,9 @@ void IniDocument::save(const fs::path& requested) const {
     if (!fd) throw std::system_error(EEXIST, std::generic_category(), "create " + temp.string());
 
     try {
-        writeAll(fd.get(), text(), temp);
+        std::string content = text();
+        if (!writeAll(fd.get(), content.data(), content.size()))
+            throw std::system_error(errno, std::generic_category(), "write " + temp.string());
         if (existed) {
             if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) { /* keep our own owner */ }
             ::fchmod(fd.get(), old.st_mode & 07777);

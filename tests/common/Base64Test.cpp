@@ -76,7 +76,7 @@ TEST_P(Base64FileRoundTrip, EncodesLikeTextAndDecodesBack) {
     EXPECT_EQ(readFile(dir / "back"), original);
 }
 
-INSTANTIATE_TEST_SUITE_P(BlockEdges, Base64FileRoundTrip,
+INSTANTIATE_TEST_SUITE_P(Base64BlockEdges, Base64FileRoundTrip,
                          ::testing::Values(0, 1, 2, 3, kBlock - 1, kBlock, kBlock + 1, 300000 + 7));
 
 TEST(Base64FileEncode, TruncatesAnExistingDestination) {

@@ -109,6 +109,12 @@ TEST(FileControl, SmallReadsSizesAndTimes) {
     std::filesystem::resize_file(sparse, 5'000'000'000ULL);
     EXPECT_TRUE(queryFileSize(sparse, size));
     EXPECT_EQ(size, 5'000'000'000LL);
+    std::int32_t size32 = -1;
+    EXPECT_FALSE(queryFileSize32(sparse, size32)); // too big for a 32-bit field: no wrapped size
+    EXPECT_EQ(size32, 0);
+    std::filesystem::resize_file(sparse, 2147483647ULL);
+    EXPECT_TRUE(queryFileSize32(sparse, size32));
+    EXPECT_EQ(size32, 2147483647);
 
     FileTime ft;
     EXPECT_TRUE(getFileWriteTime(text, ft));
