@@ -1,0 +1,114 @@
+#include "common/LogBridge.h"
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+#include <system_error>
+
+#include "common/PLlogAbi.h"
+
+namespace plx {
+
+namespace {
+
+constexpr int kNotLoaded = 0;
+constexpr int kLoaded = 1;
+
+// The library for the span of one record.
+class LoadedLibrary {
+public:
+    explicit LoadedLibrary(const std::string& path) : handle_(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+    ~LoadedLibrary() {
+        if (handle_) ::dlclose(handle_);
+    }
+    LoadedLibrary(const LoadedLibrary&) = delete;
+    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+
+    explicit operator bool() const { return handle_ != nullptr; }
+
+    template <class Fn>
+    Fn find(const char* name) const {
+        return reinterpret_cast<Fn>(::dlsym(handle_, name));
+    }
+
+private:
+    void* handle_;
+};
+
+// Loads the library, calls export name with args when it is there, unloads.
+template <class Fn, class... Args>
+int callExport(const char* name, Args... args) {
+    LoadedLibrary library(logLibraryPath());
+    if (!library) return kNotLoaded;
+    if (Fn fn = library.find<Fn>(name)) fn(args...);
+    return kLoaded;
+}
+
+PLlogTerminalRec toAbi(const TerminalRec& r) {
+    return {r.TerminalID.c_str(),  r.CenterID.c_str(),    r.CenterHost.c_str(),
+            r.CenterURL.c_str(),   r.Password.c_str(),    r.ProtocolVersion.c_str(),
+            r.ProxyServer.c_str(), r.ProxyUser.c_str(),   r.ProxyPassword.c_str()};
+}
+
+PLlogFileRec toAbi(const FileRec& r) {
+    return {r.FileType.c_str(),       r.DataName.c_str(),        r.ServiceNo,
+            r.ProtocolFilename.c_str(), r.AccessKey.c_str(),     r.RecordLength,
+            r.CompressID,             r.UserData.c_str(),        r.SvDataFilename.c_str(),
+            r.ClTempFilename.c_str(), r.SetDateTime.c_str(),     r.FileSize,
+            r.ClDataDirectory.c_str(), r.ClDataFilename.c_str(), r.LimitDate.c_str(),
+            r.Status};
+}
+
+} // namespace
+
+std::string logLibraryPath() {
+    if (const char* path = std::getenv("PLX_PLLOG_LIBRARY"); path && *path) return path;
+    // dlopen of a bare name would not look in the program's folder, so the
+    // path is always absolute.
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+    return (exe.parent_path() / "libPLlog.so").string();
+}
+
+int callLogAPI(std::int16_t type, std::int32_t code, std::int32_t detail, std::string_view message,
+               std::string_view sessionId, std::string_view apiName, std::string_view argumentLine) {
+    try {
+        // Only our own allocations can throw here; the caller must not notice.
+        std::string m(message), s(sessionId), a(apiName), l(argumentLine);
+        return callExport<PLlogLogApiFn>("logAPI", type, code, detail, m.c_str(), s.c_str(), a.c_str(), l.c_str());
+    } catch (...) {
+        return kNotLoaded;
+    }
+}
+
+int callSessionAPI(std::int16_t type, std::int32_t level, std::string_view start, std::string_view end,
+                   std::int32_t transferKind, std::int32_t phase, std::int32_t resultCode, std::int32_t detail,
+                   std::string_view sessionId, const TerminalRec* term, const FileRec* file, std::int32_t reserved,
+                   std::string_view centerFileName, std::string_view loadNo, std::string_view recordKey) {
+    try {
+        std::string st(start), en(end), id(sessionId), cf(centerFileName), ln(loadNo), rk(recordKey);
+        PLlogTerminalRec cTerm{};
+        PLlogFileRec cFile{};
+        if (term) cTerm = toAbi(*term);
+        if (file) cFile = toAbi(*file);
+        // The detail only means something next to result code 1.
+        std::int32_t loggedDetail = resultCode == 1 ? detail : 0;
+        return callExport<PLlogSessionApiFn>("sessionAPI", type, level, st.c_str(), en.c_str(), transferKind, phase,
+                                             resultCode, loggedDetail, id.c_str(), term ? &cTerm : nullptr,
+                                             file ? &cFile : nullptr, reserved, cf.c_str(), ln.c_str(), rk.c_str());
+    } catch (...) {
+        return kNotLoaded;
+    }
+}
+
+int callLogPrint(std::string_view text) {
+    try {
+        std::string t(text);
+        return callExport<PLlogLogPrintFn>("logPrint", t.c_str());
+    } catch (...) {
+        return kNotLoaded;
+    }
+}
+
+} // namespace plx

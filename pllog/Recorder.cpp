@@ -1,0 +1,53 @@
+#include "pllog/Recorder.h"
+
+#include <string>
+
+#include "common/DateText.h"
+#include "common/LogRetention.h"
+#include "common/Settings.h"
+#include "pllog/EventLog.h"
+#include "pllog/LogFile.h"
+#include "platform/Utf8.h"
+
+namespace plx {
+
+namespace {
+
+// A failed clean-up must not cost the record.
+void cleanUpQuietly() noexcept {
+    try {
+        deleteExpiredLogs();
+    } catch (...) {
+    }
+}
+
+LocalDateTime now() { return localNow().value_or(LocalDateTime{}); }
+
+} // namespace
+
+void recordApiCall(std::int16_t type, const ApiCall& call) {
+    cleanUpQuietly();
+    // One reading of the clock, so the stamp and the file's day agree at midnight.
+    LocalDateTime time = now();
+    std::string line = formatApiRecord(formatStamp(time), call);
+    if (type != kEventNone) writeEvent(type, kApiLogCategory, line);
+    auto settings = loadSettings();
+    if (!settings) return;
+    if (auto file = dailyLogPath(settings->apiLogFolder, "plapi", time)) appendLine(*file, line);
+}
+
+void recordSession(std::int16_t type, const SessionSummary& session) {
+    cleanUpQuietly();
+    LocalDateTime time = now();
+    std::string line = formatSessionRecord(session);
+    if (type != kEventNone) writeEvent(type, kSessionLogCategory, line);
+    auto settings = loadSettings();
+    if (!settings) return;
+    if (auto file = dailyLogPath(settings->sessionLogFolder, "plsession", time)) appendLine(*file, line);
+}
+
+void recordProcessInfo(std::string_view text) {
+    writeEvent(kEventInformation, kProcessInfoCategory, utf8Sanitize(text));
+}
+
+} // namespace plx
