@@ -1,0 +1,61 @@
+#include "centerlink/Connection.h"
+
+#include <algorithm>
+#include <climits>
+#include <sys/socket.h>
+
+#include "centerlink/SocketIo.h"
+
+namespace plx {
+
+Connection& Connection::operator=(Connection&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = std::move(other.fd_);
+        ctx_ = std::move(other.ctx_);
+        ssl_ = std::move(other.ssl_);
+    }
+    return *this;
+}
+
+void Connection::attachTls(SslCtxPtr ctx, SslPtr ssl) {
+    ssl_ = std::move(ssl);
+    ctx_ = std::move(ctx);
+}
+
+ssize_t Connection::read(void* buffer, std::size_t size, int seconds) {
+    if (!fd_) return -1;
+    if (ssl_) return tlsReadWithTimeout(ssl_.get(), buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)), seconds);
+    return receiveWithTimeout(fd_.get(), buffer, size, seconds);
+}
+
+bool Connection::writeAll(const void* data, std::size_t size, int seconds) {
+    if (!fd_) return false;
+    if (!ssl_) return sendAll(fd_.get(), data, size);
+    auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        int chunk = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+        int n = tlsWriteWithTimeout(ssl_.get(), p, chunk, seconds);
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void Connection::close() {
+    if (ssl_) {
+        if (fd_ && SSL_is_init_finished(ssl_.get())) {
+            setReadTimeout(ssl_.get(), 1);
+            SSL_shutdown(ssl_.get());
+        }
+        ssl_.reset();
+    }
+    ctx_.reset();
+    if (fd_) {
+        ::shutdown(fd_.get(), SHUT_RDWR);
+        fd_.reset();
+    }
+}
+
+} // namespace plx

@@ -1,0 +1,367 @@
+#include "centerlink/HttpClient.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include "centerlink/HttpMessage.h"
+#include "centerlink/HttpReceiver.h"
+#include "centerlink/SessionControl.h"
+#include "centerlink/SocketError.h"
+#include "centerlink/SocketIo.h"
+#include "centerlink/SoapMessages.h"
+#include "common/Base64.h"
+#include "common/DateText.h"
+#include "common/FileControl.h"
+#include "common/HeaderText.h"
+#include "common/Settings.h"
+#include "common/TermInfo.h"
+#include "platform/Numbers.h"
+#include "platform/TempFile.h"
+#include "platform/UniqueFd.h"
+
+namespace plx {
+
+namespace {
+
+constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0)";
+constexpr std::size_t kSendBlock = 64 * 1024;
+constexpr std::size_t kProxyAnswerLimit = 8 * 1024;
+constexpr int kHostNotFound = 11001;
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::int32_t clamp32(std::int64_t v) { return clampToInt32(v); }
+
+} // namespace
+
+HttpClient::~HttpClient() {
+    if (progressThread_.joinable()) {
+        {
+            std::lock_guard lock(stopMutex_);
+            stopProgress_ = true;
+        }
+        stopSignal_.notify_all();
+        progressThread_.join();
+    }
+    Disconnect();
+}
+
+void HttpClient::fail(int error) { lastError_ = error; }
+
+std::int32_t HttpClient::elapsedMs() const { return clamp32(nowMs() - startTick_.load()); }
+
+void HttpClient::startProgressThread(TransferProgressSink* sink) {
+    sink_ = sink;
+    if (progressThread_.joinable()) return;
+    auto settings = loadSettings();
+    int interval = settings ? settings->noticeInterval : -1;
+    if (interval > 0 && sink_) progressThread_ = std::thread([this, interval] { progressLoop(interval); });
+}
+
+void HttpClient::progressLoop(int intervalMs) {
+    std::unique_lock lock(stopMutex_);
+    while (!stopProgress_) {
+        int mode = progressMode_.load();
+        if (mode != kNoProgress && mode == progressDirection_.load()) {
+            lock.unlock();
+            if (mode == kSending)
+                sink_->onSendProgress(clamp32(totalBytes_), clamp32(doneBytes_), elapsedMs());
+            else
+                sink_->onRecvProgress(clamp32(totalBytes_), clamp32(recvBytes_), elapsedMs());
+            lock.lock();
+        }
+        stopSignal_.wait_for(lock, std::chrono::milliseconds(intervalMs), [&] { return stopProgress_; });
+    }
+}
+
+bool HttpClient::openSocket(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
+        setSocketError(kHostNotFound);
+        fail(kHostNotFound);
+        return false;
+    }
+    sockaddr_in address = *reinterpret_cast<sockaddr_in*>(found->ai_addr);
+    ::freeaddrinfo(found);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd) {
+        setSocketErrorFromErrno(errno);
+        fail(recordedSocketError(socketError()));
+        return false;
+    }
+    int on = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    if (connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address, connectTimeout_) != 0) {
+        fail(recordedSocketError(socketError()));
+        return false;
+    }
+    connection_ = Connection(std::move(fd));
+    return true;
+}
+
+bool HttpClient::readProxyAnswer(int& status) {
+    // A silent proxy must not hang the caller: bound the wait even when no
+    // first-byte limit is set yet.
+    int wait = firstByteTimeout_ > 0 ? firstByteTimeout_ : connectTimeout_;
+    std::string answer;
+    char buffer[1024];
+    std::size_t sep = 0;
+    while (findHeaderEnd(answer, sep) == std::string::npos) {
+        if (answer.size() > kProxyAnswerLimit) return false;
+        ssize_t n = connection_.read(buffer, sizeof buffer, wait);
+        if (n <= 0) return false;
+        answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    StatusLine line;
+    if (!parseStatusLine(line, answer)) return false;
+    status = line.statusCode;
+    return true;
+}
+
+bool HttpClient::openTunnel() {
+    ProxySetting proxy;
+    getProxy(proxy);
+    std::string centerHost = getCenterHost();
+    std::string request = "CONNECT " + centerHost + ":" + std::to_string(getCenterPort()) + " HTTP/1.1\r\n" +
+                          "User-Agent: " + kUserAgent + "\r\nHost: " + centerHost + "\r\nContent-Length: 0\r\n" +
+                          "Pragma: no-cache\r\n";
+    auto ask = [&](const std::string& text, int& status) {
+        if (!connection_.writeAll(text.data(), text.size(), readTimeout_)) {
+            fail(recordedSocketError(socketError()));
+            return false;
+        }
+        if (!readProxyAnswer(status)) {
+            fail(recordedSocketError(socketError()));
+            return false;
+        }
+        return true;
+    };
+
+    int status = 0;
+    if (!ask(request + "\r\n", status)) {
+        connection_.close();
+        return false;
+    }
+    if (status == 407) {
+        connection_.close();
+        if (!openSocket(host_, port_)) return false;
+        std::string withCredentials =
+            request + "Proxy-Authorization:Basic " + encodeBase64(proxy.user + ":" + proxy.password) + "\r\n\r\n";
+        if (!ask(withCredentials, status)) {
+            connection_.close();
+            return false;
+        }
+    }
+    if (status != 200) {
+        connection_.close();
+        fail(0);
+        return false;
+    }
+    return true;
+}
+
+bool HttpClient::startTls() {
+    try {
+        SslCtxPtr ctx = makeClientContext();
+        if ((!certFile_.empty() && !loadCertificate(ctx.get(), certFile_)) ||
+            (!keyFile_.empty() && !loadPrivateKey(ctx.get(), keyFile_))) {
+            fail(recordedSocketError(socketError()));
+            connection_.close();
+            return false;
+        }
+        SslPtr ssl = newTlsConnection(ctx.get(), connection_.fd());
+        if (!ssl || tlsConnectWithTimeout(ssl.get(), connectTimeout_) != 1) {
+            fail(recordedSocketError(socketError()));
+            connection_.close();
+            return false;
+        }
+        connection_.attachTls(std::move(ctx), std::move(ssl));
+        return true;
+    } catch (const std::exception&) {
+        fail(0);
+        connection_.close();
+        return false;
+    }
+}
+
+bool HttpClient::Connect(const std::string& host, int port, const std::string& certFile, const std::string& keyFile) {
+    if (connection_.isOpen()) return false;
+    host_ = host;
+    port_ = port;
+    certFile_ = certFile;
+    keyFile_ = keyFile;
+    if (!openSocket(host, port)) return false;
+    if (!isCenterHttps()) return true; // plain HTTP, direct or with absolute targets through a proxy
+    if (!noProxyConfigured() && !openTunnel()) return false;
+    return startTls();
+}
+
+bool HttpClient::Disconnect() {
+    bool wasOpen = connection_.isOpen();
+    connection_.close();
+    return wasOpen;
+}
+
+int HttpClient::Write(const std::filesystem::path& requestFile, std::string& headerOut, std::filesystem::path& bodyOut) {
+    if (!connection_.isOpen()) Connect(host_, port_, certFile_, keyFile_);
+    startTick_ = nowMs();
+
+    // Sending.
+    try {
+        UniqueFd request(::open(requestFile.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!request) {
+            fail(kSessionStopped);
+            return kSendFailed;
+        }
+        off_t size = ::lseek(request.get(), 0, SEEK_END);
+        ::lseek(request.get(), 0, SEEK_SET);
+        totalBytes_ = size < 0 ? 0 : size;
+        doneBytes_ = 0;
+        progressMode_ = kSending;
+        std::vector<char> block(kSendBlock);
+        for (;;) {
+            ssize_t n = ::read(request.get(), block.data(), block.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw std::system_error(errno, std::generic_category(), "read request");
+            if (n == 0) break;
+            if (SessionEvent::isSet()) {
+                progressMode_ = kNoProgress;
+                fail(kSessionStopped);
+                Disconnect();
+                return kSendFailed;
+            }
+            if (!connection_.writeAll(block.data(), static_cast<std::size_t>(n), readTimeout_)) {
+                progressMode_ = kNoProgress;
+                fail(recordedSocketError(socketError()));
+                Disconnect();
+                return kSendFailed;
+            }
+            doneBytes_ += n;
+        }
+    } catch (const std::exception&) {
+        progressMode_ = kNoProgress;
+        fail(recordedSocketError(socketError()));
+        Disconnect();
+        return kSendFailed;
+    }
+    progressMode_ = kNoProgress;
+    if (progressDirection_ == kSending && sink_) sink_->onSendProgress(clamp32(totalBytes_), clamp32(totalBytes_), elapsedMs());
+    doneBytes_ = totalBytes_.load();
+    recvBytes_ = 0;
+    totalBytes_ = 0;
+    progressMode_ = kReceiving;
+
+    // Receiving.
+    ReceivedMessage reply;
+    try {
+        ReceiveOptions options;
+        options.firstByteTimeout = firstByteTimeout_;
+        options.readTimeout = readTimeout_;
+        options.stopRequested = [] { return SessionEvent::isSet(); };
+        options.onProgress = [this](std::int64_t received, std::int64_t total) {
+            totalBytes_ = total;
+            recvBytes_ = received;
+        };
+        reply = receiveHttpMessage(connection_, options);
+    } catch (const std::exception&) {
+        reply.status = ReceiveStatus::ReadFailed;
+        reply.socketError = socketError();
+    }
+    progressMode_ = kNoProgress;
+    if (reply.status != ReceiveStatus::Complete) {
+        switch (reply.status) {
+        case ReceiveStatus::Stopped: fail(kSessionStopped); break;
+        case ReceiveStatus::BadFirstByte:
+            // A first byte that never came is not counted as a socket error.
+            fail(reply.socketError == kSocketTimeoutMarker ? 0 : recordedSocketError(reply.socketError));
+            break;
+        case ReceiveStatus::ReadFailed: fail(recordedSocketError(reply.socketError)); break;
+        default: fail(0); break;
+        }
+        Disconnect();
+        return kReceiveFailed;
+    }
+    if (progressDirection_ == kReceiving && sink_)
+        sink_->onRecvProgress(clamp32(reply.contentLength), clamp32(reply.contentLength), elapsedMs());
+    if (!isKeepAlive(reply.headerText)) Disconnect();
+    headerOut = reply.headerText;
+    bodyOut = reply.bodyFile;
+    lastError_ = 0;
+    return kDone;
+}
+
+namespace {
+
+// Writes the body with writeBody, wraps it into a POST request (target and
+// cookie from addHeaders) and sends it on client; every file is removed
+// afterwards.
+void postMessage(HttpClient& client, const std::function<void(XmlWriter&)>& writeBody,
+                 const std::function<void(HttpMessage&)>& addHeaders) {
+    XmlWriter body;
+    std::filesystem::path bodyFile = makeTempFile();
+    if (bodyFile.empty()) return;
+    if (!body.open(bodyFile)) {
+        ::unlink(bodyFile.c_str());
+        return;
+    }
+    writeBody(body);
+    body.close();
+
+    HttpMessage request;
+    request.setMethod("POST");
+    addHeaders(request);
+    request.setBodyFile(bodyFile);
+    ScopedFileRemoval requestFile(makeTempFile());
+    if (requestFile.path().empty() || !request.writeRequest(requestFile.path())) return;
+    std::string header;
+    std::filesystem::path reply;
+    if (client.Write(requestFile.path(), header, reply) == HttpClient::kDone) ::unlink(reply.c_str());
+}
+
+} // namespace
+
+void sendReportStatus(const std::string& path, const std::optional<std::string>& sessionValue, std::int32_t resultCode,
+                      HttpClient& client, const TerminalRec& terminal) {
+    SoapHeader header{getNowTimeText(), terminal.TerminalID, terminal.CenterID, "", true};
+    client.setFirstByteTimeout(1);
+    postMessage(
+        client, [&](XmlWriter& w) { writeReportStatus(w, std::to_string(resultCode), header); },
+        [&](HttpMessage& m) {
+            if (sessionValue) m.addHeader("Cookie", std::string(kCookieName) + "=" + *sessionValue);
+            m.setRequestTarget(path);
+        });
+}
+
+void sendResultReport(HttpClient* client, const std::optional<std::string>& sessionValue, const std::string& path,
+                      const std::string& sessionId, const std::string& element, const std::string& resultCodeText,
+                      const std::function<std::optional<TerminalRec>()>& readTerminal) {
+    if (!client) return;
+    try {
+        auto terminal = readTerminal ? readTerminal() : std::nullopt;
+        if (!terminal) return;
+        SoapHeader header{getNowTimeText(), terminal->TerminalID, terminal->CenterID, sessionId, true};
+        postMessage(
+            *client, [&](XmlWriter& w) { writeResultMessage(w, element, resultCodeText, header); },
+            [&](HttpMessage& m) {
+                m.setRequestTarget(path);
+                if (sessionValue) m.addHeader("Cookie", std::string(kCookieName) + "=" + *sessionValue);
+            });
+    } catch (...) {
+    }
+}
+
+} // namespace plx

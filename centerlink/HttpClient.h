@@ -1,0 +1,101 @@
+#pragma once
+// The terminal's HTTP(S) client towards the center: connects directly,
+// through a proxy or a proxy tunnel, optionally with TLS and the terminal's
+// certificate; sends one prepared request file per Write and receives the
+// reply body into a temporary file. One object serves one conversation.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "centerlink/Connection.h"
+#include "centerlink/TransferProgressSink.h"
+#include "common/ComRecords.h"
+
+namespace plx {
+
+class HttpClient {
+public:
+    enum WriteResult { kSendFailed = 0, kReceiveFailed = 1, kDone = 2 };
+    enum Direction { kNoProgress = 0, kSending = 1, kReceiving = 2 };
+
+    HttpClient() = default;
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // The phase whose progress the owner wants reported.
+    void setProgressDirection(Direction direction) { progressDirection_ = direction; }
+    void setReadTimeout(int seconds) { readTimeout_ = seconds; }
+    void setConnectTimeout(int seconds) { connectTimeout_ = seconds; }
+    void setFirstByteTimeout(int seconds) { firstByteTimeout_ = seconds; }
+    int firstByteTimeout() const { return firstByteTimeout_; }
+
+    // Runs a progress thread when plconfig.ini's notice interval is above 0.
+    void startProgressThread(TransferProgressSink* sink);
+
+    // Empty certificate and key paths: no client certificate.
+    bool Connect(const std::string& host, int port, const std::string& certFile = {}, const std::string& keyFile = {});
+    bool Disconnect();
+    // Sends the request file and receives the reply: kDone with the reply's
+    // header text and body file (the caller deletes it), else the failed phase.
+    int Write(const std::filesystem::path& requestFile, std::string& headerOut, std::filesystem::path& bodyOut);
+
+    bool isConnected() const { return connection_.isOpen(); }
+    // 0, kSessionStopped (-100), or a Winsock error of 10000 or more.
+    int lastError() const { return lastError_; }
+
+private:
+    bool openSocket(const std::string& host, int port);
+    bool openTunnel();
+    bool startTls();
+    bool readProxyAnswer(int& status);
+    void fail(int error);
+    void progressLoop(int intervalMs);
+    std::int32_t elapsedMs() const;
+
+    Connection connection_;
+    std::string host_;
+    int port_ = 0;
+    std::string certFile_;
+    std::string keyFile_;
+
+    int readTimeout_ = 180;
+    int connectTimeout_ = 30;
+    int firstByteTimeout_ = 0;
+    int lastError_ = 0;
+    std::atomic<int> progressDirection_{kNoProgress};
+
+    // Progress counters, read by the progress thread.
+    std::atomic<int> progressMode_{kNoProgress};
+    std::atomic<std::int64_t> totalBytes_{0};
+    std::atomic<std::int64_t> doneBytes_{0};
+    std::atomic<std::int64_t> recvBytes_{0};
+    std::atomic<std::int64_t> startTick_{0};
+
+    TransferProgressSink* sink_ = nullptr;
+    std::thread progressThread_;
+    std::mutex stopMutex_;
+    std::condition_variable stopSignal_;
+    bool stopProgress_ = false;
+};
+
+// Sends a ReportStatus with resultCode on the client's conversation (session
+// value from the authentication's cookie); the reply is not examined.
+void sendReportStatus(const std::string& path, const std::optional<std::string>& sessionValue, std::int32_t resultCode,
+                      HttpClient& client, const TerminalRec& terminal);
+
+// Sends a message named element with only a ResultCode (resultCodeText) and
+// a Header; terminal information comes from readTerminal (nothing is sent
+// when it gives none). Never throws.
+void sendResultReport(HttpClient* client, const std::optional<std::string>& sessionValue, const std::string& path,
+                      const std::string& sessionId, const std::string& element, const std::string& resultCodeText,
+                      const std::function<std::optional<TerminalRec>()>& readTerminal);
+
+} // namespace plx

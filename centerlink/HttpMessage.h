@@ -1,0 +1,66 @@
+#pragma once
+// An HTTP request or reply of the center link: built locally and written
+// whole into a file to be streamed out, or wrapped around a received header
+// block to read it.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/HeaderText.h"
+
+namespace plx {
+
+inline constexpr const char* kDefaultCenterUrl = "http://localhost";
+
+class HttpMessage {
+public:
+    HttpMessage() = default;
+    explicit HttpMessage(std::string receivedText);
+
+    void addHeader(std::string_view name, std::string_view value);
+    void setMethod(std::string_view method) { method_ = method; }
+    void setBodyFile(const std::filesystem::path& path) { bodyFile_ = path; }
+    void setStatusLine(std::string_view line) { statusLine_ = line; }
+    // Stores the target for path ("/putfile", ...) and adds Host, "port" and
+    // the connection header as the center settings (plterm.ini) ask.
+    void setRequestTarget(std::string_view path);
+
+    // Write the whole message into a new file; false when it cannot be
+    // created or written (the file is then removed).
+    bool writeRequest(const std::filesystem::path& file) const;
+    bool writeResponse(const std::filesystem::path& file) const;
+
+    HeaderList parseHeaders() const;
+    // Value of the first "Set-Cookie" or "Cookie" header, name included.
+    std::optional<std::string> getCookie() const;
+    // From the first line of a received request.
+    const std::string& requestMethod() const { return receivedMethod_; }
+    const std::string& receivedTarget() const { return receivedTarget_; }
+
+    const std::string& requestTarget() const { return target_; }
+    const HeaderList& headers() const { return headers_; }
+
+private:
+    bool write(const std::filesystem::path& file, const std::string& head) const;
+
+    std::string received_;
+    std::string receivedMethod_;
+    std::string receivedTarget_;
+    HeaderList headers_;
+    std::filesystem::path bodyFile_;
+    std::string statusLine_;
+    std::string method_;
+    std::string target_;
+};
+
+// Where to connect for the center URL: the proxy when one is configured,
+// else the URL's host (upper case) and port.
+std::string connectHost(std::string_view centerUrl);
+int connectPort(std::string_view centerUrl);
+
+// The session value of a cookie header value: after its first "=", up to the first ";".
+std::string cookieSessionValue(std::string_view cookie);
+
+} // namespace plx

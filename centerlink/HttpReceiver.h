@@ -1,0 +1,49 @@
+#pragma once
+// Receives one HTTP message (request or reply) from a connection: the header
+// block into text, the body (Content-Length bytes) into a new temporary file.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <string>
+
+#include "centerlink/Connection.h"
+
+namespace plx {
+
+struct ReceiveOptions {
+    int firstByteTimeout = 0;                 // seconds for the first byte
+    int readTimeout = 180;                    // seconds for every other read
+    std::size_t blockSize = 64 * 1024;
+    std::size_t maxHeaderBytes = 64 * 1024;
+    std::int64_t maxBodyBytes = std::numeric_limits<std::int32_t>::max();
+    std::filesystem::path bodyFolder;         // empty: the system temporary folder
+    std::function<bool()> stopRequested;      // looked at before every read
+    std::function<void(std::int64_t received, std::int64_t total)> onProgress;
+};
+
+enum class ReceiveStatus {
+    Complete,
+    Stopped,        // stopRequested said so
+    BadFirstByte,   // nothing, or not the start of "HTTP/", "GET" or "POST"
+    ReadFailed,     // closed, failed or timed out while reading
+    BadHeader,      // too long, no usable Content-Length
+    NoBodyFile,     // the body file could not be made or written
+};
+
+struct ReceivedMessage {
+    ReceiveStatus status = ReceiveStatus::ReadFailed;
+    std::string headerText;          // the header block followed by "\n\n"
+    std::filesystem::path bodyFile;  // set when Complete; the caller owns the file
+    std::int64_t contentLength = 0;
+    int socketError = 0;             // Winsock number at the failure
+};
+
+ReceivedMessage receiveHttpMessage(Connection& connection, const ReceiveOptions& options);
+
+// Where the header block ends: the earlier of "\n\n" and "\r\n\r\n".
+// Returns the block's length and the separator's; npos when not found.
+std::size_t findHeaderEnd(std::string_view text, std::size_t& separatorLength);
+
+} // namespace plx

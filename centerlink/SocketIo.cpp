@@ -1,0 +1,111 @@
+#include "centerlink/SocketIo.h"
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/time.h>
+
+#include "centerlink/SocketError.h"
+
+namespace plx {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// poll() for events, restarting after signals with the time that is left.
+int pollFor(int fd, short events, int seconds) {
+    auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        int wait = -1;
+        if (seconds > 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = left > 0 ? static_cast<int>(left) : 0;
+        }
+        pollfd p{fd, events, 0};
+        int rc = ::poll(&p, 1, wait);
+        if (rc > 0) return 1;
+        if (rc == 0) {
+            setSocketError(kSocketTimeoutMarker);
+            return 0;
+        }
+        if (errno != EINTR) {
+            setSocketErrorFromErrno(errno);
+            return -1;
+        }
+    }
+}
+
+bool setBlocking(int fd, bool blocking) {
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0) return false;
+    flags = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+    return ::fcntl(fd, F_SETFL, flags) == 0;
+}
+
+} // namespace
+
+int waitReadable(int fd, int seconds) { return pollFor(fd, POLLIN, seconds); }
+
+ssize_t receiveWithTimeout(int fd, void* buffer, std::size_t size, int seconds) {
+    if (int ready = pollFor(fd, POLLIN, seconds); ready <= 0) return -1;
+    ssize_t n;
+    while ((n = ::recv(fd, buffer, size, 0)) < 0 && errno == EINTR) {}
+    if (n < 0) setSocketErrorFromErrno(errno);
+    return n;
+}
+
+ssize_t sendBytes(int fd, const void* data, std::size_t length) {
+    ssize_t n;
+    while ((n = ::send(fd, data, length, MSG_NOSIGNAL)) < 0 && errno == EINTR) {}
+    if (n < 0) setSocketErrorFromErrno(errno);
+    return n;
+}
+
+bool sendAll(int fd, const void* data, std::size_t length) {
+    auto* p = static_cast<const char*>(data);
+    while (length > 0) {
+        ssize_t n = sendBytes(fd, p, length);
+        if (n <= 0) return false;
+        p += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+int connectWithTimeout(int fd, const sockaddr* address, socklen_t length, int seconds) {
+    if (seconds < 0) seconds = 0;
+    if (!setBlocking(fd, false)) {
+        setSocketErrorFromErrno(errno);
+        return -1;
+    }
+    if (::connect(fd, address, length) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR) {
+            setSocketErrorFromErrno(errno);
+            setBlocking(fd, true);
+            return -1;
+        }
+        if (pollFor(fd, POLLOUT, seconds) <= 0) {
+            setBlocking(fd, true);
+            return -1;
+        }
+        int pending = 0;
+        socklen_t len = sizeof pending;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &len) != 0) pending = errno;
+        if (pending != 0) {
+            setSocketErrorFromErrno(pending);
+            setBlocking(fd, true);
+            return -1;
+        }
+    }
+    if (!setBlocking(fd, true)) {
+        setSocketErrorFromErrno(errno);
+        return -1;
+    }
+    timeval sendLimit{seconds, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
+    return 0;
+}
+
+} // namespace plx
