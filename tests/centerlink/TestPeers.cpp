@@ -1,0 +1,145 @@
+#include "tests/centerlink/TestPeers.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/FdIo.h"
+#include "platform/UniqueFd.h"
+
+namespace plx::test {
+
+namespace {
+
+int jsonInt(const std::string& json, const std::string& key) {
+    auto at = json.find("\"" + key + "\"");
+    if (at == std::string::npos) return 0;
+    at = json.find(':', at);
+    return std::atoi(json.c_str() + at + 1);
+}
+
+UniqueFd connectLoopback(int port) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) fd.reset();
+    return fd;
+}
+
+} // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool captureStdout) {
+    int pipeFds[2] = {-1, -1};
+    if (captureStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork");
+    if (pid_ == 0) {
+        if (captureStdout) ::dup2(pipeFds[1], STDOUT_FILENO);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    if (captureStdout) {
+        ::close(pipeFds[1]);
+        out_ = pipeFds[0];
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 100 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (::waitpid(pid_, &status, WNOHANG) == 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+    if (out_ >= 0) ::close(out_);
+}
+
+std::string ChildProcess::readLine(int seconds) {
+    std::string line;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{out_, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        char c;
+        if (::read(out_, &c, 1) != 1) break;
+        if (c == '\n') return line;
+        line += c;
+    }
+    return line;
+}
+
+CenterSimulator::CenterSimulator(const std::vector<std::string>& extraArgs) {
+    std::vector<std::string> argv = {"python3", std::string(PLX_SOURCE_DIR) + "/tests/center/center_sim.py", "--port", "0",
+                                     "--store", store_.path().string(), "--exit-with-parent", "--quiet"};
+    argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+    process_ = std::make_unique<ChildProcess>(argv, true);
+    std::string line = process_->readLine(30);
+    port_ = jsonInt(line, "port");
+    controlPort_ = jsonInt(line, "control_port");
+    if (port_ == 0) throw std::runtime_error("center simulator did not start: " + line);
+}
+
+std::string CenterSimulator::log() const { return httpGet(controlPort_, "/_log"); }
+
+TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
+    port_ = freeLoopbackPort();
+    std::string config = "Port " + std::to_string(port_) +
+                         "\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\nAllow 127.0.0.1\nDisableViaHeader Yes\n"
+                         "LogLevel Critical\n";
+    if (!user.empty()) config += "BasicAuth " + user + " " + password + "\n";
+    writeFile(dir_ / "tinyproxy.conf", config);
+    process_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"tinyproxy", "-d", "-c", (dir_ / "tinyproxy.conf").string()});
+    if (!waitForPort(port_, 10)) throw std::runtime_error("tinyproxy did not start");
+}
+
+int freeLoopbackPort() {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&addr), &len);
+    return ntohs(addr.sin_port);
+}
+
+bool waitForPort(int port, int seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (connectLoopback(port)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+std::string httpGet(int port, const std::string& target) {
+    UniqueFd fd = connectLoopback(port);
+    if (!fd) return {};
+    std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    writeAll(fd.get(), request.data(), request.size());
+    std::string reply;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd.get(), buffer, sizeof buffer)) > 0) reply.append(buffer, static_cast<std::size_t>(n));
+    auto body = reply.find("\r\n\r\n");
+    return body == std::string::npos ? reply : reply.substr(body + 4);
+}
+
+} // namespace plx::test

@@ -1,0 +1,62 @@
+#pragma once
+// Real peers started by the tests: the center simulator (a separate
+// Python process) and tinyproxy.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/TestSupport.h"
+
+namespace plx::test {
+
+// A child process, stopped with SIGTERM when the object goes.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::vector<std::string>& argv, bool captureStdout = false);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    // One line of the child's standard output (waits at most seconds).
+    std::string readLine(int seconds);
+    int pid() const { return pid_; }
+
+private:
+    int pid_ = -1;
+    int out_ = -1;
+};
+
+class CenterSimulator {
+public:
+    // extraArgs are passed on (for example "--tls", "--fault", "slow").
+    explicit CenterSimulator(const std::vector<std::string>& extraArgs = {});
+    int port() const { return port_; }
+    int controlPort() const { return controlPort_; }
+    const std::filesystem::path& store() const { return store_.path(); }
+    // The simulator's record of conversations (GET /_log), as JSON text.
+    std::string log() const;
+
+private:
+    TempDir store_;
+    std::unique_ptr<ChildProcess> process_;
+    int port_ = 0;
+    int controlPort_ = 0;
+};
+
+class TinyProxy {
+public:
+    // With user and password set the proxy asks for Basic credentials.
+    TinyProxy(const std::string& user = {}, const std::string& password = {});
+    int port() const { return port_; }
+
+private:
+    TempDir dir_;
+    int port_ = 0;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+int freeLoopbackPort();
+bool waitForPort(int port, int seconds);
+std::string httpGet(int port, const std::string& target);
+
+} // namespace plx::test
