@@ -57,6 +57,22 @@ std::shared_ptr<NamedMutex::State> stateFor(const std::string& name) {
     return state;
 }
 
+// flock, waiting without limit or until deadline.
+bool lockFile(int fd, std::optional<std::chrono::steady_clock::time_point> deadline, const std::string& path) {
+    if (!deadline) {
+        int rc;
+        while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {}
+        if (rc != 0) throw std::system_error(errno, std::generic_category(), "flock " + path);
+        return true;
+    }
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) throw std::system_error(errno, std::generic_category(), "flock " + path);
+        if (std::chrono::steady_clock::now() >= *deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 } // namespace
 
 std::string runtimeFolder() {
@@ -71,17 +87,34 @@ NamedMutex::~NamedMutex() = default;
 
 const std::string& NamedMutex::name() const { return state_->name; }
 
-void NamedMutex::lock() {
+void NamedMutex::lock() { acquire(std::nullopt); }
+
+bool NamedMutex::try_lock_for(std::chrono::milliseconds timeout) {
+    return acquire(std::chrono::steady_clock::now() + timeout);
+}
+
+bool NamedMutex::acquire(std::optional<std::chrono::steady_clock::time_point> deadline) {
     State& s = *state_;
     std::unique_lock guard(s.guard);
     auto self = std::this_thread::get_id();
     if (s.depth > 0 && s.owner == self) {
         ++s.depth;
-        return;
+        return true;
     }
-    s.released.wait(guard, [&] { return s.depth == 0; });
+    auto free = [&] { return s.depth == 0; };
+    if (!deadline) {
+        s.released.wait(guard, free);
+    } else if (!s.released.wait_until(guard, *deadline, free)) {
+        return false;
+    }
     s.owner = self;
     s.depth = 1;
+    auto giveUp = [&] {
+        if (!guard.owns_lock()) guard.lock();
+        s.depth = 0;
+        s.owner = {};
+        s.released.notify_one();
+    };
     try {
         // The lock file may have been removed (a cleaned runtime folder) or
         // the folder changed; a lock on a file nobody else can open excludes
@@ -100,22 +133,20 @@ void NamedMutex::lock() {
             // Other threads of this process wait on depth; only the process
             // lock is waited for here, without holding the guard.
             guard.unlock();
-            int rc;
-            while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {}
-            if (rc != 0) throw std::system_error(errno, std::generic_category(), "flock " + path);
+            if (!lockFile(fd, deadline, path)) {
+                giveUp();
+                return false;
+            }
             struct stat held {}, current {};
             bool same = ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &current) == 0 &&
                         held.st_dev == current.st_dev && held.st_ino == current.st_ino;
             guard.lock();
-            if (same) break;
+            if (same) return true;
             ::flock(fd, LOCK_UN);
             s.fd.reset();
         }
     } catch (...) {
-        if (!guard.owns_lock()) guard.lock();
-        s.depth = 0;
-        s.owner = {};
-        s.released.notify_one();
+        giveUp();
         throw;
     }
 }

@@ -4,7 +4,9 @@
 // processes the lock is an flock on a file in the runtime folder, so a
 // holder that dies never keeps it.
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace plx {
@@ -17,12 +19,16 @@ public:
     NamedMutex& operator=(const NamedMutex&) = delete;
 
     void lock();
+    // Gives up after timeout (polling the process lock meanwhile).
+    bool try_lock_for(std::chrono::milliseconds timeout);
     void unlock();
     const std::string& name() const;
 
     struct State;
 
 private:
+    bool acquire(std::optional<std::chrono::steady_clock::time_point> deadline);
+
     std::shared_ptr<State> state_;
 };
 

@@ -59,6 +59,15 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
+std::size_t utf8Length(std::string_view text) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < text.size(); ++count) {
+        std::size_t len = sequenceLength(text, i);
+        i += len == 0 ? 1 : len;
+    }
+    return count;
+}
+
 std::string utf8Sanitize(std::string_view text) {
     std::string out;
     out.reserve(text.size());

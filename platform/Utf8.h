@@ -13,6 +13,10 @@ std::string utf8Truncate(std::string_view text, std::size_t maxBytes);
 
 bool isValidUtf8(std::string_view text);
 
+// Characters in text: the unit of every length limit the users see.
+// Invalid bytes count one each.
+std::size_t utf8Length(std::string_view text);
+
 // Text with every invalid byte sequence replaced by U+FFFD.
 std::string utf8Sanitize(std::string_view text);
 

@@ -140,3 +140,34 @@ TEST(NamedMutex, DeadHolderReleasesTheLock) {
     ::close(ready[0]);
     ::close(ready[1]);
 }
+
+TEST(NamedMutex, TimedTakeGivesUpWhileAnotherHolds) {
+    test::ScopedHome home;
+    NamedMutex m("Korvane/PLX test-timed");
+    int ready[2], release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        NamedMutex held("Korvane/PLX test-timed");
+        held.lock();
+        char c = 1;
+        (void)!::write(ready[1], &c, 1);
+        (void)!::read(release[0], &c, 1);
+        held.unlock();
+        ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    EXPECT_FALSE(m.try_lock_for(std::chrono::milliseconds(100))); // held by another process
+    (void)!::write(release[1], &c, 1);
+    ASSERT_TRUE(m.try_lock_for(std::chrono::seconds(10)));
+    std::thread other([&] { EXPECT_FALSE(m.try_lock_for(std::chrono::milliseconds(50))); }); // held by this thread
+    other.join();
+    EXPECT_TRUE(m.try_lock_for(std::chrono::milliseconds(0))); // the owner takes it again at once
+    m.unlock();
+    m.unlock();
+    ::waitpid(pid, nullptr, 0);
+    for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
+}

@@ -21,6 +21,9 @@ TEST(Utf8, ValidatesAndSanitises) {
     EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));     // surrogate
     EXPECT_FALSE(isValidUtf8("\xE3\x81"));         // cut short
     EXPECT_EQ(utf8Sanitize("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(utf8Length("ab\xE3\x81\x82"), 3u);
+    EXPECT_EQ(utf8Length("\xFF\xFE"), 2u);
+    EXPECT_EQ(utf8Length(""), 0u);
 }
 
 TEST(Utf8, AsciiCaseHelpers) {
