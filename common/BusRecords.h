@@ -1,0 +1,50 @@
+#pragma once
+// TerminalRec and FileRec as they travel over the bus: one struct each,
+// fields in declared order.
+
+#include <sdbus-c++/Types.h>
+
+#include "common/ComRecords.h"
+
+namespace plx {
+
+inline constexpr const char* kBusName = "com.korvane.PelorinIO";
+inline constexpr const char* kFactoryPath = "/com/korvane/PelorinIO";
+inline constexpr const char* kClientPath = "/com/korvane/PelorinIO/Client";
+inline constexpr const char* kServicePath = "/com/korvane/PelorinIO/Service";
+inline constexpr const char* kErrorName = "com.korvane.PelorinIO.Error.Exception";
+
+using BusTerminalRec = sdbus::Struct<std::string, std::string, std::string, std::string, std::string, std::string,
+                                     std::string, std::string, std::string>;
+using BusFileRec = sdbus::Struct<std::string, std::string, std::int32_t, std::string, std::string, std::int32_t,
+                                 std::int32_t, std::string, std::string, std::string, std::string, std::int32_t,
+                                 std::string, std::string, std::string, std::int32_t>;
+
+inline BusTerminalRec toBus(const TerminalRec& r) {
+    return BusTerminalRec{r.TerminalID, r.CenterID, r.CenterHost, r.CenterURL, r.Password, r.ProtocolVersion,
+                          r.ProxyServer, r.ProxyUser, r.ProxyPassword};
+}
+
+inline TerminalRec fromBus(const BusTerminalRec& b) {
+    TerminalRec r;
+    std::tie(r.TerminalID, r.CenterID, r.CenterHost, r.CenterURL, r.Password, r.ProtocolVersion, r.ProxyServer,
+             r.ProxyUser, r.ProxyPassword) = b;
+    return r;
+}
+
+inline BusFileRec toBus(const FileRec& r) {
+    return BusFileRec{r.FileType,       r.DataName,       r.ServiceNo,      r.ProtocolFilename, r.AccessKey,
+                      r.RecordLength,   r.CompressID,     r.UserData,       r.SvDataFilename,   r.ClTempFilename,
+                      r.SetDateTime,    r.FileSize,       r.ClDataDirectory, r.ClDataFilename,  r.LimitDate,
+                      r.Status};
+}
+
+inline FileRec fromBus(const BusFileRec& b) {
+    FileRec r;
+    std::tie(r.FileType, r.DataName, r.ServiceNo, r.ProtocolFilename, r.AccessKey, r.RecordLength, r.CompressID,
+             r.UserData, r.SvDataFilename, r.ClTempFilename, r.SetDateTime, r.FileSize, r.ClDataDirectory,
+             r.ClDataFilename, r.LimitDate, r.Status) = b;
+    return r;
+}
+
+} // namespace plx

@@ -1,0 +1,93 @@
+#include "service/ApiMethod.h"
+
+#include <cerrno>
+#include <system_error>
+
+#include "common/LogBridge.h"
+#include "platform/Utf8.h"
+
+namespace plx {
+
+void ErrorTriple::clear() { set(0, 0, ""); }
+
+void ErrorTriple::set(std::int32_t code, std::int32_t detail, std::string_view message) {
+    std::string text = utf8Truncate(utf8Sanitize(message), limit_);
+    std::lock_guard lock(mutex_);
+    code_ = code;
+    detail_ = detail;
+    message_ = std::move(text);
+}
+
+ApiResult ErrorTriple::get() const {
+    std::lock_guard lock(mutex_);
+    return ApiResult{code_ != 0, code_, detail_, message_};
+}
+
+std::int32_t ErrorTriple::code() const {
+    std::lock_guard lock(mutex_);
+    return code_;
+}
+
+std::int32_t ErrorTriple::detail() const {
+    std::lock_guard lock(mutex_);
+    return detail_;
+}
+
+std::string ErrorTriple::message() const {
+    std::lock_guard lock(mutex_);
+    return message_;
+}
+
+void ArgumentLine::separate() {
+    if (!first_) text_ += ',';
+    first_ = false;
+}
+
+ArgumentLine& ArgumentLine::operator<<(std::string_view text) {
+    separate();
+    text_ += text;
+    return *this;
+}
+
+ArgumentLine& ArgumentLine::operator<<(std::int32_t number) {
+    separate();
+    text_ += std::to_string(number);
+    return *this;
+}
+
+ApiResult runApiMethod(ErrorTriple& triple, const ApiMethod& method, const std::function<void()>& body) {
+    triple.clear();
+    ApiResult outcome;
+    int systemError = 0;
+    try {
+        body();
+    } catch (const ApiError& e) {
+        systemError = errno;
+        outcome = {true, e.code, e.detail, e.message};
+        if (!e.final) {
+            if (outcome.code == 0) outcome.code = kApiSystemError;
+            if (outcome.detail == 0) outcome.detail = systemError;
+            if (outcome.message.empty()) outcome.message = method.defaultMessage;
+        }
+    } catch (const std::system_error& e) {
+        outcome = {true, kApiSystemError, e.code().value(), std::string(method.defaultMessage)};
+    } catch (const std::exception& e) {
+        systemError = errno;
+        outcome = {true, kApiSystemError, systemError, std::string(method.defaultMessage)};
+    } catch (...) {
+        outcome = {true, kApiSystemError, 0, std::string(method.defaultMessage)};
+    }
+
+    if (!outcome.failed) {
+        callLogAPI(0, 0, 0, "", method.sessionId, method.name, method.argumentLine);
+        return ApiResult{};
+    }
+    triple.set(outcome.code, outcome.detail, outcome.message);
+    ApiResult stored = triple.get();
+    stored.failed = true; // a failure may keep code 0 where its method says so
+    callLogAPI(method.failureLogType, stored.code, stored.detail, stored.message, method.sessionId, method.name,
+               method.argumentLine);
+    return stored;
+}
+
+} // namespace plx

@@ -1,0 +1,283 @@
+#include "service/Client.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "common/IniLocks.h"
+#include "common/Paths.h"
+#include "common/Settings.h"
+#include "platform/IniFile.h"
+#include "platform/Utf8.h"
+#include "service/FileInfoStore.h"
+#include "service/TermInfoStore.h"
+
+namespace plx {
+
+namespace {
+
+constexpr const char* kTermIniAccessText = "端末管理ファイルへのアクセス中にエラー発生";
+constexpr const char* kFileTypeTooLongText = "ファイル種別が4桁を超えました";
+constexpr const char* kFileTypeMissingText = "ファイル種別が未入力です";
+constexpr const char* kServiceNoText = "不正な業務番号です";
+constexpr const char* kProtocolFilenameTooLongText = "プロトコル上ファイル名が16桁を超えました";
+constexpr const char* kAccessKeyTooLongText = "ファイルアクセスキーが6桁を超えました";
+constexpr const char* kCompressIdText = "不正な圧縮区分です";
+constexpr auto kResultsWait = std::chrono::milliseconds(3000);
+
+bool allDigits(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void checkLength(const std::string& value, std::size_t limit, std::int32_t position, const char* text) {
+    if (utf8Length(value) > limit) throw argumentError(position, text);
+}
+
+void checkPresent(const std::string& value, std::int32_t position, const char* text) {
+    if (value.empty()) throw argumentError(position, text);
+}
+
+// A value the ini format cannot carry (a line break) is a write failure of
+// the store, not a crash of the method.
+template <typename Write>
+void writeIni(Write&& write) {
+    try {
+        write();
+    } catch (const IniFormatError&) {
+        throw ApiError(kApiSystemError, EINVAL, "");
+    }
+}
+
+} // namespace
+
+Client::Client() = default;
+
+std::shared_ptr<Client> Client::instance() {
+    static const std::shared_ptr<Client> client = std::make_shared<Client>();
+    return client;
+}
+
+ApiResult Client::PLSetTermInfo(const std::string& TerminalID, const std::string& CenterID,
+                                const std::string& CenterHost, const std::string& CenterURL,
+                                const std::string& Password, const std::string& ProtocolVersion,
+                                const std::string& ProxyServer, const std::string& ProxyUser,
+                                const std::string& ProxyPassword) {
+    TerminalRec rec{TerminalID, CenterID, CenterHost, CenterURL, Password, ProtocolVersion,
+                    ProxyServer, ProxyUser, ProxyPassword};
+    ArgumentLine line;
+    line << TerminalID << CenterID << CenterHost << CenterURL << Password << ProtocolVersion << ProxyServer
+         << ProxyUser << ProxyPassword;
+    ApiMethod method{.name = "PLSetTermInfo", .argumentLine = line.text(), .defaultMessage = kTermIniAccessText};
+    return runApiMethod(triple_, method, [&] {
+        // The keys are in argument order, so a key's index gives its position.
+        const auto& keys = termKeys();
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const std::string& value = rec.*keys[i].field;
+            auto position = static_cast<std::int32_t>(i + 1);
+            if (!keys[i].missingText.empty() && value.empty())
+                throw argumentError(position, std::string(keys[i].missingText));
+            if (utf8Length(value) > keys[i].limit) throw argumentError(position, std::string(keys[i].tooLongText));
+        }
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (!keys[i].notDigitsText.empty() && !allDigits(rec.*keys[i].field))
+                throw argumentError(static_cast<std::int32_t>(i + 1), std::string(keys[i].notDigitsText));
+        }
+        writeIni([&] { saveTermInfo(rec); });
+    });
+}
+
+ApiResult Client::PLGetTermInfo(TerminalRec& out) {
+    out = TerminalRec{};
+    ApiMethod method{.name = "PLGetTermInfo", .argumentLine = "", .defaultMessage = kTermIniAccessText};
+    return runApiMethod(triple_, method, [&] {
+        auto doc = loadTermIni();
+        // First start: callers tell "not set up yet" by the code staying 0.
+        if (!doc) throw ApiError(kApiOk, 0, "", true);
+        for (const TermKey& key : termKeys()) {
+            std::string value = termValue(*doc, key.name);
+            if (utf8Length(value) > key.limit)
+                throw ApiError(kApiSystemError, 0, std::string(key.storedTooLongText), true);
+            if (!key.storedEmptyText.empty() && value.empty())
+                throw ApiError(kApiOk, 0, std::string(key.storedEmptyText), true);
+            out.*key.field = std::move(value);
+        }
+    });
+}
+
+ApiResult Client::PLSetFileInfo(const std::string& FileType, const std::string& DataName, std::int32_t ServiceNo,
+                                const std::string& ProtocolFilename, const std::string& AccessKey,
+                                std::int32_t RecordLength, std::int32_t CompressID, const std::string& UserData) {
+    ArgumentLine line;
+    line << FileType << DataName << ServiceNo << ProtocolFilename << AccessKey << RecordLength << CompressID
+         << UserData;
+    ApiMethod method{.name = "PLSetFileInfo", .argumentLine = line.text(), .defaultMessage = kFileIniAccessText};
+    return runApiMethod(triple_, method, [&] {
+        checkLength(FileType, kFileTypeLimit, 1, kFileTypeTooLongText);
+        checkPresent(FileType, 1, kFileTypeMissingText);
+        checkLength(DataName, kDataNameLimit, 2, "ファイル名称が64桁を超えました");
+        checkPresent(DataName, 2, "ファイル名称が未入力です");
+        if (ServiceNo < 0) throw argumentError(3, kServiceNoText);
+        checkLength(ProtocolFilename, kProtocolFilenameLimit, 4, kProtocolFilenameTooLongText);
+        checkPresent(ProtocolFilename, 4, "プロトコル上ファイル名が未入力です");
+        checkLength(AccessKey, kAccessKeyLimit, 5, kAccessKeyTooLongText);
+        checkPresent(AccessKey, 5, "ファイルアクセスキーが未入力です");
+        if (RecordLength < -1 || RecordLength > 4096) throw argumentError(6, "不正なレコード長です");
+        if (CompressID != 0 && CompressID != 1) throw argumentError(7, kCompressIdText);
+        checkLength(UserData, kUserDataLimit, 8, "アプリケーション利用領域が64桁を超えました");
+
+        // Held (recursively) from the search to the rewrite, so nobody
+        // sees the kind missing or this search's results replaced.
+        std::lock_guard lock(fileIniMutex());
+        std::int32_t count = 0;
+        if (ApiResult search = PLGetFileInfo("", 0, ProtocolFilename, AccessKey, 0, 0, count); !search)
+            throw ApiError(search.code, search.detail, kFileIniAccessText);
+        bool moveToEnd = false;
+        for (std::int32_t i = 0; i < count; ++i) {
+            FileRec match;
+            if (ApiResult read = PLGetFileInfoAt(i, match); !read) throw ApiError(read.code, read.detail, read.message);
+            if (equalsIgnoreCase(match.FileType, FileType)) moveToEnd = true;
+        }
+        FileRec rec;
+        rec.FileType = FileType;
+        rec.DataName = DataName;
+        rec.ServiceNo = ServiceNo;
+        rec.ProtocolFilename = ProtocolFilename;
+        rec.AccessKey = AccessKey;
+        rec.RecordLength = RecordLength;
+        rec.CompressID = CompressID;
+        rec.UserData = UserData;
+        writeIni([&] { saveFileInfo(rec, moveToEnd); });
+    });
+}
+
+ApiResult Client::PLGetFileInfo(const std::string& FileType, std::int32_t ServiceNo,
+                                 const std::string& ProtocolFilename, const std::string& AccessKey,
+                                 std::int32_t RecordLength, std::int32_t CompressID, std::int32_t& count) {
+    count = 0;
+    ArgumentLine line;
+    line << FileType << ServiceNo << ProtocolFilename << AccessKey << RecordLength << CompressID;
+    ApiMethod method{.name = "PLGetFileInfo", .argumentLine = line.text(), .defaultMessage = kFileIniAccessText};
+    return runApiMethod(triple_, method, [&] {
+        std::lock_guard lock(fileIniMutex());
+        // A failed search leaves nothing for PLGetFileInfoAt to hand out.
+        replaceResults({});
+        checkLength(FileType, kFileTypeLimit, 1, kFileTypeTooLongText);
+        if (ServiceNo < 0) throw argumentError(2, kServiceNoText);
+        checkLength(ProtocolFilename, kProtocolFilenameLimit, 3, kProtocolFilenameTooLongText);
+        checkLength(AccessKey, kAccessKeyLimit, 4, kAccessKeyTooLongText);
+        if (CompressID != 0 && CompressID != 1) throw argumentError(6, kCompressIdText);
+        if (RecordLength < -1 || RecordLength > 4096) throw argumentError(5, "レコード長が不正です");
+
+        auto doc = loadFileIni();
+        if (!doc) return;
+        FileInfoFilter filter{FileType, ServiceNo, ProtocolFilename, AccessKey, RecordLength, CompressID};
+        std::vector<FileRec> found = findFileInfo(*doc, filter);
+        auto kept = static_cast<std::int32_t>(found.size());
+        replaceResults(std::move(found));
+        count = kept;
+    });
+}
+
+ApiResult Client::PLGetFileInfoAt(std::int32_t index, FileRec& out) {
+    out = FileRec{};
+    ArgumentLine line;
+    line << index;
+    ApiMethod method{.name = "PLGetFileInfoAt", .argumentLine = line.text(), .defaultMessage = kFileIniAccessText};
+    return runApiMethod(triple_, method, [&] {
+        // No system call fails on these paths, so the detail stays 0.
+        std::unique_lock lock(fileIniMutex(), std::defer_lock);
+        if (!lock.try_lock_for(kResultsWait)) throw ApiError(kApiSystemError, 0, "検索結果が上書きされました", true);
+        std::lock_guard guard(resultsMutex_);
+        if (index < 0 || static_cast<std::size_t>(index) >= fileInfoResults_.size())
+            throw ApiError(kApiSystemError, 0, "不正なインデックスです：index=" + std::to_string(index), true);
+        const FileRec& kept = fileInfoResults_[static_cast<std::size_t>(index)];
+        out.FileType = kept.FileType;
+        out.DataName = kept.DataName;
+        out.ServiceNo = kept.ServiceNo;
+        out.ProtocolFilename = kept.ProtocolFilename;
+        out.AccessKey = kept.AccessKey;
+        out.RecordLength = kept.RecordLength;
+        out.CompressID = kept.CompressID;
+        out.UserData = kept.UserData;
+    });
+}
+
+ApiResult Client::PLDeleteFileInfo(const std::string& FileType) {
+    ArgumentLine line;
+    line << FileType;
+    ApiMethod method{.name = "PLDeleteFileInfo", .argumentLine = line.text(), .defaultMessage = ""};
+    return runApiMethod(triple_, method, [&] {
+        checkLength(FileType, kFileTypeLimit, 1, kFileTypeTooLongText);
+        checkPresent(FileType, 1, kFileTypeMissingText);
+        try {
+            // Under the lock so a search never reads half a delete and the
+            // check below still holds when the section goes.
+            std::lock_guard lock(fileIniMutex());
+            auto path = findIniFile(kFileIni);
+            if (!path) throw ApiError(kApiSystemError, ENOENT, kFileIniAccessText, true);
+            if (!removeFileInfo(*path, FileType))
+                throw ApiError(kApiSystemError, 0, "指定したファイル種別が存在しません", true);
+        } catch (const ApiError&) {
+            throw;
+        } catch (...) {
+            throw ApiError(kApiNotReady, 0, "", true);
+        }
+    });
+}
+
+void Client::replaceResults(std::vector<FileRec> results) {
+    std::lock_guard guard(resultsMutex_);
+    fileInfoResults_ = std::move(results);
+}
+
+void Client::fire(const std::function<void(ClientEvents&)>& call) noexcept {
+    try {
+        std::shared_lock lock(wiringMutex_);
+        if (sink_) call(*sink_);
+    } catch (...) {
+        // A listener's failure must never reach the transfer that reported.
+    }
+}
+
+void Client::innerPLRecvRequest(std::int32_t eventCode, const std::string& fileType) {
+    fire([&](ClientEvents& sink) { sink.PLRecvRequest(eventCode, fileType); });
+}
+
+std::int32_t Client::GetAliveCount() {
+    try {
+        std::shared_lock lock(wiringMutex_);
+        std::int32_t count = subscriberCounter_ ? subscriberCounter_() : 0;
+        aliveCount_ = count;
+        return count;
+    } catch (...) {
+        return 0;
+    }
+}
+
+void Client::inSendStatus(std::int32_t totalBytes, std::int32_t sentByte, std::int32_t passedTime) {
+    fire([&](ClientEvents& sink) { sink.PLSendStatus(totalBytes, sentByte, passedTime); });
+}
+
+void Client::inRecvStatus(std::int32_t totalByte, std::int32_t recvByte, std::int32_t passedTime) {
+    fire([&](ClientEvents& sink) { sink.PLRecvStatus(totalByte, recvByte, passedTime); });
+}
+
+void Client::onSendProgress(std::int32_t total, std::int32_t sent, std::int32_t elapsedMs) {
+    inSendStatus(total, sent, elapsedMs);
+}
+
+void Client::onRecvProgress(std::int32_t total, std::int32_t received, std::int32_t elapsedMs) {
+    inRecvStatus(total, received, elapsedMs);
+}
+
+void Client::setEventSink(ClientEvents* sink) {
+    std::unique_lock lock(wiringMutex_);
+    sink_ = sink;
+}
+
+void Client::setSubscriberCounter(std::function<std::int32_t()> counter) {
+    std::unique_lock lock(wiringMutex_);
+    subscriberCounter_ = std::move(counter);
+}
+
+} // namespace plx

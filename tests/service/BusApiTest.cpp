@@ -1,0 +1,177 @@
+#include <atomic>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "common/IniLocks.h"
+#include "tests/service/BusFixture.h"
+
+using namespace plx;
+using test::ServiceOnBus;
+
+namespace {
+
+// The error reply of a failed call; empty when the call succeeded.
+template <typename Call>
+std::pair<std::string, std::string> failureOf(Call call) {
+    try {
+        call();
+    } catch (const sdbus::Error& e) {
+        return {e.getName(), e.getMessage()};
+    }
+    return {};
+}
+
+void defineKind(ClientProxy& client, const std::string& type, const std::string& pfn) {
+    client.PLSetFileInfo(type, "データ" + type, 1, pfn, "AK" + type, 128, 0, "");
+}
+
+} // namespace
+
+TEST(BusApi, EveryCallerSharesTheOneClient) {
+    ServiceOnBus service;
+    auto a = service.connect();
+    auto b = service.connect();
+    ClientProxy clientA(*a), clientB(*b);
+    defineKind(clientA, "K001", "PFA");
+    defineKind(clientA, "K002", "PFB");
+    ASSERT_EQ(clientA.PLGetFileInfo("", 0, "PFB", "", 0, 0), 1);
+    // B reads A's search results.
+    FileRec found = fromBus(clientB.PLGetFileInfoAt(0));
+    EXPECT_EQ(found.FileType, "K002");
+    EXPECT_EQ(found.DataName, "データK002");
+    EXPECT_EQ(found.RecordLength, 128);
+    // And A sees B's failure.
+    failureOf([&] { clientB.PLGetFileInfoAt(5); });
+    EXPECT_EQ(clientA.LastErrorCd(), 2);
+    EXPECT_EQ(clientA.LastErrorMsg(), "不正なインデックスです：index=5");
+}
+
+TEST(BusApi, FailuresAnswerWithTheErrorTripleText) {
+    ServiceOnBus service;
+    auto c = service.connect();
+    ClientProxy client(*c);
+    auto [name, message] = failureOf([&] { client.PLSetFileInfo("K001", "name", -1, "PF", "AK", 0, 0, ""); });
+    EXPECT_EQ(name, kErrorName);
+    EXPECT_EQ(message, "不正な業務番号です");
+    EXPECT_EQ(client.LastErrorCd(), 4);
+    EXPECT_EQ(client.LastErrorCdDetail(), 3); // the third argument
+    EXPECT_EQ(client.LastErrorMsg(), message);
+
+    client.PLSetFileInfo("K001", "name", 1, "PF", "AK", 0, 0, "");
+    EXPECT_EQ(client.LastErrorCd(), 0);
+    EXPECT_EQ(client.LastErrorCdDetail(), 0);
+    EXPECT_EQ(client.LastErrorMsg(), "");
+}
+
+TEST(BusApi, TermInfoRoundTripAndRecordOrder) {
+    ServiceOnBus service;
+    auto c = service.connect();
+    ClientProxy client(*c);
+    client.PLSetTermInfo("1234", "5678", "center", "https://center.example/", "pw", "1.0", "proxy:8080", "user", "secret");
+    TerminalRec t = fromBus(client.PLGetTermInfo());
+    EXPECT_EQ(t, (TerminalRec{"1234", "5678", "center", "https://center.example/", "pw", "1.0", "proxy:8080", "user",
+                              "secret"}));
+}
+
+TEST(BusApi, ObjectsBelongToTheirCallerAndGoWithIt) {
+    ServiceOnBus service;
+    auto c = service.connect();
+    ClientProxy client(*c);
+    EXPECT_EQ(client.GetAliveCount(), 0);
+
+    // A second program subscribes and creates an object, then dies.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        try {
+            auto own = openClientBus();
+            ClientProxy peerClient(*own);
+            peerClient.Advise();
+            FactoryProxy factory(*own);
+            std::string path = factory.CreateTransport();
+            (void)!::write(ready[1], path.c_str(), path.size() + 1);
+            ::pause();
+        } catch (...) {
+        }
+        ::_exit(1);
+    }
+    char path[256] = {};
+    ASSERT_GT(::read(ready[0], path, sizeof path), 0);
+    EXPECT_EQ(client.GetAliveCount(), 1);
+    EXPECT_EQ(client.AliveCount(), 1);
+    TransportProxy foreign(*c, path);
+    // Another caller cannot release it.
+    EXPECT_EQ(failureOf([&] { foreign.Release(); }).first, kErrorName);
+
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    bool gone = false;
+    for (int i = 0; i < 200 && !gone; ++i) {
+        gone = client.GetAliveCount() == 0 && !failureOf([&] { foreign.LastErrorCd(); }).first.empty();
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(gone);
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+TEST(BusApi, ReleaseEndsTheObjectAndUnadviseTheSubscription) {
+    ServiceOnBus service;
+    auto c = service.connect();
+    ClientProxy client(*c);
+    FactoryProxy factory(*c);
+    client.Advise();
+    client.Advise();
+    EXPECT_EQ(client.GetAliveCount(), 2);
+    client.Unadvise();
+    EXPECT_EQ(client.GetAliveCount(), 1);
+
+    std::string path = factory.CreateRetrieve();
+    RetrieveProxy retrieve(*c, path);
+    retrieve.Init(sdbus::ObjectPath("/"));
+    EXPECT_EQ(retrieve.LastErrorCd(), 0);
+    retrieve.Release();
+    // The object is gone once the service has had its next call.
+    client.GetAliveCount();
+    EXPECT_FALSE(failureOf([&] { retrieve.LastErrorCd(); }).first.empty());
+}
+
+TEST(BusApi, TransfersNotBuiltYetFailInsteadOfSucceeding) {
+    ServiceOnBus service;
+    auto c = service.connect();
+    FactoryProxy factory(*c);
+    TransportProxy transport(*c, factory.CreateTransport());
+    auto [name, message] = failureOf([&] { transport.PLSendData("K001", "/tmp", "x.dat"); });
+    EXPECT_EQ(name, kErrorName);
+    EXPECT_EQ(transport.LastErrorCd(), 1);
+    EXPECT_EQ(transport.LastErrorMsg(), message);
+}
+
+TEST(BusApi, ABlockedCallDoesNotHoldUpOtherCallers) {
+    ServiceOnBus service;
+    auto a = service.connect();
+    auto b = service.connect();
+    ClientProxy clientA(*a), clientB(*b);
+    clientA.PLSetTermInfo("1", "2", "", "", "pw", "", "", "", "");
+
+    // Hold the data-kind lock from this process: the service's search waits for it.
+    test::ScopedEnv runtime("PLX_RUNTIME_DIR", (service.home() / ".run").string());
+    NamedLock held(fileIniMutex());
+    std::atomic<bool> searchDone{false};
+    std::thread search([&] {
+        clientA.PLGetFileInfo("", 0, "", "", 0, 0);
+        searchDone = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(searchDone);
+    // Meanwhile another caller is served.
+    EXPECT_EQ(fromBus(clientB.PLGetTermInfo()).TerminalID, "1");
+    EXPECT_FALSE(searchDone);
+    held.unlock();
+    search.join();
+    EXPECT_TRUE(searchDone);
+}
