@@ -15,24 +15,12 @@ ApiResult Transport::notYetAvailable(std::string_view name, std::string argument
                         [] { throw ApiError(kApiNotReady, 0, kNotAvailable, true); });
 }
 
-ApiResult Transport::PLSendData(const std::string& FileType, const std::string& ClDataDirectory,
-                                const std::string& ClDataFilename) {
-    return notYetAvailable("PLSendData", (ArgumentLine() << FileType << ClDataDirectory << ClDataFilename).text());
-}
-
 ApiResult Transport::PLSetData(const std::string& FileType, const std::string& ClDataDirectory,
                                const std::string& ClDataFilename, std::int32_t LimitDay, std::int32_t SetOption,
                                std::string& ClTempFilename) {
     ClTempFilename.clear();
     return notYetAvailable("PLSetData",
                            (ArgumentLine() << FileType << ClDataDirectory << ClDataFilename << LimitDay << SetOption).text());
-}
-
-ApiResult Transport::PLRecvData(const std::string& FileType, const std::string& ClDataDirectory,
-                                std::string& ClDataFilename, std::int32_t ResendFlag, std::int32_t& FileSize) {
-    FileSize = 0;
-    return notYetAvailable("PLRecvData",
-                           (ArgumentLine() << FileType << ClDataDirectory << ClDataFilename << ResendFlag).text());
 }
 
 ApiResult Transport::PLGetDataA(const std::string& FileType, const std::string& ClTempFilename,

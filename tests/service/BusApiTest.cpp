@@ -140,15 +140,21 @@ TEST(BusApi, ReleaseEndsTheObjectAndUnadviseTheSubscription) {
     EXPECT_FALSE(failureOf([&] { retrieve.LastErrorCd(); }).first.empty());
 }
 
-TEST(BusApi, TransfersNotBuiltYetFailInsteadOfSucceeding) {
+TEST(BusApi, TransferFailuresAnswerWithTheObjectsTriple) {
     ServiceOnBus service;
     auto c = service.connect();
     FactoryProxy factory(*c);
     TransportProxy transport(*c, factory.CreateTransport());
-    auto [name, message] = failureOf([&] { transport.PLSendData("K001", "/tmp", "x.dat"); });
+    auto [name, message] = failureOf([&] { transport.PLSendData("K001", service.home().string(), "missing.dat"); });
     EXPECT_EQ(name, kErrorName);
-    EXPECT_EQ(transport.LastErrorCd(), 1);
+    EXPECT_EQ(message, "指定されたファイルが存在しません");
+    EXPECT_EQ(transport.LastErrorCd(), 3);
+    EXPECT_EQ(transport.LastErrorCdDetail(), 2);
     EXPECT_EQ(transport.LastErrorMsg(), message);
+    // Operations still to come fail the same way rather than pretend.
+    auto staged = failureOf([&] { transport.PLSetData("K001", service.home().string(), "a.dat", 1, 0); });
+    EXPECT_EQ(staged.first, kErrorName);
+    EXPECT_EQ(transport.LastErrorCd(), 1);
 }
 
 TEST(BusApi, ABlockedCallDoesNotHoldUpOtherCallers) {

@@ -1,0 +1,462 @@
+#include "centerlink/CertificateRegistration.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+#include <openssl/bio.h>
+#include <openssl/pem.h>
+
+#include "centerlink/HttpClient.h"
+#include "centerlink/HttpMessage.h"
+#include "centerlink/ResultCodes.h"
+#include "centerlink/SoapMessages.h"
+#include "centerlink/SoapReader.h"
+#include "common/DateText.h"
+#include "common/FileControl.h"
+#include "common/LogBridge.h"
+#include "common/Paths.h"
+#include "common/Settings.h"
+#include "common/TermInfo.h"
+#include "common/XmlWriter.h"
+#include "platform/FdIo.h"
+#include "platform/TempFile.h"
+#include "platform/UniqueFd.h"
+
+namespace plx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kKeyBits = 1024;
+constexpr int kCommunicationFailure = 1;
+constexpr int kMessageForm = 10;
+constexpr int kOtherFailure = 99;
+constexpr std::int32_t kTransferKind = 50;
+constexpr std::int32_t kPhaseBeforeReply = 10;
+constexpr std::int32_t kPhaseAfterReply = 11;
+
+constexpr std::string_view kRequestBegin = "-----BEGIN CERTIFICATE REQUEST-----";
+constexpr std::string_view kRequestEnd = "-----END CERTIFICATE REQUEST-----";
+constexpr std::string_view kCertBegin = "-----BEGIN CERTIFICATE-----";
+constexpr std::string_view kCertEnd = "-----END CERTIFICATE-----";
+
+struct BioDeleter {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct X509Deleter {
+    void operator()(X509* cert) const { X509_free(cert); }
+};
+struct NameDeleter {
+    void operator()(X509_NAME* name) const { X509_NAME_free(name); }
+};
+using BioPtr = std::unique_ptr<BIO, BioDeleter>;
+using CertPtr = std::unique_ptr<X509, X509Deleter>;
+using NamePtr = std::unique_ptr<X509_NAME, NameDeleter>;
+
+std::mutex& registrationMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// ---- files -------------------------------------------------------------
+
+std::string bioText(BIO* bio) {
+    char* data = nullptr;
+    long size = BIO_get_mem_data(bio, &data);
+    return size > 0 ? std::string(data, static_cast<std::size_t>(size)) : std::string();
+}
+
+// Secrets must never be readable by others, whatever the umask or an older
+// file's mode says.
+bool writePrivateFile(const std::string& path, const std::string& text) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd || ::fchmod(fd.get(), 0600) != 0) return false;
+    return writeAll(fd.get(), text.data(), text.size()) && ::fsync(fd.get()) == 0;
+}
+
+// A reader never sees a half-written certificate.
+bool replaceFile(const std::string& path, const std::string& text) {
+    fs::path target(path);
+    ScopedFileRemoval temp;
+    try {
+        temp = ScopedFileRemoval(createUniqueFile(target.parent_path(), target.filename().string() + ".", 0644));
+    } catch (const std::exception&) {
+        return false;
+    }
+    UniqueFd fd(::open(temp.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd || !writeAll(fd.get(), text.data(), text.size()) || ::fsync(fd.get()) != 0) return false;
+    fd.reset();
+    if (::rename(temp.path().c_str(), target.c_str()) != 0) return false;
+    temp.release();
+    return true;
+}
+
+// ---- subject -----------------------------------------------------------
+
+using SubjectEntries = std::vector<std::pair<std::string, std::string>>;
+
+SubjectEntries parseSubject(std::string_view text) {
+    SubjectEntries entries;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+        std::size_t equals = text.find('=', at);
+        std::size_t comma = text.find(',', at);
+        if (equals == std::string_view::npos || equals > comma) { // no key=value here
+            if (comma == std::string_view::npos) break;
+            at = comma + 1;
+            continue;
+        }
+        std::string key(text.substr(at, equals - at));
+        std::size_t start = equals + 1;
+        std::size_t next;
+        std::string value;
+        if (start < text.size() && text[start] == '"') {
+            std::size_t close = text.find('"', start + 1);
+            value = text.substr(start + 1, close == std::string_view::npos ? close : close - start - 1);
+            next = close == std::string_view::npos ? close : text.find(',', close + 1);
+        } else {
+            next = text.find(',', start);
+            value = text.substr(start, next == std::string_view::npos ? next : next - start);
+        }
+        entries.emplace_back(std::move(key), std::move(value));
+        if (next == std::string_view::npos) break;
+        at = next + 1;
+    }
+    return entries;
+}
+
+const char* entryField(const std::string& key) {
+    if (key == "C") return "countryName";
+    if (key == "O") return "organizationName";
+    if (key == "OU") return "organizationalUnitName";
+    if (key == "CN") return "commonName";
+    return nullptr;
+}
+
+bool isPrintableString(const std::string& value) {
+    for (unsigned char c : value)
+        if (!std::isalnum(c) && std::string_view(" '()+,-./:=?").find(static_cast<char>(c)) == std::string_view::npos)
+            return false;
+    return true;
+}
+
+// PrintableString keeps the bytes older terminals sent; OpenSSL 3 would
+// otherwise choose UTF8String.
+NamePtr makeName(std::string_view subject) {
+    NamePtr name(X509_NAME_new());
+    if (!name) return nullptr;
+    for (const auto& [key, value] : parseSubject(subject)) {
+        const char* field = entryField(key);
+        if (!field) continue;
+        int type = isPrintableString(value) ? V_ASN1_PRINTABLESTRING : MBSTRING_UTF8;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(value.data());
+        if (X509_NAME_add_entry_by_txt(name.get(), field, type, bytes, static_cast<int>(value.size()), -1, 0) != 1)
+            return nullptr;
+    }
+    return name;
+}
+
+// ---- certificate from the reply -----------------------------------------
+
+std::string stripWhitespace(std::string_view text) {
+    std::string out;
+    for (char c : text)
+        if (!std::isspace(static_cast<unsigned char>(c))) out += c;
+    return out;
+}
+
+// The Base64 body of the reply's certificate text, markers or not.
+std::optional<std::string> certificateBody(std::string_view text) {
+    std::size_t begin = text.find(kCertBegin);
+    if (begin != std::string_view::npos) {
+        text.remove_prefix(begin + kCertBegin.size());
+        std::size_t end = text.find(kCertEnd);
+        if (end == std::string_view::npos) return std::nullopt;
+        text = text.substr(0, end);
+    }
+    std::string body = stripWhitespace(text);
+    if (body.empty()) return std::nullopt;
+    return body;
+}
+
+std::string wrapPem(const std::string& body) {
+    std::string pem = std::string(kCertBegin) + "\n";
+    for (std::size_t at = 0; at < body.size(); at += 64) pem += body.substr(at, 64) + "\n";
+    return pem + std::string(kCertEnd) + "\n";
+}
+
+// The PEM text to store, only when it is a certificate for key.
+std::optional<std::string> usableCertificate(std::string_view replyText, EVP_PKEY* key) {
+    auto body = certificateBody(replyText);
+    if (!body) return std::nullopt;
+    std::string pem = wrapPem(*body);
+    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    CertPtr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!cert || X509_check_private_key(cert.get(), key) != 1) return std::nullopt;
+    return pem;
+}
+
+// ---- request text ---------------------------------------------------------
+
+// The Base64 text between the request markers, line breaks kept.
+std::optional<std::string> requestBody(const std::string& pem) {
+    std::size_t begin = pem.find(kRequestBegin);
+    if (begin == std::string::npos) return std::nullopt;
+    std::size_t at = begin + kRequestBegin.size();
+    while (at < pem.size() && pem[at] == '\r') ++at;
+    while (at < pem.size() && pem[at] == '\n') ++at;
+    std::size_t end = pem.find(kRequestEnd, at);
+    if (end == std::string::npos) return std::nullopt;
+    return pem.substr(at, end - at);
+}
+
+// ---- user message ---------------------------------------------------------
+
+std::string failureText(int code, int lastError) {
+    char text[256];
+    if (code == kCommunicationFailure)
+        std::snprintf(text, sizeof text, "証明書登録に失敗しました。\n通信障害コード：%ld", static_cast<long>(lastError));
+    else
+        std::snprintf(text, sizeof text, "証明書登録に失敗しました。\n集配信結果コード  %s",
+                      centerResultText(code).c_str());
+    return text;
+}
+
+// A daemon has no screen: one line for the journal instead of a modal box.
+void showFailure(int code, int lastError) {
+    std::string line = "Korvane/PLX エラー情報: " + failureText(code, lastError);
+    for (char& c : line)
+        if (c == '\n') c = ' ';
+    line += '\n';
+    writeAll(STDERR_FILENO, line.data(), line.size());
+}
+
+// ---- one registration attempt -----------------------------------------------
+
+class Registration {
+public:
+    explicit Registration(const TerminalReader& readTerminal) : readTerminal_(readTerminal) {}
+
+    int run();
+    std::int32_t phase() const { return phase_; }
+    int lastError() const { return client_.lastError(); }
+    const TerminalRec* terminal() const { return haveTerminal_ ? &terminal_ : nullptr; }
+
+private:
+    int readSettings();
+    int makeRequestFiles(std::string& csrText);
+    int connect();
+    int exchange(const std::string& csrText, fs::path& replyFile);
+    bool writeMessage(XmlWriter& w, const fs::path& file, const std::string& csrText) const;
+    int readReply(const fs::path& replyFile);
+    int storeCertificate(const std::string& text);
+
+    const TerminalReader& readTerminal_;
+    TerminalRec terminal_;
+    bool haveTerminal_ = false;
+    std::unique_ptr<Settings> settings_;
+    KeyPtr key_;
+    HttpClient client_;
+    std::int32_t phase_ = kPhaseBeforeReply;
+};
+
+int Registration::run() {
+    if (int code = readSettings()) return code;
+    std::string csrText;
+    if (int code = makeRequestFiles(csrText)) return code;
+    if (int code = connect()) return code;
+    fs::path reply;
+    if (int code = exchange(csrText, reply)) return code;
+    ScopedFileRemoval removeReply(reply);
+    int code = readReply(reply);
+    client_.Disconnect();
+    return code;
+}
+
+int Registration::readSettings() {
+    haveTerminal_ = readTerminal_ && readTerminal_(terminal_);
+    if (!haveTerminal_) return kOtherFailure;
+    settings_ = loadSettings();
+    if (!settings_) return kOtherFailure;
+    for (const std::string* folder : {&settings_->tempFolder, &settings_->apiLogFolder, &settings_->sessionLogFolder})
+        if (folder->empty() || !pathExists(*folder, true)) return kOtherFailure;
+    return 0;
+}
+
+int Registration::makeRequestFiles(std::string& csrText) {
+    key_ = makeKey(kKeyBits);
+    if (!key_) return kOtherFailure;
+    RequestPtr request = makeRequest(key_.get(), "C=JP,O=QRT,CN=" + terminal_.TerminalID);
+    if (!request) return kOtherFailure;
+    // An older certificate cannot belong to the new key: keeping it would
+    // pair the two for good if this attempt fails.
+    ::unlink(getCertFilePath().c_str());
+    if (writeRequestPem(request.get(), getCsrFilePath()) != 0) return kOtherFailure;
+    if (writeKeyPem(key_.get(), getKeyFilePath()) != 0) return kOtherFailure;
+
+    auto body = requestBody(readTextFile(getCsrFilePath()));
+    if (!body) {
+        ::unlink(getKeyFilePath().c_str());
+        return kOtherFailure;
+    }
+    csrText = std::move(*body);
+    return 0;
+}
+
+int Registration::connect() {
+    std::string host = connectHost(terminal_.CenterURL);
+    int port = connectPort(terminal_.CenterURL);
+    if (host.empty() || port <= 0) return kOtherFailure;
+    client_.setReadTimeout(settings_->tcpTimeout);
+    client_.setFirstByteTimeout(settings_->registTimeout);
+    client_.setConnectTimeout(settings_->connectTimeout);
+    std::string keyFile = isCenterHttps() ? getKeyFilePath() : std::string();
+    return client_.Connect(host, port, {}, keyFile) ? 0 : kCommunicationFailure;
+}
+
+bool Registration::writeMessage(XmlWriter& w, const fs::path& file, const std::string& csrText) const {
+    if (!w.open(file)) return false;
+    try {
+        writeEnvelopeStart(w, "RegistTerminal");
+        writeSoapHeader(w, SoapHeader{getNowTimeText(), terminal_.TerminalID, terminal_.CenterID, "", true});
+        w.writeStartTag("Authenticate");
+        w.writeElement("Password", terminal_.Password);
+        w.writeElement("ProtocolVersion", terminal_.ProtocolVersion);
+        w.writeElement("ServiceNo", "");
+        w.writeEndTag("Authenticate");
+        w.writeElement("CSR", csrText);
+        writeEnvelopeEnd(w, "RegistTerminal");
+        w.close();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+int Registration::exchange(const std::string& csrText, fs::path& replyFile) {
+    ScopedFileRemoval messageFile(makeTempFile());
+    ScopedFileRemoval requestFile(makeTempFile());
+    if (messageFile.path().empty() || requestFile.path().empty()) return kOtherFailure;
+    XmlWriter message; // removes its file when it goes
+    if (!writeMessage(message, messageFile.path(), csrText)) return kOtherFailure;
+
+    HttpMessage request;
+    request.setRequestTarget("/regist");
+    request.setBodyFile(messageFile.path());
+    request.setMethod("POST");
+    if (!request.writeRequest(requestFile.path())) return kOtherFailure;
+
+    std::string header;
+    if (client_.Write(requestFile.path(), header, replyFile) != HttpClient::kDone) return kCommunicationFailure;
+    phase_ = kPhaseAfterReply;
+    return 0;
+}
+
+int Registration::readReply(const fs::path& replyFile) {
+    std::optional<SoapDocument> document;
+    try {
+        document.emplace(SoapDocument::parseFile(replyFile));
+    } catch (const SoapParseError&) {
+        return kOtherFailure;
+    }
+    if (!document->root()) return kMessageForm;
+    auto response = document->method({"RegistTerminalResponse", "RegistResponse"});
+    if (!response) return kMessageForm;
+
+    long resultCode = std::strtol(response->childText("ResultCode").c_str(), nullptr, 10);
+    if (resultCode != 0) return static_cast<int>(resultCode);
+    auto certificate = response->child("Certificate");
+    if (!certificate) return kMessageForm; // success without a certificate would fail every later connect
+    return storeCertificate(certificate->text());
+}
+
+int Registration::storeCertificate(const std::string& text) {
+    auto pem = usableCertificate(text, key_.get());
+    if (!pem) return kMessageForm;
+    return replaceFile(getCertFilePath(), *pem) ? 0 : kOtherFailure;
+}
+
+void recordSession(const Registration& attempt, int code, const std::string& start) {
+    std::string end = getNowStamp();
+    if (code == 0) {
+        callSessionAPI(0, 0, start, end, kTransferKind, 0, 0, 0, "", attempt.terminal(), nullptr, 0, "", "", "");
+        return;
+    }
+    std::int32_t detail = code == kCommunicationFailure ? attempt.lastError() : 0;
+    callSessionAPI(1, 2, start, end, kTransferKind, attempt.phase(), code, detail, "", attempt.terminal(), nullptr, 0,
+                   "", "", "");
+}
+
+} // namespace
+
+KeyPtr makeKey(int bits) {
+    if (bits <= 0) return nullptr;
+    return KeyPtr(EVP_RSA_gen(static_cast<unsigned>(bits))); // exponent 65537
+}
+
+RequestPtr makeRequest(EVP_PKEY* key, const std::string& subject) {
+    if (!key) return nullptr;
+    RequestPtr request(X509_REQ_new());
+    NamePtr name = makeName(subject);
+    if (!request || !name) return nullptr;
+    if (X509_REQ_set_version(request.get(), 0) != 1 || X509_REQ_set_subject_name(request.get(), name.get()) != 1 ||
+        X509_REQ_set_pubkey(request.get(), key) != 1)
+        return nullptr;
+    if (X509_REQ_sign(request.get(), key, EVP_sha256()) <= 0) return nullptr;
+    return request;
+}
+
+int writeRequestPem(X509_REQ* request, const std::string& path) {
+    if (!request || path.empty()) return -1;
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio || PEM_write_bio_X509_REQ(bio.get(), request) != 1) return -1;
+    return writePrivateFile(path, bioText(bio.get())) ? 0 : -1;
+}
+
+int writeKeyPem(EVP_PKEY* key, const std::string& path, const char* passPhrase) {
+    if (!key || path.empty()) return -1;
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio) return -1;
+    const EVP_CIPHER* cipher = passPhrase ? EVP_des_ede3_cbc() : nullptr;
+    auto* phrase = reinterpret_cast<unsigned char*>(const_cast<char*>(passPhrase));
+    int phraseLength = passPhrase ? static_cast<int>(std::strlen(passPhrase)) : 0;
+    if (PEM_write_bio_PrivateKey(bio.get(), key, cipher, phrase, phraseLength, nullptr, nullptr) != 1) return -1;
+    return writePrivateFile(path, bioText(bio.get())) ? 0 : -1;
+}
+
+bool isSSLEnviroment() {
+    return !readTextFile(getCertFilePath()).empty() && !readTextFile(getKeyFilePath()).empty();
+}
+
+int sslRegist(const TerminalReader& readTerminal) {
+    int code = 0;
+    int lastError = 0;
+    {
+        std::lock_guard<std::mutex> lock(registrationMutex());
+        if (isSSLEnviroment()) return 0;
+        std::string start = getNowStamp();
+        Registration attempt(readTerminal);
+        try {
+            code = attempt.run();
+        } catch (const std::exception&) {
+            code = kOtherFailure;
+        }
+        lastError = attempt.lastError();
+        recordSession(attempt, code, start);
+    }
+    if (code != 0 && isDialogAppearance()) showFailure(code, lastError);
+    return code;
+}
+
+} // namespace plx

@@ -1,0 +1,68 @@
+# Starts the service, a private bus and the center simulator for one run.
+# Sourced by scripts/demo and bench/transfer.sh; expects $top and $build.
+
+plx_pids=()
+
+plx_stack_stop() {
+  # The service first, the bus last.
+  local i
+  for ((i = ${#plx_pids[@]} - 1; i >= 0; i--)); do
+    kill "${plx_pids[i]}" 2>/dev/null || true
+    wait "${plx_pids[i]}" 2>/dev/null || true
+  done
+}
+
+# Waits until file has a first line and prints it.
+plx_first_line() {
+  local file=$1
+  for _ in $(seq 300); do
+    [ -s "$file" ] && head -n 1 "$file" | grep -q . && { head -n 1 "$file"; return 0; }
+    sleep 0.05
+  done
+  return 1
+}
+
+plx_ensure_built() {
+  if [ ! -x "$build/bin/plserv" ] || [ ! -x "$build/bin/plxdemo" ] || [ ! -f "$build/bin/libPLlog.so" ]; then
+    cmake -S "$top" -B "$build" -G Ninja >/dev/null
+    cmake --build "$build" --target plserv plxdemo PLlog >/dev/null
+  fi
+}
+
+# plx_stack_start WORK DELIVER_FILE: sets PLX_BUS, CENTER_PORT, SERVICE_PID.
+plx_stack_start() {
+  local work=$1 deliver=$2
+  mkdir -p "$work/home" "$work/temp" "$work/apilog" "$work/sessionlog" "$work/center"
+  cat > "$work/home/plconfig.ini" <<INI
+[tempfile]
+location=$work/temp
+[apilog]
+location=$work/apilog
+[sessionlog]
+location=$work/sessionlog
+INI
+
+  dbus-daemon --session --nofork --print-address > "$work/bus.address" 2>/dev/null &
+  plx_pids+=("$!")
+  PLX_BUS=$(plx_first_line "$work/bus.address")
+  export PLX_BUS
+
+  python3 "$top/tests/center/center_sim.py" --port 0 --store "$work/center" \
+    --terminal-id 1001 --center-id 9001 --password pw --kind PF01,AK0001,7 --deliver "$deliver" --quiet \
+    > "$work/center.started" &
+  plx_pids+=("$!")
+  local started
+  started=$(plx_first_line "$work/center.started")
+  CENTER_PORT=$(printf '%s' "$started" | python3 -c 'import json,sys; print(json.load(sys.stdin)["port"])')
+
+  PLX_HOME="$work/home" PLX_RUNTIME_DIR="$work/run" "$build/bin/plserv" &
+  SERVICE_PID=$!
+  plx_pids+=("$SERVICE_PID")
+  for _ in $(seq 200); do
+    dbus-send --bus="$PLX_BUS" --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+      string:com.korvane.PelorinIO 2>/dev/null | grep -q true && return 0
+    sleep 0.05
+  done
+  echo "the service did not start" >&2
+  return 1
+}

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+#include <random>
+#include <thread>
+
+#include "centerlink/SessionControl.h"
+#include "tests/service/TransferFixture.h"
+
+using namespace plx;
+using test::readFile;
+using test::splitFields;
+using test::TransferFixture;
+using test::TransferSetup;
+using test::writeFile;
+
+namespace {
+
+std::string someData(std::size_t size) {
+    std::mt19937 gen(7);
+    std::string s(size, '\0');
+    for (auto& c : s) c = static_cast<char>(gen() % 5 == 0 ? gen() : 'x');
+    return s;
+}
+
+std::string receivedBy(TransferFixture& f) {
+    for (const auto& e : std::filesystem::directory_iterator(f.center().store() / "received")) return readFile(e.path());
+    return "";
+}
+
+bool noScratchLeft(TransferFixture& f) { return std::filesystem::is_empty(f.scratch()); }
+
+ApiResult send(TransferFixture& f, const std::string& name, const std::string& data) {
+    writeFile(f.userFolder() / name, data);
+    return f.transport().PLSendData("K001", f.userFolder().string(), name);
+}
+
+} // namespace
+
+TEST(SendData, ArrivesWhole_PlainAndGzip_HttpAndHttps) {
+    for (bool tls : {false, true}) {
+        for (int compress : {0, 1}) {
+            TransferFixture f(TransferSetup{.tls = tls, .compressId = compress});
+            std::string data = someData(200000);
+            ApiResult r = send(f, "out.dat", data);
+            ASSERT_FALSE(r.failed) << r.code << "/" << r.detail << " " << r.message;
+            EXPECT_EQ(receivedBy(f), data) << "tls " << tls << " compress " << compress;
+            EXPECT_EQ(f.transport().triple().code(), 0);
+            EXPECT_TRUE(noScratchLeft(f));
+            ASSERT_EQ(f.sessionLog("20").size(), 1u);
+            auto fields = splitFields(f.sessionLog("20")[0]);
+            ASSERT_EQ(fields.size(), 23u);
+            EXPECT_EQ(fields[3], "20");           // a terminal-started send
+            EXPECT_EQ(fields[5], "00");
+            EXPECT_EQ(fields[16], "1");           // variable length records are sent as length 1
+            EXPECT_EQ(fields[17], "200000");
+            EXPECT_EQ(fields[18], "200000");      // the real size
+            EXPECT_EQ(fields[19], std::to_string(compress));
+            auto api = splitFields(f.apiLog("PLSendData").back());
+            EXPECT_EQ(api[5], "PLSendData");
+            EXPECT_EQ(api[1], "0");
+        }
+    }
+}
+
+TEST(SendData, FixedLengthRecordsAndRecordLengthZero) {
+    {
+        TransferFixture f(TransferSetup{.recordLength = 4});
+        ApiResult r = send(f, "ten.dat", "0123456789"); // three records of 4 bytes
+        EXPECT_FALSE(r.failed) << r.message;
+        auto fields = splitFields(f.sessionLog("20").at(0));
+        EXPECT_EQ(fields[16], "4");
+        EXPECT_EQ(fields[17], "3");
+    }
+    {
+        TransferFixture f(TransferSetup{.recordLength = 0});
+        send(f, "zero.dat", "0123456789"); // must not divide by zero, whatever the center says
+        EXPECT_EQ(f.sessionLog("20").size(), 1u);
+    }
+}
+
+TEST(SendData, ArgumentsAreCheckedBeforeAnythingElse) {
+    TransferFixture f;
+    writeFile(f.userFolder() / "a.dat", "x");
+    ApiResult r = f.transport().PLSendData("K0011", f.userFolder().string(), "a.dat");
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.detail, 1);
+    EXPECT_EQ(r.message, "ファイル種別が4桁を超えました");
+    r = f.transport().PLSendData("K001", f.userFolder().string(), "missing.dat");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.detail, 2);
+    EXPECT_EQ(r.message, "指定されたファイルが存在しません");
+    r = f.transport().PLSendData("K001", f.userFolder().string(), std::string(65, 'n'));
+    EXPECT_EQ(r.detail, 3);
+    // A 64-character name in a folder of 128 characters passes the length checks.
+    std::string folder = (f.userFolder() / std::string(128 - f.userFolder().string().size() - 1, 'd')).string();
+    std::filesystem::create_directory(folder);
+    writeFile(std::filesystem::path(folder) / std::string(64, 'f'), "data");
+    r = f.transport().PLSendData("K001", folder, std::string(64, 'f'));
+    EXPECT_FALSE(r.failed) << r.message;
+    // A pipe is no file to send.
+    ::mkfifo((f.userFolder() / "fifo").c_str(), 0600);
+    r = f.transport().PLSendData("K001", f.userFolder().string(), "fifo");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(f.sessionLog("20").size() == 1u); // only the successful send wrote one
+    EXPECT_EQ(f.apiLog("PLSendData").size(), 5u);
+}
+
+TEST(SendData, CenterRefusalsBecomeTheTriple) {
+    TransferFixture f(TransferSetup{.centerArgs = {"--fault", "result=31@auth"}});
+    ApiResult r = send(f, "a.dat", "abc");
+    EXPECT_EQ(r.code, 5);
+    EXPECT_EQ(r.detail, 31);
+    EXPECT_EQ(r.message, "ファイルアクセスキー不正");
+    auto fields = splitFields(f.sessionLog("20").at(0));
+    EXPECT_EQ(fields[4], "11");
+    EXPECT_EQ(fields[5], "31");
+    EXPECT_EQ(fields[16], ""); // the definition is logged with record length 0 ...
+    EXPECT_EQ(fields[19], ""); // ... and compression -1
+    EXPECT_TRUE(noScratchLeft(f));
+}
+
+TEST(SendData, CookieAttributesAreNotSentBack) {
+    TransferFixture f(TransferSetup{.centerArgs = {"--cookie-suffix", "; Path=/; HttpOnly"}});
+    ApiResult r = send(f, "a.dat", "abc");
+    EXPECT_FALSE(r.failed) << r.message; // the center refuses a cookie it did not issue
+}
+
+TEST(SendData, SilentCenterTimesOut) {
+    TransferFixture f(TransferSetup{.centerArgs = {"--fault", "silent@auth", "--silent-seconds", "30"}});
+    writeFile(f.home() / "pltimeout.ini", "[timeout]\nauth=1\ntcp=5\nconnect=5\n");
+    ApiResult r = send(f, "a.dat", "abc");
+    EXPECT_EQ(r.code, 5);
+    EXPECT_EQ(r.detail, 1);
+    EXPECT_EQ(r.message, "タイムアウトなどにより処理が中断されました。");
+    auto fields = splitFields(f.sessionLog("20").at(0));
+    EXPECT_EQ(fields[4], "11");
+    EXPECT_EQ(fields[5], "01");
+}
+
+TEST(SendData, ClosingTheServiceStopsARunningSend) {
+    TransferFixture f(TransferSetup{.centerArgs = {"--fault", "slow@file", "--slow-seconds", "5"}});
+    SessionEvent::reset();
+    std::thread closer([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        SessionEvent::set();
+    });
+    ApiResult r = send(f, "a.dat", someData(1000));
+    closer.join();
+    SessionEvent::reset();
+    EXPECT_EQ(r.message, "セッションが中止されました");
+    auto fields = splitFields(f.sessionLog("20").at(0));
+    EXPECT_EQ(fields[5], "01");
+    EXPECT_EQ(fields[6], "-100");
+    EXPECT_TRUE(noScratchLeft(f));
+}
+
+TEST(SendData, NoSessionCountNoSend) {
+    TransferFixture f;
+    CountingSemaphore everything(kSessionCount, kSessionSemaphoreName);
+    ASSERT_TRUE(everything.acquire(kSessionCount, 0));
+    ApiResult r = send(f, "a.dat", "abc");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.message, "セッション中止");
+    EXPECT_TRUE(f.apiLog("PLSendData").empty());
+    EXPECT_TRUE(f.sessionLog("20").empty());
+}
