@@ -137,21 +137,6 @@ std::size_t finishDecode(DecodeState& st, unsigned char* out) {
     return n;
 }
 
-// Reads until size bytes or end of file; -1 on error.
-ssize_t readFully(int fd, void* buffer, std::size_t size) {
-    auto* p = static_cast<unsigned char*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, p + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
 
 UniqueFd openForReading(const std::filesystem::path& path) {
     return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

@@ -30,4 +30,17 @@ inline ssize_t readSome(int fd, void* buffer, std::size_t size) {
     return n;
 }
 
+// Reads until size bytes or the end of the file; -1 on error.
+inline ssize_t readFully(int fd, void* buffer, std::size_t size) {
+    auto* p = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = readSome(fd, p + done, size - done);
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
 } // namespace plx

@@ -111,6 +111,20 @@ ApiResult Transport::PLSendData(const std::string& FileType, const std::string& 
         });
     };
 
+    // A reply must have come back; otherwise the phase tells how far it got.
+    auto expectReply = [&](const ExchangeReply& reply, std::int32_t requestPhase, const char* bodyNotOpenedText) {
+        if (reply.outcome == ExchangeReply::kBodyNotOpened) {
+            st.sessionResult = 99;
+            fail(5, 1, bodyNotOpenedText);
+        }
+        if (reply.outcome != ExchangeReply::kDone) {
+            st.sessionResult = 1;
+            st.phase = reply.outcome == ExchangeReply::kSendFailed ? requestPhase : requestPhase + 1;
+            fail(5, 1, missingReplyMessage(connection));
+        }
+        st.phase = requestPhase + 1;
+    };
+
     try {
         // Arguments.
         st.sessionRecordWanted = false;
@@ -205,16 +219,7 @@ ApiResult Transport::PLSendData(const std::string& FileType, const std::string& 
             st.sessionResult = 99;
             fail(2, errno, "認証要求作成中にエラー（管理ファイルのデータ不足）");
         }
-        if (reply.outcome == ExchangeReply::kBodyNotOpened) {
-            st.sessionResult = 99;
-            fail(5, 1, "認証要求生成中にエラー発生");
-        }
-        if (reply.outcome != ExchangeReply::kDone) {
-            st.sessionResult = 1;
-            st.phase = reply.outcome == ExchangeReply::kSendFailed ? 10 : 11;
-            fail(5, 1, missingReplyMessage(connection));
-        }
-        st.phase = 11;
+        expectReply(reply, 10, "認証要求生成中にエラー発生");
         std::optional<SoapDocument> document;
         try {
             document = SoapDocument::parseFile(reply.body.path());
@@ -303,16 +308,7 @@ ApiResult Transport::PLSendData(const std::string& FileType, const std::string& 
                             [&](XmlWriter& w) { writePutFile(w, "0", header, file); });
         connection.setProgressDirection(HttpClient::kNoProgress);
         entity = ScopedFileRemoval();
-        if (reply.outcome == ExchangeReply::kBodyNotOpened) {
-            st.sessionResult = 99;
-            fail(5, 1, "ファイル送信生成中にエラー発生");
-        }
-        if (reply.outcome != ExchangeReply::kDone) {
-            st.sessionResult = 1;
-            st.phase = reply.outcome == ExchangeReply::kSendFailed ? 20 : 21;
-            fail(5, 1, missingReplyMessage(connection));
-        }
-        st.phase = 21;
+        expectReply(reply, 20, "ファイル送信生成中にエラー発生");
         document = SoapDocument::parseFile(reply.body.path()); // a broken reply is an unexpected failure
         auto body = document->root() ? document->root()->child("SOAP-ENV:Body") : std::nullopt;
         if (!body) {
@@ -337,16 +333,7 @@ ApiResult Transport::PLSendData(const std::string& FileType, const std::string& 
         st.phase = 30;
         reply = runExchange(connection, kTarget, st.cookie, settings->reportTimeout,
                             [&](XmlWriter& w) { writeReportStatus(w, "0", header); });
-        if (reply.outcome == ExchangeReply::kBodyNotOpened) {
-            st.sessionResult = 99;
-            fail(5, 1, "完了報告生成中にエラー発生");
-        }
-        if (reply.outcome != ExchangeReply::kDone) {
-            st.sessionResult = 1;
-            st.phase = reply.outcome == ExchangeReply::kSendFailed ? 30 : 31;
-            fail(5, 1, missingReplyMessage(connection));
-        }
-        st.phase = 31;
+        expectReply(reply, 30, "完了報告生成中にエラー発生");
         document = SoapDocument::parseFile(reply.body.path());
         body = document->root() ? document->root()->child("SOAP-ENV:Body") : std::nullopt;
         if (!body) {

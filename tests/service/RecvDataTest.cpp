@@ -18,13 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string someData(std::size_t size) {
-    std::mt19937 gen(11);
-    std::string s(size, '\0');
-    for (auto& c : s) c = static_cast<char>(gen() % 3 == 0 ? gen() : 'r');
-    return s;
-}
-
 // A file the center hands out next (the outbox goes in name order).
 void offer(TransferFixture& f, const std::string& name, const std::string& data) {
     fs::create_directories(f.center().store() / "outbox");
@@ -69,7 +62,7 @@ TEST(RecvData, ArrivesWhole_PlainAndGzip_HttpAndHttps) {
     for (bool tls : {false, true}) {
         for (const char* compress : {"0", "1"}) {
             TransferFixture f(TransferSetup{.tls = tls, .centerArgs = {"--compress", compress}});
-            std::string data = someData(150000);
+            std::string data = test::sampleData(150000);
             offer(f, "in.dat", data);
             Received r = receive(f);
             ASSERT_FALSE(r.result.failed) << r.result.code << "/" << r.result.detail << " " << r.result.message;
@@ -188,7 +181,7 @@ TEST(RecvData, GetFileRefusalsAreReportedBack) {
 TEST(RecvData, WrongMd5KeepsTheUsersFile) {
     for (const char* compress : {"0", "1"}) {
         TransferFixture f(TransferSetup{.centerArgs = {"--fault", "bad-md5", "--compress", compress}});
-        offer(f, "in.dat", someData(5000));
+        offer(f, "in.dat", test::sampleData(5000));
         writeFile(f.userFolder() / "in.dat", "old");
         expectTriple(receive(f).result, 3, 0, "データ本体が正常に抽出できません(MD5ハッシュ値が異なります)");
         EXPECT_EQ(readFile(f.userFolder() / "in.dat"), "old");

@@ -14,13 +14,6 @@ using test::writeFile;
 
 namespace {
 
-std::string someData(std::size_t size) {
-    std::mt19937 gen(7);
-    std::string s(size, '\0');
-    for (auto& c : s) c = static_cast<char>(gen() % 5 == 0 ? gen() : 'x');
-    return s;
-}
-
 std::string receivedBy(TransferFixture& f) {
     for (const auto& e : std::filesystem::directory_iterator(f.center().store() / "received")) return readFile(e.path());
     return "";
@@ -39,7 +32,7 @@ TEST(SendData, ArrivesWhole_PlainAndGzip_HttpAndHttps) {
     for (bool tls : {false, true}) {
         for (int compress : {0, 1}) {
             TransferFixture f(TransferSetup{.tls = tls, .compressId = compress});
-            std::string data = someData(200000);
+            std::string data = test::sampleData(200000);
             ApiResult r = send(f, "out.dat", data);
             ASSERT_FALSE(r.failed) << r.code << "/" << r.detail << " " << r.message;
             EXPECT_EQ(receivedBy(f), data) << "tls " << tls << " compress " << compress;
@@ -143,7 +136,7 @@ TEST(SendData, ClosingTheServiceStopsARunningSend) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
         SessionEvent::set();
     });
-    ApiResult r = send(f, "a.dat", someData(1000));
+    ApiResult r = send(f, "a.dat", test::sampleData(1000));
     closer.join();
     SessionEvent::reset();
     EXPECT_EQ(r.message, "セッションが中止されました");

@@ -1,6 +1,7 @@
 #include "tests/service/TransferFixture.h"
 
 #include <fstream>
+#include <random>
 
 #include "common/DateText.h"
 
@@ -75,6 +76,13 @@ std::vector<std::string> splitFields(const std::string& line) {
         if (comma == std::string::npos) return fields;
         start = comma + 1;
     }
+}
+
+std::string sampleData(std::size_t size, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(size, '\0');
+    for (auto& c : s) c = static_cast<char>(gen() % 4 == 0 ? gen() : 'a' + gen() % 3);
+    return s;
 }
 
 } // namespace plx::test

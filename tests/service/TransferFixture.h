@@ -53,5 +53,7 @@ private:
 };
 
 std::vector<std::string> splitFields(const std::string& line);
+// Partly compressible bytes, the same for the same seed.
+std::string sampleData(std::size_t size, unsigned seed = 7);
 
 } // namespace plx::test
