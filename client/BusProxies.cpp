@@ -32,6 +32,12 @@ FactoryProxy::FactoryProxy(sdbus::IConnection& connection) : ProxyInterfaces(con
 
 FactoryProxy::~FactoryProxy() { unregisterProxy(); }
 
+ServiceProxy::ServiceProxy(sdbus::IConnection& connection) : ProxyInterfaces(connection, kBusName, kServicePath) {
+    registerProxy();
+}
+
+ServiceProxy::~ServiceProxy() { unregisterProxy(); }
+
 TransportProxy::TransportProxy(sdbus::IConnection& connection, const std::string& path)
     : ProxyInterfaces(connection, kBusName, path) {
     registerProxy();

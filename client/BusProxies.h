@@ -40,6 +40,12 @@ public:
     ~FactoryProxy();
 };
 
+class ServiceProxy final : public sdbus::ProxyInterfaces<com::korvane::PelorinIO::Service_proxy> {
+public:
+    ServiceProxy(sdbus::IConnection& connection);
+    ~ServiceProxy();
+};
+
 class TransportProxy final : public sdbus::ProxyInterfaces<com::korvane::PelorinIO::Transport_proxy> {
 public:
     TransportProxy(sdbus::IConnection& connection, const std::string& path);

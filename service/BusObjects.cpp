@@ -44,6 +44,23 @@ std::string FactoryObject::sender() { return callerOf(getObject()); }
 sdbus::ObjectPath FactoryObject::CreateTransport() { return sdbus::ObjectPath(server_.createTransport(sender())); }
 sdbus::ObjectPath FactoryObject::CreateRetrieve() { return sdbus::ObjectPath(server_.createRetrieve(sender())); }
 
+// ---- Service ----
+
+ServiceObject::ServiceObject(sdbus::IConnection& connection, BusServer& server)
+    : AdaptorInterfaces(connection, kServicePath), server_(server) {
+    registerAdaptor();
+}
+
+ServiceObject::~ServiceObject() { unregisterAdaptor(); }
+
+bool ServiceObject::Close(const bool& confirmed) {
+    server_.collectReleased();
+    return server_.requestClose(confirmed);
+}
+
+std::string ServiceObject::WindowClass() { return "Korvane/PLX_Class"; }
+std::string ServiceObject::WindowTitle() { return "Korvane/PLX"; }
+
 // ---- Client ----
 
 ClientObject::ClientObject(sdbus::IConnection& connection, std::shared_ptr<Client> client, BusServer& server)

@@ -35,6 +35,21 @@ private:
     BusServer& server_;
 };
 
+// The service itself: its window's class and title (how tools find it)
+// and the close request.
+class ServiceObject final : public sdbus::AdaptorInterfaces<com::korvane::PelorinIO::Service_adaptor> {
+public:
+    ServiceObject(sdbus::IConnection& connection, BusServer& server);
+    ~ServiceObject();
+
+private:
+    bool Close(const bool& confirmed) override;
+    std::string WindowClass() override;
+    std::string WindowTitle() override;
+
+    BusServer& server_;
+};
+
 class ClientObject final : public sdbus::AdaptorInterfaces<com::korvane::PelorinIO::Client_adaptor>,
                            public ClientEvents {
 public:

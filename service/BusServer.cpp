@@ -11,6 +11,7 @@ BusServer::BusServer(sdbus::IConnection& connection, std::shared_ptr<Client> cli
     client_->setSubscriberCounter([this] { return subscriberCount(); });
     clientObject_ = std::make_unique<ClientObject>(connection_, client_, *this);
     factoryObject_ = std::make_unique<FactoryObject>(connection_, *this);
+    serviceObject_ = std::make_unique<ServiceObject>(connection_, *this);
     // A caller that leaves the bus loses its objects and its subscriptions.
     ownerWatch_ = std::make_unique<sdbus::Slot>(connection_.addMatch(
         "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',member='NameOwnerChanged'",
@@ -25,6 +26,7 @@ BusServer::BusServer(sdbus::IConnection& connection, std::shared_ptr<Client> cli
 BusServer::~BusServer() {
     ownerWatch_.reset();
     client_->setSubscriberCounter({});
+    serviceObject_.reset();
     factoryObject_.reset();
     {
         std::lock_guard lock(mutex_);
@@ -114,6 +116,20 @@ std::int32_t BusServer::subscriberCount() const {
     std::int32_t count = 0;
     for (const auto& [name, n] : subscriptions_) count += n;
     return count;
+}
+
+void BusServer::setCloseHandler(std::function<bool(bool)> handler) {
+    std::lock_guard lock(mutex_);
+    closeHandler_ = std::move(handler);
+}
+
+bool BusServer::requestClose(bool confirmed) {
+    std::function<bool(bool)> handler;
+    {
+        std::lock_guard lock(mutex_);
+        handler = closeHandler_;
+    }
+    return handler ? handler(confirmed) : false;
 }
 
 std::size_t BusServer::objectCount() const {

@@ -5,6 +5,7 @@
 // leaves the bus. Method calls run on a worker pool, never on the bus thread.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,7 @@ namespace plx {
 class BusObject;
 class ClientObject;
 class FactoryObject;
+class ServiceObject;
 
 class BusServer {
 public:
@@ -44,6 +46,9 @@ public:
     WorkerPool& workers() { return workers_; }
     sdbus::IConnection& connection() { return connection_; }
     std::size_t objectCount() const;
+    // The close request of the service object; answers whether the service closes.
+    void setCloseHandler(std::function<bool(bool confirmed)> handler);
+    bool requestClose(bool confirmed);
     // Objects released inside their own handler are destroyed at the next
     // bus-thread call, never inside that handler; every handler calls this.
     void collectReleased();
@@ -70,6 +75,8 @@ private:
 
     std::unique_ptr<ClientObject> clientObject_;
     std::unique_ptr<FactoryObject> factoryObject_;
+    std::unique_ptr<ServiceObject> serviceObject_;
+    std::function<bool(bool)> closeHandler_;
     std::unique_ptr<sdbus::Slot> ownerWatch_;
 };
 

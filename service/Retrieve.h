@@ -3,11 +3,14 @@
 // application's object, bound to the service's one Client.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/CenterRegister.h"
 #include "common/ComRecords.h"
 #include "service/ApiMethod.h"
 #include "service/Client.h"
@@ -32,14 +35,19 @@ public:
                            const std::string& DayCount, std::int32_t Status, const std::string& ClTempFilename,
                            std::int32_t& count);
 
+    // In-process only (not on the bus): the register entry behind a result
+    // of the last PLSearchReceived, for the pick-up that copies it.
+    std::optional<CenterRecord> receivedRecord(std::int32_t index);
+
 private:
-    ApiResult notYetAvailable(std::string_view name, std::string argumentLine);
+    ApiResult run(std::string_view name, std::string argumentLine, std::string_view defaultMessage,
+                  const std::function<void()>& body);
 
     std::shared_ptr<Client> client_;
     ErrorTriple triple_{kObjectMessageLimit};
     std::mutex resultsMutex_;
-    std::vector<FileRec> sentResults_;
-    std::vector<FileRec> receivedResults_;
+    std::vector<CenterRecord> sentResults_;
+    std::vector<CenterRecord> receivedResults_;
 };
 
 } // namespace plx

@@ -15,36 +15,6 @@ ApiResult Transport::notYetAvailable(std::string_view name, std::string argument
                         [] { throw ApiError(kApiNotReady, 0, kNotAvailable, true); });
 }
 
-ApiResult Transport::PLSetData(const std::string& FileType, const std::string& ClDataDirectory,
-                               const std::string& ClDataFilename, std::int32_t LimitDay, std::int32_t SetOption,
-                               std::string& ClTempFilename) {
-    ClTempFilename.clear();
-    return notYetAvailable("PLSetData",
-                           (ArgumentLine() << FileType << ClDataDirectory << ClDataFilename << LimitDay << SetOption).text());
-}
-
-ApiResult Transport::PLGetDataA(const std::string& FileType, const std::string& ClTempFilename,
-                                const std::string& ClDataDirectory, std::string& ClDataFilename, std::int32_t CreateFlag) {
-    return notYetAvailable(
-        "PLGetDataA", (ArgumentLine() << FileType << ClTempFilename << ClDataDirectory << ClDataFilename << CreateFlag).text());
-}
-
-ApiResult Transport::PLGetData(const std::string& FileType, const std::string& SvDataFilename,
-                               const std::string& SetDateTimeFrom, const std::string& SetDateTimeTo,
-                               std::int32_t FileSize, std::int32_t Status, std::int32_t GetOption,
-                               const std::string& ClDataDirectory, const std::string& ClDataFilename, std::int32_t& count) {
-    count = 0;
-    return notYetAvailable("PLGetData", (ArgumentLine() << FileType << SvDataFilename << SetDateTimeFrom << SetDateTimeTo
-                                                        << FileSize << Status << GetOption << ClDataDirectory
-                                                        << ClDataFilename)
-                                            .text());
-}
-
-ApiResult Transport::PLGetDataAt(std::int32_t index, FileRec& out) {
-    out = FileRec{};
-    return notYetAvailable("PLGetDataAt", (ArgumentLine() << index).text());
-}
-
 void Transport::onSendProgress(std::int32_t total, std::int32_t sent, std::int32_t elapsedMs) {
     try {
         client_->inSendStatus(total, sent, elapsedMs);

@@ -70,6 +70,20 @@ ChildProcess::~ChildProcess() {
     if (out_ >= 0) ::close(out_);
 }
 
+int ChildProcess::waitExit(int seconds) {
+    if (pid_ <= 0) return -1;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+}
+
 std::string ChildProcess::readLine(int seconds) {
     std::string line;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);

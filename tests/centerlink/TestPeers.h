@@ -20,6 +20,8 @@ public:
     // One line of the child's standard output (waits at most seconds).
     std::string readLine(int seconds);
     int pid() const { return pid_; }
+    // The exit status once the child ended within seconds; -1 when it still runs.
+    int waitExit(int seconds);
 
 private:
     int pid_ = -1;

@@ -13,8 +13,14 @@ PrivateBus::PrivateBus() {
     if (address_.empty()) throw std::runtime_error("dbus-daemon did not start");
 }
 
-ServiceOnBus::ServiceOnBus() {
+ServiceOnBus::ServiceOnBus(const std::string& extraConfig) {
+    for (const char* folder : {"temp", "apilog", "sessionlog"}) std::filesystem::create_directory(home_ / folder);
+    writeFile(home_ / "plconfig.ini", "[tempfile]\nlocation=" + (home_ / "temp").string() + "\n[apilog]\nlocation=" +
+                                          (home_ / "apilog").string() + "\n[sessionlog]\nlocation=" +
+                                          (home_ / "sessionlog").string() + "\n" + extraConfig);
     busEnv_ = std::make_unique<ScopedEnv>("PLX_BUS", bus_.address());
+    std::filesystem::create_directory(home_ / "tmp");
+    tmpEnv_ = std::make_unique<ScopedEnv>("TMPDIR", (home_ / "tmp").string());
     service_ = std::make_unique<ChildProcess>(std::vector<std::string>{PLX_SERVICE_PROGRAM});
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < deadline) {

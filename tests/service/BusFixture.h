@@ -24,7 +24,8 @@ private:
 // The service on a private bus, with a program folder of its own.
 class ServiceOnBus {
 public:
-    ServiceOnBus();
+    // extraConfig: more plconfig.ini text (sections of its own).
+    explicit ServiceOnBus(const std::string& extraConfig = "");
     ~ServiceOnBus();
     const std::filesystem::path& home() const { return home_.path(); }
     const std::string& busAddress() const { return bus_.address(); }
@@ -32,11 +33,15 @@ public:
     std::unique_ptr<sdbus::IConnection> connect() const;
     // Stops the service process now.
     void stop();
+    int pid() const { return service_ ? service_->pid() : -1; }
+    // The service's exit status once it ended within seconds, else -1.
+    int waitExit(int seconds) { return service_->waitExit(seconds); }
 
 private:
     ScopedHome home_;
     PrivateBus bus_;
     std::unique_ptr<ScopedEnv> busEnv_;
+    std::unique_ptr<ScopedEnv> tmpEnv_; // its own temporary folder: start-up purges it
     std::unique_ptr<ChildProcess> service_;
 };
 

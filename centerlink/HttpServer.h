@@ -1,0 +1,61 @@
+#pragma once
+// The terminal's own HTTP(S) server for the center's gateway: listens on
+// the terminal port, serves one connection at a time, reads up to three
+// requests on it and sends back the reply file that the handler gives.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "centerlink/TlsIo.h"
+#include "platform/UniqueFd.h"
+
+namespace plx {
+
+// What the server hands the gateway message handler.
+struct GatewayRequest {
+    int socket = -1;                     // the connection
+    const std::filesystem::path* body;   // the request body; null after a failure or at the end
+    std::string header;                  // the header block followed by "\n\n"; empty with a null body
+    std::int32_t errorCode = 0;          // 0, -100 (stopped), or a Winsock error of 10000 or more
+    std::int32_t level = 0;              // 0 request, 2 receive failure or end, 1 send failure
+};
+
+class GatewayHandler {
+public:
+    virtual ~GatewayHandler() = default;
+    // A new connection was accepted: nothing of an earlier one carries over.
+    virtual void beginConnection() = 0;
+    // The reply file to send, or an empty path to end the connection. After a
+    // complete request the body file belongs to the handler.
+    virtual std::filesystem::path handle(const GatewayRequest& request) = 0;
+};
+
+class HttpServer {
+public:
+    // TLS when both files are given.
+    HttpServer(int port, std::string certFile = {}, std::string keyFile = {});
+    ~HttpServer(); // stops
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    void setHandler(GatewayHandler* handler);
+    // Listening and accepting; false when already started or when the socket
+    // or the TLS set-up (certificate, key) fails.
+    bool start();
+    // Ends the accept loop and the current connection and waits for both.
+    bool stop();
+    // The port actually listened on (useful with port 0).
+    int port() const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace plx

@@ -1,0 +1,33 @@
+#pragma once
+// Registering the service: the D-Bus activation and policy files, the
+// interface file, the systemd unit when it runs as a system service, and the
+// class and application entries of the registry store.
+
+#include <filesystem>
+#include <string>
+
+namespace plx {
+
+struct InstallLayout {
+    std::filesystem::path sessionActivation;
+    std::filesystem::path systemActivation;
+    std::filesystem::path policy;
+    std::filesystem::path interfaceFile;
+    std::filesystem::path unit;
+};
+
+// Under PLX_INSTALL_ROOT when set, else under "/".
+InstallLayout installLayout();
+// PLX_REGISTRY when set, else registry.ini in the program folder.
+std::filesystem::path registryStorePath();
+
+inline constexpr const char* kServiceName = "PelorinIO";
+inline constexpr const char* kAppIdSection = "HKEY_CLASSES_ROOT\\AppID\\{6C1E3A52-94D7-4B3E-9F0A-2D8C5B7E41A9}";
+
+// 0 on success; otherwise the failure has been written to stderr.
+int registerServer(const std::filesystem::path& program, bool asService);
+int unregisterServer();
+// The registry store says the program runs as a system service.
+bool registeredAsService();
+
+} // namespace plx

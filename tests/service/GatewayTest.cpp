@@ -1,0 +1,124 @@
+// The center's side of the road: the center simulator's gateway connects to
+// the running service, fetches what an application staged and delivers a
+// file that an application then picks up.
+#include <atomic>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+
+#include "tests/service/BusFixture.h"
+
+using namespace plx;
+using test::ChildProcess;
+using test::ServiceOnBus;
+
+namespace {
+
+struct Events {
+    std::mutex mutex;
+    std::vector<std::pair<int, std::string>> seen;
+    void record(int code, const std::string& type) {
+        std::lock_guard lock(mutex);
+        seen.emplace_back(code, type);
+    }
+    std::vector<int> codes() {
+        std::lock_guard lock(mutex);
+        std::vector<int> out;
+        for (auto& [code, type] : seen) out.push_back(code);
+        return out;
+    }
+};
+
+// Runs one gateway conversation; returns its exit code and JSON summary.
+std::pair<int, std::string> gateway(int port, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"python3", std::string(PLX_SOURCE_DIR) + "/tests/center/center_sim.py", "gateway",
+                                     "--port", std::to_string(port), "--terminal-id", "1001", "--center-id", "9001",
+                                     "--password", "pw", "--service-no", "7", "--protocol-file-name", "PF01",
+                                     "--access-key", "AK0001", "--timeout", "30"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess p(argv, true);
+    std::string summary = p.readLine(60);
+    return {p.waitExit(60), summary};
+}
+
+class GatewayRoad : public ::testing::Test {
+protected:
+    void SetUp() override {
+        port = test::freeLoopbackPort();
+        service = std::make_unique<ServiceOnBus>("[http]\ndaemon=yes\nterminalport=" + std::to_string(port) + "\n");
+        ASSERT_TRUE(test::waitForPort(port, 10));
+        bus = service->connect();
+        client = std::make_unique<ClientProxy>(*bus);
+        client->onRecvRequest = [this](std::int32_t code, const std::string& type) { events.record(code, type); };
+        client->PLSetTermInfo("1001", "9001", "", "http://127.0.0.1:1/", "pw", "1.0", "", "", "");
+        client->PLSetFileInfo("K001", "kind", 7, "PF01", "AK0001", -1, 1, "");
+        client->Advise(); // an application is connected
+        factory = std::make_unique<FactoryProxy>(*bus);
+        transport = std::make_unique<TransportProxy>(*bus, factory->CreateTransport());
+    }
+    void waitForEvents(std::size_t count) {
+        for (int i = 0; i < 200 && events.codes().size() < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+
+    int port = 0;
+    std::unique_ptr<ServiceOnBus> service;
+    std::unique_ptr<sdbus::IConnection> bus;
+    std::unique_ptr<ClientProxy> client;
+    std::unique_ptr<FactoryProxy> factory;
+    std::unique_ptr<TransportProxy> transport;
+    Events events;
+};
+
+} // namespace
+
+TEST_F(GatewayRoad, TheCenterFetchesAStagedFile) {
+    std::string data(100000, 'f');
+    test::writeFile(service->home() / "out.dat", data);
+    transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
+    auto [code, summary] = gateway(port, {"--mode", "fetch", "--out", (service->home() / "fetched").string()});
+    EXPECT_EQ(code, 0) << summary;
+    EXPECT_EQ(test::readFile(service->home() / "fetched"), data);
+    waitForEvents(2);
+    EXPECT_EQ(events.codes(), (std::vector<int>{1, 2}));
+    RetrieveProxy retrieve(*bus, factory->CreateRetrieve());
+    ASSERT_EQ(retrieve.PLSearchSent("K001", "", "", "", 0), 1);
+    EXPECT_EQ(fromBus(retrieve.PLSearchSentAt(0)).Status, 2); // fetched
+}
+
+TEST_F(GatewayRoad, TheCenterDeliversAFileThatIsPickedUp) {
+    auto [code, summary] = gateway(port, {"--mode", "deliver", "--data", "delivered by the center",
+                                          "--data-file-name", "in.dat", "--compress", "1"});
+    EXPECT_EQ(code, 0) << summary;
+    waitForEvents(2);
+    EXPECT_EQ(events.codes(), (std::vector<int>{4, 5}));
+    std::filesystem::create_directory(service->home() / "inbox");
+    std::int32_t count = transport->PLGetData("K001", "", "", "", 0, 0, 0, (service->home() / "inbox").string(), "");
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(test::readFile(service->home() / "inbox" / "in.dat"), "delivered by the center");
+}
+
+TEST_F(GatewayRoad, RefusalsAndMisuseLeaveTheStagedEntryAlone) {
+    test::writeFile(service->home() / "out.dat", "staged");
+    transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
+    // A wrong password, an empty cookie, a swapped method: refused, nothing fetched.
+    EXPECT_NE(gateway(port, {"--mode", "fetch", "--password", "bad"}).first, 0);
+    EXPECT_NE(gateway(port, {"--mode", "fetch", "--fault", "empty-cookie"}).first, 0);
+    EXPECT_NE(gateway(port, {"--mode", "fetch", "--fault", "swap-method"}).first, 0);
+    EXPECT_NE(gateway(port, {"--mode", "fetch", "--fault", "drop-after-auth"}).first, 0);
+    RetrieveProxy retrieve(*bus, factory->CreateRetrieve());
+    ASSERT_EQ(retrieve.PLSearchSent("K001", "", "", "", 0), 1);
+    EXPECT_EQ(fromBus(retrieve.PLSearchSentAt(0)).Status, 1); // still waiting for the center
+    // And a proper fetch still works afterwards.
+    EXPECT_EQ(gateway(port, {"--mode", "fetch"}).first, 0);
+}
+
+TEST_F(GatewayRoad, HostileDeliveriesAreRefused) {
+    EXPECT_NE(gateway(port, {"--mode", "deliver", "--data", "x", "--data-file-name", "../escape.dat"}).first, 0);
+    EXPECT_NE(gateway(port, {"--mode", "deliver", "--data", "x", "--fault", "entity-path=/etc/hostname"}).first, 0);
+    EXPECT_NE(gateway(port, {"--mode", "deliver", "--data", "x", "--fault", "doctype"}).first, 0);
+    EXPECT_NE(gateway(port, {"--mode", "deliver", "--data", "x", "--fault", "bad-md5"}).first, 0);
+    RetrieveProxy retrieve(*bus, factory->CreateRetrieve());
+    EXPECT_EQ(retrieve.PLSearchReceived("K001", "", "", "", 0, 0, 0), 0); // nothing kept
+    EXPECT_TRUE(std::filesystem::exists("/etc/hostname"));
+}
