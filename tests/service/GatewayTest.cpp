@@ -122,3 +122,24 @@ TEST_F(GatewayRoad, HostileDeliveriesAreRefused) {
     EXPECT_EQ(retrieve.PLSearchReceived("K001", "", "", "", 0, 0, 0), 0); // nothing kept
     EXPECT_TRUE(std::filesystem::exists("/etc/hostname"));
 }
+
+TEST_F(GatewayRoad, AStopDuringADeliveryLeavesNoEntryInProgress) {
+    std::vector<std::string> argv = {"python3", std::string(PLX_SOURCE_DIR) + "/tests/center/center_sim.py", "gateway",
+                                     "--port", std::to_string(port), "--terminal-id", "1001", "--center-id", "9001",
+                                     "--password", "pw", "--service-no", "7", "--protocol-file-name", "PF01",
+                                     "--access-key", "AK0001", "--mode", "deliver", "--data", "late",
+                                     "--fault", "slow=20@file"};
+    ChildProcess center(argv, true);
+    // The authentication creates the delivery's entry in progress.
+    auto registerText = [&] {
+        std::error_code ec;
+        return std::filesystem::exists(service->home() / "plcenter.ini", ec) ? test::readFile(service->home() / "plcenter.ini")
+                                                                             : std::string();
+    };
+    for (int i = 0; i < 200 && registerText().find("status=3") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ASSERT_NE(registerText().find("status=3"), std::string::npos);
+    ::kill(service->pid(), SIGTERM);
+    EXPECT_EQ(service->waitExit(30), 0);
+    EXPECT_EQ(registerText().find("status=3"), std::string::npos);
+}
