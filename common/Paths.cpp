@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/ProgramFolder.h"
+#include "platform/Utf8.h"
 
 namespace plx {
 
@@ -29,6 +30,16 @@ bool pathExists(const std::filesystem::path& path, bool isFolder) {
     // access() alone says yes to root for any folder; a folder without any
     // write bit is read-only for everyone and counts as missing.
     return S_ISDIR(st.st_mode) && (st.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+bool isPlainFileName(std::string_view name, std::size_t maxCharacters) {
+    if (name.empty() || name == "." || name == ".." || !isValidUtf8(name) || utf8Length(name) > maxCharacters)
+        return false;
+    for (char c : name) {
+        auto u = static_cast<unsigned char>(c);
+        if (c == '/' || u < 0x20 || u == 0x7F) return false;
+    }
+    return true;
 }
 
 std::string joinPath(std::string_view folder, std::string_view name) {

@@ -20,6 +20,11 @@ std::optional<std::filesystem::path> findIniFile(std::string_view fileName);
 // write to counts as missing, like a read-only folder.
 bool pathExists(const std::filesystem::path& path, bool isFolder);
 
+// A name a peer chose is used only when it is one plain entry of a folder:
+// not empty, not "." or "..", no "/", no control characters, valid UTF-8,
+// at most maxCharacters characters.
+bool isPlainFileName(std::string_view name, std::size_t maxCharacters = 64);
+
 // folder + name with exactly one "/" between them; name alone when folder is empty.
 std::string joinPath(std::string_view folder, std::string_view name);
 

@@ -15,6 +15,7 @@
 #include "common/Gzip.h"
 #include "common/IniLocks.h"
 #include "common/LogBridge.h"
+#include "common/Paths.h"
 #include "platform/IniFile.h"
 #include "platform/Numbers.h"
 #include "platform/TempFile.h"
@@ -112,14 +113,6 @@ std::unique_ptr<Settings> settingsOrNull() {
 
 bool contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
 
-// The center's name is later joined to an application's folder.
-bool isPlainFileName(std::string_view name) {
-    if (name == "." || name == ".." || !isValidUtf8(name) || utf8Length(name) > kDataFileNameLimit) return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        auto u = static_cast<unsigned char>(c);
-        return c == '/' || u < 0x20 || u == 0x7F;
-    });
-}
 
 AuthenticationResponse authResponse(std::int32_t code, SoapHeader header) {
     AuthenticationResponse r;
@@ -402,7 +395,7 @@ void CenterNetwork::State::checkIdentity(bool passwordMatches) const {
 }
 
 void CenterNetwork::State::checkDataFileName() const {
-    if (!dataFileName.empty() && !isPlainFileName(dataFileName)) throw Refusal{kBadMessage, "電文不正"};
+    if (!dataFileName.empty() && !isPlainFileName(dataFileName, kDataFileNameLimit)) throw Refusal{kBadMessage, "電文不正"};
 }
 
 bool CenterNetwork::State::isDoubleDelivery(const Settings* settings) const {

@@ -48,15 +48,6 @@ constexpr std::size_t kDirectoryLimit = 128;
 
 bool tooLong(const std::string& text, std::size_t limit) { return utf8Length(text) > limit; }
 
-// A name the center chose is used only as one plain entry of the folder.
-bool isPlainFileName(std::string_view name) {
-    if (name.empty() || name == "." || name == ".." || !isValidUtf8(name) || utf8Length(name) > kNameLimit)
-        return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        auto u = static_cast<unsigned char>(c);
-        return c == '/' || u < 0x20 || u == 0x7F;
-    });
-}
 
 bool sameFile(const struct stat& a, const fs::path& path) {
     struct stat b {};

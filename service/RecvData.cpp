@@ -95,15 +95,6 @@ int errorOf(const std::exception& e, int fallback) {
     return fallback;
 }
 
-// A name the center chose is used only as one plain entry of the folder.
-bool isPlainFileName(std::string_view name) {
-    if (name.empty() || name == "." || name == ".." || !isValidUtf8(name) || utf8Length(name) > kNameLimit)
-        return false;
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        auto u = static_cast<unsigned char>(c);
-        return c == '/' || u < 0x20 || u == 0x7F;
-    });
-}
 
 // The File element of a GetFile reply.
 struct Delivery {

@@ -196,6 +196,11 @@ TEST(Paths, FoldersAndJoins) {
     ::chmod(readOnly.c_str(), 0555);
     EXPECT_FALSE(pathExists(readOnly, true));
 
+    EXPECT_TRUE(isPlainFileName("受信.dat"));
+    for (const char* bad : {"", ".", "..", "../x", "a/b", "a\nb", "\xFF.dat"}) EXPECT_FALSE(isPlainFileName(bad)) << bad;
+    EXPECT_TRUE(isPlainFileName(std::string(64, 'n')));
+    EXPECT_FALSE(isPlainFileName(std::string(65, 'n')));
+
     EXPECT_EQ(joinPath("/a", "b"), "/a/b");
     EXPECT_EQ(joinPath("/a/", "b"), "/a/b");
     EXPECT_EQ(joinPath("", "b"), "b");
