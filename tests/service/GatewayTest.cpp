@@ -143,3 +143,14 @@ TEST_F(GatewayRoad, AStopDuringADeliveryLeavesNoEntryInProgress) {
     EXPECT_EQ(service->waitExit(30), 0);
     EXPECT_EQ(registerText().find("status=3"), std::string::npos);
 }
+
+TEST_F(GatewayRoad, ADeliveryCutOffInItsBodyLeavesNothing) {
+    auto [code, summary] = gateway(port, {"--mode", "deliver", "--data", "cut", "--fault", "no-length@file"});
+    EXPECT_NE(code, 0) << summary;
+    waitForEvents(2);
+    EXPECT_EQ(events.codes(), (std::vector<int>{4, 6}));
+    RetrieveProxy retrieve(*bus, factory->CreateRetrieve());
+    EXPECT_EQ(retrieve.PLSearchReceived("K001", "", "", "", 0, 0, 0), 0);
+    for (const auto& e : std::filesystem::directory_iterator(service->home() / "temp"))
+        EXPECT_NE(e.path().filename().string().rfind("@zv", 0), 0u) << e.path();
+}

@@ -156,3 +156,16 @@ TEST(SendData, NoSessionCountNoSend) {
     EXPECT_TRUE(f.apiLog("PLSendData").empty());
     EXPECT_TRUE(f.sessionLog("20").empty());
 }
+
+TEST(SendData, ThroughAProxy) {
+    test::TinyProxy proxy("user", "secret");
+    for (bool tls : {false, true}) {
+        TransferFixture f(TransferSetup{.tls = tls,
+                                        .termExtra = "proxyserver=127.0.0.1:" + std::to_string(proxy.port()) +
+                                                     "\nproxyuser=user\nproxypassword=secret\nproxykeepalive=yes\n"});
+        std::string data = test::sampleData(50000);
+        ApiResult r = send(f, "via-proxy.dat", data);
+        ASSERT_FALSE(r.failed) << "tls " << tls << ": " << r.message;
+        EXPECT_EQ(receivedBy(f), data);
+    }
+}
