@@ -42,9 +42,7 @@ public:
     void onSendProgress(std::int32_t total, std::int32_t sent, std::int32_t elapsedMs) override;
     void onRecvProgress(std::int32_t total, std::int32_t received, std::int32_t elapsedMs) override;
 
-protected:
-    ApiResult notYetAvailable(std::string_view name, std::string argumentLine);
-
+private:
     std::shared_ptr<Client> client_;
     ErrorTriple triple_{kObjectMessageLimit};
     std::mutex resultsMutex_;
