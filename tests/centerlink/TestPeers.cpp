@@ -18,6 +18,15 @@ namespace plx::test {
 
 namespace {
 
+std::string jsonString(const std::string& json, const std::string& key) {
+    auto at = json.find("\"" + key + "\"");
+    if (at == std::string::npos) return {};
+    auto open = json.find('"', json.find(':', at) + 1);
+    auto close = json.find('"', open + 1);
+    if (open == std::string::npos || close == std::string::npos) return {};
+    return json.substr(open + 1, close - open - 1);
+}
+
 int jsonInt(const std::string& json, const std::string& key) {
     auto at = json.find("\"" + key + "\"");
     if (at == std::string::npos) return 0;
@@ -106,6 +115,7 @@ CenterSimulator::CenterSimulator(const std::vector<std::string>& extraArgs) {
     std::string line = process_->readLine(30);
     port_ = jsonInt(line, "port");
     controlPort_ = jsonInt(line, "control_port");
+    caCert_ = jsonString(line, "ca_cert");
     if (port_ == 0) throw std::runtime_error("center simulator did not start: " + line);
 }
 

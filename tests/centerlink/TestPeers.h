@@ -34,6 +34,8 @@ public:
     explicit CenterSimulator(const std::vector<std::string>& extraArgs = {});
     int port() const { return port_; }
     int controlPort() const { return controlPort_; }
+    // The simulator's test CA (with --tls): it signs the terminal's certificate.
+    const std::string& caCertificate() const { return caCert_; }
     const std::filesystem::path& store() const { return store_.path(); }
     // The simulator's record of conversations (GET /_log), as JSON text.
     std::string log() const;
@@ -43,6 +45,7 @@ private:
     std::unique_ptr<ChildProcess> process_;
     int port_ = 0;
     int controlPort_ = 0;
+    std::string caCert_;
 };
 
 class TinyProxy {

@@ -13,7 +13,8 @@ PrivateBus::PrivateBus() {
     if (address_.empty()) throw std::runtime_error("dbus-daemon did not start");
 }
 
-ServiceOnBus::ServiceOnBus(const std::string& extraConfig) {
+ServiceOnBus::ServiceOnBus(const std::string& extraConfig, const std::string& termIni) {
+    if (!termIni.empty()) writeFile(home_ / "plterm.ini", termIni);
     for (const char* folder : {"temp", "apilog", "sessionlog"}) std::filesystem::create_directory(home_ / folder);
     writeFile(home_ / "plconfig.ini", "[tempfile]\nlocation=" + (home_ / "temp").string() + "\n[apilog]\nlocation=" +
                                           (home_ / "apilog").string() + "\n[sessionlog]\nlocation=" +

@@ -25,7 +25,8 @@ private:
 class ServiceOnBus {
 public:
     // extraConfig: more plconfig.ini text (sections of its own).
-    explicit ServiceOnBus(const std::string& extraConfig = "");
+    // termIni: a plterm.ini to find at start.
+    explicit ServiceOnBus(const std::string& extraConfig = "", const std::string& termIni = "");
     ~ServiceOnBus();
     const std::filesystem::path& home() const { return home_.path(); }
     const std::string& busAddress() const { return bus_.address(); }

@@ -154,3 +154,27 @@ TEST_F(GatewayRoad, ADeliveryCutOffInItsBodyLeavesNothing) {
     for (const auto& e : std::filesystem::directory_iterator(service->home() / "temp"))
         EXPECT_NE(e.path().filename().string().rfind("@zv", 0), 0u) << e.path();
 }
+
+TEST(GatewayOverTls, TheTerminalRegistersAtStartAndServesTheGatewayWithItsCertificate) {
+    test::CenterSimulator center({"--tls", "--terminal-id", "1001", "--center-id", "9001", "--password", "pw"});
+    int port = test::freeLoopbackPort();
+    ServiceOnBus service("[http]\ndaemon=yes\nssl=yes\nterminalport=" + std::to_string(port) + "\n",
+                         "[terminfo]\nterminalid=1001\ncenterid=9001\npassword=pw\nprotocolversion=1.0\ncenterurl=https://127.0.0.1:" +
+                             std::to_string(center.port()) + "/\n");
+    ASSERT_TRUE(test::waitForPort(port, 20));
+    EXPECT_TRUE(std::filesystem::file_size(service.home() / "temp" / "zorvantike.cert") > 0);
+
+    auto bus = service.connect();
+    ClientProxy client(*bus);
+    client.PLSetFileInfo("K001", "kind", 7, "PF01", "AK0001", -1, 0, "");
+    client.Advise();
+    // The gateway checks the terminal's certificate against the center's CA.
+    auto [code, summary] = gateway(port, {"--mode", "deliver", "--tls", "--ca", center.caCertificate(), "--data",
+                                          "over TLS", "--data-file-name", "tls.dat"});
+    EXPECT_EQ(code, 0) << summary;
+    FactoryProxy factory(*bus);
+    TransportProxy transport(*bus, factory.CreateTransport());
+    std::filesystem::create_directory(service.home() / "inbox");
+    EXPECT_EQ(transport.PLGetData("K001", "", "", "", 0, 0, 0, (service.home() / "inbox").string(), ""), 1);
+    EXPECT_EQ(test::readFile(service.home() / "inbox" / "tls.dat"), "over TLS");
+}
