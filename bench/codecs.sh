@@ -7,7 +7,7 @@
 set -euo pipefail
 
 build=${1:-./build}
-bench="$build/bench/codec_bench"
+bench="$build/bin/codec_bench"
 if [ ! -x "$bench" ]; then
     echo "codec_bench not found at $bench: build the project first" >&2
     exit 1
