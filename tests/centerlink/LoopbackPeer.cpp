@@ -1,5 +1,6 @@
 #include "tests/centerlink/LoopbackPeer.h"
 
+#include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -69,7 +70,18 @@ std::string readHttpMessage(int fd) {
     }
 }
 
-void sendText(int fd, const std::string& text) { writeAll(fd, text.data(), text.size()); }
+void sendText(int fd, const std::string& text) {
+    // The other side may close first: that must not raise SIGPIPE in the test.
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = ::send(fd, p, left, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
 
 SilentListener::SilentListener() : listener_(listenOnLoopback(port_)) {}
 

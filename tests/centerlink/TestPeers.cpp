@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/FdIo.h"
+#include "tests/centerlink/LoopbackPeer.h"
 #include "platform/UniqueFd.h"
 
 namespace plx::test {
@@ -157,7 +158,7 @@ std::string httpGet(int port, const std::string& target) {
     UniqueFd fd = connectLoopback(port);
     if (!fd) return {};
     std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-    writeAll(fd.get(), request.data(), request.size());
+    sendText(fd.get(), request);
     std::string reply;
     char buffer[4096];
     ssize_t n;
