@@ -22,6 +22,7 @@
 #include "common/HeaderText.h"
 #include "common/Settings.h"
 #include "common/TermInfo.h"
+#include "platform/FdIo.h"
 #include "platform/Numbers.h"
 #include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
@@ -234,8 +235,7 @@ int HttpClient::Write(const std::filesystem::path& requestFile, std::string& hea
         progressMode_ = kSending;
         std::vector<char> block(kSendBlock);
         for (;;) {
-            ssize_t n = ::read(request.get(), block.data(), block.size());
-            if (n < 0 && errno == EINTR) continue;
+            ssize_t n = readSome(request.get(), block.data(), block.size());
             if (n < 0) throw std::system_error(errno, std::generic_category(), "read request");
             if (n == 0) break;
             if (SessionEvent::isSet()) {

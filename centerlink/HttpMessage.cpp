@@ -95,8 +95,7 @@ bool HttpMessage::write(const std::filesystem::path& file, const std::string& he
         std::vector<char> block(64 * 1024);
         off_t copied = 0;
         while (ok && copied < length) {
-            ssize_t n = ::read(body.get(), block.data(), block.size());
-            if (n < 0 && errno == EINTR) continue;
+            ssize_t n = readSome(body.get(), block.data(), block.size());
             if (n <= 0) {
                 ok = false; // shorter than it was a moment ago
                 break;

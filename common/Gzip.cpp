@@ -7,6 +7,7 @@
 #include <vector>
 #include <zlib.h>
 
+#include "platform/FdIo.h"
 #include "platform/UniqueFd.h"
 
 namespace plx {
@@ -26,21 +27,6 @@ bool closeGz(GzHandle& file) {
     return gzclose(file.release()) == Z_OK;
 }
 
-bool writeFully(int fd, const void* data, std::size_t size) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 bool gzipFile(const std::filesystem::path& source, const std::filesystem::path& destination) {
@@ -51,11 +37,8 @@ bool gzipFile(const std::filesystem::path& source, const std::filesystem::path& 
     gzbuffer(out.get(), kBlockSize);
     std::vector<char> buffer(kBlockSize);
     for (;;) {
-        const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        const ssize_t n = readSome(in.get(), buffer.data(), buffer.size());
+        if (n < 0) return false;
         if (n == 0) break;
         if (gzwrite(out.get(), buffer.data(), static_cast<unsigned>(n)) != static_cast<int>(n)) return false;
     }
@@ -77,7 +60,7 @@ bool gunzipFile(const std::filesystem::path& source, const std::filesystem::path
         if (n == 0) break;
         total += static_cast<std::uint64_t>(n);
         if (total > maxOutputBytes) return false;
-        if (!writeFully(out.get(), buffer.data(), static_cast<std::size_t>(n))) return false;
+        if (!writeAll(out.get(), buffer.data(), static_cast<std::size_t>(n))) return false;
     }
     // A truncated stream ends like a complete one, with the fault recorded.
     int error = Z_OK;

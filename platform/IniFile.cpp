@@ -76,11 +76,8 @@ IniDocument IniDocument::load(const fs::path& path) {
     std::string text;
     char buffer[16384];
     for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw std::system_error(errno, std::generic_category(), "read " + path.string());
-        }
+        ssize_t n = readSome(fd.get(), buffer, sizeof buffer);
+        if (n < 0) throw std::system_error(errno, std::generic_category(), "read " + path.string());
         if (n == 0) break;
         text.append(buffer, static_cast<std::size_t>(n));
     }
