@@ -17,7 +17,7 @@
 
 #include "centerlink/HttpClient.h"
 #include "centerlink/HttpMessage.h"
-#include "centerlink/ResultCodes.h"
+#include "api/ResultCodes.h"
 #include "centerlink/SoapMessages.h"
 #include "centerlink/SoapReader.h"
 #include "common/DateText.h"

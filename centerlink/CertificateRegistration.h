@@ -10,7 +10,7 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
-#include "common/ComRecords.h"
+#include "api/ApiRecords.h"
 
 namespace plx {
 

@@ -16,7 +16,7 @@
 
 #include "centerlink/Connection.h"
 #include "centerlink/TransferProgressSink.h"
-#include "common/ComRecords.h"
+#include "api/ApiRecords.h"
 
 namespace plx {
 

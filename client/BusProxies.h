@@ -8,7 +8,7 @@
 #include <string>
 
 #include "PelorinIO_proxy.h"
-#include "common/BusRecords.h"
+#include "api/BusApi.h"
 #include "platform/BusConnection.h"
 
 namespace plx {

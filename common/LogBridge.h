@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/ComRecords.h"
+#include "api/ApiRecords.h"
 
 namespace plx {
 

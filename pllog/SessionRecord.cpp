@@ -2,8 +2,9 @@
 
 #include <vector>
 
-#include "pllog/FieldText.h"
+#include "api/LogLayout.h"
 #include "platform/Utf8.h"
+#include "pllog/FieldText.h"
 
 namespace plx {
 
@@ -59,7 +60,7 @@ void addFileFields(std::vector<std::string>& f, const PLlogFileRec* file, std::s
 
 std::string formatSessionRecord(const SessionSummary& s) {
     std::vector<std::string> f;
-    f.reserve(23);
+    f.reserve(SessionLog::kFieldCount);
     f.push_back(number(s.level));
     f.push_back(valueField(s.start));
     f.push_back(valueField(s.end));

@@ -10,17 +10,9 @@
 #include <string>
 #include <string_view>
 
-namespace plx {
+#include "api/ApiErrors.h"
 
-// Error classes of LastErrorCd.
-enum ApiErrorCode : std::int32_t {
-    kApiOk = 0,
-    kApiNotReady = 1,    // no session count, object not initialised, unexpected failure
-    kApiSystemError = 2, // store, file or system error
-    kApiNoTempFile = 3,
-    kApiBadArgument = 4,
-    kApiCenterError = 5, // certificate registration or a failure code from the center
-};
+namespace plx {
 
 // A failure inside a method. Zero code, detail or an empty message are
 // filled by the method's defaults unless final is set.

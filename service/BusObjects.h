@@ -7,7 +7,7 @@
 #include <string>
 
 #include "PelorinIO_adaptor.h"
-#include "common/BusRecords.h"
+#include "api/BusApi.h"
 #include "service/Client.h"
 #include "service/Retrieve.h"
 #include "service/Transport.h"

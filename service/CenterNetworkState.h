@@ -14,7 +14,7 @@
 #include "centerlink/SoapMessages.h"
 #include "centerlink/SoapReader.h"
 #include "common/CenterRegister.h"
-#include "common/ComRecords.h"
+#include "api/ApiRecords.h"
 #include "common/Settings.h"
 #include "service/CenterNetwork.h"
 

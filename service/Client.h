@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "centerlink/TransferProgressSink.h"
-#include "common/ComRecords.h"
+#include "api/ApiRecords.h"
 #include "service/ApiMethod.h"
 
 namespace plx {

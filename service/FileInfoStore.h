@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/ComRecords.h"
+#include "api/ApiRecords.h"
 #include "platform/IniFile.h"
 
 namespace plx {

@@ -15,7 +15,7 @@
 #include "centerlink/CertificateRegistration.h"
 #include "centerlink/HttpClient.h"
 #include "centerlink/HttpMessage.h"
-#include "centerlink/ResultCodes.h"
+#include "api/ResultCodes.h"
 #include "centerlink/SessionControl.h"
 #include "centerlink/SoapMessages.h"
 #include "centerlink/SoapReader.h"

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "PelorinIOXml.h"
-#include "common/BusRecords.h"
+#include "api/BusApi.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/TempFile.h"

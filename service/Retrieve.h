@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/CenterRegister.h"
-#include "common/ComRecords.h"
+#include "api/ApiRecords.h"
 #include "service/ApiMethod.h"
 #include "service/Client.h"
 

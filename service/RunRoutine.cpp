@@ -14,7 +14,7 @@
 #include "centerlink/CertificateRegistration.h"
 #include "centerlink/HttpServer.h"
 #include "centerlink/SessionControl.h"
-#include "common/BusRecords.h"
+#include "api/BusApi.h"
 #include "common/CenterRegister.h"
 #include "common/FileControl.h"
 #include "common/LogRetention.h"

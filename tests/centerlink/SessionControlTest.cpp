@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-#include "centerlink/ResultCodes.h"
+#include "api/ResultCodes.h"
 
 using namespace plx;
 

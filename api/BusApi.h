@@ -4,7 +4,7 @@
 
 #include <sdbus-c++/Types.h>
 
-#include "common/ComRecords.h"
+#include "api/ApiRecords.h"
 
 namespace plx {
 
@@ -21,8 +21,8 @@ using BusFileRec = sdbus::Struct<std::string, std::string, std::int32_t, std::st
                                  std::string, std::string, std::string, std::int32_t>;
 
 inline BusTerminalRec toBus(const TerminalRec& r) {
-    return BusTerminalRec{r.TerminalID, r.CenterID, r.CenterHost, r.CenterURL, r.Password, r.ProtocolVersion,
-                          r.ProxyServer, r.ProxyUser, r.ProxyPassword};
+    return BusTerminalRec{r.TerminalID,      r.CenterID,    r.CenterHost, r.CenterURL,    r.Password,
+                          r.ProtocolVersion, r.ProxyServer, r.ProxyUser,  r.ProxyPassword};
 }
 
 inline TerminalRec fromBus(const BusTerminalRec& b) {
@@ -33,10 +33,10 @@ inline TerminalRec fromBus(const BusTerminalRec& b) {
 }
 
 inline BusFileRec toBus(const FileRec& r) {
-    return BusFileRec{r.FileType,       r.DataName,       r.ServiceNo,      r.ProtocolFilename, r.AccessKey,
-                      r.RecordLength,   r.CompressID,     r.UserData,       r.SvDataFilename,   r.ClTempFilename,
-                      r.SetDateTime,    r.FileSize,       r.ClDataDirectory, r.ClDataFilename,  r.LimitDate,
-                      r.Status};
+    return BusFileRec{r.FileType,        r.DataName,       r.ServiceNo,   r.ProtocolFilename,
+                      r.AccessKey,       r.RecordLength,   r.CompressID,  r.UserData,
+                      r.SvDataFilename,  r.ClTempFilename, r.SetDateTime, r.FileSize,
+                      r.ClDataDirectory, r.ClDataFilename, r.LimitDate,   r.Status};
 }
 
 inline FileRec fromBus(const BusFileRec& b) {

@@ -1,4 +1,4 @@
-#include "centerlink/ResultCodes.h"
+#include "api/ResultCodes.h"
 
 namespace plx {
 
