@@ -9,7 +9,6 @@
 #include "PelorinIOXml.h"
 #include "api/BusApi.h"
 #include "platform/IniFile.h"
-#include "platform/ProgramFolder.h"
 #include "platform/TempFile.h"
 
 namespace plx {
@@ -142,11 +141,6 @@ InstallLayout installLayout() {
                          root / "etc/systemd/system/plserv.service"};
 }
 
-fs::path registryStorePath() {
-    if (const char* r = std::getenv("PLX_REGISTRY"); r && *r) return r;
-    return programFolder() / "registry.ini";
-}
-
 int registerServer(const fs::path& program, bool asService) {
     InstallLayout layout = installLayout();
     try {
@@ -169,8 +163,8 @@ int unregisterServer() {
     InstallLayout layout = installLayout();
     try {
         removeRegistry();
-        for (const auto& path : {layout.unit, layout.sessionActivation, layout.systemActivation, layout.policy,
-                                 layout.interfaceFile})
+        for (const auto& path :
+             {layout.unit, layout.sessionActivation, layout.systemActivation, layout.policy, layout.interfaceFile})
             removeFile(path);
         reloadSystemd(layout);
         return 0;
