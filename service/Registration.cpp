@@ -163,8 +163,8 @@ int unregisterServer() {
     InstallLayout layout = installLayout();
     try {
         removeRegistry();
-        for (const auto& path :
-             {layout.unit, layout.sessionActivation, layout.systemActivation, layout.policy, layout.interfaceFile})
+        for (const auto& path : {layout.unit, layout.sessionActivation, layout.systemActivation, layout.policy,
+                                 layout.interfaceFile})
             removeFile(path);
         reloadSystemd(layout);
         return 0;
