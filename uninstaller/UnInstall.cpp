@@ -25,6 +25,14 @@ bool samePath(const fs::path& a, const fs::path& b) {
     return fs::equivalent(a, b, ec);
 }
 
+bool isInside(const fs::path& file, const std::string& folder) {
+    if (folder.empty()) return false;
+    std::string base = normalFolder(folder);
+    std::string path = normalFolder(file);
+    return path.size() > base.size() && path.compare(0, base.size(), base) == 0 &&
+           (base == "/" || path[base.size()] == '/');
+}
+
 // The file's age as the install step records it: mtime in whole seconds.
 std::int64_t fileAge(const struct stat& st) { return static_cast<std::int64_t>(st.st_mtim.tv_sec); }
 
@@ -95,8 +103,10 @@ int TCVUnInstall::run(RemovalView& view, const fs::path& infoFile, const fs::pat
         view.pause(kItemPause);
     }
 
-    // The information file goes last: a run that stopped early can be repeated.
+    // The information file goes last: a run that stopped early can be
+    // repeated. Inside the installation, the folders it kept go with it.
     bool infoKept = ::unlink(infoFile.c_str()) != 0;
+    if (!infoKept && isInside(infoFile, expand(header.baseDir))) guard.removeEmptyParents(infoFile);
     showNextStageMark(view);
     if (filesKept) return kFilesKept;
     return infoKept ? kInfoFileKept : kRemoved;

@@ -31,7 +31,8 @@ public:
     explicit TCVUnInstall(RegistryStore registry = RegistryStore());
 
     // Removes what the loaded file lists, then deletes infoFile (last, so
-    // that a run that stops early can be run again). startedProgram, when
+    // that a run that stops early can be run again) and, when it lies in the
+    // installation's base folder, the folders it leaves empty. startedProgram, when
     // set, is left alone: the program deletes it itself when it ends.
     // Returns kRemoved, kInfoFileKept when infoFile stayed, or kFilesKept
     // when a listed file could not be deleted (this wins over kInfoFileKept).
