@@ -75,7 +75,7 @@ void Banner::paintEvent(QPaintEvent*) {
     gradient.setColorAt(0, QColor(0x2F, 0x6D, 0xB5));
     gradient.setColorAt(1, QColor(0x0E, 0x2A, 0x52));
     painter.fillRect(rect(), gradient);
-    QPixmap icon = QPixmap(kMainIcon).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPixmap icon = QPixmap(kMainIcon).scaled(64, 64, Qt::KeepAspectRatio, Qt::FastTransformation);
     painter.drawPixmap((width() - icon.width()) / 2, 24, icon);
 }
 

@@ -1,11 +1,19 @@
-// Pictures of the uninstaller's dialogs for review: uninstaller_shots <folder>
-// writes PNG files of templates 1 and 2 before and after a removal, and of
-// the question dialog.
+// Pictures of the uninstaller's dialogs for review:
+//   uninstaller_shots <folder> [<CVUninst>]
+// writes PNG files of templates 1 and 2 before and after a removal and of
+// the question dialog; with the program, also the screen while it tells that
+// another instance runs (an X display is needed for that one).
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+
+#include "platform/ChildProcess.h"
+#include "uninstaller/TwoStage.h"
 
 #include "tests/uninstaller/UninstallFixture.h"
 #include "uninstaller/MainDialog.h"
@@ -50,6 +58,24 @@ void shootMainDialog(const fs::path& out, const std::string& name, const std::st
     save(dialog, out / (name + "-done.png"));
 }
 
+// The real program's message box, grabbed from the screen.
+void shootSecondInstance(const fs::path& out, const std::string& program) {
+    test::TempDir dir;
+    ::setenv("PLX_RUNTIME_DIR", (dir / "run").c_str(), 1);
+    ::unsetenv("PLX_UNINST_SCRIPT");
+    test::writeFile(dir / "app.wqi", "Title=Korvane/PLX\n");
+    auto lock = InstanceLock::take("Korvane/PLX", "Korvane/PLX アンインストール");
+    ChildProcess child({program, (dir / "app.wqi").string()}, {"QT_QPA_PLATFORM=xcb"});
+    QElapsedTimer shown;
+    shown.start();
+    while (shown.elapsed() < 2000) QApplication::processEvents(QEventLoop::AllEvents, 50);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    QRect middle(screen->geometry().center() - QPoint(300, 150), QSize(600, 300));
+    if (!screen->grabWindow(0, middle.x(), middle.y(), middle.width(), middle.height())
+             .save(QString::fromStdString((out / "second-instance.png").string())))
+        std::fprintf(stderr, "cannot grab the screen\n");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -63,5 +89,8 @@ int main(int argc, char** argv) {
     owner.show();
     QuestionDialog question("/opt/common/lib/libkorvane-shared.so.1", &owner);
     save(question, out / "question.png");
+    question.hide();
+    owner.hide();
+    if (argc > 2) shootSecondInstance(out, argv[2]);
     return 0;
 }
