@@ -37,10 +37,12 @@ bool anyBelow(const IniDocument& doc, std::string_view key) {
 
 } // namespace
 
-fs::path registryStorePath() {
+fs::path registryStorePath(const fs::path& programFolder) {
     if (const char* r = std::getenv("PLX_REGISTRY"); r && *r) return r;
-    return programFolder() / "registry.ini";
+    return programFolder / "registry.ini";
 }
+
+fs::path registryStorePath() { return registryStorePath(programFolder()); }
 
 std::optional<std::string> registryRootName(std::uint32_t rootHandle) {
     for (const auto& root : kRootKeys)

@@ -19,6 +19,8 @@ namespace plx {
 
 // PLX_REGISTRY when set, else registry.ini in the program folder.
 std::filesystem::path registryStorePath();
+// PLX_REGISTRY when set, else registry.ini in programFolder.
+std::filesystem::path registryStorePath(const std::filesystem::path& programFolder);
 
 // The name of a root key handle (0x80000002 -> "HKEY_LOCAL_MACHINE");
 // nullopt for a handle that names no root.

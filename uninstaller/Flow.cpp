@@ -61,12 +61,8 @@ int runFirstStage(const fs::path& program, const fs::path& infoFile, UserPrompts
     sigemptyset(&quit);
     sigaddset(&quit, kQuitSignal);
     UniqueFd quitFd(::signalfd(-1, &quit, SFD_CLOEXEC));
-    // The copy runs from the temporary folder but acts for this program's folder.
-    std::vector<std::string> env;
-    if (const char* home = std::getenv("PLX_HOME"); !home || !*home)
-        env.push_back("PLX_HOME=" + programFolder().string());
     try {
-        ChildProcess stage(secondStageCommand(removeCopy.path(), infoFile, program, ::getpid()), env);
+        ChildProcess stage(secondStageCommand(removeCopy.path(), infoFile, program, ::getpid()));
         removeCopy.release(); // from here the copy deletes itself
         pollfd fds[2] = {{stage.pidfd(), POLLIN, 0}, {quitFd.get(), POLLIN, 0}};
         while (::poll(fds, quitFd ? 2 : 1, -1) < 0 && errno == EINTR) {
@@ -87,7 +83,8 @@ int runSecondStage(const fs::path& program, const fs::path& infoFile, const std:
     // This copy goes when the stage ends, whichever way it ends.
     ScopedFileRemoval removeSelf(program);
     fs::path started = args.size() > 1 ? fs::path(args[1]) : fs::path();
-    TCVUnInstall engine;
+    // The copy runs from the temporary folder but acts for the program the user started.
+    TCVUnInstall engine(RegistryStore(registryStorePath(started.empty() ? programFolder() : programFolder(started))));
     try {
         engine.load(infoFile);
     } catch (const InstDataError& e) {

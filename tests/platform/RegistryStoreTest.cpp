@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/IniFile.h"
+#include "platform/ProgramFolder.h"
 #include "platform/RegistryStore.h"
 #include "tests/TestSupport.h"
 
@@ -14,8 +15,10 @@ TEST(RegistryStore, PathComesFromTheEnvironmentOrTheProgramFolder) {
         EXPECT_EQ(registryStorePath(), "/srv/plx/registry.ini");
     }
     ScopedEnv registry("PLX_REGISTRY", "");
-    ScopedEnv home("PLX_HOME", "/opt/plx/bin");
-    EXPECT_EQ(registryStorePath(), "/opt/plx/bin/registry.ini");
+    EXPECT_EQ(registryStorePath(programFolder("/opt/plx/bin/CVUninst")), "/opt/plx/bin/registry.ini");
+    ScopedEnv home("PLX_HOME", "/srv/plx");
+    EXPECT_EQ(registryStorePath(), "/srv/plx/registry.ini");
+    EXPECT_EQ(registryStorePath(programFolder("/opt/plx/bin/CVUninst")), "/srv/plx/registry.ini");
 }
 
 TEST(RegistryStore, KeyNamesJoinRootAndPath) {

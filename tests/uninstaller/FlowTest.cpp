@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "platform/IniFile.h"
 #include "tests/uninstaller/ProgramRun.h"
 #include "tests/uninstaller/UninstallFixture.h"
 #include "uninstaller/TwoStage.h"
+#include "uninstaller/UnInstall.h"
 
 using namespace plx;
 using namespace plx::uninst;
@@ -28,11 +30,11 @@ protected:
         test::writeFile(dir_ / "inst/data/a.txt", "a");
         writeInfo("");
     }
-    void writeInfo(const std::string& extraHeader) {
+    void writeInfo(const std::string& extraHeader, bool sharedData = false) {
         test::writeFile(info_, test::infoText((dir_ / "inst").string(),
                                               {{program_.string()},
                                                {(dir_ / "inst/bin/b.txt").string()},
-                                               {(dir_ / "inst/data/a.txt").string()}},
+                                               {(dir_ / "inst/data/a.txt").string(), sharedData}},
                                               {}, extraHeader));
     }
     bool installationIntact() const {
@@ -67,6 +69,19 @@ TEST_F(FlowTest, WithoutAnArgumentTheWqiBesideTheProgramIsUsed) {
     EXPECT_FALSE(fs::exists(dir_ / "inst")); // the program the user started went last, with its folders
     EXPECT_TRUE(fs::exists(dir_.path()));
     EXPECT_EQ(stageCopies(), 0); // the second stage deleted itself
+}
+
+TEST_F(FlowTest, TheCopyUsesTheRegistryOfTheStartedProgramsFolder) {
+    ScopedEnv registry("PLX_REGISTRY", "");
+    fs::path store = dir_ / "inst/bin/registry.ini";
+    std::string data = (dir_ / "inst/data/a.txt").string();
+    writeProfileString(store, kSharedDllsKey, data, "2");
+    writeInfo("", /*sharedData=*/true);
+    auto run = test::runToTheEnd({program_.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_TRUE(fs::exists(data));
+    EXPECT_EQ(getProfileString(store, kSharedDllsKey, data), "1");
+    EXPECT_FALSE(fs::exists(program_));
 }
 
 TEST_F(FlowTest, ASecondInstanceShowsTheMessageAndRemovesNothing) {
