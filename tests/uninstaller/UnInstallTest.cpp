@@ -36,6 +36,16 @@ protected:
     void setCount(const std::string& file, const std::string& count) {
         writeProfileString(registryFile_, kSharedDllsKey, file, count);
     }
+    // n shared files, each counted once.
+    std::vector<FileEntry> sharedFiles(int n) {
+        std::vector<FileEntry> files;
+        for (int i = 1; i <= n; ++i) {
+            std::string file = make("inst/s" + std::to_string(i)).string();
+            setCount(file, "1");
+            files.push_back({file, true});
+        }
+        return files;
+    }
     std::optional<std::string> count(const std::string& file) const {
         return IniDocument::load(registryFile_).get(kSharedDllsKey, file);
     }
@@ -111,12 +121,7 @@ TEST_F(UnInstallTest, ASharedFileCountedTwiceStaysWithCountOne) {
 }
 
 TEST_F(UnInstallTest, EachAnswerOfTheQuestionDecidesItsFile) {
-    std::vector<FileEntry> files;
-    for (int i = 1; i <= 5; ++i) {
-        std::string file = make("inst/s" + std::to_string(i)).string();
-        setCount(file, "1");
-        files.push_back({file, true});
-    }
+    std::vector<FileEntry> files = sharedFiles(5);
     view_.answers = {SharedFileAnswer::No, SharedFileAnswer::Yes, SharedFileAnswer::NoToAll};
     EXPECT_EQ(run(files), TCVUnInstall::kRemoved);
     EXPECT_EQ(view_.questions, (std::vector<fs::path>{files[0].path, files[1].path, files[2].path}));
@@ -129,12 +134,7 @@ TEST_F(UnInstallTest, EachAnswerOfTheQuestionDecidesItsFile) {
 }
 
 TEST_F(UnInstallTest, YesToAllRemovesTheLaterSharedFilesUnasked) {
-    std::vector<FileEntry> files;
-    for (int i = 1; i <= 3; ++i) {
-        std::string file = make("inst/s" + std::to_string(i)).string();
-        setCount(file, "1");
-        files.push_back({file, true});
-    }
+    std::vector<FileEntry> files = sharedFiles(3);
     files.push_back({make("inst/uncounted").string(), true}); // no count at all: asked as well
     view_.answers = {SharedFileAnswer::YesToAll};
     EXPECT_EQ(run(files), TCVUnInstall::kRemoved);
