@@ -51,7 +51,7 @@ SharedFileAnswer ScriptedPrompts::askSharedFile(QWidget*, const std::filesystem:
 }
 
 void ScriptedPrompts::attend(MainDialog& dialog) {
-    if (next("ok") != "ok") {
+    if (next("cancel") != "ok") {
         QTimer::singleShot(0, &dialog, &MainDialog::reject);
         return;
     }

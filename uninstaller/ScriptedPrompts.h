@@ -1,7 +1,7 @@
 #pragma once
 // Unattended runs: PLX_UNINST_SCRIPT holds the answers, comma-separated, in
 // the order they are asked. First the main dialog's: "ok" starts the removal
-// and closes the dialog when it is done, "cancel" closes it (missing: "ok").
+// and closes the dialog when it is done; anything else (or nothing) closes it.
 // Then one per shared-file question: "yes", "yes-to-all", "no", "no-to-all"
 // ("no" once they run out). Messages go to standard error as
 // "CVUnInstaller: <text>"; questions about web pages are answered no.

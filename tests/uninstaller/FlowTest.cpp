@@ -120,11 +120,13 @@ TEST_F(FlowTest, AnInfoFileThatCannotBeLoadedEndsWithAMessage) {
 }
 
 TEST_F(FlowTest, CancelRemovesNothing) {
-    ScopedEnv cancel("PLX_UNINST_SCRIPT", "cancel");
-    auto run = test::runToTheEnd({program_.string(), info_.string()});
-    EXPECT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_TRUE(installationIntact());
-    EXPECT_EQ(stageCopies(), 0);
+    for (const char* answer : {"cancel", ""}) {
+        ScopedEnv cancel("PLX_UNINST_SCRIPT", answer);
+        auto run = test::runToTheEnd({program_.string(), info_.string()});
+        EXPECT_EQ(run.exitCode, 0) << run.errors;
+        EXPECT_TRUE(installationIntact()) << answer;
+        EXPECT_EQ(stageCopies(), 0);
+    }
 }
 
 TEST_F(FlowTest, AProgramOutsideTheInstallationRemovesItAll) {

@@ -102,6 +102,15 @@ TEST_F(UnInstallTest, AnInfoFileInTheInstallationTakesItsEmptiedFoldersAlong) {
     EXPECT_TRUE(fs::exists(root_ / "keep"));
 }
 
+TEST_F(UnInstallTest, AHugeFileCountIsBoundedByTheFileLines) {
+    make("inst/a");
+    EXPECT_EQ(run({{path("inst/a")}}, {}, "FileCount=1000000000\n"), TCVUnInstall::kRemoved);
+    EXPECT_EQ(engine_.header.fileCount, 1000000000);
+    EXPECT_LT(view_.range, 20); // one item a line at most
+    EXPECT_EQ(view_.steps, view_.range - 1);
+    EXPECT_FALSE(fs::exists(base_));
+}
+
 TEST_F(UnInstallTest, WithoutAShortcutTheThirdMarkFollowsTheFiles) {
     make("inst/a");
     view_.markCount = 4;
