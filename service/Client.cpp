@@ -152,7 +152,8 @@ ApiResult Client::PLSetFileInfo(const std::string& FileType, const std::string& 
 
 ApiResult Client::PLGetFileInfo(const std::string& FileType, std::int32_t ServiceNo,
                                  const std::string& ProtocolFilename, const std::string& AccessKey,
-                                 std::int32_t RecordLength, std::int32_t CompressID, std::int32_t& count) {
+                                 std::int32_t RecordLength, std::int32_t CompressID, std::int32_t& count,
+                                 const std::string& caller) {
     count = 0;
     ArgumentLine line;
     line << FileType << ServiceNo << ProtocolFilename << AccessKey << RecordLength << CompressID;
@@ -160,7 +161,7 @@ ApiResult Client::PLGetFileInfo(const std::string& FileType, std::int32_t Servic
     return runApiMethod(triple_, method, [&] {
         std::lock_guard lock(fileIniMutex());
         // A failed search leaves nothing for PLGetFileInfoAt to hand out.
-        replaceResults({});
+        replaceResults(caller, {});
         checkLength(FileType, kFileTypeLimit, 1, kFileTypeTooLongText);
         if (ServiceNo < 0) throw argumentError(2, kServiceNoText);
         checkLength(ProtocolFilename, kProtocolFilenameLimit, 3, kProtocolFilenameTooLongText);
@@ -173,12 +174,12 @@ ApiResult Client::PLGetFileInfo(const std::string& FileType, std::int32_t Servic
         FileInfoFilter filter{FileType, ServiceNo, ProtocolFilename, AccessKey, RecordLength, CompressID};
         std::vector<FileRec> found = findFileInfo(*doc, filter);
         auto kept = static_cast<std::int32_t>(found.size());
-        replaceResults(std::move(found));
+        replaceResults(caller, std::move(found));
         count = kept;
     });
 }
 
-ApiResult Client::PLGetFileInfoAt(std::int32_t index, FileRec& out) {
+ApiResult Client::PLGetFileInfoAt(std::int32_t index, FileRec& out, const std::string& caller) {
     out = FileRec{};
     ArgumentLine line;
     line << index;
@@ -188,9 +189,10 @@ ApiResult Client::PLGetFileInfoAt(std::int32_t index, FileRec& out) {
         std::unique_lock lock(fileIniMutex(), std::defer_lock);
         if (!lock.try_lock_for(kResultsWait)) throw ApiError(kApiSystemError, 0, "検索結果が上書きされました", true);
         std::lock_guard guard(resultsMutex_);
-        if (index < 0 || static_cast<std::size_t>(index) >= fileInfoResults_.size())
+        auto results = fileInfoResults_.find(caller);
+        if (index < 0 || results == fileInfoResults_.end() || static_cast<std::size_t>(index) >= results->second.size())
             throw ApiError(kApiSystemError, 0, "不正なインデックスです：index=" + std::to_string(index), true);
-        const FileRec& kept = fileInfoResults_[static_cast<std::size_t>(index)];
+        const FileRec& kept = results->second[static_cast<std::size_t>(index)];
         out.FileType = kept.FileType;
         out.DataName = kept.DataName;
         out.ServiceNo = kept.ServiceNo;
@@ -225,10 +227,15 @@ ApiResult Client::PLDeleteFileInfo(const std::string& FileType) {
     });
 }
 
-void Client::replaceResults(std::vector<FileRec> results) {
+void Client::replaceResults(const std::string& caller, std::vector<FileRec> results) {
     std::lock_guard guard(resultsMutex_);
-    fileInfoResults_ = std::move(results);
+    if (results.empty())
+        fileInfoResults_.erase(caller);
+    else
+        fileInfoResults_[caller] = std::move(results);
 }
+
+void Client::forgetCaller(const std::string& caller) { replaceResults(caller, {}); }
 
 void Client::fire(const std::function<void(ClientEvents&)>& call) noexcept {
     try {
