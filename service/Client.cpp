@@ -112,18 +112,17 @@ ApiResult Client::PLSetFileInfo(const std::string& FileType, const std::string& 
          << UserData;
     ApiMethod method{.name = "PLSetFileInfo", .argumentLine = line.text(), .defaultMessage = kFileIniAccessText};
     return runApiMethod(triple_, method, [&] {
-        checkLength(FileType, kFileTypeLimit, 1, kFileTypeTooLongText);
-        checkPresent(FileType, 1, kFileTypeMissingText);
-        checkLength(DataName, kDataNameLimit, 2, "ファイル名称が64桁を超えました");
-        checkPresent(DataName, 2, "ファイル名称が未入力です");
-        if (ServiceNo < 0) throw argumentError(3, kServiceNoText);
-        checkLength(ProtocolFilename, kProtocolFilenameLimit, 4, kProtocolFilenameTooLongText);
-        checkPresent(ProtocolFilename, 4, "プロトコル上ファイル名が未入力です");
-        checkLength(AccessKey, kAccessKeyLimit, 5, kAccessKeyTooLongText);
-        checkPresent(AccessKey, 5, "ファイルアクセスキーが未入力です");
-        if (RecordLength < -1 || RecordLength > 4096) throw argumentError(6, "不正なレコード長です");
-        if (CompressID != 0 && CompressID != 1) throw argumentError(7, kCompressIdText);
-        checkLength(UserData, kUserDataLimit, 8, "アプリケーション利用領域が64桁を超えました");
+        FileRec definition;
+        definition.FileType = FileType;
+        definition.DataName = DataName;
+        definition.ServiceNo = ServiceNo;
+        definition.ProtocolFilename = ProtocolFilename;
+        definition.AccessKey = AccessKey;
+        definition.RecordLength = RecordLength;
+        definition.CompressID = CompressID;
+        definition.UserData = UserData;
+        if (auto fault = checkFileDefinition(definition))
+            throw argumentError(fault->position, std::string(fault->message));
 
         // Held (recursively) from the search to the rewrite, so nobody
         // sees the kind missing or this search's results replaced.
@@ -137,16 +136,7 @@ ApiResult Client::PLSetFileInfo(const std::string& FileType, const std::string& 
             if (ApiResult read = PLGetFileInfoAt(i, match); !read) throw ApiError(read.code, read.detail, read.message);
             if (equalsIgnoreCase(match.FileType, FileType)) moveToEnd = true;
         }
-        FileRec rec;
-        rec.FileType = FileType;
-        rec.DataName = DataName;
-        rec.ServiceNo = ServiceNo;
-        rec.ProtocolFilename = ProtocolFilename;
-        rec.AccessKey = AccessKey;
-        rec.RecordLength = RecordLength;
-        rec.CompressID = CompressID;
-        rec.UserData = UserData;
-        writeIni([&] { saveFileInfo(rec, moveToEnd); });
+        writeIni([&] { saveFileInfo(definition, moveToEnd); });
     });
 }
 
