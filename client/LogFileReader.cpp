@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -54,18 +53,6 @@ struct LogRange {
     std::string lastStamp = "99991231235959";
 };
 
-std::string dateDigits(const LocalDateTime& date) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d%02d%02d", date.year, date.month, date.day);
-    return text;
-}
-
-std::string timeDigits(const TimeText& time) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d%02d%02d", time.hour, time.minute, time.second);
-    return text;
-}
-
 LocalDateTime requireDate(std::string_view text) {
     auto date = parseDateText(text);
     if (!date) throw std::invalid_argument("not a date: " + std::string(text));
@@ -81,15 +68,23 @@ TimeText requireTime(std::string_view text, TimeText whenEmpty) {
 
 LogRange rangeOf(const LogFilter& filter) {
     LogRange range;
+    auto stampOf = [](LocalDateTime moment, const TimeText& time) {
+        moment.hour = time.hour;
+        moment.minute = time.minute;
+        moment.second = time.second;
+        return formatStamp(moment);
+    };
     if (!filter.dateFrom.empty()) {
-        range.firstDay = dateDigits(requireDate(filter.dateFrom));
-        range.firstStamp = range.firstDay + timeDigits(requireTime(filter.timeFrom, {0, 0, 0, true}));
+        LocalDateTime first = requireDate(filter.dateFrom);
+        range.firstDay = formatDate(first);
+        range.firstStamp = stampOf(first, requireTime(filter.timeFrom, {0, 0, 0, true}));
     }
     if (!filter.dateTo.empty()) {
-        range.lastDay = dateDigits(requireDate(filter.dateTo));
-        TimeText last = requireTime(filter.timeTo, {23, 59, 59, true});
-        if (!last.withSeconds) last.second = 59; // the whole minute
-        range.lastStamp = range.lastDay + timeDigits(last);
+        LocalDateTime last = requireDate(filter.dateTo);
+        TimeText lastTime = requireTime(filter.timeTo, {23, 59, 59, true});
+        if (!lastTime.withSeconds) lastTime.second = 59; // the whole minute
+        range.lastDay = formatDate(last);
+        range.lastStamp = stampOf(last, lastTime);
     }
     return range;
 }
