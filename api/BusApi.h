@@ -12,6 +12,7 @@ inline constexpr const char* kBusName = "com.korvane.PelorinIO";
 inline constexpr const char* kFactoryPath = "/com/korvane/PelorinIO";
 inline constexpr const char* kClientPath = "/com/korvane/PelorinIO/Client";
 inline constexpr const char* kServicePath = "/com/korvane/PelorinIO/Service";
+inline constexpr const char* kServiceInterface = "com.korvane.PelorinIO.Service";
 inline constexpr const char* kErrorName = "com.korvane.PelorinIO.Error.Exception";
 
 using BusTerminalRec = sdbus::Struct<std::string, std::string, std::string, std::string, std::string, std::string,
