@@ -13,4 +13,9 @@ std::filesystem::path programFolder() {
     return exe.parent_path();
 }
 
+std::filesystem::path installRoot() {
+    if (const char* root = std::getenv("PLX_INSTALL_ROOT"); root && *root) return std::filesystem::path(root);
+    return "/";
+}
+
 } // namespace plx

@@ -1,5 +1,6 @@
 #pragma once
-// The folder the programs keep their ini files in.
+// The folder the programs keep their ini files in, and the root the
+// system-wide files are installed under.
 
 #include <filesystem>
 
@@ -8,5 +9,9 @@ namespace plx {
 // PLX_HOME when set and non-empty, else the folder of the running program
 // (/proc/self/exe). Empty when neither can be found.
 std::filesystem::path programFolder();
+
+// Where bus activation and policy files, units and the journal catalog go:
+// PLX_INSTALL_ROOT when set and non-empty (tests, staged installs), else "/".
+std::filesystem::path installRoot();
 
 } // namespace plx
