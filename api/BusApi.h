@@ -1,6 +1,9 @@
 #pragma once
-// TerminalRec and FileRec as they travel over the bus: one struct each,
-// fields in declared order.
+// The service on the bus: its name, objects and interfaces, and TerminalRec
+// and FileRec as they travel: one struct each, fields in declared order.
+// A failed PL method answers with the error kErrorName whose body is
+// LastErrorMsg, LastErrorCd and LastErrorCdDetail (s, i, i): the triple of
+// that call.
 
 #include <sdbus-c++/Types.h>
 
@@ -13,6 +16,11 @@ inline constexpr const char* kFactoryPath = "/com/korvane/PelorinIO";
 inline constexpr const char* kClientPath = "/com/korvane/PelorinIO/Client";
 inline constexpr const char* kServicePath = "/com/korvane/PelorinIO/Service";
 inline constexpr const char* kErrorName = "com.korvane.PelorinIO.Error.Exception";
+inline constexpr const char* kFactoryInterface = "com.korvane.PelorinIO.Factory";
+inline constexpr const char* kClientInterface = "com.korvane.PelorinIO.Client";
+inline constexpr const char* kTransportInterface = "com.korvane.PelorinIO.Transport";
+inline constexpr const char* kRetrieveInterface = "com.korvane.PelorinIO.Retrieve";
+inline constexpr const char* kServiceInterface = "com.korvane.PelorinIO.Service";
 
 using BusTerminalRec = sdbus::Struct<std::string, std::string, std::string, std::string, std::string, std::string,
                                      std::string, std::string, std::string>;

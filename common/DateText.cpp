@@ -23,18 +23,6 @@ int number(std::string_view digits) {
 
 } // namespace
 
-std::string formatStamp(const LocalDateTime& t) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
-    return buffer;
-}
-
-std::string formatDate(const LocalDateTime& t) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", t.year, t.month, t.day);
-    return buffer;
-}
-
 std::string formatTimeText(const LocalDateTime& t) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%04d/%02d/%02d %02d:%02d.%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);

@@ -28,8 +28,6 @@ bool dateTextToFileTime(std::string_view text, FileTime& out);
 bool fileTimeToDateTimeText(FileTime ft, std::string& out);
 bool fileTimeToDateText(FileTime ft, std::string& out);
 
-std::string formatStamp(const LocalDateTime& t);
-std::string formatDate(const LocalDateTime& t);
 std::string formatTimeText(const LocalDateTime& t);
 
 } // namespace plx

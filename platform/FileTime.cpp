@@ -1,5 +1,6 @@
 #include "platform/FileTime.h"
 
+#include <cstdio>
 #include <ctime>
 
 namespace plx {
@@ -101,5 +102,17 @@ std::optional<FileTime> fromLocal(const LocalDateTime& local) {
 }
 
 std::optional<LocalDateTime> localNow() { return toLocal(FileTime::now()); }
+
+std::string formatStamp(const LocalDateTime& t) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+    return buffer;
+}
+
+std::string formatDate(const LocalDateTime& t) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", t.year, t.month, t.day);
+    return buffer;
+}
 
 } // namespace plx

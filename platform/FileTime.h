@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <string>
 
 namespace plx {
 
@@ -50,5 +51,9 @@ std::optional<LocalDateTime> toLocal(FileTime utc);
 // the FILETIME range.
 std::optional<FileTime> fromLocal(const LocalDateTime& local);
 std::optional<LocalDateTime> localNow();
+
+// The system's stamp texts: YYYYMMDDhhmmss and YYYYMMDD.
+std::string formatStamp(const LocalDateTime& t);
+std::string formatDate(const LocalDateTime& t);
 
 } // namespace plx

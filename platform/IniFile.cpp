@@ -68,16 +68,25 @@ std::mutex& writerMutexFor(const fs::path& file) {
 } // namespace
 
 IniDocument IniDocument::load(const fs::path& path) {
+    std::optional<IniDocument> doc = loadIfExists(path);
+    return doc ? std::move(*doc) : IniDocument{};
+}
+
+std::optional<IniDocument> IniDocument::loadIfExists(const fs::path& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
-        if (errno == ENOENT || errno == ENOTDIR) return IniDocument{};
-        throw std::system_error(errno, std::generic_category(), "open " + path.string());
+        int error = errno;
+        if (error == ENOENT || error == ENOTDIR) return std::nullopt;
+        throw std::system_error(error, std::generic_category(), "open " + path.string());
     }
     std::string text;
     char buffer[16384];
     for (;;) {
         ssize_t n = readSome(fd.get(), buffer, sizeof buffer);
-        if (n < 0) throw std::system_error(errno, std::generic_category(), "read " + path.string());
+        if (n < 0) {
+            int error = errno;
+            throw std::system_error(error, std::generic_category(), "read " + path.string());
+        }
         if (n == 0) break;
         text.append(buffer, static_cast<std::size_t>(n));
     }

@@ -31,6 +31,8 @@ public:
     // An empty document when the file does not exist. Throws
     // std::system_error when it exists but cannot be read.
     static IniDocument load(const std::filesystem::path& path);
+    // As load, but nothing when the file does not exist.
+    static std::optional<IniDocument> loadIfExists(const std::filesystem::path& path);
     static IniDocument parse(std::string_view text);
 
     std::optional<std::string> get(std::string_view section, std::string_view key) const;
@@ -89,6 +91,10 @@ void deleteProfileSection(const std::filesystem::path& file, std::string_view se
 // process-wide writer lock of that file.
 template <typename Change>
 void updateProfile(const std::filesystem::path& file, Change&& change);
+// As updateProfile for a file that exists; a missing file stays missing
+// (change is not run) and the answer is false.
+template <typename Change>
+bool updateExistingProfile(const std::filesystem::path& file, Change&& change);
 
 // Implementation detail of updateProfile.
 class IniWriterLock {
@@ -107,6 +113,16 @@ void updateProfile(const std::filesystem::path& file, Change&& change) {
     IniDocument doc = IniDocument::load(file);
     change(doc);
     doc.save(file);
+}
+
+template <typename Change>
+bool updateExistingProfile(const std::filesystem::path& file, Change&& change) {
+    IniWriterLock lock(file);
+    std::optional<IniDocument> doc = IniDocument::loadIfExists(file);
+    if (!doc) return false;
+    change(*doc);
+    doc->save(file);
+    return true;
 }
 
 } // namespace plx

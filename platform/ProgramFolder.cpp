@@ -18,4 +18,9 @@ std::filesystem::path programFolder() {
     return programFolder(exe);
 }
 
+std::filesystem::path installRoot() {
+    if (const char* root = std::getenv("PLX_INSTALL_ROOT"); root && *root) return std::filesystem::path(root);
+    return "/";
+}
+
 } // namespace plx

@@ -1,5 +1,6 @@
 #pragma once
-// The folder the programs keep their ini files in.
+// The folder the programs keep their ini files in, and the root the
+// system-wide files are installed under.
 
 #include <filesystem>
 
@@ -10,5 +11,9 @@ namespace plx {
 std::filesystem::path programFolder();
 // The same for another program file (a copy running elsewhere acts for it).
 std::filesystem::path programFolder(const std::filesystem::path& program);
+
+// Where bus activation and policy files, units and the journal catalog go:
+// PLX_INSTALL_ROOT when set and non-empty (tests, staged installs), else "/".
+std::filesystem::path installRoot();
 
 } // namespace plx

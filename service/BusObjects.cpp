@@ -6,26 +6,52 @@ namespace plx {
 
 namespace {
 
-sdbus::Error failure(const ApiResult& r) { return sdbus::Error(kErrorName, r.message); }
-
-// Runs work on the pool with the call's result holder; work answers it.
-template <typename... R, typename Work>
-void onWorker(BusServer& server, sdbus::Result<R...>&& result, Work work) {
-    server.collectReleased();
-    WorkerPool& pool = server.workers();
-    auto holder = std::make_shared<sdbus::Result<R...>>(std::move(result));
-    pool.submit([holder, work = std::move(work)]() mutable {
-        try {
-            work(*holder);
-        } catch (const std::exception& e) {
-            holder->returnError(sdbus::Error(kErrorName, e.what()));
-        }
-    });
+// A failed method answers with the error name, LastErrorMsg as the error's
+// message and then LastErrorCd and LastErrorCdDetail: the caller gets the
+// triple of its own call, whatever other callers did to the object since.
+void replyFailure(const sdbus::MethodCall& call, std::int32_t code, std::int32_t detail, const std::string& message) {
+    auto reply = call.createErrorReply(sdbus::Error(kErrorName, message));
+    reply << code << detail;
+    reply.send();
 }
+
+// The answer to one PL method: its results, or the failure's triple.
+template <typename... R>
+class Reply {
+public:
+    Reply(sdbus::Result<R...>&& result, sdbus::MethodCall call) : result_(std::move(result)), call_(std::move(call)) {}
+    void operator()(const ApiResult& r, const R&... values) {
+        r ? result_.returnResults(values...) : replyFailure(call_, r.code, r.detail, r.message);
+    }
+    void unexpected(const std::exception& e) { replyFailure(call_, kApiNotReady, 0, e.what()); }
+
+private:
+    sdbus::Result<R...> result_;
+    sdbus::MethodCall call_;
+};
 
 std::string callerOf(sdbus::IObject& object) {
     const sdbus::Message* message = object.getCurrentlyProcessedMessage();
     return message ? message->getSender() : std::string();
+}
+
+// The call object's handler is serving; only valid inside that handler.
+sdbus::MethodCall currentCall(sdbus::IObject& object) {
+    return *static_cast<const sdbus::MethodCall*>(object.getCurrentlyProcessedMessage());
+}
+
+// Runs work on the pool with the call's reply; work answers it.
+template <typename... R, typename Work>
+void onWorker(sdbus::IObject& object, BusServer& server, sdbus::Result<R...>&& result, Work work) {
+    server.collectReleased();
+    auto reply = std::make_shared<Reply<R...>>(std::move(result), currentCall(object));
+    server.workers().submit([reply, work = std::move(work)]() mutable {
+        try {
+            work(*reply);
+        } catch (const std::exception& e) {
+            reply->unexpected(e);
+        }
+    });
 }
 
 } // namespace
@@ -90,57 +116,61 @@ void ClientObject::PLSetTermInfo(sdbus::Result<>&& result, std::string TerminalI
                                  std::string CenterHost, std::string CenterURL, std::string Password,
                                  std::string ProtocolVersion, std::string ProxyServer, std::string ProxyUser,
                                  std::string ProxyPassword) {
-    onWorker(server_, std::move(result), [client = client_, TerminalID, CenterID, CenterHost, CenterURL,
-                                                    Password, ProtocolVersion, ProxyServer, ProxyUser,
-                                                    ProxyPassword](auto& reply) {
-        ApiResult r = client->PLSetTermInfo(TerminalID, CenterID, CenterHost, CenterURL, Password, ProtocolVersion,
-                                            ProxyServer, ProxyUser, ProxyPassword);
-        r ? reply.returnResults() : reply.returnError(failure(r));
-    });
+    onWorker(getObject(), server_, std::move(result),
+             [client = client_, TerminalID, CenterID, CenterHost, CenterURL, Password, ProtocolVersion, ProxyServer,
+              ProxyUser, ProxyPassword](auto& reply) {
+                 ApiResult r = client->PLSetTermInfo(TerminalID, CenterID, CenterHost, CenterURL, Password,
+                                                     ProtocolVersion, ProxyServer, ProxyUser, ProxyPassword);
+                 reply(r);
+             });
 }
 
 void ClientObject::PLGetTermInfo(sdbus::Result<BusTerminalRec>&& result) {
-    onWorker(server_, std::move(result), [client = client_](auto& reply) {
+    onWorker(getObject(), server_, std::move(result), [client = client_](auto& reply) {
         TerminalRec rec;
         ApiResult r = client->PLGetTermInfo(rec);
-        r ? reply.returnResults(toBus(rec)) : reply.returnError(failure(r));
+        reply(r, toBus(rec));
     });
 }
 
 void ClientObject::PLSetFileInfo(sdbus::Result<>&& result, std::string FileType, std::string DataName,
                                  int32_t ServiceNo, std::string ProtocolFilename, std::string AccessKey,
                                  int32_t RecordLength, int32_t CompressID, std::string UserData) {
-    onWorker(server_, std::move(result), [client = client_, FileType, DataName, ServiceNo, ProtocolFilename,
-                                                    AccessKey, RecordLength, CompressID, UserData](auto& reply) {
-        ApiResult r = client->PLSetFileInfo(FileType, DataName, ServiceNo, ProtocolFilename, AccessKey, RecordLength,
-                                            CompressID, UserData);
-        r ? reply.returnResults() : reply.returnError(failure(r));
-    });
+    onWorker(getObject(), server_, std::move(result),
+             [client = client_, FileType, DataName, ServiceNo, ProtocolFilename, AccessKey, RecordLength, CompressID,
+              UserData](auto& reply) {
+                 ApiResult r = client->PLSetFileInfo(FileType, DataName, ServiceNo, ProtocolFilename, AccessKey,
+                                                     RecordLength, CompressID, UserData);
+                 reply(r);
+             });
 }
 
 void ClientObject::PLGetFileInfo(sdbus::Result<int32_t>&& result, std::string FileType, int32_t ServiceNo,
                                  std::string ProtocolFilename, std::string AccessKey, int32_t RecordLength,
                                  int32_t CompressID) {
-    onWorker(server_, std::move(result), [client = client_, FileType, ServiceNo, ProtocolFilename, AccessKey,
-                                                    RecordLength, CompressID](auto& reply) {
-        std::int32_t count = 0;
-        ApiResult r = client->PLGetFileInfo(FileType, ServiceNo, ProtocolFilename, AccessKey, RecordLength, CompressID, count);
-        r ? reply.returnResults(count) : reply.returnError(failure(r));
-    });
+    onWorker(getObject(), server_, std::move(result),
+             [client = client_, caller = callerOf(getObject()), FileType, ServiceNo, ProtocolFilename, AccessKey,
+              RecordLength, CompressID](auto& reply) {
+                 std::int32_t count = 0;
+                 ApiResult r = client->PLGetFileInfo(FileType, ServiceNo, ProtocolFilename, AccessKey, RecordLength,
+                                                     CompressID, count, caller);
+                 reply(r, count);
+             });
 }
 
 void ClientObject::PLGetFileInfoAt(sdbus::Result<BusFileRec>&& result, int32_t index) {
-    onWorker(server_, std::move(result), [client = client_, index](auto& reply) {
-        FileRec rec;
-        ApiResult r = client->PLGetFileInfoAt(index, rec);
-        r ? reply.returnResults(toBus(rec)) : reply.returnError(failure(r));
-    });
+    onWorker(getObject(), server_, std::move(result),
+             [client = client_, caller = callerOf(getObject()), index](auto& reply) {
+                 FileRec rec;
+                 ApiResult r = client->PLGetFileInfoAt(index, rec, caller);
+                 reply(r, toBus(rec));
+             });
 }
 
 void ClientObject::PLDeleteFileInfo(sdbus::Result<>&& result, std::string FileType) {
-    onWorker(server_, std::move(result), [client = client_, FileType](auto& reply) {
+    onWorker(getObject(), server_, std::move(result), [client = client_, FileType](auto& reply) {
         ApiResult r = client->PLDeleteFileInfo(FileType);
-        r ? reply.returnResults() : reply.returnError(failure(r));
+        reply(r);
     });
 }
 
@@ -170,59 +200,62 @@ void TransportObject::Init(const sdbus::ObjectPath&) { server_.collectReleased()
 
 void TransportObject::PLSendData(sdbus::Result<>&& result, std::string FileType, std::string ClDataDirectory,
                                  std::string ClDataFilename) {
-    onWorker(server_, std::move(result), [t = transport_, FileType, ClDataDirectory, ClDataFilename](auto& reply) {
-        ApiResult r = t->PLSendData(FileType, ClDataDirectory, ClDataFilename);
-        r ? reply.returnResults() : reply.returnError(failure(r));
-    });
+    onWorker(getObject(), server_, std::move(result),
+             [t = transport_, FileType, ClDataDirectory, ClDataFilename](auto& reply) {
+                 ApiResult r = t->PLSendData(FileType, ClDataDirectory, ClDataFilename);
+                 reply(r);
+             });
 }
 
 void TransportObject::PLSetData(sdbus::Result<std::string>&& result, std::string FileType, std::string ClDataDirectory,
                                 std::string ClDataFilename, int32_t LimitDay, int32_t SetOption) {
-    onWorker(server_, std::move(result),
+    onWorker(getObject(), server_, std::move(result),
              [t = transport_, FileType, ClDataDirectory, ClDataFilename, LimitDay, SetOption](auto& reply) {
                  std::string temp;
                  ApiResult r = t->PLSetData(FileType, ClDataDirectory, ClDataFilename, LimitDay, SetOption, temp);
-                 r ? reply.returnResults(temp) : reply.returnError(failure(r));
+                 reply(r, temp);
              });
 }
 
 void TransportObject::PLRecvData(sdbus::Result<std::string, int32_t>&& result, std::string FileType,
                                  std::string ClDataDirectory, std::string ClDataFilename, int32_t ResendFlag) {
-    onWorker(server_, std::move(result),
+    onWorker(getObject(), server_, std::move(result),
              [t = transport_, FileType, ClDataDirectory, ClDataFilename, ResendFlag](auto& reply) mutable {
                  std::int32_t size = 0;
                  ApiResult r = t->PLRecvData(FileType, ClDataDirectory, ClDataFilename, ResendFlag, size);
-                 r ? reply.returnResults(ClDataFilename, size) : reply.returnError(failure(r));
+                 reply(r, ClDataFilename, size);
              });
 }
 
 void TransportObject::PLGetDataA(sdbus::Result<std::string>&& result, std::string FileType, std::string ClTempFilename,
                                  std::string ClDataDirectory, std::string ClDataFilename, int32_t CreateFlag) {
-    onWorker(server_, std::move(result),
-             [t = transport_, FileType, ClTempFilename, ClDataDirectory, ClDataFilename, CreateFlag](auto& reply) mutable {
-                 ApiResult r = t->PLGetDataA(FileType, ClTempFilename, ClDataDirectory, ClDataFilename, CreateFlag);
-                 r ? reply.returnResults(ClDataFilename) : reply.returnError(failure(r));
-             });
+    onWorker(
+        getObject(), server_, std::move(result),
+        [t = transport_, FileType, ClTempFilename, ClDataDirectory, ClDataFilename, CreateFlag](auto& reply) mutable {
+            ApiResult r = t->PLGetDataA(FileType, ClTempFilename, ClDataDirectory, ClDataFilename, CreateFlag);
+            reply(r, ClDataFilename);
+        });
 }
 
 void TransportObject::PLGetData(sdbus::Result<int32_t>&& result, std::string FileType, std::string SvDataFilename,
-                                std::string SetDateTimeFrom, std::string SetDateTimeTo, int32_t FileSize, int32_t Status,
-                                int32_t GetOption, std::string ClDataDirectory, std::string ClDataFilename) {
-    onWorker(server_, std::move(result),
+                                std::string SetDateTimeFrom, std::string SetDateTimeTo, int32_t FileSize,
+                                int32_t Status, int32_t GetOption, std::string ClDataDirectory,
+                                std::string ClDataFilename) {
+    onWorker(getObject(), server_, std::move(result),
              [t = transport_, FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize, Status, GetOption,
               ClDataDirectory, ClDataFilename](auto& reply) {
                  std::int32_t count = 0;
                  ApiResult r = t->PLGetData(FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize, Status,
                                             GetOption, ClDataDirectory, ClDataFilename, count);
-                 r ? reply.returnResults(count) : reply.returnError(failure(r));
+                 reply(r, count);
              });
 }
 
 void TransportObject::PLGetDataAt(sdbus::Result<BusFileRec>&& result, int32_t index) {
-    onWorker(server_, std::move(result), [t = transport_, index](auto& reply) {
+    onWorker(getObject(), server_, std::move(result), [t = transport_, index](auto& reply) {
         FileRec rec;
         ApiResult r = t->PLGetDataAt(index, rec);
-        r ? reply.returnResults(toBus(rec)) : reply.returnError(failure(r));
+        reply(r, toBus(rec));
     });
 }
 
@@ -248,50 +281,53 @@ void RetrieveObject::Init(const sdbus::ObjectPath&) { server_.collectReleased();
 
 void RetrieveObject::PLSearchSent(sdbus::Result<int32_t>&& result, std::string FileType, std::string ClDataFilename,
                                   std::string SetDateTimeFrom, std::string SetDateTimeTo, int32_t Status) {
-    onWorker(server_, std::move(result),
+    onWorker(getObject(), server_, std::move(result),
              [rt = retrieve_, FileType, ClDataFilename, SetDateTimeFrom, SetDateTimeTo, Status](auto& reply) {
                  std::int32_t count = 0;
-                 ApiResult r = rt->PLSearchSent(FileType, ClDataFilename, SetDateTimeFrom, SetDateTimeTo, Status, count);
-                 r ? reply.returnResults(count) : reply.returnError(failure(r));
+                 ApiResult r =
+                     rt->PLSearchSent(FileType, ClDataFilename, SetDateTimeFrom, SetDateTimeTo, Status, count);
+                 reply(r, count);
              });
 }
 
 void RetrieveObject::PLSearchSentAt(sdbus::Result<BusFileRec>&& result, int32_t index) {
-    onWorker(server_, std::move(result), [rt = retrieve_, index](auto& reply) {
+    onWorker(getObject(), server_, std::move(result), [rt = retrieve_, index](auto& reply) {
         FileRec rec;
         ApiResult r = rt->PLSearchSentAt(index, rec);
-        r ? reply.returnResults(toBus(rec)) : reply.returnError(failure(r));
+        reply(r, toBus(rec));
     });
 }
 
 void RetrieveObject::PLSearchReceived(sdbus::Result<int32_t>&& result, std::string FileType, std::string SvDataFilename,
                                       std::string SetDateTimeFrom, std::string SetDateTimeTo, int32_t FileSize,
                                       int32_t Status, int32_t GetOption) {
-    onWorker(server_, std::move(result),
+    onWorker(getObject(), server_, std::move(result),
              [rt = retrieve_, FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize, Status,
               GetOption](auto& reply) {
                  std::int32_t count = 0;
                  ApiResult r = rt->PLSearchReceived(FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize,
                                                     Status, GetOption, count);
-                 r ? reply.returnResults(count) : reply.returnError(failure(r));
+                 reply(r, count);
              });
 }
 
 void RetrieveObject::PLSearchReceivedAt(sdbus::Result<BusFileRec>&& result, int32_t index) {
-    onWorker(server_, std::move(result), [rt = retrieve_, index](auto& reply) {
+    onWorker(getObject(), server_, std::move(result), [rt = retrieve_, index](auto& reply) {
         FileRec rec;
         ApiResult r = rt->PLSearchReceivedAt(index, rec);
-        r ? reply.returnResults(toBus(rec)) : reply.returnError(failure(r));
+        reply(r, toBus(rec));
     });
 }
 
 void RetrieveObject::PLDeleteFile(sdbus::Result<int32_t>&& result, std::string FileType, int32_t SendRecvFlag,
-                                  std::string SetDate, std::string DayCount, int32_t Status, std::string ClTempFilename) {
-    onWorker(server_, std::move(result),
+                                  std::string SetDate, std::string DayCount, int32_t Status,
+                                  std::string ClTempFilename) {
+    onWorker(getObject(), server_, std::move(result),
              [rt = retrieve_, FileType, SendRecvFlag, SetDate, DayCount, Status, ClTempFilename](auto& reply) {
                  std::int32_t count = 0;
-                 ApiResult r = rt->PLDeleteFile(FileType, SendRecvFlag, SetDate, DayCount, Status, ClTempFilename, count);
-                 r ? reply.returnResults(count) : reply.returnError(failure(r));
+                 ApiResult r =
+                     rt->PLDeleteFile(FileType, SendRecvFlag, SetDate, DayCount, Status, ClTempFilename, count);
+                 reply(r, count);
              });
 }
 

@@ -96,6 +96,7 @@ void BusServer::peerGone(const std::string& name) {
         }
         subscriptions_.erase(name);
     }
+    client_->forgetCaller(name);
 }
 
 void BusServer::advise(const std::string& sender) {

@@ -112,18 +112,17 @@ ApiResult Client::PLSetFileInfo(const std::string& FileType, const std::string& 
          << UserData;
     ApiMethod method{.name = "PLSetFileInfo", .argumentLine = line.text(), .defaultMessage = kFileIniAccessText};
     return runApiMethod(triple_, method, [&] {
-        checkLength(FileType, kFileTypeLimit, 1, kFileTypeTooLongText);
-        checkPresent(FileType, 1, kFileTypeMissingText);
-        checkLength(DataName, kDataNameLimit, 2, "ファイル名称が64桁を超えました");
-        checkPresent(DataName, 2, "ファイル名称が未入力です");
-        if (ServiceNo < 0) throw argumentError(3, kServiceNoText);
-        checkLength(ProtocolFilename, kProtocolFilenameLimit, 4, kProtocolFilenameTooLongText);
-        checkPresent(ProtocolFilename, 4, "プロトコル上ファイル名が未入力です");
-        checkLength(AccessKey, kAccessKeyLimit, 5, kAccessKeyTooLongText);
-        checkPresent(AccessKey, 5, "ファイルアクセスキーが未入力です");
-        if (RecordLength < -1 || RecordLength > 4096) throw argumentError(6, "不正なレコード長です");
-        if (CompressID != 0 && CompressID != 1) throw argumentError(7, kCompressIdText);
-        checkLength(UserData, kUserDataLimit, 8, "アプリケーション利用領域が64桁を超えました");
+        FileRec definition;
+        definition.FileType = FileType;
+        definition.DataName = DataName;
+        definition.ServiceNo = ServiceNo;
+        definition.ProtocolFilename = ProtocolFilename;
+        definition.AccessKey = AccessKey;
+        definition.RecordLength = RecordLength;
+        definition.CompressID = CompressID;
+        definition.UserData = UserData;
+        if (auto fault = checkFileDefinition(definition))
+            throw argumentError(fault->position, std::string(fault->message));
 
         // Held (recursively) from the search to the rewrite, so nobody
         // sees the kind missing or this search's results replaced.
@@ -137,22 +136,14 @@ ApiResult Client::PLSetFileInfo(const std::string& FileType, const std::string& 
             if (ApiResult read = PLGetFileInfoAt(i, match); !read) throw ApiError(read.code, read.detail, read.message);
             if (equalsIgnoreCase(match.FileType, FileType)) moveToEnd = true;
         }
-        FileRec rec;
-        rec.FileType = FileType;
-        rec.DataName = DataName;
-        rec.ServiceNo = ServiceNo;
-        rec.ProtocolFilename = ProtocolFilename;
-        rec.AccessKey = AccessKey;
-        rec.RecordLength = RecordLength;
-        rec.CompressID = CompressID;
-        rec.UserData = UserData;
-        writeIni([&] { saveFileInfo(rec, moveToEnd); });
+        writeIni([&] { saveFileInfo(definition, moveToEnd); });
     });
 }
 
 ApiResult Client::PLGetFileInfo(const std::string& FileType, std::int32_t ServiceNo,
                                  const std::string& ProtocolFilename, const std::string& AccessKey,
-                                 std::int32_t RecordLength, std::int32_t CompressID, std::int32_t& count) {
+                                 std::int32_t RecordLength, std::int32_t CompressID, std::int32_t& count,
+                                 const std::string& caller) {
     count = 0;
     ArgumentLine line;
     line << FileType << ServiceNo << ProtocolFilename << AccessKey << RecordLength << CompressID;
@@ -160,7 +151,7 @@ ApiResult Client::PLGetFileInfo(const std::string& FileType, std::int32_t Servic
     return runApiMethod(triple_, method, [&] {
         std::lock_guard lock(fileIniMutex());
         // A failed search leaves nothing for PLGetFileInfoAt to hand out.
-        replaceResults({});
+        replaceResults(caller, {});
         checkLength(FileType, kFileTypeLimit, 1, kFileTypeTooLongText);
         if (ServiceNo < 0) throw argumentError(2, kServiceNoText);
         checkLength(ProtocolFilename, kProtocolFilenameLimit, 3, kProtocolFilenameTooLongText);
@@ -173,12 +164,12 @@ ApiResult Client::PLGetFileInfo(const std::string& FileType, std::int32_t Servic
         FileInfoFilter filter{FileType, ServiceNo, ProtocolFilename, AccessKey, RecordLength, CompressID};
         std::vector<FileRec> found = findFileInfo(*doc, filter);
         auto kept = static_cast<std::int32_t>(found.size());
-        replaceResults(std::move(found));
+        replaceResults(caller, std::move(found));
         count = kept;
     });
 }
 
-ApiResult Client::PLGetFileInfoAt(std::int32_t index, FileRec& out) {
+ApiResult Client::PLGetFileInfoAt(std::int32_t index, FileRec& out, const std::string& caller) {
     out = FileRec{};
     ArgumentLine line;
     line << index;
@@ -188,9 +179,10 @@ ApiResult Client::PLGetFileInfoAt(std::int32_t index, FileRec& out) {
         std::unique_lock lock(fileIniMutex(), std::defer_lock);
         if (!lock.try_lock_for(kResultsWait)) throw ApiError(kApiSystemError, 0, "検索結果が上書きされました", true);
         std::lock_guard guard(resultsMutex_);
-        if (index < 0 || static_cast<std::size_t>(index) >= fileInfoResults_.size())
+        auto results = fileInfoResults_.find(caller);
+        if (index < 0 || results == fileInfoResults_.end() || static_cast<std::size_t>(index) >= results->second.size())
             throw ApiError(kApiSystemError, 0, "不正なインデックスです：index=" + std::to_string(index), true);
-        const FileRec& kept = fileInfoResults_[static_cast<std::size_t>(index)];
+        const FileRec& kept = results->second[static_cast<std::size_t>(index)];
         out.FileType = kept.FileType;
         out.DataName = kept.DataName;
         out.ServiceNo = kept.ServiceNo;
@@ -225,10 +217,15 @@ ApiResult Client::PLDeleteFileInfo(const std::string& FileType) {
     });
 }
 
-void Client::replaceResults(std::vector<FileRec> results) {
+void Client::replaceResults(const std::string& caller, std::vector<FileRec> results) {
     std::lock_guard guard(resultsMutex_);
-    fileInfoResults_ = std::move(results);
+    if (results.empty())
+        fileInfoResults_.erase(caller);
+    else
+        fileInfoResults_[caller] = std::move(results);
 }
+
+void Client::forgetCaller(const std::string& caller) { replaceResults(caller, {}); }
 
 void Client::fire(const std::function<void(ClientEvents&)>& call) noexcept {
     try {

@@ -2,12 +2,13 @@
 // The Client class: terminal information (plterm.ini), data-kind
 // definitions (plfile.ini) and the events that tell applications about
 // transfer progress and about transfers the center starts. One object
-// serves the whole service process; its triple and search results are
-// shared by every caller.
+// serves the whole service process; its triple is shared by every caller,
+// its search results are kept per caller.
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -46,10 +47,13 @@ public:
     ApiResult PLSetFileInfo(const std::string& FileType, const std::string& DataName, std::int32_t ServiceNo,
                             const std::string& ProtocolFilename, const std::string& AccessKey, std::int32_t RecordLength,
                             std::int32_t CompressID, const std::string& UserData);
+    // The results stay with caller (a bus name; empty for the service's own
+    // objects, which hold the plfile.ini lock across the two calls), so two
+    // programs listing data kinds at once each read their own list.
     ApiResult PLGetFileInfo(const std::string& FileType, std::int32_t ServiceNo, const std::string& ProtocolFilename,
                             const std::string& AccessKey, std::int32_t RecordLength, std::int32_t CompressID,
-                            std::int32_t& count);
-    ApiResult PLGetFileInfoAt(std::int32_t index, FileRec& out);
+                            std::int32_t& count, const std::string& caller = {});
+    ApiResult PLGetFileInfoAt(std::int32_t index, FileRec& out, const std::string& caller = {});
     ApiResult PLDeleteFileInfo(const std::string& FileType);
 
     // Internal members: no triple, no API log, failures swallowed.
@@ -67,16 +71,18 @@ public:
 
     // Wiring by the bus layer.
     void setEventSink(ClientEvents* sink);
+    // A caller left the bus: its search results go.
+    void forgetCaller(const std::string& caller);
     void setSubscriberCounter(std::function<std::int32_t()> counter);
 
 private:
     // Calls the sink, if any, outside the wiring lock; failures are dropped.
     void fire(const std::function<void(ClientEvents&)>& call) noexcept;
-    void replaceResults(std::vector<FileRec> results);
+    void replaceResults(const std::string& caller, std::vector<FileRec> results);
 
     ErrorTriple triple_{kClientMessageLimit};
     std::mutex resultsMutex_;
-    std::vector<FileRec> fileInfoResults_;
+    std::map<std::string, std::vector<FileRec>> fileInfoResults_;
     std::atomic<std::int32_t> aliveCount_{0};
     // Held shared while an event or the counter is called, so rewiring waits
     // for calls in flight and never leaves one with a dead listener.

@@ -10,16 +10,10 @@
 #include <vector>
 
 #include "api/ApiRecords.h"
+#include "api/FileDefinitionRules.h"
 #include "platform/IniFile.h"
 
 namespace plx {
-
-// Limits in characters, the same when written and when read back.
-inline constexpr std::size_t kFileTypeLimit = 4;
-inline constexpr std::size_t kDataNameLimit = 64;
-inline constexpr std::size_t kProtocolFilenameLimit = 16;
-inline constexpr std::size_t kAccessKeyLimit = 6;
-inline constexpr std::size_t kUserDataLimit = 64;
 
 inline constexpr const char* kFileIniAccessText = "ファイル管理ファイルへのアクセス中にエラー発生";
 

@@ -9,6 +9,7 @@
 #include "PelorinIOXml.h"
 #include "api/BusApi.h"
 #include "platform/IniFile.h"
+#include "platform/ProgramFolder.h"
 #include "platform/TempFile.h"
 
 namespace plx {
@@ -131,8 +132,7 @@ int reportFailure(const char* what, const std::exception& e) {
 } // namespace
 
 InstallLayout installLayout() {
-    fs::path root = "/";
-    if (const char* r = std::getenv("PLX_INSTALL_ROOT"); r && *r) root = r;
+    fs::path root = installRoot();
     std::string name = kBusName;
     return InstallLayout{root / "usr/share/dbus-1/services" / (name + ".service"),
                          root / "usr/share/dbus-1/system-services" / (name + ".service"),

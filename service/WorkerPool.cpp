@@ -35,6 +35,10 @@ void WorkerPool::run() {
         } catch (...) {
             // A task reports its own failures; one that escapes must not end the thread.
         }
+        // Its captures (bus messages among them) go before the lock is
+        // taken again: releasing a message waits for the bus thread, which
+        // may be waiting in submit() for this lock.
+        task = nullptr;
         lock.lock();
     }
 }

@@ -1,10 +1,13 @@
 #include "tests/TestSupport.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace plx::test {
 
@@ -42,6 +45,37 @@ ScopedEnv::~ScopedEnv() {
 ScopedHome::ScopedHome()
     : home_("PLX_HOME", dir_.path().string()),
       runtime_("PLX_RUNTIME_DIR", (dir_.path() / ".run").string()) {}
+
+ProgramRun runCaptured(const std::vector<std::string>& argv) {
+    TempDir outputs;
+    fs::path outPath = outputs / "out", errPath = outputs / "err";
+    // Everything the child needs is made before the fork: the parent has threads.
+    int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = (in < 0 || out < 0 || err < 0) ? -1 : ::fork();
+    if (pid == 0) {
+        ::dup2(in, STDIN_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    for (int fd : {in, out, err})
+        if (fd >= 0) ::close(fd);
+    ProgramRun run;
+    if (pid < 0) return run;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = readFile(outPath);
+    run.err = readFile(errPath);
+    return run;
+}
 
 void writeFile(const fs::path& path, std::string_view content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plx::test {
 
@@ -49,6 +50,16 @@ private:
     ScopedEnv home_;
     ScopedEnv runtime_;
 };
+
+// What a program run to its end left behind.
+struct ProgramRun {
+    int exitCode = -1; // -1: it could not start, or a signal ended it
+    std::string out;
+    std::string err;
+};
+// Runs argv[0] (a path) with this process's environment, standard input
+// empty, and waits for it.
+ProgramRun runCaptured(const std::vector<std::string>& argv);
 
 void writeFile(const std::filesystem::path& path, std::string_view content);
 std::string readFile(const std::filesystem::path& path);

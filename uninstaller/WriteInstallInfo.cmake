@@ -1,9 +1,10 @@
 # The last step of the install: writes CVUninst.wqi beside the installed
 # CVUninst, the install-information file it reads when started without an
 # argument. It lists every file this install step put in place
-# (CMAKE_INSTALL_MANIFEST_FILES), the shortcuts (.desktop files) after the
-# other files, then the folders of the installation tree that no installed
-# file keeps. plserv is marked self-registering: removing it first runs
+# (CMAKE_INSTALL_MANIFEST_FILES) and those an earlier install put in place
+# and this one left alone, the shortcuts (.desktop files) after the other
+# files, then the folders of the installation tree that no installed file
+# keeps. plserv is marked self-registering: removing it first runs
 # "plserv /unregserver", which takes back its registration. Paths are those of
 # the installed machine (without DESTDIR).
 #
@@ -57,16 +58,21 @@ endforeach()
 
 set(_items "")
 set(_count 0)
-function(_plx_add_item path size self_registering file_time)
-  string(REPLACE "\"" "\"\"" _quoted "${path}")
-  string(APPEND _items "File${_count}=\"${_quoted}\",,No,${size},${self_registering},No,0,,${file_time},No\n")
+# Appends "File<n>=<fields>".
+function(_plx_add_fields fields)
+  string(APPEND _items "File${_count}=${fields}\n")
   math(EXPR _next "${_count} + 1")
   set(_items "${_items}" PARENT_SCOPE)
   set(_count ${_next} PARENT_SCOPE)
 endfunction()
-
-foreach(_path IN LISTS _files _shortcuts)
-  set(_on_disk "${_destdir}${_path}")
+macro(_plx_add_item path size self_registering file_time)
+  string(REPLACE "\"" "\"\"" _quoted "${path}")
+  _plx_add_fields("\"${_quoted}\",,No,${size},${self_registering},No,0,,${file_time},No")
+endmacro()
+# A file as it is now: size, age, and whether it registers itself.
+macro(_plx_add_file path)
+  set(_on_disk "${_destdir}${path}")
+  set(_listed TRUE)
   if(IS_SYMLINK "${_on_disk}")
     # A link's own age is not what the uninstaller checks: no check.
     set(_size 0)
@@ -75,14 +81,37 @@ foreach(_path IN LISTS _files _shortcuts)
     file(SIZE "${_on_disk}" _size)
     file(TIMESTAMP "${_on_disk}" _time "%s" UTC)
   else()
-    continue()
+    set(_listed FALSE)
   endif()
-  get_filename_component(_name "${_path}" NAME)
-  set(_self No)
-  if(_name IN_LIST _self_registering)
-    set(_self Yes)
+  if(_listed)
+    get_filename_component(_name "${path}" NAME)
+    set(_self No)
+    if(_name IN_LIST _self_registering)
+      set(_self Yes)
+    endif()
+    _plx_add_item("${path}" ${_size} ${_self} ${_time})
   endif()
-  _plx_add_item("${_path}" ${_size} ${_self} ${_time})
+endmacro()
+
+foreach(_path IN LISTS _files)
+  _plx_add_file("${_path}")
+endforeach()
+# Files an earlier install put in place that this one left alone (settings
+# an update keeps) stay listed as they were recorded then.
+if(EXISTS "${_destdir}${_info}")
+  file(STRINGS "${_destdir}${_info}" _old_lines REGEX "^File[0-9]+=\"")
+  foreach(_line IN LISTS _old_lines)
+    if(_line MATCHES "^File[0-9]+=(\"((\"\"|[^\"])*)\".*)$")
+      set(_fields "${CMAKE_MATCH_1}")
+      string(REPLACE "\"\"" "\"" _old "${CMAKE_MATCH_2}")
+      if(NOT _old IN_LIST _paths AND EXISTS "${_destdir}${_old}" AND NOT IS_DIRECTORY "${_destdir}${_old}")
+        _plx_add_fields("${_fields}")
+      endif()
+    endif()
+  endforeach()
+endif()
+foreach(_path IN LISTS _shortcuts)
+  _plx_add_file("${_path}")
 endforeach()
 foreach(_folder IN LISTS _tree_folders)
   if(IS_DIRECTORY "${_destdir}${_prefix}/${_folder}")

@@ -123,3 +123,37 @@ TEST(IniFileWrite, ConcurrentWritersInOneProcessLoseNothing) {
     for (auto& th : threads) th.join();
     for (int t = 0; t < 8; ++t) EXPECT_EQ(getProfileKeyNames(ini, "s" + std::to_string(t)).size(), 20u);
 }
+
+TEST(IniFileRead, ListsEverySectionInFileOrderWithoutLimit) {
+    TempDir dir;
+    auto ini = dir / "many.ini";
+    std::string text;
+    std::vector<std::string> expected;
+    // Far beyond the 16 KB a fixed list buffer would hold.
+    for (int i = 0; i < 3000; ++i) {
+        std::string name = "section-with-a-long-name-" + std::to_string(2999 - i);
+        expected.push_back(name);
+        text += "[" + name + "]\nk=v\n";
+    }
+    text += "[SECTION-WITH-A-LONG-NAME-0]\nk=again\n"; // the same section, listed once
+    writeFile(ini, text);
+    EXPECT_EQ(getProfileSectionNames(ini), expected);
+}
+
+TEST(IniFileWrite, UpdateOfAnExistingFileOnly) {
+    TempDir dir;
+    auto missing = dir / "missing.ini";
+    bool ran = false;
+    EXPECT_FALSE(updateExistingProfile(missing, [&](IniDocument&) { ran = true; }));
+    EXPECT_FALSE(ran);
+    EXPECT_FALSE(std::filesystem::exists(missing));
+
+    auto present = dir / "present.ini";
+    writeFile(present, "[s]\r\nk=v\r\n");
+    EXPECT_TRUE(updateExistingProfile(present, [](IniDocument& doc) { doc.set("s", "k", "w"); }));
+    EXPECT_EQ(readFile(present), "[s]\r\nk=w\r\n");
+
+    // A file that exists but cannot be read is an error, not a missing file.
+    std::filesystem::create_directory(dir / "folder.ini");
+    EXPECT_THROW(updateExistingProfile(dir / "folder.ini", [](IniDocument&) {}), std::system_error);
+}

@@ -1,7 +1,10 @@
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <set>
+#include <stdexcept>
 
 #include "common/LogBridge.h"
+#include "pllog/EventCatalog.h"
 #include "pllog/EventLog.h"
 #include "tests/pllog/LogFolders.h"
 
@@ -35,10 +38,26 @@ TEST(PllogJournal, EventsNeverCostTheRecordOrADescriptor) {
     EXPECT_EQ(logs.sessionLines().size(), 21u);
 }
 
-TEST(PllogJournal, CatalogDescribesEveryCategory) {
-    std::string catalog = test::readFile(PLX_PLLOG_CATALOG);
-    for (const EventCategory& category : {kApiLogCategory, kSessionLogCategory, kProcessInfoCategory}) {
-        std::string entry = std::string("-- ") + category.messageId + "\nSubject: " + category.text + "\n";
-        EXPECT_NE(catalog.find(entry), std::string::npos) << category.text;
+TEST(PllogJournal, CatalogDescribesEveryCategoryTheLibraryWrites) {
+    std::string catalog = eventCatalog("/opt/plx/bin/libPLlog.so");
+    const char* texts[] = {"サービスプログラム内", "APIログ", "通信ログ", "プロセス情報"};
+    ASSERT_EQ(std::size(kEventCategories), std::size(texts));
+    std::set<std::string> ids;
+    for (std::size_t i = 0; i < std::size(texts); ++i) {
+        const EventCategory& category = kEventCategories[i];
+        EXPECT_EQ(category.id, static_cast<int>(i + 1));
+        EXPECT_STREQ(category.text, texts[i]);
+        ids.insert(category.messageId);
+        std::string entry = std::string("\n-- ") + category.messageId + "\nSubject: " + texts[i] +
+                            "\nDefined-By: Korvane/PLX\n\n@MESSAGE@\n";
+        EXPECT_NE(catalog.find(entry), std::string::npos) << texts[i];
     }
+    EXPECT_EQ(ids.size(), std::size(texts));
+    EXPECT_NE(catalog.find("\n# EventMessageFile=/opt/plx/bin/libPLlog.so\n# TypeSupported=7\n# CategoryCount=4\n"
+                           "# CategoryMessageFile=/opt/plx/bin/libPLlog.so\n"),
+              std::string::npos);
+    // The records' categories are entries of the catalog.
+    for (const EventCategory& used : {kApiLogCategory, kSessionLogCategory, kProcessInfoCategory})
+        EXPECT_NE(catalog.find(std::string("-- ") + used.messageId + "\nSubject: " + used.text), std::string::npos);
+    EXPECT_THROW(eventCatalog("a\nb"), std::invalid_argument);
 }

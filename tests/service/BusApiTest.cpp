@@ -29,7 +29,7 @@ void defineKind(ClientProxy& client, const std::string& type, const std::string&
 
 } // namespace
 
-TEST(BusApi, EveryCallerSharesTheOneClient) {
+TEST(BusApi, EveryCallerSharesTheOneClientButNotItsSearch) {
     ServiceOnBus service;
     auto a = service.connect();
     auto b = service.connect();
@@ -37,12 +37,13 @@ TEST(BusApi, EveryCallerSharesTheOneClient) {
     defineKind(clientA, "K001", "PFA");
     defineKind(clientA, "K002", "PFB");
     ASSERT_EQ(clientA.PLGetFileInfo("", 0, "PFB", "", 0, 0), 1);
-    // B reads A's search results.
-    FileRec found = fromBus(clientB.PLGetFileInfoAt(0));
+    // B has searched nothing: A's results are A's.
+    EXPECT_EQ(failureOf([&] { clientB.PLGetFileInfoAt(0); }).second, "不正なインデックスです：index=0");
+    FileRec found = fromBus(clientA.PLGetFileInfoAt(0));
     EXPECT_EQ(found.FileType, "K002");
     EXPECT_EQ(found.DataName, "データK002");
     EXPECT_EQ(found.RecordLength, 128);
-    // And A sees B's failure.
+    // The triple is the one object's: A sees B's failure.
     failureOf([&] { clientB.PLGetFileInfoAt(5); });
     EXPECT_EQ(clientA.LastErrorCd(), 2);
     EXPECT_EQ(clientA.LastErrorMsg(), "不正なインデックスです：index=5");

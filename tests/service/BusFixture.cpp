@@ -6,11 +6,36 @@
 
 namespace plx::test {
 
-PrivateBus::PrivateBus() {
-    daemon_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address"}, true);
+PrivateBus::PrivateBus(const std::filesystem::path& serviceDir) {
+    std::vector<std::string> argv{"dbus-daemon", "--session", "--nofork", "--print-address"};
+    if (!serviceDir.empty()) {
+        config_ = std::make_unique<TempDir>();
+        // The session bus's own configuration, plus the test's services.
+        writeFile(*config_ / "bus.conf",
+                  "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                  " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>\n"
+                  "  <include>/usr/share/dbus-1/session.conf</include>\n  <servicedir>" +
+                      serviceDir.string() + "</servicedir>\n</busconfig>\n");
+        argv[1] = "--config-file=" + (*config_ / "bus.conf").string();
+    }
+    daemon_ = std::make_unique<ChildProcess>(argv, true);
     address_ = daemon_->readLine(10);
     if (address_.empty()) throw std::runtime_error("dbus-daemon did not start");
+}
+
+bool waitForService(int seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        try {
+            auto connection = openClientBus();
+            ClientProxy client(*connection);
+            client.GetAliveCount();
+            return true;
+        } catch (const sdbus::Error&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    return false;
 }
 
 ServiceOnBus::ServiceOnBus(const std::string& extraConfig, const std::string& termIni) {
@@ -23,18 +48,7 @@ ServiceOnBus::ServiceOnBus(const std::string& extraConfig, const std::string& te
     std::filesystem::create_directory(home_ / "tmp");
     tmpEnv_ = std::make_unique<ScopedEnv>("TMPDIR", (home_ / "tmp").string());
     service_ = std::make_unique<ChildProcess>(std::vector<std::string>{PLX_SERVICE_PROGRAM});
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (std::chrono::steady_clock::now() < deadline) {
-        try {
-            auto connection = openClientBus();
-            ClientProxy client(*connection);
-            client.GetAliveCount();
-            return;
-        } catch (const sdbus::Error&) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
-    throw std::runtime_error("the service did not come up on the bus");
+    if (!waitForService(15)) throw std::runtime_error("the service did not come up on the bus");
 }
 
 ServiceOnBus::~ServiceOnBus() { stop(); }
@@ -45,6 +59,32 @@ std::unique_ptr<sdbus::IConnection> ServiceOnBus::connect() const {
     auto connection = openClientBus();
     connection->enterEventLoopAsync();
     return connection;
+}
+
+RunningSend::RunningSend(const ServiceOnBus& service, sdbus::IConnection& connection, const CenterSimulator& center) {
+    ClientProxy client(connection);
+    client.PLSetTermInfo("1001", "9001", "", "http://127.0.0.1:" + std::to_string(center.port()) + "/", "pw", "1.0", "",
+                         "", "");
+    client.PLSetFileInfo("K001", "kind", 7, "PF01", "AK0001", -1, 0, "");
+    writeFile(service.home() / "data.dat", "payload");
+    FactoryProxy factory(connection);
+    transport_ = std::make_unique<TransportProxy>(connection, factory.CreateTransport());
+    thread_ = std::thread([this, folder = service.home().string()] {
+        try {
+            transport_->PLSendData("K001", folder, "data.dat");
+        } catch (const sdbus::Error& e) {
+            failure_ = e.getMessage();
+        }
+    });
+    for (int i = 0; i < 200 && center.log().find("PutFile") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+}
+
+RunningSend::~RunningSend() { finish(); }
+
+std::string RunningSend::finish() {
+    if (thread_.joinable()) thread_.join();
+    return failure_;
 }
 
 } // namespace plx::test

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "client/BusProxies.h"
 #include "tests/TestSupport.h"
@@ -13,13 +14,19 @@ namespace plx::test {
 
 class PrivateBus {
 public:
-    PrivateBus();
+    // serviceDir: activation files the daemon may start services from;
+    // empty: the session bus's usual configuration.
+    explicit PrivateBus(const std::filesystem::path& serviceDir = {});
     const std::string& address() const { return address_; }
 
 private:
+    std::unique_ptr<TempDir> config_;
     std::unique_ptr<ChildProcess> daemon_;
     std::string address_;
 };
+
+// Whether a service answers on the bus PLX_BUS names within seconds.
+bool waitForService(int seconds);
 
 // The service on a private bus, with a program folder of its own.
 class ServiceOnBus {
@@ -44,6 +51,24 @@ private:
     std::unique_ptr<ScopedEnv> busEnv_;
     std::unique_ptr<ScopedEnv> tmpEnv_; // its own temporary folder: start-up purges it
     std::unique_ptr<ChildProcess> service_;
+};
+
+// A PLSendData of data kind K001 running on a thread of its own, against a
+// center that holds its reply to the file exchange.
+class RunningSend {
+public:
+    // Returns once the center holds the exchange.
+    RunningSend(const ServiceOnBus& service, sdbus::IConnection& connection, const CenterSimulator& center);
+    ~RunningSend();
+    RunningSend(const RunningSend&) = delete;
+    RunningSend& operator=(const RunningSend&) = delete;
+    // Waits for the send to end; the error text it ended with, empty on success.
+    std::string finish();
+
+private:
+    std::unique_ptr<TransportProxy> transport_;
+    std::string failure_;
+    std::thread thread_;
 };
 
 } // namespace plx::test

@@ -132,30 +132,11 @@ TEST(ServiceShell, CloseAsksWhileATransferRunsAndStopsItWhenConfirmed) {
     test::CenterSimulator center({"--fault", "slow@file", "--slow-seconds", "20"});
     ServiceOnBus service("[shutdown]\ncompulsion=no\n");
     auto c = service.connect();
-    ClientProxy client(*c);
-    client.PLSetTermInfo("1001", "9001", "", "http://127.0.0.1:" + std::to_string(center.port()) + "/", "pw", "1.0", "",
-                         "", "");
-    client.PLSetFileInfo("K001", "kind", 7, "PF01", "AK0001", -1, 0, "");
-    test::writeFile(service.home() / "data.dat", "payload");
-    FactoryProxy factory(*c);
-    TransportProxy transport(*c, factory.CreateTransport());
     ServiceProxy serviceObject(*c);
-
-    std::string failure;
-    std::thread send([&] {
-        try {
-            transport.PLSendData("K001", service.home().string(), "data.dat");
-        } catch (const sdbus::Error& e) {
-            failure = e.getMessage();
-        }
-    });
-    // Wait until the file exchange runs (the center holds its reply).
-    for (int i = 0; i < 200 && center.log().find("PutFile") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    test::RunningSend send(service, *c, center);
     EXPECT_FALSE(serviceObject.Close(false)); // the caller must ask its user first
     EXPECT_EQ(service.waitExit(0), -1);
     EXPECT_TRUE(serviceObject.Close(true));
-    send.join();
-    EXPECT_EQ(failure, "セッションが中止されました");
+    EXPECT_EQ(send.finish(), "セッションが中止されました");
     EXPECT_EQ(service.waitExit(20), 0);
 }

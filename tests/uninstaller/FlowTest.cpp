@@ -64,8 +64,8 @@ protected:
 
 TEST_F(FlowTest, WithoutAnArgumentTheWqiBesideTheProgramIsUsed) {
     auto run = test::runToTheEnd({program_.string()});
-    EXPECT_EQ(run.exitCode, 0) << run.errors;
-    EXPECT_EQ(run.errors.find("CVUnInstaller:"), std::string::npos) << run.errors;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err.find("CVUnInstaller:"), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(dir_ / "inst")); // the program the user started went last, with its folders
     EXPECT_TRUE(fs::exists(dir_.path()));
     EXPECT_EQ(stageCopies(), 0); // the second stage deleted itself
@@ -78,7 +78,7 @@ TEST_F(FlowTest, TheCopyUsesTheRegistryOfTheStartedProgramsFolder) {
     writeProfileString(store, kSharedDllsKey, data, "2");
     writeInfo("", /*sharedData=*/true);
     auto run = test::runToTheEnd({program_.string()});
-    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::exists(data));
     EXPECT_EQ(getProfileString(store, kSharedDllsKey, data), "1");
     EXPECT_FALSE(fs::exists(program_));
@@ -89,8 +89,8 @@ TEST_F(FlowTest, ASecondInstanceShowsTheMessageAndRemovesNothing) {
     ASSERT_TRUE(first);
     auto run = test::runToTheEnd({program_.string(), info_.string()});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.errors.find("CVUnInstaller: 既に Test/App アンインストール が起動しています。\n"), std::string::npos)
-        << run.errors;
+    EXPECT_NE(run.err.find("CVUnInstaller: 既に Test/App アンインストール が起動しています。\n"), std::string::npos)
+        << run.err;
     EXPECT_TRUE(installationIntact());
     EXPECT_EQ(stageCopies(), 0);
 }
@@ -98,10 +98,9 @@ TEST_F(FlowTest, ASecondInstanceShowsTheMessageAndRemovesNothing) {
 TEST_F(FlowTest, AMissingInfoFileEndsWithTheMessage) {
     auto run = test::runToTheEnd({program_.string(), (dir_ / "other.wqi").string()});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(
-        run.errors.find("CVUnInstaller: インストール情報ファイルが見つかりません\nアンインストールは中断します\n"),
-        std::string::npos)
-        << run.errors;
+    EXPECT_NE(run.err.find("CVUnInstaller: インストール情報ファイルが見つかりません\nアンインストールは中断します\n"),
+              std::string::npos)
+        << run.err;
     EXPECT_TRUE(installationIntact());
     EXPECT_EQ(stageCopies(), 0);
 }
@@ -111,10 +110,10 @@ TEST_F(FlowTest, AnInfoFileThatCannotBeLoadedEndsWithAMessage) {
     auto run = test::runToTheEnd({program_.string()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(
-        run.errors.find("CVUnInstaller: インストール情報ファイルを読み込めません\nInstallerType が数値ではありません\n"
-                        "アンインストールは中断します\n"),
+        run.err.find("CVUnInstaller: インストール情報ファイルを読み込めません\nInstallerType が数値ではありません\n"
+                     "アンインストールは中断します\n"),
         std::string::npos)
-        << run.errors;
+        << run.err;
     EXPECT_TRUE(installationIntact());
     EXPECT_EQ(stageCopies(), 0);
 }
@@ -123,7 +122,7 @@ TEST_F(FlowTest, CancelRemovesNothing) {
     for (const char* answer : {"cancel", ""}) {
         ScopedEnv cancel("PLX_UNINST_SCRIPT", answer);
         auto run = test::runToTheEnd({program_.string(), info_.string()});
-        EXPECT_EQ(run.exitCode, 0) << run.errors;
+        EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_TRUE(installationIntact()) << answer;
         EXPECT_EQ(stageCopies(), 0);
     }
@@ -134,7 +133,7 @@ TEST_F(FlowTest, AProgramOutsideTheInstallationRemovesItAll) {
     fs::create_directories(elsewhere.parent_path());
     fs::copy_file(program_, elsewhere);
     auto run = test::runToTheEnd({elsewhere.string(), info_.string()});
-    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_FALSE(fs::exists(dir_ / "inst"));
     EXPECT_FALSE(fs::exists(dir_ / "tools")); // the started program and its emptied folder
     EXPECT_EQ(stageCopies(), 0);

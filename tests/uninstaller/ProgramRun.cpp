@@ -47,7 +47,7 @@ ProgramRun runToTheEnd(const std::vector<std::string>& argv, std::chrono::second
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    run.errors = readFile(errorsFile);
+    run.err = readFile(errorsFile);
     return run;
 }
 

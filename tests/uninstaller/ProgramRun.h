@@ -7,14 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/TestSupport.h"
+
 namespace plx::test {
 
-struct ProgramRun {
-    int exitCode = -1;  // -1: did not end within the limit (everything was killed)
-    std::string errors; // what it wrote to standard error
-};
-
-// argv[0] is a path. The environment is this process's.
+// argv[0] is a path. The environment is this process's. exitCode is -1 when
+// it did not end within the limit (everything was killed); err holds its
+// standard error.
 ProgramRun runToTheEnd(const std::vector<std::string>& argv, std::chrono::seconds limit = std::chrono::seconds(120));
 
 } // namespace plx::test

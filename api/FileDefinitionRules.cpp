@@ -1,0 +1,54 @@
+#include "api/FileDefinitionRules.h"
+
+#include <array>
+#include <functional>
+#include <string>
+
+#include "platform/Utf8.h"
+
+namespace plx {
+
+namespace {
+
+struct Rule {
+    std::int32_t position;
+    std::function<bool(const FileRec&)> holds;
+    std::string_view message;
+};
+
+auto atMost(std::string FileRec::*field, std::size_t limit) {
+    return [field, limit](const FileRec& r) { return utf8Length(r.*field) <= limit; };
+}
+
+auto present(std::string FileRec::*field) {
+    return [field](const FileRec& r) { return !(r.*field).empty(); };
+}
+
+const std::array<Rule, 12>& rules() {
+    static const std::array<Rule, 12> table{{
+        {1, atMost(&FileRec::FileType, kFileTypeLimit), "ファイル種別が4桁を超えました"},
+        {1, present(&FileRec::FileType), "ファイル種別が未入力です"},
+        {2, atMost(&FileRec::DataName, kDataNameLimit), "ファイル名称が64桁を超えました"},
+        {2, present(&FileRec::DataName), "ファイル名称が未入力です"},
+        {3, [](const FileRec& r) { return r.ServiceNo >= 0; }, "不正な業務番号です"},
+        {4, atMost(&FileRec::ProtocolFilename, kProtocolFilenameLimit), "プロトコル上ファイル名が16桁を超えました"},
+        {4, present(&FileRec::ProtocolFilename), "プロトコル上ファイル名が未入力です"},
+        {5, atMost(&FileRec::AccessKey, kAccessKeyLimit), "ファイルアクセスキーが6桁を超えました"},
+        {5, present(&FileRec::AccessKey), "ファイルアクセスキーが未入力です"},
+        {6, [](const FileRec& r) { return r.RecordLength >= kRecordLengthMin && r.RecordLength <= kRecordLengthMax; },
+         "不正なレコード長です"},
+        {7, [](const FileRec& r) { return r.CompressID == 0 || r.CompressID == 1; }, "不正な圧縮区分です"},
+        {8, atMost(&FileRec::UserData, kUserDataLimit), "アプリケーション利用領域が64桁を超えました"},
+    }};
+    return table;
+}
+
+} // namespace
+
+std::optional<ArgumentFault> checkFileDefinition(const FileRec& rec) {
+    for (const Rule& rule : rules())
+        if (!rule.holds(rec)) return ArgumentFault{rule.position, rule.message};
+    return std::nullopt;
+}
+
+} // namespace plx

@@ -1,0 +1,70 @@
+#include "client/DataKinds.h"
+
+#include <algorithm>
+
+#include "platform/Numbers.h"
+
+namespace plx {
+
+std::optional<std::int64_t> parseServiceNo(std::string_view text) {
+    bool negative = !text.empty() && text.front() == '-';
+    if (negative) text.remove_prefix(1);
+    auto value = parseDigits(text);
+    if (!value) return std::nullopt;
+    return negative ? -*value : *value;
+}
+
+DataKindTable::DataKindTable(std::vector<FileRec> kinds) {
+    kinds_.reserve(kinds.size());
+    for (FileRec& file : kinds) kinds_.push_back(DataKind{std::move(file), {}});
+}
+
+template <typename Match>
+std::optional<std::size_t> DataKindTable::firstIndex(Match match) const {
+    auto it = std::find_if(kinds_.begin(), kinds_.end(), match);
+    if (it == kinds_.end()) return std::nullopt;
+    return static_cast<std::size_t>(it - kinds_.begin());
+}
+
+void DataKindTable::add(FileRec file, AppIniPair app) { kinds_.push_back(DataKind{std::move(file), std::move(app)}); }
+
+std::optional<std::size_t> DataKindTable::indexOfService(std::string_view serviceNo,
+                                                         std::string_view protocolFilename) const {
+    auto number = parseServiceNo(serviceNo);
+    if (!number) return std::nullopt;
+    return firstIndex([&](const DataKind& kind) {
+        return kind.file.ServiceNo == *number && kind.file.ProtocolFilename == protocolFilename;
+    });
+}
+
+std::string DataKindTable::findFileType(std::string_view serviceNo, std::string_view protocolFilename) const {
+    auto i = indexOfService(serviceNo, protocolFilename);
+    return i ? kinds_[*i].file.FileType : std::string();
+}
+
+std::string DataKindTable::findDataName(std::string_view serviceNo, std::string_view protocolFilename) const {
+    auto i = indexOfService(serviceNo, protocolFilename);
+    return i ? kinds_[*i].file.DataName : std::string();
+}
+
+std::string DataKindTable::findDirectionLabel(std::string_view serviceNo, std::string_view protocolFilename) const {
+    auto i = indexOfService(serviceNo, protocolFilename);
+    if (!i) return {};
+    return kinds_[*i].app.direction == kDirectionSend ? "送信" : "受信";
+}
+
+std::optional<std::size_t> DataKindTable::indexOfFileType(std::string_view fileType) const {
+    return firstIndex([&](const DataKind& kind) { return kind.file.FileType == fileType; });
+}
+
+std::optional<std::size_t> DataKindTable::indexOfDataName(std::string_view dataName) const {
+    return firstIndex([&](const DataKind& kind) { return kind.file.DataName == dataName; });
+}
+
+ClientFilePath splitClientFileName(std::string_view clientFileName) {
+    std::size_t slash = clientFileName.rfind('/');
+    if (slash == std::string_view::npos) return {};
+    return {std::string(clientFileName.substr(0, slash)), std::string(clientFileName.substr(slash + 1))};
+}
+
+} // namespace plx

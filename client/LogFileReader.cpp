@@ -1,0 +1,220 @@
+#include "client/LogFileReader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include "client/DateTimeText.h"
+#include "client/LogLineReader.h"
+#include "platform/Utf8.h"
+
+namespace plx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kSessionLogPrefix = "plsession";
+constexpr std::string_view kApiLogPrefix = "plapi";
+constexpr std::string_view kLogSuffix = ".log";
+constexpr std::size_t kLogDateLength = 8;
+
+// The API calls whose lines belong to a session record.
+constexpr std::string_view kTransferApis[] = {"PLSendData", "PLRecvData"};
+
+struct KindCodes {
+    LogKind kind;
+    std::string_view codes[2];
+};
+constexpr KindCodes kKindCodes[] = {
+    {LogKind::Send, {"20", "40"}},
+    {LogKind::Receive, {"10", "30"}},
+};
+
+bool admits(LogKind kind, std::string_view transferKind) {
+    if (kind == LogKind::All) return true;
+    for (const KindCodes& row : kKindCodes)
+        if (row.kind == kind) return std::ranges::find(row.codes, transferKind) != std::end(row.codes);
+    return false;
+}
+
+// The days of the files to read (YYYYMMDD) and the stamps of the API lines
+// to attach (YYYYMMDDhhmmss), both ends included.
+struct LogRange {
+    std::string firstDay = "00000000";
+    std::string lastDay = "99991231";
+    std::string firstStamp = "00000000000000";
+    std::string lastStamp = "99991231235959";
+};
+
+LocalDateTime requireDate(std::string_view text) {
+    auto date = parseDateText(text);
+    if (!date) throw std::invalid_argument("not a date: " + std::string(text));
+    return *date;
+}
+
+TimeText requireTime(std::string_view text, TimeText whenEmpty) {
+    if (text.empty()) return whenEmpty;
+    auto time = parseTimeText(text);
+    if (!time) throw std::invalid_argument("not a time: " + std::string(text));
+    return *time;
+}
+
+LogRange rangeOf(const LogFilter& filter) {
+    LogRange range;
+    auto stampOf = [](LocalDateTime moment, const TimeText& time) {
+        moment.hour = time.hour;
+        moment.minute = time.minute;
+        moment.second = time.second;
+        return formatStamp(moment);
+    };
+    if (!filter.dateFrom.empty()) {
+        LocalDateTime first = requireDate(filter.dateFrom);
+        range.firstDay = formatDate(first);
+        range.firstStamp = stampOf(first, requireTime(filter.timeFrom, {0, 0, 0, true}));
+    }
+    if (!filter.dateTo.empty()) {
+        LocalDateTime last = requireDate(filter.dateTo);
+        TimeText lastTime = requireTime(filter.timeTo, {23, 59, 59, true});
+        if (!lastTime.withSeconds) lastTime.second = 59; // the whole minute
+        range.lastDay = formatDate(last);
+        range.lastStamp = stampOf(last, lastTime);
+    }
+    return range;
+}
+
+bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && equalsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool endsWithIgnoreCase(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && equalsIgnoreCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+// The daily logs <prefix>YYYYMMDD.log of folder whose date text lies in the
+// range, by date. The names are compared as the logging library writes
+// them, without regard to ASCII case.
+std::vector<fs::path> dailyLogs(std::string_view folder, std::string_view prefix, const LogRange& range) {
+    if (folder.empty()) return {};
+    std::vector<std::pair<std::string, std::string>> found; // date, name
+    std::error_code ec;
+    for (fs::directory_iterator it(fs::path(folder), ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + kLogDateLength + kLogSuffix.size() || !startsWithIgnoreCase(name, prefix) ||
+            !endsWithIgnoreCase(name, kLogSuffix))
+            continue;
+        std::string date = name.substr(prefix.size(), kLogDateLength);
+        if (date < range.firstDay || date > range.lastDay) continue;
+        found.emplace_back(std::move(date), std::move(name));
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<fs::path> files;
+    files.reserve(found.size());
+    for (const auto& [date, name] : found) files.push_back(fs::path(folder) / name);
+    return files;
+}
+
+// Session id -> index of the first session record with that id, as an open
+// addressing table of 32-bit indexes (a year of sessions is a million).
+class SessionIdIndex {
+public:
+    explicit SessionIdIndex(const std::vector<std::string_view>& sessions) : sessions_(sessions) {
+        std::size_t capacity = 16;
+        while (capacity < sessions.size() * 2) capacity *= 2;
+        slots_.assign(capacity, Slot{});
+        mask_ = capacity - 1;
+        for (std::size_t i = 0; i < sessions.size(); ++i) {
+            std::string_view id = idOf(i);
+            if (id.empty()) continue; // never looked up
+            std::size_t hash = std::hash<std::string_view>{}(id);
+            for (std::size_t s = hash & mask_;; s = (s + 1) & mask_) {
+                if (slots_[s].indexPlusOne == 0) {
+                    slots_[s] = {static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(i + 1)};
+                    break;
+                }
+                if (matches(slots_[s], hash, id)) break; // keep the first
+            }
+        }
+    }
+
+    std::optional<std::size_t> find(std::string_view id) const {
+        std::size_t hash = std::hash<std::string_view>{}(id);
+        for (std::size_t s = hash & mask_; slots_[s].indexPlusOne != 0; s = (s + 1) & mask_)
+            if (matches(slots_[s], hash, id)) return slots_[s].indexPlusOne - 1;
+        return std::nullopt;
+    }
+
+private:
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t indexPlusOne = 0; // 0: free
+    };
+
+    std::string_view idOf(std::size_t i) const { return SessionRecord(sessions_[i]).field(SessionLog::kSessionId); }
+    bool matches(const Slot& slot, std::size_t hash, std::string_view id) const {
+        return slot.hash == static_cast<std::uint32_t>(hash) && idOf(slot.indexPlusOne - 1) == id;
+    }
+
+    const std::vector<std::string_view>& sessions_;
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+};
+
+// The index above holds 32-bit positions.
+constexpr std::size_t kMaxSessions = std::numeric_limits<std::uint32_t>::max() - 1;
+
+} // namespace
+
+class LogLoader {
+public:
+    static LogRecords load(const LogSettings& folders, const LogFilter& filter) {
+        LogRange range = rangeOf(filter);
+        LogRecords records;
+        readSessions(records, dailyLogs(folders.sessionLogLocation, kSessionLogPrefix, range), filter.kind);
+        if (records.sessions_.empty()) return records;
+        attachApiLines(records, dailyLogs(folders.apiLogLocation, kApiLogPrefix, range), range);
+        return records;
+    }
+
+private:
+    static void readSessions(LogRecords& records, const std::vector<fs::path>& files, LogKind kind) {
+        for (const fs::path& file : files) {
+            LogLineReader reader(file);
+            std::string_view line;
+            while (reader.next(line) && records.sessions_.size() < kMaxSessions) {
+                if (!admits(kind, SessionRecord(line).field(SessionLog::kTransferKind))) continue;
+                records.sessions_.push_back(records.text_.store(line));
+            }
+        }
+    }
+
+    static void attachApiLines(LogRecords& records, const std::vector<fs::path>& files, const LogRange& range) {
+        records.apis_.assign(records.sessions_.size(), std::string_view{});
+        SessionIdIndex index(records.sessions_);
+        for (const fs::path& file : files) {
+            LogLineReader reader(file);
+            std::string_view line;
+            while (reader.next(line)) {
+                auto fields = ApiRecord(line).fields();
+                std::string_view stamp = fields[ApiLog::kStamp];
+                std::string_view sessionId = fields[ApiLog::kSessionId];
+                if (std::ranges::find(kTransferApis, fields[ApiLog::kApiName]) == std::end(kTransferApis) ||
+                    stamp < range.firstStamp || stamp > range.lastStamp || sessionId.empty())
+                    continue;
+                if (auto i = index.find(sessionId)) records.apis_[*i] = records.text_.store(line);
+            }
+        }
+    }
+};
+
+LogRecords loadLogRecords(const LogSettings& folders, const LogFilter& filter) {
+    return LogLoader::load(folders, filter);
+}
+
+} // namespace plx

@@ -1,0 +1,37 @@
+#pragma once
+// One connection to the bus the service runs on (PLX_BUS, else the session
+// bus), with a thread of its own that delivers answers and events. Shared by
+// the handles made over it, so none outlives the connection.
+
+#include <memory>
+#include <thread>
+
+#include <sdbus-c++/Error.h>
+#include <sdbus-c++/IConnection.h>
+
+#include "client/CallStatus.h"
+
+namespace plx {
+
+class ServiceLink {
+public:
+    // Never throws: when the bus cannot be reached, connection() is null and
+    // status() says why.
+    ServiceLink();
+    ~ServiceLink();
+    ServiceLink(const ServiceLink&) = delete;
+    ServiceLink& operator=(const ServiceLink&) = delete;
+
+    sdbus::IConnection* connection() { return connection_.get(); }
+    const CallStatus& status() const { return status_; }
+    // The thread answers and events arrive on.
+    std::thread::id busThread() const { return busThread_; }
+
+private:
+    std::unique_ptr<sdbus::IConnection> connection_;
+    CallStatus status_;
+    std::thread loop_;
+    std::thread::id busThread_;
+};
+
+} // namespace plx

@@ -1,0 +1,81 @@
+#pragma once
+// The one place where the desktop client and the batch program talk to the
+// service: one Client (subscribed to its events), one Transport and one
+// Retrieve, the error triple of the last call, placeholder expansion before
+// a transfer and the data kind's follow-up program after a successful one.
+//
+// No operation throws. After every operation LastErrorCd(),
+// LastErrorCdDetail() and LastErrorMsg() hold the triple of that call as
+// the service answered it; a service that cannot be reached gives code 1,
+// detail 99 and a message saying so, and empty results. Calls block until
+// the service answers (a transfer may take hours): a window calls them off
+// its own thread. One call at a time.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "api/ApiRecords.h"
+#include "client/ServiceApi.h"
+#include "client/UserNotifier.h"
+#include "platform/FileTime.h"
+
+namespace plx {
+
+class ServiceWrapper {
+public:
+    using Clock = std::function<LocalDateTime()>;
+
+    // Creates Client, Transport and Retrieve and initialises Transport, then
+    // Retrieve; LastErrorCd() right after tells whether the start succeeded.
+    // notifier shows the follow-up program's failure box.
+    explicit ServiceWrapper(UserNotifier& notifier, Clock clock = {});
+    ~ServiceWrapper(); // releases Transport, Retrieve, then Client
+    ServiceWrapper(const ServiceWrapper&) = delete;
+    ServiceWrapper& operator=(const ServiceWrapper&) = delete;
+
+    TerminalRec GetTermInfo();
+    void SetTermInfo(const TerminalRec& rec);
+    // Every registered data kind: the count, read one by one with GetFileInfoAt.
+    std::int32_t GetFileInfo();
+    FileRec GetFileInfoAt(std::int32_t index);
+    void SetFileInfo(const FileRec& rec);
+    void DeleteFileInfo(const std::string& fileType);
+    void SendData(const std::string& fileType, const std::string& cldir, const std::string& clfile,
+                  const std::string& followUp);
+    // clfile comes back expanded, or as the service named the file it wrote.
+    std::int32_t RecvData(const std::string& fileType, const std::string& cldir, std::string& clfile, std::int32_t flag,
+                          const std::string& followUp);
+
+    std::int32_t LastErrorCd() const { return status_.code; }
+    std::int32_t LastErrorCdDetail() const { return status_.detail; }
+    const std::string& LastErrorMsg() const { return status_.message; }
+
+private:
+    // The events are subscribed (the service counts this program as
+    // connected) but nothing is done with them.
+    class IgnoredEvents final : public ServiceEvents {
+    public:
+        void PLSendStatus(std::int32_t, std::int32_t, std::int32_t) override {}
+        void PLRecvStatus(std::int32_t, std::int32_t, std::int32_t) override {}
+        void PLRecvRequest(std::int32_t, const std::string&) override {}
+    };
+
+    template <typename T>
+    T keep(CallResult<T> result);
+    void runFollowUp(const std::string& commandLine);
+    // Sets the start's failure as the triple when Transport is not usable.
+    bool transportReady();
+
+    UserNotifier& notifier_;
+    Clock clock_;
+    CallStatus status_;
+    CallStatus startFailure_;
+    IgnoredEvents events_;
+    std::unique_ptr<ServiceBus> bus_;
+    std::shared_ptr<RemoteTransport> transport_;
+    std::shared_ptr<RemoteRetrieve> retrieve_;
+};
+
+} // namespace plx

@@ -1,0 +1,48 @@
+#pragma once
+// What a client program loads once at start: the one service wrapper, the log
+// settings, the terminal information and the data kinds with their
+// plxapp.ini pairs. The first failing step ends the load and is returned with
+// the wrapper's triple after it, for the program's failure box.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "client/ClientIni.h"
+#include "client/DataKinds.h"
+#include "client/ServiceWrapper.h"
+
+namespace plx {
+
+struct AppState {
+    std::unique_ptr<ServiceWrapper> wrapper;
+    LogSettings logSettings;
+    TerminalRec terminal;
+    DataKindTable kinds;
+};
+
+struct StartupFailure {
+    // The failure box's first line, naming the step.
+    std::string firstLine;
+    CallStatus triple;
+};
+
+// The desktop client's load: log settings, a new wrapper, the terminal
+// information, the data kinds and their pairs. After a failure the wrapper
+// is kept (a wrapper that did not start answers every transfer with that
+// failure) and the data-kind table is empty.
+std::optional<StartupFailure> loadStartupData(AppState& state, UserNotifier& notifier,
+                                              ServiceWrapper::Clock clock = {});
+
+// The batch program's load: a new wrapper, the data kinds and their pairs;
+// neither plconfig.ini nor the terminal information. On failure the table
+// is empty and the returned triple says why.
+std::optional<CallStatus> loadBatchGlobals(AppState& state, UserNotifier& notifier,
+                                           ServiceWrapper::Clock clock = {});
+
+// The failure box: title and four lines joined by CR LF (the step, then
+// code, message and detail of the triple).
+inline constexpr const char* kStartupBoxTitle = "Korvane PLX アプリケーション";
+std::string startupFailureText(const StartupFailure& failure);
+
+} // namespace plx

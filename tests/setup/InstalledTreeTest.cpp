@@ -1,0 +1,80 @@
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+
+#include "platform/IniFile.h"
+#include "tests/centerlink/TestPeers.h"
+#include "tests/service/BusFixture.h"
+#include "tests/setup/InstalledTree.h"
+
+using namespace plx;
+using test::CopiedTree;
+using test::ScopedEnv;
+using test::TempDir;
+
+namespace fs = std::filesystem;
+
+TEST(InstalledTree, HoldsTheProgramsTheLibraryTheSettingsAndEmptyFolders) {
+    fs::path tree = test::installedTree();
+    for (const char* program : {"plserv", "inipatch", "pleventreg", "killplx"}) {
+        EXPECT_TRUE(fs::is_regular_file(tree / "bin" / program)) << program;
+        EXPECT_EQ(::access((tree / "bin" / program).c_str(), X_OK), 0) << program;
+    }
+    EXPECT_TRUE(fs::is_regular_file(tree / "bin/libPLlog.so"));
+    for (const char* folder : {"temp", "logs", "data"}) {
+        EXPECT_TRUE(fs::is_directory(tree / folder)) << folder;
+        EXPECT_TRUE(fs::is_empty(tree / folder)) << folder;
+    }
+    // Settings with their defaults; never the center's password, never a test program.
+    EXPECT_EQ(getProfileString(tree / "bin/plconfig.ini", "tempfile", "location", "none"), "");
+    EXPECT_EQ(getProfileString(tree / "bin/plconfig.ini", "http", "daemon"), "no");
+    EXPECT_EQ(getProfileInt(tree / "bin/pltimeout.ini", "timeout", "file", -1), 300);
+    EXPECT_FALSE(fs::exists(tree / "bin/plterm.ini"));
+    for (const auto& entry : fs::directory_iterator(tree / "bin")) {
+        std::string name = entry.path().filename().string();
+        EXPECT_EQ(name.find("test"), std::string::npos) << name;
+        EXPECT_EQ(name.find("bench"), std::string::npos) << name;
+        EXPECT_EQ(name.find("demo"), std::string::npos) << name;
+    }
+}
+
+TEST(InstalledTree, TheServiceRunsFromThePatchedTreeAndLogsThroughItsLibrary) {
+    CopiedTree tree;
+    ASSERT_EQ(tree.run("inipatch").exitCode, 0);
+
+    test::PrivateBus bus;
+    TempDir runtime;
+    ScopedEnv busEnv("PLX_BUS", bus.address());
+    ScopedEnv home("PLX_HOME", "");
+    ScopedEnv locks("PLX_RUNTIME_DIR", runtime.path().string());
+    ScopedEnv tmp("TMPDIR", runtime.path().string());
+    test::ChildProcess service({(tree.bin() / "plserv").string()});
+    ASSERT_TRUE(test::waitForService(15));
+
+    auto connection = openClientBus();
+    ClientProxy client(*connection);
+    client.PLSetTermInfo("1001", "9001", "", "http://127.0.0.1:9/", "pw", "1.0", "", "", "");
+    // The API log line lands in the tree's logs folder: plconfig.ini was
+    // found beside plserv and libPLlog.so loaded from there.
+    std::time_t now = std::time(nullptr);
+    char day[16];
+    std::strftime(day, sizeof day, "%Y%m%d", std::localtime(&now));
+    fs::path log = tree.root() / "logs" / (std::string("plapi") + day + ".log");
+    for (int i = 0; i < 100 && !fs::exists(log); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(fs::exists(log));
+    EXPECT_NE(test::readFile(log).find("PLSetTermInfo"), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(tree.bin() / "plterm.ini")); // the service's own store, beside it
+}
+
+TEST(InstalledTree, AReinstallKeepsTheOperatorsSettings) {
+    TempDir prefix;
+    fs::create_directories(prefix / "bin");
+    test::writeFile(prefix / "bin/plconfig.ini", "[http]\ndaemon=yes\n");
+    auto run = test::runCaptured({PLX_CMAKE, "--install", PLX_BUILD_DIR, "--prefix", prefix.path().string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(test::readFile(prefix / "bin/plconfig.ini"), "[http]\ndaemon=yes\n");
+    EXPECT_TRUE(fs::is_regular_file(prefix / "bin/pltimeout.ini"));
+    EXPECT_TRUE(fs::is_regular_file(prefix / "bin/plserv"));
+}

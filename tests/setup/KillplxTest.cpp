@@ -1,0 +1,83 @@
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sdbus-c++/sdbus-c++.h>
+
+#include "tests/service/BusFixture.h"
+#include "tests/setup/InstalledTree.h"
+
+using namespace plx;
+using test::ScopedEnv;
+using test::ServiceOnBus;
+using test::TempDir;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kFailureLine = "アプリケーションの終了に失敗しました。\n";
+
+struct TimedRun {
+    test::ProgramRun run;
+    std::chrono::duration<double> took;
+};
+
+// The installed killplx on the bus PLX_BUS names.
+TimedRun killplx() {
+    auto start = std::chrono::steady_clock::now();
+    test::ProgramRun run = test::runCaptured({(test::installedTree() / "bin/killplx").string()});
+    return {run, std::chrono::steady_clock::now() - start};
+}
+
+} // namespace
+
+TEST(Killplx, WithNoServiceItEndsAtOnceAndStartsNothing) {
+    // A bus that would start the service for anything sent to its name.
+    TempDir services;
+    fs::path started = services / "started";
+    test::writeFile(services / "start.sh", "#!/bin/sh\ntouch '" + started.string() + "'\nexit 1\n");
+    ::chmod((services / "start.sh").c_str(), 0755);
+    test::writeFile(services / "com.korvane.PelorinIO.service",
+                    "[D-BUS Service]\nName=com.korvane.PelorinIO\nExec=" + (services / "start.sh").string() + "\n");
+    test::PrivateBus bus(services.path());
+    ScopedEnv busEnv("PLX_BUS", bus.address());
+
+    TimedRun result = killplx();
+    EXPECT_EQ(result.run.exitCode, 0);
+    EXPECT_EQ(result.run.err, "");
+    EXPECT_LT(result.took.count(), 4.0); // no rounds were waited
+    EXPECT_FALSE(fs::exists(started));
+
+    // The bus does start it for a call to the name, which killplx never makes.
+    auto connection = openClientBus();
+    auto proxy = sdbus::createProxy(*connection, "com.korvane.PelorinIO", "/");
+    EXPECT_THROW(proxy->callMethod("Ping").onInterface("org.freedesktop.DBus.Peer"), sdbus::Error);
+    EXPECT_TRUE(fs::exists(started));
+}
+
+TEST(Killplx, AnIdleServiceIsGone) {
+    ServiceOnBus service;
+    TimedRun result = killplx();
+    EXPECT_EQ(result.run.exitCode, 0);
+    EXPECT_EQ(result.run.err, "");
+    EXPECT_EQ(service.waitExit(20), 0);
+}
+
+TEST(Killplx, AServiceWithARunningTransferRefusesFiftyRoundsThenTheFailureIsShown) {
+    test::CenterSimulator center({"--fault", "slow@file", "--slow-seconds", "12"});
+    ServiceOnBus service("[shutdown]\ncompulsion=no\n");
+    auto c = service.connect();
+    test::RunningSend send(service, *c, center);
+
+    TimedRun result = killplx();
+    EXPECT_EQ(result.run.exitCode, 0);
+    EXPECT_EQ(result.run.err, kFailureLine);
+    EXPECT_GE(result.took.count(), 5.0); // 50 rounds, 100 ms apart
+    EXPECT_EQ(service.waitExit(0), -1);  // still serving its transfer
+
+    ServiceProxy(*c).Close(true); // end it here rather than after the center's delay
+    send.finish();
+    EXPECT_EQ(service.waitExit(20), 0);
+}

@@ -1,0 +1,43 @@
+// killplx: ends a running service (before an update or removal) with the
+// close request a user's close would send, asking again every 100 ms for
+// 50 rounds while it refuses. The service refuses while transfer sessions
+// run unless its settings make closing compulsory, so the rounds give
+// running sessions about 5 seconds. Exit code 0 in every case; a service
+// that stays is reported on standard error.
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "tools/setup/ServiceBuses.h"
+
+using namespace plx;
+
+namespace {
+
+constexpr int kRounds = 50;
+constexpr std::chrono::milliseconds kRoundPause{100};
+
+} // namespace
+
+int main() {
+    ServiceBuses buses;
+    if (!buses.anyBus()) {
+        for (const std::string& error : buses.openErrors()) std::fprintf(stderr, "killplx: %s\n", error.c_str());
+        return 0;
+    }
+    std::string lastError;
+    for (int round = 0; round < kRounds; ++round) {
+        auto owner = buses.findService();
+        if (!owner) return 0;
+        lastError.clear();
+        buses.requestClose(*owner, lastError);
+        std::this_thread::sleep_for(kRoundPause);
+    }
+    // The last request may have been the one that closed it.
+    if (!buses.findService()) return 0;
+    if (!lastError.empty()) std::fprintf(stderr, "killplx: %s\n", lastError.c_str());
+    std::fputs("アプリケーションの終了に失敗しました。\n", stderr);
+    return 0;
+}
