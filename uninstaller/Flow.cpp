@@ -78,10 +78,7 @@ int runFirstStage(const fs::path& program, const fs::path& infoFile, UserPrompts
     }
 }
 
-int runSecondStage(const fs::path& program, const fs::path& infoFile, const std::vector<std::string>& args,
-                   UserPrompts& prompts) {
-    // This copy goes when the stage ends, whichever way it ends.
-    ScopedFileRemoval removeSelf(program);
+int runSecondStage(const fs::path& infoFile, const std::vector<std::string>& args, UserPrompts& prompts) {
     fs::path started = args.size() > 1 ? fs::path(args[1]) : fs::path();
     // The copy runs from the temporary folder but acts for the program the user started.
     TCVUnInstall engine(RegistryStore(registryStorePath(started.empty() ? programFolder() : programFolder(started))));
@@ -111,6 +108,9 @@ int runSecondStage(const fs::path& program, const fs::path& infoFile, const std:
 int runUninstaller(int argc, char** argv) {
     fs::path program = ownProgramPath();
     bool secondStage = isSecondStage(program);
+    // The second stage is the temporary copy: it goes when the stage ends,
+    // whichever way it ends.
+    ScopedFileRemoval removeSelf(secondStage ? program : fs::path());
     if (!secondStage) {
         // Read through a signalfd while the first stage waits; blocked before
         // any thread starts, so that no thread takes it instead.
@@ -134,7 +134,7 @@ int runUninstaller(int argc, char** argv) {
         prompts->inform(nullptr, kInfoFileMissing, kMessageCaption);
         return 1;
     }
-    return secondStage ? runSecondStage(program, infoFile, args, *prompts) : runFirstStage(program, infoFile, *prompts);
+    return secondStage ? runSecondStage(infoFile, args, *prompts) : runFirstStage(program, infoFile, *prompts);
 }
 
 } // namespace plx::uninst

@@ -118,6 +118,16 @@ TEST_F(FlowTest, AnInfoFileThatCannotBeLoadedEndsWithAMessage) {
     EXPECT_EQ(stageCopies(), 0);
 }
 
+TEST_F(FlowTest, ASecondStageThatCannotGoOnStillDeletesItself) {
+    fs::path copy = dir_ / "tmp/~cu1234ABCD.tmp";
+    fs::copy_file(program_, copy);
+    auto run = test::runToTheEnd({copy.string(), (dir_ / "gone.wqi").string(), program_.string(), "$1"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("インストール情報ファイルが見つかりません"), std::string::npos) << run.err;
+    EXPECT_EQ(stageCopies(), 0);
+    EXPECT_TRUE(installationIntact());
+}
+
 TEST_F(FlowTest, CancelRemovesNothing) {
     for (const char* answer : {"cancel", ""}) {
         ScopedEnv cancel("PLX_UNINST_SCRIPT", answer);
