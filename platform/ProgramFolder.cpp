@@ -5,12 +5,17 @@
 
 namespace plx {
 
+std::filesystem::path programFolder(const std::filesystem::path& program) {
+    if (const char* home = std::getenv("PLX_HOME"); home && *home) return std::filesystem::path(home);
+    return program.parent_path();
+}
+
 std::filesystem::path programFolder() {
     if (const char* home = std::getenv("PLX_HOME"); home && *home) return std::filesystem::path(home);
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec || !exe.has_parent_path()) return {};
-    return exe.parent_path();
+    return programFolder(exe);
 }
 
 std::filesystem::path installRoot() {

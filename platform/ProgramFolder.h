@@ -9,6 +9,8 @@ namespace plx {
 // PLX_HOME when set and non-empty, else the folder of the running program
 // (/proc/self/exe). Empty when neither can be found.
 std::filesystem::path programFolder();
+// The same for another program file (a copy running elsewhere acts for it).
+std::filesystem::path programFolder(const std::filesystem::path& program);
 
 // Where bus activation and policy files, units and the journal catalog go:
 // PLX_INSTALL_ROOT when set and non-empty (tests, staged installs), else "/".

@@ -141,11 +141,6 @@ InstallLayout installLayout() {
                          root / "etc/systemd/system/plserv.service"};
 }
 
-fs::path registryStorePath() {
-    if (const char* r = std::getenv("PLX_REGISTRY"); r && *r) return r;
-    return programFolder() / "registry.ini";
-}
-
 int registerServer(const fs::path& program, bool asService) {
     InstallLayout layout = installLayout();
     try {

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/RegistryStore.h"
+
 namespace plx {
 
 struct InstallLayout {
@@ -18,8 +20,6 @@ struct InstallLayout {
 
 // Under PLX_INSTALL_ROOT when set, else under "/".
 InstallLayout installLayout();
-// PLX_REGISTRY when set, else registry.ini in the program folder.
-std::filesystem::path registryStorePath();
 
 inline constexpr const char* kServiceName = "PelorinIO";
 inline constexpr const char* kAppIdSection = "HKEY_CLASSES_ROOT\\AppID\\{6C1E3A52-94D7-4B3E-9F0A-2D8C5B7E41A9}";

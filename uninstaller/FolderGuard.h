@@ -1,0 +1,41 @@
+#pragma once
+// The folders the uninstaller never removes, even when empty, and the walk
+// that removes the empty folders above a removed file. Paths keep their case
+// and are compared exactly.
+//
+// Never removed: "/" and every folder directly under it, a fixed list of
+// system folders (uninstaller/FolderGuard.cpp), the macro folders of the
+// install-information file, and the home folders ($HOME, the user's and, under
+// sudo, the invoking user's) with every folder directly in them and the
+// desktop's data and settings folders below them.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace plx::uninst {
+
+class FolderGuard {
+public:
+    // macroFolders: the values of the macro table (relative or empty ones
+    // are ignored). base: the installation's own folder, the highest the walk
+    // removes (empty: no such limit).
+    FolderGuard(const std::vector<std::string>& macroFolders, const std::filesystem::path& base);
+
+    bool isProtected(const std::filesystem::path& folder) const;
+    // Removes folder when it is empty and not protected; false otherwise.
+    bool removeIfEmpty(const std::filesystem::path& folder) const;
+    // Removes the empty folders above path one by one, upward, and stops at a
+    // protected folder, at one that cannot be removed, or after the base.
+    void removeEmptyParents(const std::filesystem::path& path) const;
+
+private:
+    std::vector<std::string> protected_; // exact folders
+    std::vector<std::string> homes_;     // their direct children are protected too
+    std::string base_;
+};
+
+// path made absolute and lexically normal, without a trailing "/".
+std::string normalFolder(const std::filesystem::path& path);
+
+} // namespace plx::uninst

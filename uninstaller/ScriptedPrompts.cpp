@@ -1,0 +1,64 @@
+#include "uninstaller/ScriptedPrompts.h"
+
+#include <QTimer>
+#include <cstdio>
+
+#include "uninstaller/CommaText.h"
+#include "uninstaller/MainDialog.h"
+
+namespace plx::uninst {
+
+namespace {
+
+struct ScriptAnswer {
+    const char* word;
+    SharedFileAnswer answer;
+};
+constexpr ScriptAnswer kAnswers[] = {{"yes", SharedFileAnswer::Yes},
+                                     {"yes-to-all", SharedFileAnswer::YesToAll},
+                                     {"no", SharedFileAnswer::No},
+                                     {"no-to-all", SharedFileAnswer::NoToAll}};
+
+} // namespace
+
+ScriptedPrompts::ScriptedPrompts(const std::string& script) {
+    for (auto& answer : splitCommaText(script)) answers_.push_back(std::move(answer));
+}
+
+std::string ScriptedPrompts::next(const char* fallback) {
+    if (answers_.empty()) return fallback;
+    std::string answer = std::move(answers_.front());
+    answers_.pop_front();
+    return answer;
+}
+
+void ScriptedPrompts::inform(QWidget*, const std::string& text, const std::string& caption) {
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\r') c = '\n';
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), line.c_str());
+}
+
+bool ScriptedPrompts::confirm(QWidget*, const std::string&) { return false; }
+
+void ScriptedPrompts::openUrl(const std::string&) {}
+
+SharedFileAnswer ScriptedPrompts::askSharedFile(QWidget*, const std::filesystem::path&) {
+    std::string word = next("no");
+    for (const auto& a : kAnswers)
+        if (word == a.word) return a.answer;
+    return SharedFileAnswer::No;
+}
+
+void ScriptedPrompts::attend(MainDialog& dialog) {
+    if (next("cancel") != "ok") {
+        QTimer::singleShot(0, &dialog, &MainDialog::reject);
+        return;
+    }
+    // OK once to remove, and once more ("完了") when the removal is done.
+    QObject::connect(&dialog, &MainDialog::removalFinished, &dialog,
+                     [&dialog] { QTimer::singleShot(0, &dialog, &MainDialog::pressOk); });
+    QTimer::singleShot(0, &dialog, &MainDialog::pressOk);
+}
+
+} // namespace plx::uninst

@@ -1,0 +1,33 @@
+#pragma once
+// Unattended runs: PLX_UNINST_SCRIPT holds the answers, comma-separated, in
+// the order they are asked. First the main dialog's: "ok" starts the removal
+// and closes the dialog when it is done; anything else (or nothing) closes it.
+// Then one per shared-file question: "yes", "yes-to-all", "no", "no-to-all"
+// ("no" once they run out). Messages go to standard error as
+// "CVUnInstaller: <text>"; questions about web pages are answered no.
+
+#include <deque>
+#include <string>
+
+#include "uninstaller/UserPrompts.h"
+
+namespace plx::uninst {
+
+inline constexpr const char* kScriptVariable = "PLX_UNINST_SCRIPT";
+
+class ScriptedPrompts : public UserPrompts {
+public:
+    explicit ScriptedPrompts(const std::string& script);
+    void inform(QWidget* owner, const std::string& text, const std::string& caption) override;
+    bool confirm(QWidget* owner, const std::string& text) override;
+    void openUrl(const std::string& url) override;
+    SharedFileAnswer askSharedFile(QWidget* owner, const std::filesystem::path& file) override;
+    void attend(MainDialog& dialog) override;
+
+private:
+    std::string next(const char* fallback);
+
+    std::deque<std::string> answers_;
+};
+
+} // namespace plx::uninst
