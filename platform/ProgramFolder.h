@@ -10,6 +10,10 @@ namespace plx {
 // (/proc/self/exe). Empty when neither can be found.
 std::filesystem::path programFolder();
 
+// The folder of the running program itself, whatever PLX_HOME says; empty
+// when it cannot be found.
+std::filesystem::path executableFolder();
+
 // Where bus activation and policy files, units and the journal catalog go:
 // PLX_INSTALL_ROOT when set and non-empty (tests, staged installs), else "/".
 std::filesystem::path installRoot();
