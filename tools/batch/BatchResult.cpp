@@ -33,8 +33,8 @@ std::string joinCommandLine(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (i > 0) line += ' ';
-        bool quote = arg.find('"') == std::string::npos &&
-                     (arg.empty() || arg.find_first_of(" \t") != std::string::npos);
+        bool quote =
+            arg.find('"') == std::string::npos && (arg.empty() || arg.find_first_of(" \t") != std::string::npos);
         line += quote ? "\"" + arg + "\"" : arg;
     }
     return line;
@@ -42,8 +42,9 @@ std::string joinCommandLine(const std::vector<std::string>& args) {
 
 BatchArgument parseBatchCommandLine(std::string_view commandLine) {
     std::size_t first = commandLine.find_first_not_of(' ');
-    std::string_view line =
-        first == std::string_view::npos ? std::string_view{} : commandLine.substr(first, commandLine.find_last_not_of(' ') - first + 1);
+    std::string_view line = first == std::string_view::npos
+                                ? std::string_view{}
+                                : commandLine.substr(first, commandLine.find_last_not_of(' ') - first + 1);
     if (line.find('"') == std::string_view::npos) {
         if (line.empty()) return {kBatchNoName, {}};
         // Every single blank splits: two blanks in a row make three parts.

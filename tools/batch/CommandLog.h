@@ -4,9 +4,9 @@
 // cannot be written is reported once on standard error and the tool carries
 // on with its work.
 
+#include <filesystem>
 #include <functional>
 #include <optional>
-#include <filesystem>
 #include <string>
 #include <string_view>
 

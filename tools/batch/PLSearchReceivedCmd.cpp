@@ -96,10 +96,9 @@ int main() {
         return 0;
     } catch (const Failure& failure) {
         const CallStatus& t = failure.triple;
-        StderrNotifier().show(kTitle,
-                              "ErrCd:" + std::to_string(t.code) + "\r\nDetail:" + std::to_string(t.detail) + "\r\n" +
-                                  t.message,
-                              UserNotifier::Icon::Error);
+        StderrNotifier().show(
+            kTitle, "ErrCd:" + std::to_string(t.code) + "\r\nDetail:" + std::to_string(t.detail) + "\r\n" + t.message,
+            UserNotifier::Icon::Error);
         return 1;
     }
 }
