@@ -57,6 +57,7 @@ std::optional<int> runBatchProgram(int argc, char** argv) {
     pid_t pid = -1;
     if (::posix_spawn(&pid, program->c_str(), nullptr, nullptr, args.data(), environ) != 0) return std::nullopt;
     int status = 0;
+    // Should its status be lost, the run still must not pass for a success.
     while (::waitpid(pid, &status, 0) < 0)
         if (errno != EINTR) return kBatchApiError;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
