@@ -26,6 +26,15 @@ public:
     virtual void PLRecvRequest(std::int32_t eventCode, const std::string& fileType) = 0;
 };
 
+// A listener for programs that subscribe to the events so that the service
+// counts them as connected, but do nothing with them.
+class IgnoredEvents final : public ServiceEvents {
+public:
+    void PLSendStatus(std::int32_t, std::int32_t, std::int32_t) override {}
+    void PLRecvStatus(std::int32_t, std::int32_t, std::int32_t) override {}
+    void PLRecvRequest(std::int32_t, const std::string&) override {}
+};
+
 // The search arguments of PLGetFileInfo; empty texts and zeros match all.
 struct FileInfoFilter {
     std::string FileType;

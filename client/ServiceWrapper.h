@@ -53,15 +53,6 @@ public:
     const std::string& LastErrorMsg() const { return status_.message; }
 
 private:
-    // The events are subscribed (the service counts this program as
-    // connected) but nothing is done with them.
-    class IgnoredEvents final : public ServiceEvents {
-    public:
-        void PLSendStatus(std::int32_t, std::int32_t, std::int32_t) override {}
-        void PLRecvStatus(std::int32_t, std::int32_t, std::int32_t) override {}
-        void PLRecvRequest(std::int32_t, const std::string&) override {}
-    };
-
     template <typename T>
     T keep(CallResult<T> result);
     void runFollowUp(const std::string& commandLine);
@@ -72,7 +63,7 @@ private:
     Clock clock_;
     CallStatus status_;
     CallStatus startFailure_;
-    IgnoredEvents events_;
+    IgnoredEvents events_; // subscribed: the service counts this program as connected
     std::unique_ptr<ServiceBus> bus_;
     std::shared_ptr<RemoteTransport> transport_;
     std::shared_ptr<RemoteRetrieve> retrieve_;

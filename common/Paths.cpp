@@ -42,12 +42,4 @@ bool isPlainFileName(std::string_view name, std::size_t maxCharacters) {
     return true;
 }
 
-std::string joinPath(std::string_view folder, std::string_view name) {
-    if (folder.empty()) return std::string(name);
-    std::string out(folder);
-    if (out.back() != '/') out += '/';
-    out += name;
-    return out;
-}
-
 } // namespace plx

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/PathText.h" // joinPath
+
 namespace plx {
 
 // The program folder (see programFolder), as text without a final "/";
@@ -24,8 +26,5 @@ bool pathExists(const std::filesystem::path& path, bool isFolder);
 // not empty, not "." or "..", no "/", no control characters, valid UTF-8,
 // at most maxCharacters characters.
 bool isPlainFileName(std::string_view name, std::size_t maxCharacters = 64);
-
-// folder + name with exactly one "/" between them; name alone when folder is empty.
-std::string joinPath(std::string_view folder, std::string_view name);
 
 } // namespace plx

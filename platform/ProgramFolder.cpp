@@ -12,6 +12,10 @@ std::filesystem::path programFolder(const std::filesystem::path& program) {
 
 std::filesystem::path programFolder() {
     if (const char* home = std::getenv("PLX_HOME"); home && *home) return std::filesystem::path(home);
+    return executableFolder();
+}
+
+std::filesystem::path executableFolder() {
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec || !exe.has_parent_path()) return {};

@@ -12,6 +12,10 @@ std::filesystem::path programFolder();
 // The same for another program file (a copy running elsewhere acts for it).
 std::filesystem::path programFolder(const std::filesystem::path& program);
 
+// The folder of the running program itself, whatever PLX_HOME says; empty
+// when it cannot be found.
+std::filesystem::path executableFolder();
+
 // Where bus activation and policy files, units and the journal catalog go:
 // PLX_INSTALL_ROOT when set and non-empty (tests, staged installs), else "/".
 std::filesystem::path installRoot();

@@ -46,7 +46,7 @@ ScopedHome::ScopedHome()
     : home_("PLX_HOME", dir_.path().string()),
       runtime_("PLX_RUNTIME_DIR", (dir_.path() / ".run").string()) {}
 
-ProgramRun runCaptured(const std::vector<std::string>& argv) {
+ProgramRun runCaptured(const std::vector<std::string>& argv, const fs::path& workingFolder) {
     TempDir outputs;
     fs::path outPath = outputs / "out", errPath = outputs / "err";
     // Everything the child needs is made before the fork: the parent has threads.
@@ -61,6 +61,7 @@ ProgramRun runCaptured(const std::vector<std::string>& argv) {
         ::dup2(in, STDIN_FILENO);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
+        if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0) ::_exit(127);
         ::execv(args[0], args.data());
         ::_exit(127);
     }

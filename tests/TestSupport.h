@@ -58,8 +58,8 @@ struct ProgramRun {
     std::string err;
 };
 // Runs argv[0] (a path) with this process's environment, standard input
-// empty, and waits for it.
-ProgramRun runCaptured(const std::vector<std::string>& argv);
+// empty, in workingFolder (empty: this process's), and waits for it.
+ProgramRun runCaptured(const std::vector<std::string>& argv, const std::filesystem::path& workingFolder = {});
 
 void writeFile(const std::filesystem::path& path, std::string_view content);
 std::string readFile(const std::filesystem::path& path);

@@ -38,6 +38,18 @@ bool waitForService(int seconds) {
     return false;
 }
 
+std::pair<int, std::string> runGateway(int port, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"python3", std::string(PLX_SOURCE_DIR) + "/tests/center/center_sim.py", "gateway",
+                                  "--port", std::to_string(port)};
+    for (const char* arg : {"--terminal-id", "1001", "--center-id", "9001", "--password", "pw", "--service-no", "7",
+                            "--protocol-file-name", "PF01", "--access-key", "AK0001", "--timeout", "30"})
+        argv.push_back(arg);
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess p(argv, true);
+    std::string summary = p.readLine(60);
+    return {p.waitExit(60), summary};
+}
+
 ServiceOnBus::ServiceOnBus(const std::string& extraConfig, const std::string& termIni) {
     if (!termIni.empty()) writeFile(home_ / "plterm.ini", termIni);
     for (const char* folder : {"temp", "apilog", "sessionlog"}) std::filesystem::create_directory(home_ / folder);

@@ -53,6 +53,11 @@ private:
     std::unique_ptr<ChildProcess> service_;
 };
 
+// Runs one conversation of the center simulator's gateway against the
+// service's gateway server on port, as the center of terminal 1001 with data
+// kind 7/PF01/AK0001; returns its exit code and JSON summary.
+std::pair<int, std::string> runGateway(int port, const std::vector<std::string>& args);
+
 // A PLSendData of data kind K001 running on a thread of its own, against a
 // center that holds its reply to the file exchange.
 class RunningSend {

@@ -10,6 +10,7 @@
 
 using namespace plx;
 using test::ChildProcess;
+using test::runGateway;
 using test::ServiceOnBus;
 
 namespace {
@@ -28,18 +29,6 @@ struct Events {
         return out;
     }
 };
-
-// Runs one gateway conversation; returns its exit code and JSON summary.
-std::pair<int, std::string> gateway(int port, const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"python3", std::string(PLX_SOURCE_DIR) + "/tests/center/center_sim.py", "gateway",
-                                     "--port", std::to_string(port), "--terminal-id", "1001", "--center-id", "9001",
-                                     "--password", "pw", "--service-no", "7", "--protocol-file-name", "PF01",
-                                     "--access-key", "AK0001", "--timeout", "30"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    ChildProcess p(argv, true);
-    std::string summary = p.readLine(60);
-    return {p.waitExit(60), summary};
-}
 
 class GatewayRoad : public ::testing::Test {
 protected:
@@ -76,7 +65,7 @@ TEST_F(GatewayRoad, TheCenterFetchesAStagedFile) {
     std::string data(100000, 'f');
     test::writeFile(service->home() / "out.dat", data);
     transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
-    auto [code, summary] = gateway(port, {"--mode", "fetch", "--out", (service->home() / "fetched").string()});
+    auto [code, summary] = runGateway(port, {"--mode", "fetch", "--out", (service->home() / "fetched").string()});
     EXPECT_EQ(code, 0) << summary;
     EXPECT_EQ(test::readFile(service->home() / "fetched"), data);
     waitForEvents(2);
@@ -87,8 +76,8 @@ TEST_F(GatewayRoad, TheCenterFetchesAStagedFile) {
 }
 
 TEST_F(GatewayRoad, TheCenterDeliversAFileThatIsPickedUp) {
-    auto [code, summary] = gateway(port, {"--mode", "deliver", "--data", "delivered by the center",
-                                          "--data-file-name", "in.dat", "--compress", "1"});
+    auto [code, summary] = runGateway(port, {"--mode", "deliver", "--data", "delivered by the center",
+                                             "--data-file-name", "in.dat", "--compress", "1"});
     EXPECT_EQ(code, 0) << summary;
     waitForEvents(2);
     EXPECT_EQ(events.codes(), (std::vector<int>{4, 5}));
@@ -102,22 +91,22 @@ TEST_F(GatewayRoad, RefusalsAndMisuseLeaveTheStagedEntryAlone) {
     test::writeFile(service->home() / "out.dat", "staged");
     transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
     // A wrong password, an empty cookie, a swapped method: refused, nothing fetched.
-    EXPECT_NE(gateway(port, {"--mode", "fetch", "--password", "bad"}).first, 0);
-    EXPECT_NE(gateway(port, {"--mode", "fetch", "--fault", "empty-cookie"}).first, 0);
-    EXPECT_NE(gateway(port, {"--mode", "fetch", "--fault", "swap-method"}).first, 0);
-    EXPECT_NE(gateway(port, {"--mode", "fetch", "--fault", "drop-after-auth"}).first, 0);
+    EXPECT_NE(runGateway(port, {"--mode", "fetch", "--password", "bad"}).first, 0);
+    EXPECT_NE(runGateway(port, {"--mode", "fetch", "--fault", "empty-cookie"}).first, 0);
+    EXPECT_NE(runGateway(port, {"--mode", "fetch", "--fault", "swap-method"}).first, 0);
+    EXPECT_NE(runGateway(port, {"--mode", "fetch", "--fault", "drop-after-auth"}).first, 0);
     RetrieveProxy retrieve(*bus, factory->CreateRetrieve());
     ASSERT_EQ(retrieve.PLSearchSent("K001", "", "", "", 0), 1);
     EXPECT_EQ(fromBus(retrieve.PLSearchSentAt(0)).Status, 1); // still waiting for the center
     // And a proper fetch still works afterwards.
-    EXPECT_EQ(gateway(port, {"--mode", "fetch"}).first, 0);
+    EXPECT_EQ(runGateway(port, {"--mode", "fetch"}).first, 0);
 }
 
 TEST_F(GatewayRoad, HostileDeliveriesAreRefused) {
-    EXPECT_NE(gateway(port, {"--mode", "deliver", "--data", "x", "--data-file-name", "../escape.dat"}).first, 0);
-    EXPECT_NE(gateway(port, {"--mode", "deliver", "--data", "x", "--fault", "entity-path=/etc/hostname"}).first, 0);
-    EXPECT_NE(gateway(port, {"--mode", "deliver", "--data", "x", "--fault", "doctype"}).first, 0);
-    EXPECT_NE(gateway(port, {"--mode", "deliver", "--data", "x", "--fault", "bad-md5"}).first, 0);
+    EXPECT_NE(runGateway(port, {"--mode", "deliver", "--data", "x", "--data-file-name", "../escape.dat"}).first, 0);
+    EXPECT_NE(runGateway(port, {"--mode", "deliver", "--data", "x", "--fault", "entity-path=/etc/hostname"}).first, 0);
+    EXPECT_NE(runGateway(port, {"--mode", "deliver", "--data", "x", "--fault", "doctype"}).first, 0);
+    EXPECT_NE(runGateway(port, {"--mode", "deliver", "--data", "x", "--fault", "bad-md5"}).first, 0);
     RetrieveProxy retrieve(*bus, factory->CreateRetrieve());
     EXPECT_EQ(retrieve.PLSearchReceived("K001", "", "", "", 0, 0, 0), 0); // nothing kept
     EXPECT_TRUE(std::filesystem::exists("/etc/hostname"));
@@ -145,7 +134,7 @@ TEST_F(GatewayRoad, AStopDuringADeliveryLeavesNoEntryInProgress) {
 }
 
 TEST_F(GatewayRoad, ADeliveryCutOffInItsBodyLeavesNothing) {
-    auto [code, summary] = gateway(port, {"--mode", "deliver", "--data", "cut", "--fault", "no-length@file"});
+    auto [code, summary] = runGateway(port, {"--mode", "deliver", "--data", "cut", "--fault", "no-length@file"});
     EXPECT_NE(code, 0) << summary;
     waitForEvents(2);
     EXPECT_EQ(events.codes(), (std::vector<int>{4, 6}));
@@ -169,8 +158,8 @@ TEST(GatewayOverTls, TheTerminalRegistersAtStartAndServesTheGatewayWithItsCertif
     client.PLSetFileInfo("K001", "kind", 7, "PF01", "AK0001", -1, 0, "");
     client.Advise();
     // The gateway checks the terminal's certificate against the center's CA.
-    auto [code, summary] = gateway(port, {"--mode", "deliver", "--tls", "--ca", center.caCertificate(), "--data",
-                                          "over TLS", "--data-file-name", "tls.dat"});
+    auto [code, summary] = runGateway(port, {"--mode", "deliver", "--tls", "--ca", center.caCertificate(), "--data",
+                                             "over TLS", "--data-file-name", "tls.dat"});
     EXPECT_EQ(code, 0) << summary;
     FactoryProxy factory(*bus);
     TransportProxy transport(*bus, factory.CreateTransport());

@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 
 TEST(InstalledTree, HoldsTheProgramsTheLibraryTheSettingsAndEmptyFolders) {
     fs::path tree = test::installedTree();
-    for (const char* program : {"plserv", "inipatch", "pleventreg", "killplx"}) {
+    for (const char* program : {"plserv", "inipatch", "pleventreg", "killplx", "plbat1", "plbatwrap",
+                                "PLSearchReceivedCmd", "PLSendDataCmd"}) {
         EXPECT_TRUE(fs::is_regular_file(tree / "bin" / program)) << program;
         EXPECT_EQ(::access((tree / "bin" / program).c_str(), X_OK), 0) << program;
     }
