@@ -19,7 +19,7 @@ std::filesystem::path executableFolder() {
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec || !exe.has_parent_path()) return {};
-    return programFolder(exe);
+    return exe.parent_path();
 }
 
 std::filesystem::path installRoot() {
