@@ -10,12 +10,14 @@ namespace plx {
 
 void ErrorTriple::clear() { set(0, 0, ""); }
 
-void ErrorTriple::set(std::int32_t code, std::int32_t detail, std::string_view message) {
+ApiResult ErrorTriple::set(std::int32_t code, std::int32_t detail, std::string_view message) {
     std::string text = utf8Truncate(utf8Sanitize(message), limit_);
+    ApiResult stored{code != 0, code, detail, text};
     std::lock_guard lock(mutex_);
     code_ = code;
     detail_ = detail;
     message_ = std::move(text);
+    return stored;
 }
 
 ApiResult ErrorTriple::get() const {
@@ -82,8 +84,9 @@ ApiResult runApiMethod(ErrorTriple& triple, const ApiMethod& method, const std::
         callLogAPI(0, 0, 0, "", method.sessionId, method.name, method.argumentLine);
         return ApiResult{};
     }
-    triple.set(outcome.code, outcome.detail, outcome.message);
-    ApiResult stored = triple.get();
+    // The call's own outcome, as stored: another call on the same object
+    // may replace the triple at once.
+    ApiResult stored = triple.set(outcome.code, outcome.detail, outcome.message);
     stored.failed = true; // a failure may keep code 0 where its method says so
     callLogAPI(method.failureLogType, stored.code, stored.detail, stored.message, method.sessionId, method.name,
                method.argumentLine);

@@ -45,7 +45,8 @@ class ErrorTriple {
 public:
     explicit ErrorTriple(std::size_t messageLimit) : limit_(messageLimit) {}
     void clear();
-    void set(std::int32_t code, std::int32_t detail, std::string_view message);
+    // Returns what it stored (the message cut to the limit).
+    ApiResult set(std::int32_t code, std::int32_t detail, std::string_view message);
     ApiResult get() const;
     std::int32_t code() const;
     std::int32_t detail() const;
