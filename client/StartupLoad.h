@@ -40,6 +40,10 @@ std::optional<StartupFailure> loadStartupData(AppState& state, UserNotifier& not
 std::optional<CallStatus> loadBatchGlobals(AppState& state, UserNotifier& notifier,
                                            ServiceWrapper::Clock clock = {});
 
+// Every data kind the service holds now, in its order, each with its
+// plxapp.ini pair, into table; table is left as it was when a call fails.
+std::optional<StartupFailure> loadDataKinds(ServiceWrapper& wrapper, DataKindTable& table);
+
 // The failure box: title and four lines joined by CR LF (the step, then
 // code, message and detail of the triple).
 inline constexpr const char* kStartupBoxTitle = "Korvane PLX アプリケーション";
