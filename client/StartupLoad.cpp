@@ -26,7 +26,6 @@ std::optional<StartupFailure> loadDataKinds(ServiceWrapper& wrapper, DataKindTab
     return std::nullopt;
 }
 
-
 std::optional<StartupFailure> loadStartupData(AppState& state, UserNotifier& notifier, ServiceWrapper::Clock clock) {
     state.kinds.clear();
     state.logSettings = readLogSettings();

@@ -120,7 +120,7 @@ void FileInfoDialog::choose(QLineEdit* target, const char* filters) {
 }
 
 void FileInfoDialog::confirm() {
-    FileInfoInput input{typed(txtFileType_),     typed(txtDataName_),  typed(txtServiceNo_),
+    FileInfoInput input{typed(txtFileType_),         typed(txtDataName_),  typed(txtServiceNo_),
                         typed(txtProtocolFilename_), typed(txtAccessKey_), typed(txtRecordLength_),
                         typed(txtClFileName_)};
     if (auto fault = validateFileInfo(input, working_, index_)) {

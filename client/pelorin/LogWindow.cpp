@@ -247,7 +247,9 @@ void LogWindow::makeColumns() {
     for (int c = 0; c < SessionDetailModel::kColumnCount; ++c) lvwSyousai_->setColumnWidth(c, detail[c]);
 }
 
-void LogWindow::loadFirst() { load(LogFilter{txtDateFrom_->text().toStdString(), "", txtDateTo_->text().toStdString(), "", LogKind::All}); }
+void LogWindow::loadFirst() {
+    load(LogFilter{txtDateFrom_->text().toStdString(), "", txtDateTo_->text().toStdString(), "", LogKind::All});
+}
 
 void LogWindow::message(const char* title, const std::string& text) {
     context_.ui.message(this, u8(title), QString::fromStdString(text), UiServices::Icon::Information);

@@ -31,9 +31,9 @@ public:
     void redisplay(); // cmdReDisp
     void showDetail();
     void showList();
-    void rerun();               // cmdReDo, popReDo
-    void openKindSettings();    // popSettei
-    void openSettings();        // mnuSettei
+    void rerun();                 // cmdReDo, popReDo
+    void openKindSettings();      // popSettei
+    void openSettings();          // mnuSettei
     void openTransfer(bool send); // mnuSend, mnuRecv
     void showVersion();
 

@@ -121,7 +121,7 @@ QVariant SessionListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant SessionListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    static const std::array<const char*, kColumnCount> kHeaders{"No.",    "セッションID", "ファイル名称", "送受信区分",
+    static const std::array<const char*, kColumnCount> kHeaders{"No.",  "セッションID", "ファイル名称", "送受信区分",
                                                                 "開始", "終了",         "結果",         "件数"};
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount) return {};
     return QString::fromUtf8(kHeaders[static_cast<std::size_t>(section)]);

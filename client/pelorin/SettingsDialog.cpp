@@ -70,11 +70,9 @@ SettingsDialog::SettingsDialog(PelorinContext& context, QWidget* parent, std::op
 
     const TerminalRec& t = context_.state.terminal;
     const std::pair<QLineEdit*, const std::string*> terminal[] = {
-        {txtTerminalID_, &t.TerminalID}, {txtCenterID_, &t.CenterID},
-        {txtCenterHost_, &t.CenterHost}, {txtCenterURL_, &t.CenterURL},
-        {txtPassword_, &t.Password},     {txtProtocolVersion_, &t.ProtocolVersion},
-        {txtProxyServer_, &t.ProxyServer}, {txtProxyUser_, &t.ProxyUser},
-        {txtProxyPassword_, &t.ProxyPassword}};
+        {txtTerminalID_, &t.TerminalID},   {txtCenterID_, &t.CenterID},   {txtCenterHost_, &t.CenterHost},
+        {txtCenterURL_, &t.CenterURL},     {txtPassword_, &t.Password},   {txtProtocolVersion_, &t.ProtocolVersion},
+        {txtProxyServer_, &t.ProxyServer}, {txtProxyUser_, &t.ProxyUser}, {txtProxyPassword_, &t.ProxyPassword}};
     for (auto [box, value] : terminal) box->setText(u8(*value));
     for (const DataKind& kind : working_) addRow(kind);
     enableRowCommands(!working_.empty());
@@ -259,9 +257,9 @@ void SettingsDialog::deleteKind() {
 }
 
 TerminalRec SettingsDialog::typedTerminal() const {
-    return TerminalRec{typed(txtTerminalID_),      typed(txtCenterID_),   typed(txtCenterHost_),
-                       typed(txtCenterURL_),       typed(txtPassword_),   typed(txtProtocolVersion_),
-                       typed(txtProxyServer_),     typed(txtProxyUser_),  typed(txtProxyPassword_)};
+    return TerminalRec{typed(txtTerminalID_),  typed(txtCenterID_),  typed(txtCenterHost_),
+                       typed(txtCenterURL_),   typed(txtPassword_),  typed(txtProtocolVersion_),
+                       typed(txtProxyServer_), typed(txtProxyUser_), typed(txtProxyPassword_)};
 }
 
 LogSettings SettingsDialog::typedLogs() const {

@@ -17,7 +17,8 @@ void runTransfer(QWidget* window, ServiceWrapper& wrapper, UiServices& ui, const
         }
     });
     const CallStatus& triple = wrapper.triple();
-    std::string text = triple.ok() ? label + "が正常終了しました。" : failureBoxText(label + "が異常終了しました。", triple);
+    std::string text =
+        triple.ok() ? label + "が正常終了しました。" : failureBoxText(label + "が異常終了しました。", triple);
     ui.message(window, QString::fromUtf8(kTransferResultTitle), QString::fromStdString(text),
                UiServices::Icon::Information);
 }
