@@ -57,7 +57,6 @@ SendRecvDialog::SendRecvDialog(PelorinContext& context, bool send, QWidget* pare
     layout->addWidget(lvwType_);
     layout->addLayout(buttons);
     resize(420, 320);
-    lvwType_->setColumnWidth(0, lvwType_->width() * 9 / 10);
 
     const std::string_view direction = send ? kDirectionSend : kDirectionRecv;
     const DataKindTable& kinds = context_.state.kinds;
@@ -73,6 +72,12 @@ SendRecvDialog::SendRecvDialog(PelorinContext& context, bool send, QWidget* pare
         popDo_->setEnabled(false);
     }
     lvwType_->setFocus();
+}
+
+void SendRecvDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // 9/10 of the list's width as it is shown.
+    lvwType_->setColumnWidth(0, lvwType_->viewport()->width() * 9 / 10);
 }
 
 bool SendRecvDialog::eventFilter(QObject* watched, QEvent* event) {
