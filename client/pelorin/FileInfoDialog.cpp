@@ -10,15 +10,12 @@
 
 #include "client/pelorin/FileInfoRules.h"
 #include "client/pelorin/LogFilterCheck.h"
+#include "client/pelorin/WidgetText.h"
 #include "platform/Numbers.h"
 
 namespace plx::pelorin {
 
 namespace {
-
-QString u8(const char* text) { return QString::fromUtf8(text); }
-QString u8(const std::string& text) { return QString::fromStdString(text); }
-std::string typed(const QLineEdit* box) { return box->text().toStdString(); }
 
 QRadioButton* option(const char* name, const char* caption) {
     auto* button = new QRadioButton(u8(caption));
@@ -37,23 +34,17 @@ QGroupBox* optionPair(const char* caption, QRadioButton* first, QRadioButton* se
 
 } // namespace
 
-QLineEdit* FileInfoDialog::field(const char* name) {
-    auto* box = new QLineEdit;
-    box->setObjectName(QString::fromLatin1(name));
-    return box;
-}
-
 FileInfoDialog::FileInfoDialog(PelorinContext& context, DataKindTable& working, std::size_t index, QWidget* parent)
     : QDialog(parent), context_(context), working_(working), index_(index) {
     setWindowTitle(u8("Korvane PLX 設定 - ファイル情報"));
-    txtFileType_ = field("txtFileType");
-    txtDataName_ = field("txtDataName");
-    txtServiceNo_ = field("txtServiceNo");
-    txtProtocolFilename_ = field("txtProtocolFilename");
-    txtAccessKey_ = field("txtAccessKey");
-    txtRecordLength_ = field("txtRecordLength");
-    txtClFileName_ = field("txtClFileName");
-    txtUserData_ = field("txtUserData");
+    txtFileType_ = namedField("txtFileType");
+    txtDataName_ = namedField("txtDataName");
+    txtServiceNo_ = namedField("txtServiceNo");
+    txtProtocolFilename_ = namedField("txtProtocolFilename");
+    txtAccessKey_ = namedField("txtAccessKey");
+    txtRecordLength_ = namedField("txtRecordLength");
+    txtClFileName_ = namedField("txtClFileName");
+    txtUserData_ = namedField("txtUserData");
     optCompressID0_ = option("optCompressID0", "なし");
     optCompressID1_ = option("optCompressID1", "あり");
     optSendRecv0_ = option("optSendRecv0", "受信");
@@ -62,10 +53,7 @@ FileInfoDialog::FileInfoDialog(PelorinContext& context, DataKindTable& working, 
     optSendRecv0_->setChecked(true);
 
     auto withChooser = [this](QLineEdit* box, const char* name, const char* filters) {
-        auto* button = new QPushButton(QStringLiteral("..."));
-        button->setObjectName(QString::fromLatin1(name));
-        button->setAutoDefault(false);
-        button->setFixedWidth(button->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 20);
+        QPushButton* button = chooserButton(name);
         connect(button, &QPushButton::clicked, this, [this, box, filters] { choose(box, filters); });
         auto* row = new QHBoxLayout;
         row->addWidget(box);
@@ -85,10 +73,8 @@ FileInfoDialog::FileInfoDialog(PelorinContext& context, DataKindTable& working, 
     form->addRow(u8("起動プログラム"), withChooser(txtUserData_, "cmdSansyou2", kProgramFilter));
     form->addRow(optionPair("送受信区分", optSendRecv0_, optSendRecv1_));
 
-    auto* cmdOK = new QPushButton(QStringLiteral("OK"));
-    cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    auto* cmdCancel = new QPushButton(u8("ｷｬﾝｾﾙ"));
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    QPushButton* cmdOK = namedButton("cmdOK", "OK");
+    QPushButton* cmdCancel = namedButton("cmdCancel", "ｷｬﾝｾﾙ");
     connect(cmdOK, &QPushButton::clicked, this, [this] { confirm(); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     auto* buttons = new QHBoxLayout;

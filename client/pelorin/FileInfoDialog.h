@@ -28,7 +28,6 @@ public:
     void confirm();
 
 private:
-    QLineEdit* field(const char* name);
     void choose(QLineEdit* target, const char* filters);
 
     PelorinContext& context_;

@@ -26,6 +26,7 @@
 #include "client/pelorin/SendRecvDialog.h"
 #include "client/pelorin/SettingsDialog.h"
 #include "client/pelorin/TransferRun.h"
+#include "client/pelorin/WidgetText.h"
 
 namespace plx::pelorin {
 
@@ -34,8 +35,6 @@ namespace {
 const char* const kListCaption = "Korvane PLX ログ一覧";
 const char* const kDetailCaption = "Korvane PLX ログ詳細";
 
-QString u8(const char* text) { return QString::fromUtf8(text); }
-
 std::string todayText(const LocalDateTime& now) {
     char text[16];
     std::snprintf(text, sizeof text, "%04d/%02d/%02d", now.year, now.month, now.day);
@@ -43,8 +42,7 @@ std::string todayText(const LocalDateTime& now) {
 }
 
 QLineEdit* filterBox(const char* name, int maxLength) {
-    auto* box = new QLineEdit;
-    box->setObjectName(QString::fromLatin1(name));
+    QLineEdit* box = namedField(name);
     box->setMaxLength(maxLength);
     return box;
 }
@@ -110,12 +108,9 @@ LogWindow::LogWindow(PelorinContext& context) : context_(context) {
     views_->addWidget(lvwSyousai_);
     layout->addWidget(views_, 1);
 
-    cmdSyousai_ = new QPushButton(u8("詳細(&D)"));
-    cmdSyousai_->setObjectName(QStringLiteral("cmdSyousai"));
-    cmdIchiran_ = new QPushButton(u8("一覧(&L)"));
-    cmdIchiran_->setObjectName(QStringLiteral("cmdIchiran"));
-    cmdReDo_ = new QPushButton(u8("再実行(&R)"));
-    cmdReDo_->setObjectName(QStringLiteral("cmdReDo"));
+    cmdSyousai_ = namedButton("cmdSyousai", "詳細(&D)");
+    cmdIchiran_ = namedButton("cmdIchiran", "一覧(&L)");
+    cmdReDo_ = namedButton("cmdReDo", "再実行(&R)");
     modeButtons_ = new QStackedWidget;
     modeButtons_->addWidget(cmdSyousai_);
     modeButtons_->addWidget(cmdIchiran_);
@@ -200,8 +195,7 @@ QWidget* LogWindow::buildFilter() {
     kinds->addStretch();
     grid->addWidget(new QLabel(u8("通信種別")), 1, 0);
     grid->addLayout(kinds, 1, 1, 1, 6);
-    auto* cmdReDisp = new QPushButton(u8("再表示"));
-    cmdReDisp->setObjectName(QStringLiteral("cmdReDisp"));
+    QPushButton* cmdReDisp = namedButton("cmdReDisp", "再表示");
     connect(cmdReDisp, &QPushButton::clicked, this, [this] { redisplay(); });
     grid->addWidget(cmdReDisp, 1, 7);
     return frame;

@@ -9,12 +9,11 @@
 #include <QVBoxLayout>
 
 #include "client/pelorin/TransferRun.h"
+#include "client/pelorin/WidgetText.h"
 
 namespace plx::pelorin {
 
 namespace {
-
-QString u8(const char* text) { return QString::fromUtf8(text); }
 
 // The row's data kind: its index in the data-kind table, so that two kinds
 // of one name each send themselves.
@@ -35,10 +34,8 @@ SendRecvDialog::SendRecvDialog(PelorinContext& context, bool send, QWidget* pare
     lvwType_->setContextMenuPolicy(Qt::CustomContextMenu);
     lvwType_->installEventFilter(this);
 
-    cmdDo_ = new QPushButton(u8("実行"));
-    cmdDo_->setObjectName(QStringLiteral("cmdDo"));
-    auto* cmdCancel = new QPushButton(u8("ｷｬﾝｾﾙ"));
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdDo_ = namedButton("cmdDo", "実行");
+    QPushButton* cmdCancel = namedButton("cmdCancel", "ｷｬﾝｾﾙ");
     connect(cmdDo_, &QPushButton::clicked, this, [this] { runSelected(); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 

@@ -6,14 +6,11 @@
 
 #include "client/CodeLabels.h"
 #include "client/DateTimeText.h"
+#include "client/pelorin/WidgetText.h"
 
 namespace plx::pelorin {
 
 namespace {
-
-QString text(std::string_view value) { return QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())); }
-
-QString text(const std::string& value) { return text(std::string_view(value)); }
 
 // Rows a view can hold: its row numbers are ints.
 std::size_t sessionsShown(const LogRecords* records, std::size_t rowsPerSession) {
@@ -78,7 +75,7 @@ constexpr std::array<DetailRow, SessionDetailModel::kRowsPerSession> kDetailRows
 // "No." and "セッションID", the first two columns of both views.
 QVariant sessionKey(const LogRecords& records, std::size_t session, int column) {
     if (column == 0) return QString::number(session + 1);
-    return text(records.api(session).field(ApiLog::kSessionId));
+    return u8(records.api(session).field(ApiLog::kSessionId));
 }
 
 } // namespace
@@ -107,14 +104,14 @@ QVariant SessionListModel::data(const QModelIndex& index, int role) const {
     std::string_view serviceNo = session.field(S::kServiceNo);
     std::string_view protocolFilename = session.field(S::kProtocolFilename);
     switch (index.column()) {
-    case kDataName: return text(kinds_.findDataName(serviceNo, protocolFilename));
-    case kDirection: return text(kinds_.findDirectionLabel(serviceNo, protocolFilename));
-    case kStart: return text(formatLogTime(session.field(S::kStart)));
-    case kEnd: return text(formatLogTime(session.field(S::kEnd)));
-    case kResult: return text(resultCodeLabel(session.field(S::kResultCode)));
+    case kDataName: return u8(kinds_.findDataName(serviceNo, protocolFilename));
+    case kDirection: return u8(kinds_.findDirectionLabel(serviceNo, protocolFilename));
+    case kStart: return u8(formatLogTime(session.field(S::kStart)));
+    case kEnd: return u8(formatLogTime(session.field(S::kEnd)));
+    case kResult: return u8(resultCodeLabel(session.field(S::kResultCode)));
     case kRecordCount: {
         std::string_view count = session.field(S::kRecordCount);
-        return count.empty() ? QStringLiteral(" ") : text(count);
+        return count.empty() ? QStringLiteral(" ") : u8(count);
     }
     default: return {};
     }
@@ -145,10 +142,10 @@ QVariant SessionDetailModel::data(const QModelIndex& index, int role) const {
     std::size_t session = sessionOfRow(index.row());
     if (index.column() <= kSessionId) return sessionKey(*records_, session, index.column());
     const DetailRow& row = kDetailRows[static_cast<std::size_t>(index.row() % kRowsPerSession)];
-    if (index.column() == kLabel) return QString::fromUtf8(row.label);
+    if (index.column() == kLabel) return u8(row.label);
     std::string_view value =
         row.fromApi ? records_->api(session).field(row.field) : records_->session(session).field(row.field);
-    return text(row.show(value));
+    return u8(row.show(value));
 }
 
 QVariant SessionDetailModel::headerData(int section, Qt::Orientation orientation, int role) const {

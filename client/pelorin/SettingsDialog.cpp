@@ -16,28 +16,11 @@
 #include "client/pelorin/LogFilterCheck.h"
 #include "client/pelorin/LogWindow.h"
 #include "client/pelorin/SettingsSave.h"
+#include "client/pelorin/WidgetText.h"
 
 namespace plx::pelorin {
 
-namespace {
-
-QString u8(const char* text) { return QString::fromUtf8(text); }
-QString u8(const std::string& text) { return QString::fromStdString(text); }
-std::string typed(const QLineEdit* box) { return box->text().toStdString(); }
-
-QPushButton* button(const char* name, const char* caption) {
-    auto* b = new QPushButton(QString::fromUtf8(caption));
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
-}
-
-} // namespace
-
-QLineEdit* SettingsDialog::field(const char* name) {
-    auto* box = new QLineEdit;
-    box->setObjectName(QString::fromLatin1(name));
-    return box;
-}
+namespace {} // namespace
 
 SettingsDialog::SettingsDialog(PelorinContext& context, QWidget* parent, std::optional<std::size_t> directKind)
     : QDialog(parent), context_(context), directKind_(directKind), working_(context.state.kinds) {
@@ -52,9 +35,9 @@ SettingsDialog::SettingsDialog(PelorinContext& context, QWidget* parent, std::op
         if (tab >= 0 && tab < 3 && first[tab]->isVisible()) first[tab]->setFocus();
     });
 
-    auto* cmdOK = button("cmdOK", "OK");
-    auto* cmdCancel = button("cmdCancel", "ｷｬﾝｾﾙ");
-    auto* cmdApply = button("cmdApply", "適用");
+    auto* cmdOK = namedButton("cmdOK", "OK");
+    auto* cmdCancel = namedButton("cmdCancel", "ｷｬﾝｾﾙ");
+    auto* cmdApply = namedButton("cmdApply", "適用");
     connect(cmdOK, &QPushButton::clicked, this, [this] { confirm(); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdApply, &QPushButton::clicked, this, [this] { apply(); });
@@ -86,15 +69,15 @@ SettingsDialog::SettingsDialog(PelorinContext& context, QWidget* parent, std::op
 }
 
 QWidget* SettingsDialog::buildTerminalTab() {
-    txtTerminalID_ = field("txtTerminalID");
-    txtCenterID_ = field("txtCenterID");
-    txtCenterHost_ = field("txtCenterHost");
-    txtCenterURL_ = field("txtCenterURL");
-    txtPassword_ = field("txtPassword");
-    txtProtocolVersion_ = field("txtProtocolVersion");
-    txtProxyServer_ = field("txtProxyServer");
-    txtProxyUser_ = field("txtProxyUser");
-    txtProxyPassword_ = field("txtProxyPassword");
+    txtTerminalID_ = namedField("txtTerminalID");
+    txtCenterID_ = namedField("txtCenterID");
+    txtCenterHost_ = namedField("txtCenterHost");
+    txtCenterURL_ = namedField("txtCenterURL");
+    txtPassword_ = namedField("txtPassword");
+    txtProtocolVersion_ = namedField("txtProtocolVersion");
+    txtProxyServer_ = namedField("txtProxyServer");
+    txtProxyUser_ = namedField("txtProxyUser");
+    txtProxyPassword_ = namedField("txtProxyPassword");
     txtPassword_->setEchoMode(QLineEdit::Password);
     txtProxyPassword_->setEchoMode(QLineEdit::Password);
     auto* tab = new QWidget;
@@ -123,9 +106,9 @@ QWidget* SettingsDialog::buildKindTab() {
     lvwFile_->setColumnWidth(1, 500 * 6 / 10);
     connect(lvwFile_, &QTreeWidget::itemDoubleClicked, this, [this] { editKind(); });
 
-    auto* cmdAdd = button("cmdAdd", "追加(&A)");
-    cmdEdit_ = button("cmdEdit", "編集(&E)");
-    cmdDelete_ = button("cmdDelete", "削除(&D)");
+    auto* cmdAdd = namedButton("cmdAdd", "追加(&A)");
+    cmdEdit_ = namedButton("cmdEdit", "編集(&E)");
+    cmdDelete_ = namedButton("cmdDelete", "削除(&D)");
     for (QPushButton* b : {cmdAdd, cmdEdit_, cmdDelete_}) b->setAutoDefault(false);
     connect(cmdAdd, &QPushButton::clicked, this, [this] { addKind(); });
     connect(cmdEdit_, &QPushButton::clicked, this, [this] { editKind(); });
@@ -153,10 +136,8 @@ QWidget* SettingsDialog::buildKindTab() {
 }
 
 QLineEdit* SettingsDialog::folderField(const char* name, const char* buttonName, QWidget*& row) {
-    QLineEdit* box = field(name);
-    auto* choose = button(buttonName, "...");
-    choose->setAutoDefault(false);
-    choose->setFixedWidth(choose->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 20);
+    QLineEdit* box = namedField(name);
+    QPushButton* choose = chooserButton(buttonName);
     connect(choose, &QPushButton::clicked, this, [this, box] {
         if (auto folder = context_.ui.chooseFolder(this, box->text())) box->setText(*folder);
     });
@@ -173,8 +154,8 @@ QWidget* SettingsDialog::buildOptionTab() {
     QWidget* sessionRow = nullptr;
     txtAPILogLocation_ = folderField("txtAPILogLocation", "cmdSansyou1", apiRow);
     txtSessionLogLocation_ = folderField("txtSessionLogLocation", "cmdSansyou2", sessionRow);
-    txtAPILogDays_ = field("txtAPILogDays");
-    txtSessionLogDays_ = field("txtSessionLogDays");
+    txtAPILogDays_ = namedField("txtAPILogDays");
+    txtSessionLogDays_ = namedField("txtSessionLogDays");
     auto* tab = new QWidget;
     auto* form = new QFormLayout(tab);
     form->addRow(u8("APIログ格納先フォルダ"), apiRow);

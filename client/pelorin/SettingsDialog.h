@@ -37,7 +37,6 @@ private:
     QWidget* buildTerminalTab();
     QWidget* buildKindTab();
     QWidget* buildOptionTab();
-    QLineEdit* field(const char* name);
     QLineEdit* folderField(const char* name, const char* buttonName, QWidget*& row);
     void addRow(const DataKind& kind);
     void showRow(int row);
