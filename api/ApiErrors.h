@@ -19,4 +19,9 @@ enum ApiErrorCode : std::int32_t {
 // LastErrorCdDetail of a failed initialisation.
 inline constexpr std::int32_t kInitFailureDetail = 99;
 
+// LastErrorMsg of PLDeleteFileInfo (code kApiSystemError) for a FileType
+// that is not registered: a client that only wants the kind gone may take
+// it as done.
+inline constexpr const char* kFileTypeNotFoundText = "指定したファイル種別が存在しません";
+
 } // namespace plx

@@ -8,4 +8,9 @@ CallStatus unreachableStatus(std::string_view reason) {
     return CallStatus{kApiNotReady, kInitFailureDetail, std::move(message)};
 }
 
+std::string failureBoxText(std::string_view firstLine, const CallStatus& triple) {
+    return std::string(firstLine) + "\r\nコード：　" + std::to_string(triple.code) + "\r\n内容：　" + triple.message +
+           "\r\n詳細コード：　" + std::to_string(triple.detail);
+}
+
 } // namespace plx

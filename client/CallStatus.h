@@ -24,6 +24,10 @@ struct CallStatus {
 // be made: code 1, detail 99 and a message that says so. Never a silent 0.
 CallStatus unreachableStatus(std::string_view reason);
 
+// The client programs' failure box text: the failed step, then "コード：　",
+// "内容：　" and "詳細コード：　" lines with the triple, joined by CR LF.
+std::string failureBoxText(std::string_view firstLine, const CallStatus& triple);
+
 // The results of a call that has none.
 using NoResult = std::monostate;
 

@@ -51,6 +51,8 @@ public:
     std::int32_t LastErrorCd() const { return status_.code; }
     std::int32_t LastErrorCdDetail() const { return status_.detail; }
     const std::string& LastErrorMsg() const { return status_.message; }
+    // The three together.
+    const CallStatus& triple() const { return status_; }
 
 private:
     template <typename T>

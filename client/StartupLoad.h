@@ -37,8 +37,11 @@ std::optional<StartupFailure> loadStartupData(AppState& state, UserNotifier& not
 // The batch program's load: a new wrapper, the data kinds and their pairs;
 // neither plconfig.ini nor the terminal information. On failure the table
 // is empty and the returned triple says why.
-std::optional<CallStatus> loadBatchGlobals(AppState& state, UserNotifier& notifier,
-                                           ServiceWrapper::Clock clock = {});
+std::optional<CallStatus> loadBatchGlobals(AppState& state, UserNotifier& notifier, ServiceWrapper::Clock clock = {});
+
+// Every data kind the service holds now, in its order, each with its
+// plxapp.ini pair, into table; table is left as it was when a call fails.
+std::optional<StartupFailure> loadDataKinds(ServiceWrapper& wrapper, DataKindTable& table);
 
 // The failure box: title and four lines joined by CR LF (the step, then
 // code, message and detail of the triple).

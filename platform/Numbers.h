@@ -37,6 +37,19 @@ inline std::int64_t leadingDecimal(std::string_view text) {
     return negative ? -value : value;
 }
 
+// The value when text is an optional "+" or "-" and one or more decimal
+// digits, nothing else, and the number fits 32 bits.
+inline std::optional<std::int32_t> parseInt32(std::string_view text) {
+    bool negative = !text.empty() && text.front() == '-';
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
+    auto digits = parseDigits(text);
+    if (!digits) return std::nullopt;
+    std::int64_t value = negative ? -*digits : *digits;
+    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
 inline std::int32_t clampToInt32(std::int64_t value) {
     if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
     if (value < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();

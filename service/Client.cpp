@@ -208,7 +208,7 @@ ApiResult Client::PLDeleteFileInfo(const std::string& FileType) {
             auto path = findIniFile(kFileIni);
             if (!path) throw ApiError(kApiSystemError, ENOENT, kFileIniAccessText, true);
             if (!removeFileInfo(*path, FileType))
-                throw ApiError(kApiSystemError, 0, "指定したファイル種別が存在しません", true);
+                throw ApiError(kApiSystemError, 0, kFileTypeNotFoundText, true);
         } catch (const ApiError&) {
             throw;
         } catch (...) {

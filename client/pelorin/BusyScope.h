@@ -1,0 +1,35 @@
+#pragma once
+// The hourglass of a service call: while a BusyScope lives the window is
+// disabled, cannot be closed and the whole application shows the wait
+// cursor; all of it is undone when the scope ends, however it ends.
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+namespace plx::pelorin {
+
+class BusyScope final : public QObject {
+public:
+    // window may be null (nothing shown yet): then only the cursor changes.
+    explicit BusyScope(QWidget* window);
+    ~BusyScope() override;
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QPointer<QWidget> window_;
+    bool wasEnabled_ = true;
+};
+
+// Runs work on a worker thread under a BusyScope of window and returns when
+// work has ended. Meanwhile the window's thread goes on handling its events
+// (painting, the wrapper's boxes); nothing else may touch what work uses.
+// An exception thrown by work is thrown again here.
+void runOffThread(QWidget* window, const std::function<void()>& work);
+
+} // namespace plx::pelorin

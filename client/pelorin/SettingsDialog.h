@@ -1,0 +1,74 @@
+#pragma once
+// frmSettei: the terminal information, the list of data kinds and the log
+// settings, edited on working copies and saved together by OK or Apply.
+
+#include <QDialog>
+#include <optional>
+
+#include "client/DataKinds.h"
+#include "client/pelorin/PelorinContext.h"
+#include "client/pelorin/SettingsRules.h"
+
+class QAction;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTreeWidget;
+
+namespace plx::pelorin {
+
+class SettingsDialog final : public QDialog {
+public:
+    // directKind: open the data-kind editor on this entry at once.
+    SettingsDialog(PelorinContext& context, QWidget* parent, std::optional<std::size_t> directKind);
+
+    // cmdApply: checks, then saves; true when everything was saved.
+    bool apply();
+    void confirm(); // cmdOK: apply, and close when it succeeded
+    void addKind();
+    void editKind();
+    void deleteKind();
+    const DataKindTable& working() const { return working_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* buildTerminalTab();
+    QWidget* buildKindTab();
+    QWidget* buildOptionTab();
+    QLineEdit* folderField(const char* name, const char* buttonName, QWidget*& row);
+    void addRow(const DataKind& kind);
+    void showRow(int row);
+    void openEditor(std::size_t index);
+    void enableRowCommands(bool any);
+    QLineEdit* fieldOf(SettingsField field) const;
+    TerminalRec typedTerminal() const;
+    LogSettings typedLogs() const;
+
+    PelorinContext& context_;
+    std::optional<std::size_t> directKind_;
+    DataKindTable working_;
+
+    QTabWidget* SSTab1_ = nullptr;
+    QLineEdit* txtTerminalID_ = nullptr;
+    QLineEdit* txtCenterID_ = nullptr;
+    QLineEdit* txtCenterHost_ = nullptr;
+    QLineEdit* txtCenterURL_ = nullptr;
+    QLineEdit* txtPassword_ = nullptr;
+    QLineEdit* txtProtocolVersion_ = nullptr;
+    QLineEdit* txtProxyServer_ = nullptr;
+    QLineEdit* txtProxyUser_ = nullptr;
+    QLineEdit* txtProxyPassword_ = nullptr;
+    QTreeWidget* lvwFile_ = nullptr;
+    QPushButton* cmdEdit_ = nullptr;
+    QPushButton* cmdDelete_ = nullptr;
+    QAction* popEdit_ = nullptr;
+    QAction* popDelete_ = nullptr;
+    QLineEdit* txtAPILogLocation_ = nullptr;
+    QLineEdit* txtAPILogDays_ = nullptr;
+    QLineEdit* txtSessionLogLocation_ = nullptr;
+    QLineEdit* txtSessionLogDays_ = nullptr;
+};
+
+} // namespace plx::pelorin

@@ -1,0 +1,56 @@
+#pragma once
+// The settings dialog's save, in its fixed order: the terminal information,
+// then the data kinds (every definition saved before deleted, every entry
+// of the working list written), then plxapp.ini and the log settings of
+// plconfig.ini. The first failure stops it.
+//
+// Before anything is deleted every entry is checked with the service's own
+// rules, so an entry the service would refuse costs no definition. A kind
+// already gone from the service counts as deleted. After a failure among the
+// data kinds the table is read back from the service, so that the next save
+// deletes what the service really holds.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "client/CallStatus.h"
+#include "client/ClientIni.h"
+#include "client/DataKinds.h"
+#include "client/ServiceWrapper.h"
+#include "client/StartupLoad.h"
+
+namespace plx::pelorin {
+
+inline constexpr const char* kSaveResultTitle = "Korvane PLX 設定結果";
+
+struct SettingsChanges {
+    TerminalRec terminal;
+    DataKindTable kinds; // the working list
+    LogSettings logs;
+};
+
+struct SaveFailure {
+    std::string firstLine; // the failed step, for failureBoxText
+    CallStatus triple;
+    std::optional<std::size_t> refusedEntry; // the working entry the check refused
+};
+
+struct SaveOutcome {
+    std::optional<SaveFailure> failure;
+    bool terminalSaved = false;
+    bool kindsSaved = false;
+    std::optional<DataKindTable> kindsNow; // read back after a failure among the data kinds
+    bool logsSaved = false;
+};
+
+// Saves changes through wrapper; saved is the data-kind table as loaded at
+// start or last saved. Touches only the wrapper and the ini files: runs on
+// a worker while the window waits.
+SaveOutcome saveSettings(ServiceWrapper& wrapper, const DataKindTable& saved, const SettingsChanges& changes);
+
+// What the program keeps after a save: the parts saved, and the data kinds
+// read back after a failure.
+void keepSaved(AppState& state, const SettingsChanges& changes, SaveOutcome& outcome);
+
+} // namespace plx::pelorin

@@ -1,0 +1,253 @@
+// Pelorin against the real service on a private bus and the center
+// simulator: a send from the send dialog, a re-run of a receive from the
+// list, and the settings save when the service refuses an entry or an ini
+// file cannot be written.
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "client/pelorin/FileInfoDialog.h"
+#include "client/pelorin/LogWindow.h"
+#include "client/pelorin/SendRecvDialog.h"
+#include "client/pelorin/SettingsDialog.h"
+#include "client/pelorin/SettingsSave.h"
+#include "client/pelorin/TransferRun.h"
+#include "tests/client/pelorin/PelorinTestSupport.h"
+
+using namespace plx;
+using namespace plx::pelorin;
+using plx::test::CenterSimulator;
+using plx::test::readFile;
+using plx::test::ServiceOnBus;
+using plx::test::writeFile;
+
+namespace {
+
+std::string termIni(const CenterSimulator& center) {
+    return "[terminfo]\nterminalid=1001\ncenterid=9001\ncenterurl=http://127.0.0.1:" + std::to_string(center.port()) +
+           "/\npassword=pw\nprotocolversion=1.0\n";
+}
+
+std::string kindIni(const std::string& type, const std::string& name, int serviceNo, const std::string& protocol,
+                    const std::string& key) {
+    return "[" + type + "]\ndataname=" + name + "\nserviceno=" + std::to_string(serviceNo) +
+           "\nprotocolfilename=" + protocol + "\naccesskey=" + key + "\nrecordlength=-1\ncompressid=0\nuserdata=\n";
+}
+
+// The program's state as Pelorin loads it at start, with a recording desktop.
+struct Pelorin {
+    Pelorin() { failure = loadStartupData(state, quiet); }
+    class Quiet final : public UserNotifier {
+    public:
+        void show(const std::string&, const std::string&, Icon) override {}
+    } quiet;
+    AppState state;
+    test::RecordingUi ui;
+    PelorinContext context{state, ui, {}};
+    std::optional<StartupFailure> failure;
+};
+
+// Bytes that vary, the same every run.
+std::string sampleBytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    std::uint32_t x = 2463534242u;
+    for (char& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<char>(x);
+    }
+    return bytes;
+}
+
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    if (std::filesystem::exists(folder))
+        for (const auto& e : std::filesystem::directory_iterator(folder)) files.push_back(e.path());
+    return files;
+}
+
+QString cell(QTableView* view, int row, int column) { return view->model()->index(row, column).data().toString(); }
+
+// The data kinds the service holds now, as "FileType:ServiceNo" in its order.
+QStringList serviceKinds(ServiceWrapper& wrapper) {
+    DataKindTable now;
+    if (loadDataKinds(wrapper, now)) return {"failed"};
+    QStringList kinds;
+    for (const DataKind& k : now)
+        kinds << QString::fromStdString(k.file.FileType + ":" + std::to_string(k.file.ServiceNo));
+    return kinds;
+}
+
+// The service's log folders, kept for days.
+void keepLogsDays(const ServiceOnBus& service, const std::string& days) {
+    writeLogSettings({(service.home() / "apilog").string(), days, (service.home() / "sessionlog").string(), days});
+}
+
+// Opens the editor on a row of the settings dialog and types into it.
+void editRow(SettingsDialog& dialog, int row, const char* fieldName, const char* value) {
+    auto* list = dialog.findChild<QTreeWidget*>("lvwFile");
+    list->setCurrentItem(list->topLevelItem(row));
+    test::whenModal("Korvane PLX 設定 - ファイル情報", [fieldName, value](QWidget* editor) {
+        editor->findChild<QLineEdit*>(fieldName)->setText(QString::fromUtf8(value));
+        static_cast<FileInfoDialog*>(editor)->confirm();
+    });
+    dialog.editKind();
+}
+
+} // namespace
+
+class ServiceFlowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aSendFromTheDialogReachesTheCenterAndItsSessionIsListed() {
+        CenterSimulator center({"--terminal-id", "1001", "--center-id", "9001", "--password", "pw", "--kind",
+                                "PF01,AK0001,7", "--kind", "PF02,AK0002,8"});
+        ServiceOnBus service("", termIni(center));
+        // Two kinds of one name: the row chosen is the kind sent.
+        writeFile(service.home() / "plfile.ini",
+                  kindIni("K001", "売上", 7, "PF01", "AK0001") + kindIni("K002", "売上", 8, "PF02", "AK0002"));
+        writeFile(service.home() / "first.dat", "the first kind's file\n");
+        std::string second = sampleBytes(300000);
+        writeFile(service.home() / "second.dat", second);
+        writeFile(service.home() / "plxapp.ini", "[K001]\nclfilename=" + (service.home() / "first.dat").string() +
+                                                     "\nsendrecv=send\n[K002]\nclfilename=" +
+                                                     (service.home() / "second.dat").string() + "\nsendrecv=send\n");
+        Pelorin p;
+        QVERIFY(!p.failure);
+        QCOMPARE(p.state.kinds.size(), std::size_t(2));
+
+        SendRecvDialog dialog(p.context, true);
+        auto* list = dialog.findChild<QTreeWidget*>("lvwType");
+        QCOMPARE(list->topLevelItemCount(), 2);
+        list->setCurrentItem(list->topLevelItem(1));
+        dialog.runSelected();
+        QCOMPARE(p.ui.boxes.size(), std::size_t(1));
+        QCOMPARE(p.ui.boxes[0].title, QString::fromUtf8(kTransferResultTitle));
+        QCOMPARE(p.ui.boxes[0].text, QString("売上の送信が正常終了しました。"));
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        auto received = filesIn(center.store() / "received");
+        QCOMPARE(received.size(), std::size_t(1));
+        QVERIFY(readFile(received[0]) == second);
+
+        LogWindow window(p.context);
+        window.loadFirst();
+        auto* sessions = window.findChild<QTableView*>("lvwIchiran");
+        QCOMPARE(sessions->model()->rowCount(), 1);
+        QVERIFY(!cell(sessions, 0, 1).isEmpty()); // its API line is attached
+        QCOMPARE(cell(sessions, 0, 2), QString("売上"));
+        QCOMPARE(cell(sessions, 0, 3), QString("送信"));
+        QCOMPARE(cell(sessions, 0, 6), QString("正常(00)"));
+        window.showDetail();
+        auto* detail = window.findChild<QTableView*>("lvwSyousai");
+        QCOMPARE(cell(detail, 4, 3), QString("PLSendData"));
+        QCOMPARE(cell(detail, 5, 3), QString("K002"));
+        QCOMPARE(cell(detail, 26, 3), QString("PF02"));
+    }
+
+    void aRerunOfAReceiveAsksForTheFileAgain() {
+        auto delivered = test::TempDir();
+        writeFile(delivered / "delivery.dat", "delivered by the center\n");
+        CenterSimulator center({"--kind", "PF03,AK0003,9", "--deliver", (delivered / "delivery.dat").string()});
+        ServiceOnBus service("", termIni(center));
+        writeFile(service.home() / "plfile.ini", kindIni("K003", "受注", 9, "PF03", "AK0003"));
+        std::filesystem::create_directory(service.home() / "inbox");
+        writeFile(service.home() / "plxapp.ini",
+                  "[K003]\nclfilename=" + (service.home() / "inbox" / "in.dat").string() + "\nsendrecv=recv\n");
+        Pelorin p;
+        QVERIFY(!p.failure);
+        SendRecvDialog dialog(p.context, false);
+        dialog.runSelected();
+        QCOMPARE(p.ui.takeTexts(), QStringList{"受注の受信が正常終了しました。"});
+        QCOMPARE(readFile(service.home() / "inbox" / "in.dat"), std::string("delivered by the center\n"));
+
+        LogWindow window(p.context);
+        window.loadFirst();
+        auto* sessions = window.findChild<QTableView*>("lvwIchiran");
+        QCOMPARE(sessions->model()->rowCount(), 1);
+        QCOMPARE(cell(sessions, 0, 3), QString("受信"));
+        window.rerun();
+        QCOMPARE(p.ui.takeTexts(), QStringList{"受注の受信が正常終了しました。"});
+        // The two receives: the dialog's without the resend flag, the re-run's with it.
+        QStringList flags;
+        for (const auto& file : filesIn(service.home() / "apilog")) {
+            for (const QString& line : QString::fromStdString(readFile(file)).split('\n'))
+                if (line.contains(",PLRecvData,")) flags << line.section(',', 9, 9);
+        }
+        QCOMPARE(flags, (QStringList{"0", "1"}));
+    }
+
+    void aSaveTheServiceWouldRefuseLosesNothingAndTheNextSaveCompletes() {
+        CenterSimulator center;
+        ServiceOnBus service("", termIni(center));
+        keepLogsDays(service, "30");
+        writeFile(service.home() / "plfile.ini",
+                  kindIni("K001", "売上", 7, "PF01", "AK0001") + kindIni("K002", "受注", 8, "PF02", "AK0002"));
+        writeFile(service.home() / "plxapp.ini",
+                  "[K001]\nclfilename=/data/a.dat\nsendrecv=send\n[K002]\nclfilename=/data/b.dat\nsendrecv=recv\n");
+        Pelorin p;
+        QVERIFY(!p.failure);
+        ServiceWrapper& wrapper = *p.state.wrapper;
+        SettingsDialog dialog(p.context, nullptr, std::nullopt);
+        dialog.findChild<QLineEdit*>("txtAPILogDays")->setText("60");
+        editRow(dialog, 1, "txtServiceNo", "-5"); // the dialog lets the service judge the range
+        QVERIFY(!dialog.apply());
+        QCOMPARE(p.ui.boxes.size(), std::size_t(1));
+        QCOMPARE(p.ui.boxes[0].title, QString::fromUtf8(kSaveResultTitle));
+        QCOMPARE(p.ui.boxes[0].text, QString("ファイル情報の書込みが異常終了しました。\r\nコード：　4\r\n"
+                                             "内容：　不正な業務番号です\r\n詳細コード：　3"));
+        p.ui.boxes.clear();
+        auto* tabs = dialog.findChild<QTabWidget*>("SSTab1");
+        auto* list = dialog.findChild<QTreeWidget*>("lvwFile");
+        QCOMPARE(tabs->currentIndex(), 1);
+        QCOMPARE(list->indexOfTopLevelItem(list->currentItem()), 1);
+        QCOMPARE(serviceKinds(wrapper), (QStringList{"K001:7", "K002:8"})); // nothing deleted
+        QCOMPARE(p.state.logSettings.apiLogDays, std::string("30"));
+
+        // Meanwhile another program removed a kind: gone counts as deleted.
+        wrapper.DeleteFileInfo("K001");
+        QCOMPARE(wrapper.LastErrorCd(), 0);
+        editRow(dialog, 1, "txtServiceNo", "18");
+        QVERIFY(dialog.apply());
+        QVERIFY(p.ui.boxes.empty());
+        QCOMPARE(serviceKinds(wrapper), (QStringList{"K001:7", "K002:18"}));
+        QCOMPARE(p.state.kinds.size(), std::size_t(2));
+        QCOMPARE(p.state.kinds[1].file.ServiceNo, 18);
+        QCOMPARE(p.state.logSettings.apiLogDays, std::string("60"));
+        QCOMPARE(readLogSettings().apiLogDays, std::string("60"));
+    }
+
+    void anIniFileThatCannotBeWrittenIsReported() {
+        CenterSimulator center;
+        ServiceOnBus service("", termIni(center));
+        keepLogsDays(service, "30");
+        writeFile(service.home() / "plfile.ini", kindIni("K001", "売上", 7, "PF01", "AK0001"));
+        Pelorin p;
+        QVERIFY(!p.failure);
+        std::filesystem::create_directory(service.home() / "plxapp.ini"); // no file can replace it
+        SettingsDialog dialog(p.context, nullptr, std::nullopt);
+        editRow(dialog, 0, "txtClFileName", "/data/out.dat");
+        dialog.findChild<QLineEdit*>("txtSessionLogDays")->setText("45");
+        QVERIFY(!dialog.apply());
+        QCOMPARE(p.ui.boxes.size(), std::size_t(1));
+        QCOMPARE(p.ui.boxes[0].title, QString::fromUtf8(kSaveResultTitle));
+        QVERIFY(p.ui.boxes[0].text.startsWith(
+            QString("アプリケーション情報の書込みが異常終了しました。\r\nコード：　2\r\n")));
+        QCOMPARE(p.state.logSettings.sessionLogDays, std::string("30")); // not reached
+        p.ui.boxes.clear();
+
+        std::filesystem::remove(service.home() / "plxapp.ini");
+        QVERIFY(dialog.apply());
+        QVERIFY(p.ui.boxes.empty());
+        DataKindTable kinds = p.state.kinds;
+        readAppIni(kinds);
+        QCOMPARE(kinds[0].app.clientFileName, std::string("/data/out.dat"));
+        QCOMPARE(readLogSettings().sessionLogDays, std::string("45"));
+    }
+};
+
+QTEST_MAIN(ServiceFlowTest)
+#include "ServiceFlowTest.moc"
