@@ -1,7 +1,5 @@
 #include "client/RemoteObject.h"
 
-#include <vector>
-
 #include "api/BusApi.h"
 
 namespace plx {
@@ -21,29 +19,8 @@ CallStatus statusOfError(const sdbus::Error& error, sdbus::MethodReply& reply) {
     }
 }
 
-std::uint64_t PendingCalls::add(std::function<void()> abandon) {
-    std::lock_guard lock(mutex_);
-    std::uint64_t id = next_++;
-    abandon_.emplace(id, std::move(abandon));
-    return id;
-}
-
-void PendingCalls::remove(std::uint64_t id) {
-    std::lock_guard lock(mutex_);
-    abandon_.erase(id);
-}
-
-void PendingCalls::abandonAll() {
-    std::map<std::uint64_t, std::function<void()>> left;
-    {
-        std::lock_guard lock(mutex_);
-        left.swap(abandon_);
-    }
-    for (auto& [id, abandon] : left) abandon();
-}
-
 RemoteObject::RemoteObject(std::shared_ptr<ServiceLink> link, std::string path)
-    : link_(std::move(link)), path_(std::move(path)) {
+    : link_(std::move(link)), path_(std::move(path)), pending_(link_->newPendingCalls()) {
     if (!link_->connection()) {
         unavailable_ = link_->status();
         return;
@@ -57,7 +34,7 @@ RemoteObject::RemoteObject(std::shared_ptr<ServiceLink> link, std::string path)
 
 RemoteObject::~RemoteObject() {
     proxy_.reset();
-    pending_->abandonAll();
+    pending_->close();
 }
 
 void RemoteObject::post(const char* interface, const char* method) {

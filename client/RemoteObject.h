@@ -8,15 +8,14 @@
 
 #include <chrono>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <sdbus-c++/IProxy.h>
 #include <sdbus-c++/Message.h>
 
 #include "client/PendingCall.h"
+#include "client/PendingCalls.h"
 #include "client/ServiceLink.h"
 
 namespace plx {
@@ -25,20 +24,6 @@ inline constexpr std::chrono::hours kServiceCallTimeout{24};
 
 // The triple a failed call carries, from its error reply.
 CallStatus statusOfError(const sdbus::Error& error, sdbus::MethodReply& reply);
-
-// Calls still waiting for their answer; those left when the object goes are
-// answered with a failure, so no waiter hangs.
-class PendingCalls {
-public:
-    std::uint64_t add(std::function<void()> abandon);
-    void remove(std::uint64_t id);
-    void abandonAll();
-
-private:
-    std::mutex mutex_;
-    std::uint64_t next_ = 1;
-    std::map<std::uint64_t, std::function<void()>> abandon_;
-};
 
 class RemoteObject {
 public:
@@ -63,7 +48,7 @@ private:
     std::shared_ptr<ServiceLink> link_;
     std::string path_;
     std::unique_ptr<sdbus::IProxy> proxy_; // after link_: goes first
-    std::shared_ptr<PendingCalls> pending_ = std::make_shared<PendingCalls>();
+    std::shared_ptr<PendingCalls> pending_;
     CallStatus unavailable_; // what calls answer without a proxy
 };
 
@@ -85,11 +70,10 @@ PendingCall<T> RemoteObject::call(const char* interface, const char* method, Rep
     try {
         auto message = proxy_->createMethodCall(interface, method);
         ((message << args), ...);
-        std::uint64_t id = pending_->add([state] {
-            state->complete({unreachableStatus("接続が閉じられました"), T{}});
-        });
-        auto onReply = [state, id, pending = pending_, read = std::move(read)](sdbus::MethodReply& reply,
-                                                                               const sdbus::Error* error) {
+        auto id = pending_->add([state] { state->complete({unreachableStatus("接続が閉じられました"), T{}}); });
+        if (!id) return PendingCall<T>(state);
+        auto onReply = [state, id = *id, pending = pending_, read = std::move(read)](sdbus::MethodReply& reply,
+                                                                                     const sdbus::Error* error) {
             pending->remove(id);
             if (error) return state->complete({statusOfError(*error, reply), T{}});
             try {
@@ -98,7 +82,12 @@ PendingCall<T> RemoteObject::call(const char* interface, const char* method, Rep
                 state->complete({unreachableStatus(e.getName()), T{}});
             }
         };
-        proxy_->callMethod(message, std::move(onReply), kServiceCallTimeout);
+        try {
+            proxy_->callMethod(message, std::move(onReply), kServiceCallTimeout);
+        } catch (const sdbus::Error&) {
+            pending_->remove(*id);
+            throw;
+        }
     } catch (const sdbus::Error& e) {
         state->complete({unreachableStatus(e.getName()), T{}});
     }

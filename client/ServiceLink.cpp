@@ -17,9 +17,41 @@ ServiceLink::ServiceLink() {
     auto id = started.get_future();
     loop_ = std::thread([this, &started] {
         started.set_value(std::this_thread::get_id());
-        connection_->enterEventLoop();
+        runLoop();
     });
     busThread_ = id.get();
+}
+
+void ServiceLink::runLoop() {
+    try {
+        connection_->enterEventLoop();
+    } catch (const sdbus::Error&) {
+        // The bus went away: no answer will come.
+        lost();
+    }
+}
+
+void ServiceLink::lost() {
+    std::vector<std::weak_ptr<PendingCalls>> registries;
+    {
+        std::lock_guard lock(mutex_);
+        lost_ = true;
+        registries.swap(registries_);
+    }
+    for (auto& weak : registries)
+        if (auto registry = weak.lock()) registry->close();
+}
+
+std::shared_ptr<PendingCalls> ServiceLink::newPendingCalls() {
+    auto registry = std::make_shared<PendingCalls>();
+    std::lock_guard lock(mutex_);
+    if (lost_) {
+        registry->close();
+    } else {
+        std::erase_if(registries_, [](const auto& weak) { return weak.expired(); });
+        registries_.push_back(registry);
+    }
+    return registry;
 }
 
 ServiceLink::~ServiceLink() {

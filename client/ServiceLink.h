@@ -4,12 +4,15 @@
 // the handles made over it, so none outlives the connection.
 
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include <sdbus-c++/Error.h>
 #include <sdbus-c++/IConnection.h>
 
 #include "client/CallStatus.h"
+#include "client/PendingCalls.h"
 
 namespace plx {
 
@@ -26,12 +29,21 @@ public:
     const CallStatus& status() const { return status_; }
     // The thread answers and events arrive on.
     std::thread::id busThread() const { return busThread_; }
+    // A registry for one object's calls, closed by the link when the
+    // connection is lost.
+    std::shared_ptr<PendingCalls> newPendingCalls();
 
 private:
+    void runLoop();
+    void lost();
+
     std::unique_ptr<sdbus::IConnection> connection_;
     CallStatus status_;
     std::thread loop_;
     std::thread::id busThread_;
+    std::mutex mutex_;
+    bool lost_ = false;
+    std::vector<std::weak_ptr<PendingCalls>> registries_;
 };
 
 } // namespace plx

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "api/BusApi.h"
 #include "client/ServiceApi.h"
 #include "tests/service/BusFixture.h"
 
@@ -190,4 +191,36 @@ TEST(ServiceApi, EventsReachTheListenerAndItCounts) {
     }
     ServiceBus observer;
     EXPECT_EQ(observer.client().GetAliveCount().wait().value, 0); // the listener let go
+}
+
+TEST(ServiceApi, ALostBusNeitherHangsCallsNorTheHandlesEnd) {
+    auto bus = std::make_unique<test::PrivateBus>();
+    ScopedEnv address("PLX_BUS", bus->address());
+    // A stand-in that takes the service's name and never answers.
+    auto mute = sdbus::createSessionBusConnectionWithAddress(bus->address());
+    mute->requestName(kBusName);
+    auto object = sdbus::createObject(*mute, kClientPath);
+    std::vector<sdbus::Result<std::int32_t>> unanswered;
+    object->registerMethod("GetAliveCount")
+        .onInterface(kClientInterface)
+        .implementedAs([&](sdbus::Result<std::int32_t>&& r) { unanswered.push_back(std::move(r)); });
+    object->finishRegistration();
+    std::thread muteLoop([&] {
+        try {
+            mute->enterEventLoop();
+        } catch (const sdbus::Error&) {
+            // Its bus goes too.
+        }
+    });
+
+    auto link = std::make_unique<ServiceBus>();
+    ASSERT_TRUE(link->status().ok());
+    auto waiting = link->client().GetAliveCount();
+    for (int i = 0; i < 200 && unanswered.empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(waiting.ready());
+    bus.reset(); // the bus daemon ends
+    expectUnreachable(waiting.wait().status);
+    expectUnreachable(link->client().PLGetTermInfo().wait().status);
+    link.reset(); // returns
+    muteLoop.join();
 }
