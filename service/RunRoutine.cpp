@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -11,10 +13,10 @@
 #include <thread>
 #include <unistd.h>
 
+#include "api/BusApi.h"
 #include "centerlink/CertificateRegistration.h"
 #include "centerlink/HttpServer.h"
 #include "centerlink/SessionControl.h"
-#include "api/BusApi.h"
 #include "common/CenterRegister.h"
 #include "common/FileControl.h"
 #include "common/LogRetention.h"
@@ -51,33 +53,50 @@ private:
 };
 
 // The close request: answered at once on the bus thread, carried out by
-// the main thread, so no bus handler ever waits for running sessions.
+// the main thread, so no bus handler ever waits for running sessions. The
+// counts that were free when the close was decided stay held from then on,
+// so no session starts between the decision and the stop.
 class CloseControl {
 public:
     CloseControl(bool compulsion, Wakeup& wakeup) : compulsion_(compulsion), wakeup_(wakeup) {}
 
     bool request(bool confirmed) {
-        CountingSemaphore free(kSessionCount, kSessionSemaphoreName);
-        free.acquire(kSessionCount, 0);
-        bool idle = free.heldCount() == kSessionCount;
+        auto free = std::make_unique<CountingSemaphore>(kSessionCount, kSessionSemaphoreName);
+        free->acquire(kSessionCount, 0);
+        bool idle = free->heldCount() == kSessionCount;
         if (!(idle || compulsion_ || !isDialogAppearance() || confirmed)) return false; // the caller asks its user
+        {
+            std::lock_guard lock(mutex_);
+            if (!hold_) hold_ = std::move(free);
+        }
         closing_ = true;
         wakeup_.post();
         return true;
     }
     bool closing() const { return closing_; }
+    // The hold of the decided close; a stop signal decides here and now.
+    std::unique_ptr<CountingSemaphore> takeHold() {
+        std::lock_guard lock(mutex_);
+        if (!hold_) {
+            hold_ = std::make_unique<CountingSemaphore>(kSessionCount, kSessionSemaphoreName);
+            hold_->acquire(kSessionCount, 0);
+        }
+        return std::move(hold_);
+    }
 
 private:
     bool compulsion_;
     Wakeup& wakeup_;
     std::atomic<bool> closing_{false};
+    std::mutex mutex_;
+    std::unique_ptr<CountingSemaphore> hold_;
 };
 
-// Tells running sessions to stop and gives them up to 5 s per count still held.
-void stopSessions() {
+// Tells running sessions to stop and gives them up to 5 s per count still
+// held, on the hold that already has the free counts. True when all ended.
+bool stopSessions(CountingSemaphore& hold) {
     SessionEvent::set();
-    CountingSemaphore all(kSessionCount, kSessionSemaphoreName);
-    all.acquire(kSessionCount, kSessionWaitMs);
+    return hold.acquire(kSessionCount, kSessionWaitMs);
 }
 
 UniqueFd stopSignals() {
@@ -101,34 +120,13 @@ std::unique_ptr<HttpServer> startGateway(CenterNetwork& handler, const std::shar
     return server;
 }
 
-} // namespace
-
-int runService(bool asService) {
-    UniqueFd signals = stopSignals();
-    std::signal(SIGPIPE, SIG_IGN);
-
-    auto instance = takeSingleInstanceLock("Korvane/PLX");
-    if (!instance) {
-        std::fprintf(stderr, "plserv: another instance runs\n");
-        return 0;
-    }
-
-    bool compulsion = true;
-    try {
-        compulsion = loadCheckedSettings()->shutdownCompulsion;
-    } catch (const ApiError& e) {
-        report(e.message);
-        return 1;
-    }
-
-    deleteExpiredLogs();
-    purgeTempFiles();
-    std::shared_ptr<Client> client = Client::instance();
-    recoverCenterRecords();
-
+// Runs until a close, a stop signal or the loss of the bus; the exit status.
+int serve(bool asService, const UniqueFd& signals, bool compulsion, const std::shared_ptr<Client>& client) {
     Wakeup wakeup;
     CloseControl closeControl(compulsion, wakeup);
     std::atomic<bool> busLost{false};
+    std::unique_ptr<CountingSemaphore> hold;
+    bool sessionsEnded = true;
     try {
         auto bus = openBus(asService ? BusKind::System : BusKind::Session);
         BusServer server(*bus, client);
@@ -151,9 +149,12 @@ int runService(bool asService) {
         if (isHttpDaemon()) gateway = startGateway(handler, client);
 
         pollfd waits[2] = {{signals.get(), POLLIN, 0}, {wakeup.fd(), POLLIN, 0}};
-        while (::poll(waits, 2, -1) < 0 && errno == EINTR) {}
+        while (::poll(waits, 2, -1) < 0 && errno == EINTR) {
+        }
 
-        if (!busLost) stopSessions(); // a stop signal closes without asking, as a confirmed close does
+        // A stop signal closes without asking, as a confirmed close does.
+        hold = closeControl.takeHold();
+        sessionsEnded = stopSessions(*hold);
         if (gateway) gateway->stop();
         if (!busLost) {
             try {
@@ -163,11 +164,55 @@ int runService(bool asService) {
             bus->leaveEventLoop();
         }
         busThread.join();
+        if (!sessionsEnded) {
+            // A session that did not stop in time must not hold the process:
+            // its register entry is repaired at the next start.
+            std::fprintf(stderr, "plserv: sessions still running; ending without them\n");
+            std::fflush(nullptr);
+            std::_Exit(busLost ? 1 : 0);
+        }
     } catch (const std::exception& e) {
         report(std::string("bus: ") + e.what());
         return 1;
     }
     return busLost ? 1 : 0;
+}
+
+} // namespace
+
+int runService(bool asService) {
+    // Every failure of the start is reported with its text and ends the
+    // process with a non-zero status.
+    try {
+        UniqueFd signals = stopSignals();
+        std::signal(SIGPIPE, SIG_IGN);
+
+        auto instance = takeSingleInstanceLock("Korvane/PLX");
+        if (!instance) {
+            std::fprintf(stderr, "plserv: another instance runs\n");
+            return 0;
+        }
+
+        bool compulsion = true;
+        std::shared_ptr<Client> client;
+        try {
+            compulsion = loadCheckedSettings()->shutdownCompulsion;
+            deleteExpiredLogs();
+            purgeTempFiles();
+            client = Client::instance();
+            recoverCenterRecords();
+        } catch (const ApiError& e) {
+            report(e.message);
+            return 1;
+        }
+        return serve(asService, signals, compulsion, client);
+    } catch (const std::exception& e) {
+        report(e.what());
+        return 1;
+    } catch (...) {
+        report("原因不明のエラー");
+        return 1;
+    }
 }
 
 } // namespace plx

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plx::test {
 
@@ -52,5 +53,8 @@ private:
 
 void writeFile(const std::filesystem::path& path, std::string_view content);
 std::string readFile(const std::filesystem::path& path);
+
+// The comma-separated fields of a log line, empty ones included.
+std::vector<std::string> splitFields(std::string_view line);
 
 } // namespace plx::test

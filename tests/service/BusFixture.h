@@ -13,13 +13,25 @@ namespace plx::test {
 
 class PrivateBus {
 public:
-    PrivateBus();
+    // With serviceDir, the bus starts the services its activation files
+    // name, as a user's session bus does.
+    explicit PrivateBus(const std::filesystem::path& serviceDir = {});
     const std::string& address() const { return address_; }
 
 private:
+    TempDir config_;
     std::unique_ptr<ChildProcess> daemon_;
     std::string address_;
 };
+
+// plconfig.ini for a service whose folders are temp, apilog and sessionlog
+// under home (made here), with more sections after it.
+void writeServiceConfig(const std::filesystem::path& home, const std::string& extraConfig = "");
+// True once the service answers on the bus the clients open, within seconds.
+bool waitForService(int seconds);
+// Today's session-log records of one transfer kind, as fields, from the
+// service's sessionlog folder under home.
+std::vector<std::vector<std::string>> sessionRecords(const std::filesystem::path& home, const std::string& kind);
 
 // The service on a private bus, with a program folder of its own.
 class ServiceOnBus {
