@@ -69,11 +69,9 @@ public:
             std::lock_guard lock(mutex_);
             if (!hold_) hold_ = std::move(free);
         }
-        closing_ = true;
         wakeup_.post();
         return true;
     }
-    bool closing() const { return closing_; }
     // The hold of the decided close; a stop signal decides here and now.
     std::unique_ptr<CountingSemaphore> takeHold() {
         std::lock_guard lock(mutex_);
@@ -87,7 +85,6 @@ public:
 private:
     bool compulsion_;
     Wakeup& wakeup_;
-    std::atomic<bool> closing_{false};
     std::mutex mutex_;
     std::unique_ptr<CountingSemaphore> hold_;
 };
@@ -120,28 +117,55 @@ std::unique_ptr<HttpServer> startGateway(CenterNetwork& handler, const std::shar
     return server;
 }
 
+// The bus's event loop on a thread of its own, left and joined on every way
+// out of the run.
+class BusLoop {
+public:
+    BusLoop(sdbus::IConnection& bus, Wakeup& wakeup) : bus_(bus) {
+        thread_ = std::thread([this, &wakeup] {
+            try {
+                bus_.enterEventLoop();
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "plserv: bus lost: %s\n", e.what());
+                lost_ = true;
+                wakeup.post();
+            }
+        });
+    }
+    ~BusLoop() { leave(); }
+    BusLoop(const BusLoop&) = delete;
+    BusLoop& operator=(const BusLoop&) = delete;
+
+    bool lost() const { return lost_; }
+    void leave() {
+        if (!thread_.joinable()) return;
+        if (!lost_) {
+            try {
+                bus_.releaseName(kBusName);
+            } catch (const std::exception&) {
+            }
+            bus_.leaveEventLoop();
+        }
+        thread_.join();
+    }
+
+private:
+    sdbus::IConnection& bus_;
+    std::atomic<bool> lost_{false};
+    std::thread thread_;
+};
+
 // Runs until a close, a stop signal or the loss of the bus; the exit status.
 int serve(bool asService, const UniqueFd& signals, bool compulsion, const std::shared_ptr<Client>& client) {
     Wakeup wakeup;
     CloseControl closeControl(compulsion, wakeup);
-    std::atomic<bool> busLost{false};
-    std::unique_ptr<CountingSemaphore> hold;
-    bool sessionsEnded = true;
     try {
         auto bus = openBus(asService ? BusKind::System : BusKind::Session);
         BusServer server(*bus, client);
         server.setCloseHandler([&](bool confirmed) { return closeControl.request(confirmed); });
         // The name last: callers reach the service only once it is ready.
         bus->requestName(kBusName);
-        std::thread busThread([&] {
-            try {
-                bus->enterEventLoop();
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "plserv: bus lost: %s\n", e.what());
-                busLost = true;
-                wakeup.post();
-            }
-        });
+        BusLoop loop(*bus, wakeup);
         if (!asService) std::printf("Service started\n"), std::fflush(stdout);
 
         CenterNetwork handler(client);
@@ -153,29 +177,23 @@ int serve(bool asService, const UniqueFd& signals, bool compulsion, const std::s
         }
 
         // A stop signal closes without asking, as a confirmed close does.
-        hold = closeControl.takeHold();
-        sessionsEnded = stopSessions(*hold);
+        std::unique_ptr<CountingSemaphore> hold = closeControl.takeHold();
+        bool sessionsEnded = stopSessions(*hold);
         if (gateway) gateway->stop();
-        if (!busLost) {
-            try {
-                bus->releaseName(kBusName);
-            } catch (const std::exception&) {
-            }
-            bus->leaveEventLoop();
-        }
-        busThread.join();
+        loop.leave();
+        int status = loop.lost() ? 1 : 0;
         if (!sessionsEnded) {
             // A session that did not stop in time must not hold the process:
             // its register entry is repaired at the next start.
             std::fprintf(stderr, "plserv: sessions still running; ending without them\n");
             std::fflush(nullptr);
-            std::_Exit(busLost ? 1 : 0);
+            std::_Exit(status);
         }
+        return status;
     } catch (const std::exception& e) {
         report(std::string("bus: ") + e.what());
         return 1;
     }
-    return busLost ? 1 : 0;
 }
 
 } // namespace

@@ -44,27 +44,20 @@ std::string results(int auth, int file, int report) {
 
 constexpr int kNone = -1;
 
+// The simulator's gateway role, set up as the terminal of these tests knows it.
+std::vector<std::string> gatewayArgv(int port, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"python3", std::string(PLX_SOURCE_DIR) + "/tests/center/center_sim.py", "gateway",
+                                     "--port", std::to_string(port)};
+    for (const char* arg : {"--terminal-id", "1001", "--center-id", "9001", "--password", "pw", "--service-no", "7",
+                            "--protocol-file-name", "PF01", "--access-key", "AK0001"})
+        argv.push_back(arg);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
 // Runs one gateway conversation; returns its exit code and JSON summary.
 std::pair<int, std::string> gateway(int port, const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"python3",
-                                     std::string(PLX_SOURCE_DIR) + "/tests/center/center_sim.py",
-                                     "gateway",
-                                     "--port",
-                                     std::to_string(port),
-                                     "--terminal-id",
-                                     "1001",
-                                     "--center-id",
-                                     "9001",
-                                     "--password",
-                                     "pw",
-                                     "--service-no",
-                                     "7",
-                                     "--protocol-file-name",
-                                     "PF01",
-                                     "--access-key",
-                                     "AK0001",
-                                     "--timeout",
-                                     "30"};
+    std::vector<std::string> argv = gatewayArgv(port, {"--timeout", "30"});
     argv.insert(argv.end(), args.begin(), args.end());
     ChildProcess p(argv, true);
     std::string summary = p.readLine(60);
@@ -202,29 +195,8 @@ TEST_F(GatewayRoad, HostileDeliveriesAreRefused) {
 }
 
 TEST_F(GatewayRoad, AStopDuringADeliveryLeavesNoEntryInProgress) {
-    std::vector<std::string> argv = {"python3",
-                                     std::string(PLX_SOURCE_DIR) + "/tests/center/center_sim.py",
-                                     "gateway",
-                                     "--port",
-                                     std::to_string(port),
-                                     "--terminal-id",
-                                     "1001",
-                                     "--center-id",
-                                     "9001",
-                                     "--password",
-                                     "pw",
-                                     "--service-no",
-                                     "7",
-                                     "--protocol-file-name",
-                                     "PF01",
-                                     "--access-key",
-                                     "AK0001",
-                                     "--mode",
-                                     "deliver",
-                                     "--data",
-                                     "late",
-                                     "--fault",
-                                     "slow=20@file"};
+    std::vector<std::string> argv =
+        gatewayArgv(port, {"--mode", "deliver", "--data", "late", "--fault", "slow=20@file"});
     ChildProcess center(argv, true);
     // The authentication creates the delivery's entry in progress.
     auto registerText = [&] {
