@@ -15,9 +15,9 @@
 #include <openssl/bio.h>
 #include <openssl/pem.h>
 
+#include "api/ResultCodes.h"
 #include "centerlink/HttpClient.h"
 #include "centerlink/HttpMessage.h"
-#include "api/ResultCodes.h"
 #include "centerlink/SoapMessages.h"
 #include "centerlink/SoapReader.h"
 #include "common/DateText.h"
@@ -226,7 +226,8 @@ std::optional<std::string> requestBody(const std::string& pem) {
 std::string failureText(int code, int lastError) {
     char text[256];
     if (code == kCommunicationFailure)
-        std::snprintf(text, sizeof text, "証明書登録に失敗しました。\n通信障害コード：%ld", static_cast<long>(lastError));
+        std::snprintf(text, sizeof text, "証明書登録に失敗しました。\n通信障害コード：%ld",
+                      static_cast<long>(lastError));
     else
         std::snprintf(text, sizeof text, "証明書登録に失敗しました。\n集配信結果コード  %s",
                       centerResultText(code).c_str());
@@ -317,7 +318,7 @@ int Registration::makeRequestFiles(std::string& csrText) {
 int Registration::connect() {
     std::string host = connectHost(terminal_.CenterURL);
     int port = connectPort(terminal_.CenterURL);
-    if (host.empty() || port <= 0) return kOtherFailure;
+    if (port <= 0) return kOtherFailure;
     client_.setReadTimeout(settings_->tcpTimeout);
     client_.setFirstByteTimeout(settings_->registTimeout);
     client_.setConnectTimeout(settings_->connectTimeout);
@@ -435,9 +436,7 @@ int writeKeyPem(EVP_PKEY* key, const std::string& path, const char* passPhrase) 
     return writePrivateFile(path, bioText(bio.get())) ? 0 : -1;
 }
 
-bool isSSLEnviroment() {
-    return !readTextFile(getCertFilePath()).empty() && !readTextFile(getKeyFilePath()).empty();
-}
+bool isSSLEnviroment() { return !readTextFile(getCertFilePath()).empty() && !readTextFile(getKeyFilePath()).empty(); }
 
 int sslRegist(const TerminalReader& readTerminal) {
     int code = 0;

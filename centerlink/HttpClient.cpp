@@ -13,9 +13,9 @@
 #include "centerlink/HttpMessage.h"
 #include "centerlink/HttpReceiver.h"
 #include "centerlink/SessionControl.h"
+#include "centerlink/SoapMessages.h"
 #include "centerlink/SocketError.h"
 #include "centerlink/SocketIo.h"
-#include "centerlink/SoapMessages.h"
 #include "common/Base64.h"
 #include "common/DateText.h"
 #include "common/FileControl.h"
@@ -37,7 +37,8 @@ constexpr std::size_t kProxyAnswerLimit = 8 * 1024;
 constexpr int kHostNotFound = 11001;
 
 std::int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 std::int32_t clamp32(std::int64_t v) { return clampToInt32(v); }
@@ -56,7 +57,9 @@ HttpClient::~HttpClient() {
     Disconnect();
 }
 
-void HttpClient::fail(int error) { lastError_ = error; }
+// Whatever a wait reported, an exchange that failed once the session event
+// was set was stopped by it.
+void HttpClient::fail(int error) { lastError_ = SessionEvent::isSet() ? kSessionStopped : error; }
 
 std::int32_t HttpClient::elapsedMs() const { return clamp32(nowMs() - startTick_.load()); }
 
@@ -85,6 +88,12 @@ void HttpClient::progressLoop(int intervalMs) {
 }
 
 bool HttpClient::openSocket(const std::string& host, int port) {
+    // No host is no address: never a default one.
+    if (host.empty()) {
+        setSocketError(kHostNotFound);
+        fail(kHostNotFound);
+        return false;
+    }
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -217,7 +226,8 @@ bool HttpClient::Disconnect() {
     return wasOpen;
 }
 
-int HttpClient::Write(const std::filesystem::path& requestFile, std::string& headerOut, std::filesystem::path& bodyOut) {
+int HttpClient::Write(const std::filesystem::path& requestFile, std::string& headerOut,
+                      std::filesystem::path& bodyOut) {
     if (!connection_.isOpen()) Connect(host_, port_, certFile_, keyFile_);
     startTick_ = nowMs();
 
@@ -259,7 +269,8 @@ int HttpClient::Write(const std::filesystem::path& requestFile, std::string& hea
         return kSendFailed;
     }
     progressMode_ = kNoProgress;
-    if (progressDirection_ == kSending && sink_) sink_->onSendProgress(clamp32(totalBytes_), clamp32(totalBytes_), elapsedMs());
+    if (progressDirection_ == kSending && sink_)
+        sink_->onSendProgress(clamp32(totalBytes_), clamp32(totalBytes_), elapsedMs());
     doneBytes_ = totalBytes_.load();
     recvBytes_ = 0;
     totalBytes_ = 0;

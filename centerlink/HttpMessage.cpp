@@ -15,15 +15,6 @@
 
 namespace plx {
 
-namespace {
-
-std::string centerUrlOrDefault() {
-    std::string url = getCenterUrl();
-    return url.empty() ? kDefaultCenterUrl : url;
-}
-
-} // namespace
-
 HttpMessage::HttpMessage(std::string receivedText) : received_(std::move(receivedText)) {
     std::size_t sep = 0;
     std::size_t end = findHeaderEnd(received_, sep);
@@ -44,7 +35,7 @@ void HttpMessage::addHeader(std::string_view name, std::string_view value) {
 }
 
 void HttpMessage::setRequestTarget(std::string_view path) {
-    std::string url = centerUrlOrDefault();
+    std::string url = getCenterUrl();
     CenterUrl center = parseCenterUrl(url);
     addHeader("Host", center.host);
     addHeader("port", std::to_string(center.port));
@@ -58,6 +49,8 @@ void HttpMessage::setRequestTarget(std::string_view path) {
         addHeader("Connection", keepAlive ? "keep-alive" : "close");
     } else {
         addHeader("Proxy-Connection", keepAlive ? "keep-alive" : "close");
+        // The built-in default stands only here, as the proxy's absolute target.
+        if (url.empty()) url = kDefaultCenterUrl;
         while (!url.empty() && url.back() == '/') url.pop_back();
         target_ = url + std::string(path);
     }
@@ -69,7 +62,8 @@ bool HttpMessage::writeRequest(const std::filesystem::path& file) const {
     for (const auto& [name, value] : headers_) head += name + ": " + value + "\r\n";
     head += "Pragma: no-cache\r\n";
     ProxySetting proxy;
-    if (getProxy(proxy)) head += "Proxy-Authorization:Basic " + encodeBase64(proxy.user + ":" + proxy.password) + "\r\n";
+    if (getProxy(proxy))
+        head += "Proxy-Authorization:Basic " + encodeBase64(proxy.user + ":" + proxy.password) + "\r\n";
     return write(file, head);
 }
 
@@ -123,13 +117,13 @@ std::optional<std::string> HttpMessage::getCookie() const {
 std::string connectHost(std::string_view centerUrl) {
     ProxySetting proxy;
     if (getProxy(proxy)) return proxy.host;
-    return parseCenterUrl(centerUrl.empty() ? std::string_view(kDefaultCenterUrl) : centerUrl).host;
+    return parseCenterUrl(centerUrl).host;
 }
 
 int connectPort(std::string_view centerUrl) {
     ProxySetting proxy;
     if (getProxy(proxy)) return proxy.port;
-    return parseCenterUrl(centerUrl.empty() ? std::string_view(kDefaultCenterUrl) : centerUrl).port;
+    return parseCenterUrl(centerUrl).port;
 }
 
 std::string cookieSessionValue(std::string_view cookie) {

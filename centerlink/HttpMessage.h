@@ -12,6 +12,8 @@
 
 namespace plx {
 
+// The proxy's absolute target when plterm.ini names no center URL; never
+// an address to connect to.
 inline constexpr const char* kDefaultCenterUrl = "http://localhost";
 
 class HttpMessage {
@@ -56,7 +58,7 @@ private:
 };
 
 // Where to connect for the center URL: the proxy when one is configured,
-// else the URL's host (upper case) and port.
+// else the URL's host (upper case; empty for an empty URL) and port.
 std::string connectHost(std::string_view centerUrl);
 int connectPort(std::string_view centerUrl);
 

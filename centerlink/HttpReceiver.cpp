@@ -20,7 +20,12 @@ namespace {
 
 bool isStartByte(char c) {
     switch (c) {
-    case 'H': case 'h': case 'G': case 'g': case 'P': case 'p': return true;
+    case 'H':
+    case 'h':
+    case 'G':
+    case 'g':
+    case 'P':
+    case 'p': return true;
     default: return false;
     }
 }
@@ -58,6 +63,10 @@ ReceivedMessage receiveHttpMessage(Connection& connection, const ReceiveOptions&
         return result;
     };
     auto stopped = [&] { return options.stopRequested && options.stopRequested(); };
+    // A wait that the session event ended is a stop, not a failure of the peer.
+    auto readFailed = [&](ReceiveStatus status) {
+        return fail(socketError() == kSessionStopped || stopped() ? ReceiveStatus::Stopped : status);
+    };
 
     std::string text;
     std::vector<char> block(options.blockSize);
@@ -65,8 +74,8 @@ ReceivedMessage receiveHttpMessage(Connection& connection, const ReceiveOptions&
     if (stopped()) return fail(ReceiveStatus::Stopped);
     char first = 0;
     setSocketError(0);
-    if (connection.read(&first, 1, options.firstByteTimeout) != 1 || !isStartByte(first))
-        return fail(ReceiveStatus::BadFirstByte);
+    if (connection.read(&first, 1, options.firstByteTimeout) != 1) return readFailed(ReceiveStatus::BadFirstByte);
+    if (!isStartByte(first)) return fail(ReceiveStatus::BadFirstByte);
     text.push_back(first);
 
     ScopedFileRemoval body;
@@ -110,7 +119,7 @@ ReceivedMessage receiveHttpMessage(Connection& connection, const ReceiveOptions&
         std::size_t want = block.size();
         if (headerDone) want = static_cast<std::size_t>(std::min<std::int64_t>(want, result.contentLength - received));
         ssize_t n = connection.read(block.data(), want, options.readTimeout);
-        if (n <= 0) return fail(ReceiveStatus::ReadFailed);
+        if (n <= 0) return readFailed(ReceiveStatus::ReadFailed);
         if (headerDone) {
             if (!writeAll(out.get(), block.data(), static_cast<std::size_t>(n))) return fail(ReceiveStatus::NoBodyFile);
             received += n;

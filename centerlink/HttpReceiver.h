@@ -13,31 +13,31 @@
 namespace plx {
 
 struct ReceiveOptions {
-    int firstByteTimeout = 0;                 // seconds for the first byte
-    int readTimeout = 180;                    // seconds for every other read
+    int firstByteTimeout = 0; // seconds for the first byte
+    int readTimeout = 180;    // seconds for every other read
     std::size_t blockSize = 64 * 1024;
     std::size_t maxHeaderBytes = 64 * 1024;
     std::int64_t maxBodyBytes = std::numeric_limits<std::int32_t>::max();
-    std::filesystem::path bodyFolder;         // empty: the system temporary folder
-    std::function<bool()> stopRequested;      // looked at before every read
+    std::filesystem::path bodyFolder;    // empty: the system temporary folder
+    std::function<bool()> stopRequested; // looked at before every read
     std::function<void(std::int64_t received, std::int64_t total)> onProgress;
 };
 
 enum class ReceiveStatus {
     Complete,
-    Stopped,        // stopRequested said so
-    BadFirstByte,   // nothing, or not the start of "HTTP/", "GET" or "POST"
-    ReadFailed,     // closed, failed or timed out while reading
-    BadHeader,      // too long, no usable Content-Length
-    NoBodyFile,     // the body file could not be made or written
+    Stopped,      // stopRequested said so, or a wait ended on the session event
+    BadFirstByte, // nothing, or not the start of "HTTP/", "GET" or "POST"
+    ReadFailed,   // closed, failed or timed out while reading
+    BadHeader,    // too long, no usable Content-Length
+    NoBodyFile,   // the body file could not be made or written
 };
 
 struct ReceivedMessage {
     ReceiveStatus status = ReceiveStatus::ReadFailed;
-    std::string headerText;          // the header block followed by "\n\n"
-    std::filesystem::path bodyFile;  // set when Complete; the caller owns the file
+    std::string headerText;         // the header block followed by "\n\n"
+    std::filesystem::path bodyFile; // set when Complete; the caller owns the file
     std::int64_t contentLength = 0;
-    int socketError = 0;             // Winsock number at the failure
+    int socketError = 0; // Winsock number at the failure
 };
 
 ReceivedMessage receiveHttpMessage(Connection& connection, const ReceiveOptions& options);

@@ -22,8 +22,8 @@ namespace plx {
 namespace {
 
 constexpr int kBacklog = 100;
-constexpr int kAcceptSendTimeout = 60;  // seconds, until the settings are read
-constexpr int kHandshakeTimeout = 30;   // seconds
+constexpr int kAcceptSendTimeout = 60; // seconds, until the settings are read
+constexpr int kHandshakeTimeout = 30;  // seconds
 constexpr int kExchanges = 3;
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 constexpr std::int64_t kMaxBodyBytes = (std::int64_t{1} << 31) - 1;
@@ -84,12 +84,12 @@ struct HttpServer::Impl {
     std::string certFile;
     std::string keyFile;
 
-    std::mutex lifecycle;              // start() and stop()
+    std::mutex lifecycle; // start() and stop()
     std::mutex handlerMutex;
     GatewayHandler* handler = nullptr;
 
     UniqueFd listener;
-    UniqueFd wake;                     // eventfd that ends the accept wait
+    UniqueFd wake; // eventfd that ends the accept wait
     SslCtxPtr tlsContext;
     std::thread acceptThread;
     std::atomic<bool> stopping{false};
@@ -187,7 +187,7 @@ void HttpServer::Impl::serve(UniqueFd fd) {
 
 void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool& endReported) {
     CountingSemaphore session(kSessionCount, kSessionSemaphoreName);
-    if (!session.acquire(1, kSessionWaitMs) || SessionEvent::isSet()) return;
+    if (!session.acquireUnlessStopped(1, kSessionWaitMs)) return;
 
     const int socket = connection.fd();
     // A failure or the end: the handler's answer is not used.

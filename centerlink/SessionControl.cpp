@@ -1,8 +1,13 @@
 #include "centerlink/SessionControl.h"
 
+#include <atomic>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <mutex>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace plx {
 
@@ -14,11 +19,20 @@ struct CountingSemaphore::State {
 
 namespace {
 
+struct SemaphoreRegistry {
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<CountingSemaphore::State>> byName;
+};
+
+SemaphoreRegistry& semaphores() {
+    static SemaphoreRegistry registry;
+    return registry;
+}
+
 std::shared_ptr<CountingSemaphore::State> semaphoreNamed(const std::string& name, int count) {
-    static std::mutex registryMutex;
-    static std::map<std::string, std::shared_ptr<CountingSemaphore::State>> registry;
-    std::lock_guard lock(registryMutex);
-    auto& state = registry[name];
+    SemaphoreRegistry& r = semaphores();
+    std::lock_guard lock(r.mutex);
+    auto& state = r.byName[name];
     if (!state) {
         state = std::make_shared<CountingSemaphore::State>();
         state->available = count;
@@ -29,12 +43,25 @@ std::shared_ptr<CountingSemaphore::State> semaphoreNamed(const std::string& name
 struct EventState {
     std::mutex mutex;
     std::condition_variable changed;
-    bool set = false;
+    std::atomic<bool> set{false};
+    // Counter above 0 while set: poll() sees it readable.
+    int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 };
 
 EventState& sessionEvent() {
     static EventState state;
     return state;
+}
+
+// Semaphore waits that end on the event look at it under their own lock;
+// wake them so they look again.
+void wakeSemaphoreWaiters() {
+    SemaphoreRegistry& r = semaphores();
+    std::lock_guard lock(r.mutex);
+    for (auto& [name, state] : r.byName) {
+        { std::lock_guard stateLock(state->mutex); }
+        state->freed.notify_all();
+    }
 }
 
 } // namespace
@@ -46,14 +73,19 @@ CountingSemaphore::~CountingSemaphore() {
     while (heldCount_ > 0) Unlock();
 }
 
-bool CountingSemaphore::acquire(int n, int timeoutMs) {
+bool CountingSemaphore::acquire(int n, int timeoutMs) { return take(n, timeoutMs, false); }
+
+bool CountingSemaphore::acquireUnlessStopped(int n, int timeoutMs) { return take(n, timeoutMs, true); }
+
+bool CountingSemaphore::take(int n, int timeoutMs, bool untilStopped) {
     if (n < 0) return false;
     int wanted = std::min(n, maxCount_ - heldCount_);
+    const auto& stop = sessionEvent().set;
     for (int i = 0; i < wanted; ++i) {
         std::unique_lock lock(state_->mutex);
-        bool got = state_->freed.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
-                                          [&] { return state_->available > 0; });
-        if (!got) return false;
+        bool woke = state_->freed.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
+                                           [&] { return state_->available > 0 || (untilStopped && stop.load()); });
+        if (!woke || state_->available <= 0 || (untilStopped && stop.load())) return false;
         --state_->available;
         ++heldCount_;
     }
@@ -74,27 +106,32 @@ void SessionEvent::set() {
     auto& e = sessionEvent();
     {
         std::lock_guard lock(e.mutex);
-        e.set = true;
+        if (!e.set.exchange(true) && e.fd >= 0) {
+            std::uint64_t one = 1;
+            (void)!::write(e.fd, &one, sizeof one);
+        }
     }
     e.changed.notify_all();
+    wakeSemaphoreWaiters();
 }
 
-bool SessionEvent::isSet() {
-    auto& e = sessionEvent();
-    std::lock_guard lock(e.mutex);
-    return e.set;
-}
+bool SessionEvent::isSet() { return sessionEvent().set.load(); }
+
+int SessionEvent::waitFd() { return sessionEvent().fd; }
 
 bool SessionEvent::waitFor(std::chrono::milliseconds timeout) {
     auto& e = sessionEvent();
     std::unique_lock lock(e.mutex);
-    return e.changed.wait_for(lock, timeout, [&] { return e.set; });
+    return e.changed.wait_for(lock, timeout, [&] { return e.set.load(); });
 }
 
 void SessionEvent::reset() {
     auto& e = sessionEvent();
     std::lock_guard lock(e.mutex);
-    e.set = false;
+    if (e.set.exchange(false) && e.fd >= 0) {
+        std::uint64_t count = 0;
+        (void)!::read(e.fd, &count, sizeof count);
+    }
 }
 
 } // namespace plx

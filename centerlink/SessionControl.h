@@ -28,6 +28,9 @@ public:
     // wait), until it holds min(n, maxCount - heldCount) more; false at the
     // first failed wait (what was taken stays held). False for negative n.
     bool acquire(int n, int timeoutMs);
+    // As acquire, but a wait also ends, false, once the session event is set:
+    // a session that starts while the service closes never waits it out.
+    bool acquireUnlessStopped(int n, int timeoutMs);
     // Releases one held count.
     void Unlock();
     int heldCount() const { return heldCount_; }
@@ -35,16 +38,22 @@ public:
     struct State;
 
 private:
+    bool take(int n, int timeoutMs, bool untilStopped);
+
     std::shared_ptr<State> state_;
     int heldCount_ = 0;
     int maxCount_;
 };
 
-// A manual-reset event: once set it stays set.
+// A manual-reset event: once set it stays set. Every wait of a running
+// exchange also wakes on it: socket waits poll waitFd() beside their socket.
 class SessionEvent {
 public:
     static void set();
     static bool isSet();
+    // Readable exactly while the event is set; -1 when it could not be made
+    // (poll() then ignores it). Owned by the process: never close it.
+    static int waitFd();
     // Waits up to timeout for the event; true when it is set.
     static bool waitFor(std::chrono::milliseconds timeout);
     // Clears it again: for a new run of the service inside one process.

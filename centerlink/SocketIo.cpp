@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/time.h>
 
+#include "centerlink/SessionControl.h"
 #include "centerlink/SocketError.h"
 
 namespace plx {
@@ -14,7 +15,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// poll() for events, restarting after signals with the time that is left.
+// poll() for events beside the session event, restarting after signals
+// with the time that is left.
 int pollFor(int fd, short events, int seconds) {
     auto deadline = Clock::now() + std::chrono::seconds(seconds);
     for (;;) {
@@ -23,8 +25,12 @@ int pollFor(int fd, short events, int seconds) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = left > 0 ? static_cast<int>(left) : 0;
         }
-        pollfd p{fd, events, 0};
-        int rc = ::poll(&p, 1, wait);
+        pollfd p[2] = {{fd, events, 0}, {SessionEvent::waitFd(), POLLIN, 0}};
+        int rc = ::poll(p, 2, wait);
+        if (rc > 0 && (p[1].revents & POLLIN)) {
+            setSocketError(kSessionStopped);
+            return -1;
+        }
         if (rc > 0) return 1;
         if (rc == 0) {
             setSocketError(kSocketTimeoutMarker);
@@ -51,16 +57,31 @@ int waitReadable(int fd, int seconds) { return pollFor(fd, POLLIN, seconds); }
 ssize_t receiveWithTimeout(int fd, void* buffer, std::size_t size, int seconds) {
     if (int ready = pollFor(fd, POLLIN, seconds); ready <= 0) return -1;
     ssize_t n;
-    while ((n = ::recv(fd, buffer, size, 0)) < 0 && errno == EINTR) {}
+    while ((n = ::recv(fd, buffer, size, 0)) < 0 && errno == EINTR) {
+    }
     if (n < 0) setSocketErrorFromErrno(errno);
     return n;
 }
 
 ssize_t sendBytes(int fd, const void* data, std::size_t length) {
-    ssize_t n;
-    while ((n = ::send(fd, data, length, MSG_NOSIGNAL)) < 0 && errno == EINTR) {}
-    if (n < 0) setSocketErrorFromErrno(errno);
-    return n;
+    for (;;) {
+        ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) return n;
+        int err = errno;
+        if (err == EINTR) continue;
+        if (err != EAGAIN && err != EWOULDBLOCK) {
+            setSocketErrorFromErrno(err);
+            return -1;
+        }
+        // Full: wait for room as a blocking send would, but wake on a stop.
+        timeval limit{};
+        socklen_t size = sizeof limit;
+        if (::getsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, &size) != 0) limit = timeval{};
+        int seconds = static_cast<int>(limit.tv_sec) + (limit.tv_usec > 0 ? 1 : 0);
+        int ready = pollFor(fd, POLLOUT, seconds);
+        if (ready == 0) setSocketErrorFromErrno(EAGAIN); // the send time-out expired
+        if (ready <= 0) return -1;
+    }
 }
 
 bool sendAll(int fd, const void* data, std::size_t length) {

@@ -25,17 +25,17 @@ int channelRead(BIO* bio, char* buffer, int size) {
     BIO_clear_retry_flags(bio);
     setSocketError(0);
     if (!ch || size <= 0) return 0;
-    if (ch->readTimeout > 0) {
-        int ready = waitReadable(ch->fd, ch->readTimeout);
-        if (ready == 0) {
-            // Final: the library must not retry a read that timed out.
-            errno = EINVAL;
-            return -1;
-        }
-        if (ready < 0) return -1;
+    // 0 or less waits without limit, but a stop ends every wait.
+    int ready = waitReadable(ch->fd, ch->readTimeout);
+    if (ready == 0) {
+        // Final: the library must not retry a read that timed out.
+        errno = EINVAL;
+        return -1;
     }
+    if (ready < 0) return -1;
     ssize_t n;
-    while ((n = ::recv(ch->fd, buffer, static_cast<std::size_t>(size), 0)) < 0 && errno == EINTR) {}
+    while ((n = ::recv(ch->fd, buffer, static_cast<std::size_t>(size), 0)) < 0 && errno == EINTR) {
+    }
     if (n < 0) {
         int err = errno;
         setSocketErrorFromErrno(err);
@@ -49,15 +49,10 @@ int channelWrite(BIO* bio, const char* data, int length) {
     auto* ch = static_cast<Channel*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
     if (!ch || length <= 0) return 0;
-    ssize_t n;
-    while ((n = ::send(ch->fd, data, static_cast<std::size_t>(length), MSG_NOSIGNAL)) < 0 && errno == EINTR) {}
-    if (n < 0) {
-        int err = errno;
-        setSocketErrorFromErrno(err);
-        if (err == EAGAIN || err == EWOULDBLOCK) BIO_set_retry_write(bio);
-        return -1;
-    }
-    return static_cast<int>(n);
+    // Waits for room itself (bounded by the send time-out, ended by a stop):
+    // a failure here is final.
+    ssize_t n = sendBytes(ch->fd, data, static_cast<std::size_t>(length));
+    return n < 0 ? -1 : static_cast<int>(n);
 }
 
 long channelCtrl(BIO* bio, int cmd, long, void*) {

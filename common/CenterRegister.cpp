@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kSvDataFilenameLimit = 64;
+constexpr std::size_t kSvDataFilenameLimit = 64; // characters, when stored and when read
 constexpr std::size_t kFileTypeLimit = 5;
 
 // An empty value counts as missing.
@@ -29,7 +29,7 @@ std::int32_t numberOrMissing(const IniDocument& doc, const std::string& section,
 CenterRecord recordFromSection(const IniDocument& doc, const std::string& name) {
     CenterRecord r;
     r.sectionName = name;
-    r.svDataFilename = utf8Truncate(doc.get(name, "svdatafilename", ""), kSvDataFilenameLimit);
+    r.svDataFilename = utf8TruncateCharacters(doc.get(name, "svdatafilename", ""), kSvDataFilenameLimit);
     r.limitDays = numberOrMissing(doc, name, "limit");
     r.status = numberOrMissing(doc, name, "status");
     r.sendRecvFlag = numberOrMissing(doc, name, "sendrecvflag");
@@ -39,7 +39,7 @@ CenterRecord recordFromSection(const IniDocument& doc, const std::string& name) 
     r.fileRecordKey = doc.get(name, "filerecordkey", "");
 
     auto comma = name.find(',');
-    r.fileType = utf8Truncate(std::string_view(name).substr(0, comma), kFileTypeLimit);
+    r.fileType = utf8TruncateCharacters(std::string_view(name).substr(0, comma), kFileTypeLimit);
     if (comma != std::string::npos) r.tempFilePath = name.substr(comma + 1);
     r.tempFileName = r.tempFilePath.substr(r.tempFilePath.find_last_of('/') + 1);
 
@@ -78,7 +78,7 @@ void writeCenterRecord(const CenterRecord& r) {
     std::lock_guard lock(centerIniMutex());
     updateProfile(centerIniPath(), [&](IniDocument& doc) {
         const std::string& s = r.sectionName;
-        doc.set(s, "svdatafilename", utf8Truncate(r.svDataFilename, kSvDataFilenameLimit));
+        doc.set(s, "svdatafilename", utf8TruncateCharacters(r.svDataFilename, kSvDataFilenameLimit));
         doc.set(s, "limit", std::to_string(r.limitDays));
         doc.set(s, "status", std::to_string(r.status));
         doc.set(s, "sendrecvflag", std::to_string(r.sendRecvFlag));
@@ -100,29 +100,38 @@ void recoverCenterRecords() {
     std::lock_guard lock(centerIniMutex());
     fs::path path = centerIniPath();
     if (isEmptyOrMissing(path)) return;
-    updateProfile(path, [&](IniDocument& doc) {
-        std::vector<std::string> names = doc.sectionNames();
-        for (auto it = names.rbegin(); it != names.rend(); ++it) {
-            const std::string& name = *it;
-            std::int32_t status = numberOrMissing(doc, name, "status");
-            if (status < 0) {
+    // The file is rewritten only when a row changes: a register that needs
+    // nothing must not stop a start on a folder the service cannot write.
+    IniWriterLock writer(path);
+    IniDocument doc = IniDocument::load(path);
+    bool changed = false;
+    std::vector<std::string> halfDelivered;
+    std::vector<std::string> names = doc.sectionNames();
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        const std::string& name = *it;
+        std::int32_t status = numberOrMissing(doc, name, "status");
+        if (status < 0) {
+            doc.removeSection(name);
+            changed = true;
+        } else if (status == kStatusInProgress) {
+            std::int32_t direction = numberOrMissing(doc, name, "sendrecvflag");
+            if (direction == kDirectionSend) {
+                doc.set(name, "status", std::to_string(kStatusWaiting)); // the center may fetch it again
+            } else if (direction == kDirectionRecv) {
+                auto comma = name.find(',');
+                if (comma == std::string::npos) continue;
+                halfDelivered.push_back(name.substr(comma + 1));
                 doc.removeSection(name);
-            } else if (status == kStatusInProgress) {
-                std::int32_t direction = numberOrMissing(doc, name, "sendrecvflag");
-                if (direction == kDirectionSend) {
-                    doc.set(name, "status", std::to_string(kStatusWaiting)); // the center may fetch it again
-                } else if (direction == kDirectionRecv) {
-                    auto comma = name.find(',');
-                    if (comma == std::string::npos) continue;
-                    // A half-delivered file; only our own temporary files are removed.
-                    deleteStoredFile(name.substr(comma + 1));
-                    doc.removeSection(name);
-                } else {
-                    doc.removeSection(name);
-                }
+            } else {
+                doc.removeSection(name);
             }
+            changed = true;
         }
-    });
+    }
+    if (!changed) return;
+    doc.save(path);
+    // Only once the register no longer names them; only our own temporary files.
+    for (const std::string& file : halfDelivered) deleteStoredFile(file);
 }
 
 } // namespace plx

@@ -20,8 +20,8 @@ enum CenterStatus : std::int32_t {
 enum SendRecvFlag : std::int32_t { kDirectionSend = 1, kDirectionRecv = 2 };
 
 struct CenterRecord {
-    std::string sectionName;     // "<FileType>,<data file path>"
-    std::string svDataFilename;  // at most 64 bytes
+    std::string sectionName;    // "<FileType>,<data file path>"
+    std::string svDataFilename; // at most 64 characters
     std::int32_t limitDays = -1;
     std::int32_t sendRecvFlag = -1;
     std::int32_t status = -1;
@@ -30,12 +30,12 @@ struct CenterRecord {
     std::string fileLoadNo;
     std::string fileRecordKey;
     // Derived on reading:
-    FileTime fileTime;           // last write of the data file
-    FileTime expiryTime;         // fileTime + limitDays, or FileTime::kNoExpiry
-    std::string tempFilePath;    // section name after the first comma
-    std::string tempFileName;    // its last path element
-    std::int64_t fileSize = 0;   // 0 when the data file cannot be read
-    std::string fileType;        // section name before the first comma, at most 5 characters
+    FileTime fileTime;         // last write of the data file
+    FileTime expiryTime;       // fileTime + limitDays, or FileTime::kNoExpiry
+    std::string tempFilePath;  // section name after the first comma
+    std::string tempFileName;  // its last path element
+    std::int64_t fileSize = 0; // 0 when the data file cannot be read
+    std::string fileType;      // section name before the first comma, at most 5 characters
 };
 
 std::filesystem::path centerIniPath();
@@ -47,7 +47,8 @@ std::vector<CenterRecord> loadCenterRecords();
 // (a value the ini format cannot carry, a file that cannot be written).
 void writeCenterRecord(const CenterRecord& record);
 void deleteCenterRecord(std::string_view sectionName);
-// Start-up repair of entries left behind by cut-off conversations.
+// Start-up repair of entries left behind by cut-off conversations. The file
+// is written only when an entry changes; throws when that write fails.
 void recoverCenterRecords();
 
 } // namespace plx

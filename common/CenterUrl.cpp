@@ -1,5 +1,7 @@
 #include "common/CenterUrl.h"
 
+#include <cstdlib>
+
 #include "platform/Numbers.h"
 #include "platform/Utf8.h"
 
@@ -29,8 +31,17 @@ CenterUrl parseCenterUrl(std::string_view url) {
     }
     result.host = toUpperAscii(host);
     auto port = parseDigits(portText);
-    result.port = port && *port >= 1 && *port <= 65535 ? static_cast<int>(*port) : (result.https ? 443 : 80);
+    result.port =
+        port && *port >= 1 && *port <= 65535 ? static_cast<int>(*port) : (result.https ? 443 : defaultHttpPort());
     return result;
+}
+
+int defaultHttpPort() {
+    if (const char* text = std::getenv("PLX_TEST_HTTP_PORT"); text && *text) {
+        auto port = parseDigits(text);
+        if (port && *port >= 1 && *port <= 65535) return static_cast<int>(*port);
+    }
+    return 80;
 }
 
 } // namespace plx

@@ -13,7 +13,13 @@ struct CenterUrl {
 };
 
 // "scheme://host[:port][/path]" or a bare "host[:port]". A port that is not
-// a number in 1..65535 gives the scheme's default.
+// a number in 1..65535 gives the scheme's default. An empty URL gives an
+// empty host: there is no center to reach.
 CenterUrl parseCenterUrl(std::string_view url);
+
+// The default port of plain HTTP: 80. Only tests set PLX_TEST_HTTP_PORT,
+// so that a listener of theirs stands where an address without a port
+// would lead.
+int defaultHttpPort();
 
 } // namespace plx

@@ -83,7 +83,7 @@ std::string getCenterHost() {
 
 int getCenterPort() {
     auto term = loadTerm();
-    return term ? parseCenterUrl(termValue(*term, "centerurl")).port : 80;
+    return term ? parseCenterUrl(termValue(*term, "centerurl")).port : defaultHttpPort();
 }
 
 } // namespace plx

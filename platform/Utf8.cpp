@@ -50,6 +50,15 @@ std::string utf8Truncate(std::string_view text, std::size_t maxBytes) {
     return std::string(text.substr(0, end));
 }
 
+std::string utf8TruncateCharacters(std::string_view text, std::size_t maxCharacters) {
+    std::size_t end = 0;
+    for (std::size_t count = 0; end < text.size() && count < maxCharacters; ++count) {
+        std::size_t len = sequenceLength(text, end);
+        end += len == 0 ? 1 : len;
+    }
+    return std::string(text.substr(0, end));
+}
+
 bool isValidUtf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         std::size_t len = sequenceLength(text, i);

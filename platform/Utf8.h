@@ -11,6 +11,9 @@ namespace plx {
 // boundary. Invalid bytes count as one-byte characters.
 std::string utf8Truncate(std::string_view text, std::size_t maxBytes);
 
+// The first maxCharacters characters of text (counted as utf8Length does).
+std::string utf8TruncateCharacters(std::string_view text, std::size_t maxCharacters);
+
 bool isValidUtf8(std::string_view text);
 
 // Characters in text: the unit of every length limit the users see.

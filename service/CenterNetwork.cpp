@@ -113,7 +113,6 @@ std::unique_ptr<Settings> settingsOrNull() {
 
 bool contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
 
-
 AuthenticationResponse authResponse(std::int32_t code, SoapHeader header) {
     AuthenticationResponse r;
     r.resultCode = std::to_string(code);
@@ -202,6 +201,7 @@ fs::path CenterNetwork::State::dispatch(Intake& in) {
 // as an authentication.
 fs::path CenterNetwork::State::intakeRefusal(std::int32_t code, bool withFileRecord) {
     closeOpenConversation();
+    fileRefused = false;
     resultCode = code;
     std::string now = getNowStamp();
     SoapHeader header = ownHeader(now);
@@ -248,7 +248,9 @@ void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t le
     }
     if (!conversationLogged) {
         writeSession({.outcome = outcome,
-                      .level = normal ? 0 : abnormal ? 2 : 1,
+                      .level = normal     ? 0
+                               : abnormal ? 2
+                                          : 1,
                       .start = startTime,
                       .phase = normal ? 0 : phase,
                       .result = normal ? 0 : 1,
@@ -285,8 +287,8 @@ void CenterNetwork::State::perRequestReset() {
 
 void CenterNetwork::State::writeSession(const SessionEntry& e) {
     static const std::string kNone;
-    callSessionAPI(e.outcome, e.level, e.start, getNowStamp(), transferKind, e.phase, e.result, e.detail,
-                   e.sessionId, &terminalRec, e.withFile ? &fileRec : nullptr, e.recordLength, dataFileName,
+    callSessionAPI(e.outcome, e.level, e.start, getNowStamp(), transferKind, e.phase, e.result, e.detail, e.sessionId,
+                   &terminalRec, e.withFile ? &fileRec : nullptr, e.recordLength, dataFileName,
                    e.withKeys ? fileLoadNo : kNone, e.withKeys ? fileRecordKey : kNone);
     perRequestReset();
 }
@@ -308,10 +310,10 @@ fs::path CenterNetwork::State::authenticate(const Intake& in, const SoapElement&
         const std::string& target = in.http.receivedTarget();
         bool fetch = contains(target, "getfile");
         bool delivery = contains(target, "putfile");
+        // Both are tested and the later match wins: a target naming both is a delivery.
         if (fetch) transferKind = kFetch;
         if (delivery) transferKind = kDelivery;
-        // A target naming both kinds is as unclear as one naming neither.
-        if (fetch == delivery) throw Refusal{kBadMessage, "要求URIの不正"};
+        if (!fetch && !delivery) throw Refusal{kBadMessage, "要求URIの不正"};
         bool passwordMatches = readAuthentication(method);
         checkDataKind();
         checkIdentity(passwordMatches);
@@ -394,8 +396,15 @@ void CenterNetwork::State::checkIdentity(bool passwordMatches) const {
     if (targetTerminalId != terminalRec.TerminalID) throw Refusal{12, "TargetTerminalID不正"};
 }
 
+// The name kept is the first 64 characters: that one must be a plain file
+// name, as it names the application's file at pick-up.
 void CenterNetwork::State::checkDataFileName() const {
-    if (!dataFileName.empty() && !isPlainFileName(dataFileName, kDataFileNameLimit)) throw Refusal{kBadMessage, "電文不正"};
+    std::string kept = storedDataFileName();
+    if (!kept.empty() && !isPlainFileName(kept, kDataFileNameLimit)) throw Refusal{kBadMessage, "電文不正"};
+}
+
+std::string CenterNetwork::State::storedDataFileName() const {
+    return utf8TruncateCharacters(dataFileName, kDataFileNameLimit);
 }
 
 bool CenterNetwork::State::isDoubleDelivery(const Settings* settings) const {
@@ -440,7 +449,7 @@ void CenterNetwork::State::createReceiveEntry(const Settings* settings) {
     ScopedFileRemoval removeFile(file);
     CenterRecord r;
     r.sectionName = makeSectionName(fileType, file.string());
-    r.svDataFilename = limitText(dataFileName, kDataFileNameLimit);
+    r.svDataFilename = storedDataFileName();
     r.limitDays = 0;
     r.sendRecvFlag = kDirectionRecv;
     r.status = kStatusInProgress;

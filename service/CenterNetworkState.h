@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
+#include "api/ApiRecords.h"
 #include "centerlink/HttpMessage.h"
 #include "centerlink/SoapMessages.h"
 #include "centerlink/SoapReader.h"
 #include "common/CenterRegister.h"
-#include "api/ApiRecords.h"
 #include "common/Settings.h"
 #include "service/CenterNetwork.h"
 
@@ -59,7 +59,7 @@ inline constexpr std::int32_t kInternal = 99;
 
 inline constexpr std::size_t kTextLimit = 1023;
 inline constexpr std::size_t kResendFlagLimit = 2;
-inline constexpr std::size_t kDataFileNameLimit = 64;
+inline constexpr std::size_t kDataFileNameLimit = 64; // characters
 
 // Why a request was refused: not sent and not logged.
 inline constexpr const char* kKindAccessText = "ファイル管理ファイルのアクセス中にエラー発生";
@@ -141,6 +141,7 @@ struct Telegram {
     bool conversationLogged = false;
     bool transferStarted = false;
     bool endReported = false;
+    bool fileRefused = false; // a GetFile or PutFile was refused: its ReportStatus may follow
     std::string startTime;
     std::string sessionId;
     std::int32_t phase = 0;
@@ -196,6 +197,7 @@ private:
     void checkDataKind();
     void checkIdentity(bool passwordMatches) const;
     void checkDataFileName() const;
+    std::string storedDataFileName() const;
     bool isDoubleDelivery(const Settings* settings) const;
     void pickStagedFile();
     void createReceiveEntry(const Settings* settings);
@@ -204,7 +206,8 @@ private:
     std::filesystem::path acceptAuthentication();
 
     bool isOpen() const { return !conversationLogged && !setDateText.empty(); }
-    std::filesystem::path strayRequest(const gateway::Intake& in, std::string_view reply, std::int32_t methodPhase);
+    std::filesystem::path strayRequest(const gateway::Intake& in, std::string_view reply, std::int32_t methodPhase,
+                                       std::int32_t code);
     bool cookieMissing(const gateway::Intake& in) const;
     bool cookieMatches(const gateway::Intake& in) const;
     std::filesystem::path methodReply(const gateway::Intake& in, std::string_view reply, std::int32_t code,

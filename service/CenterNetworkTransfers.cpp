@@ -25,12 +25,14 @@ using namespace gateway;
 
 // A file message or report is served only inside the conversation that an
 // answered authentication of the matching kind opened.
-fs::path CenterNetwork::State::strayRequest(const Intake& in, std::string_view reply, std::int32_t methodPhase) {
+fs::path CenterNetwork::State::strayRequest(const Intake& in, std::string_view reply, std::int32_t methodPhase,
+                                            std::int32_t code) {
     closeOpenConversation();
+    fileRefused = false;
     phase = methodPhase;
-    resultCode = kBadMessage;
-    writeSession({.start = getNowStamp(), .phase = phase, .result = kBadMessage, .withFile = false, .withKeys = false});
-    return methodReply(in, reply, kBadMessage);
+    resultCode = code;
+    writeSession({.start = getNowStamp(), .phase = phase, .result = code, .withFile = false, .withKeys = false});
+    return methodReply(in, reply, code);
 }
 
 bool CenterNetwork::State::cookieMissing(const Intake& in) const {
@@ -41,8 +43,7 @@ bool CenterNetwork::State::cookieMissing(const Intake& in) const {
 // Only a session value given out on this connection matches, never an empty one.
 bool CenterNetwork::State::cookieMatches(const Intake& in) const {
     std::string value;
-    return in.cookie(value) == Intake::Cookie::kPresent && !setDateText.empty() &&
-           equalsIgnoreCase(value, setDateText);
+    return in.cookie(value) == Intake::Cookie::kPresent && !setDateText.empty() && equalsIgnoreCase(value, setDateText);
 }
 
 fs::path CenterNetwork::State::methodReply(const Intake& in, std::string_view reply, std::int32_t code,
@@ -62,19 +63,20 @@ fs::path CenterNetwork::State::methodReply(const Intake& in, std::string_view re
 
 fs::path CenterNetwork::State::putFile(const Intake& in, const SoapElement& method) {
     if (!isOpen() || transferKind != kDelivery || phase != kAuthAnswered)
-        return strayRequest(in, "PutFileResponse", kFileReceived);
+        return strayRequest(in, "PutFileResponse", kFileReceived, kBadMessage);
     phase = kFileReceived;
     try {
         if (!in.settings || in.settings->tempFolder.empty())
-            throw Refusal{kInternal, "設定管理ファイル(plconfig.ini)が見つかりません，または一時保存先が特定できません"};
+            throw Refusal{kInternal,
+                          "設定管理ファイル(plconfig.ini)が見つかりません，または一時保存先が特定できません"};
         if (!cookieMatches(in)) throw Refusal{kBadMessage, kSessionText};
         if (std::int32_t code = decimal(method.childText("ResultCode")); code != 0) throw Refusal{code, ""};
         storeDelivery(in, method);
         setRegisterStatus(centerRecord.sectionName, kStatusDone);
         centerRecord.status = kStatusDone;
         SoapHeader header = ownHeader(getNowTimeText());
-        fs::path reply = writeReply([&](XmlWriter& w) { writePutFileResponse(w, "0", header); }, "Cookie",
-                                    in.echoedCookie());
+        fs::path reply =
+            writeReply([&](XmlWriter& w) { writePutFileResponse(w, "0", header); }, "Cookie", in.echoedCookie());
         phase = kFileAnswered;
         return reply;
     } catch (const Refusal& refusal) {
@@ -125,6 +127,7 @@ fs::path CenterNetwork::State::putFileRefusal(const Intake& in, std::int32_t cod
     std::int32_t detail = detailFor(code, in.request.socket);
     if (!centerRecord.sectionName.empty()) deleteCenterRecord(centerRecord.sectionName);
     forceDeleteFile(tempReceivePath);
+    fileRefused = true;
     copyLoggedValues();
     writeSession({.start = startTime,
                   .phase = phase,
@@ -138,8 +141,12 @@ fs::path CenterNetwork::State::putFileRefusal(const Intake& in, std::int32_t cod
 // ---- GetFile ----
 
 fs::path CenterNetwork::State::getFile(const Intake& in, const SoapElement& method) {
-    if (!isOpen() || transferKind != kFetch || phase != kAuthAnswered)
-        return strayRequest(in, "GetFileResponse", kFileReceived);
+    if (!isOpen() || transferKind != kFetch || phase != kAuthAnswered) {
+        // A cookie naming no session of this connection is the cookie check's 99.
+        std::string value;
+        bool stale = in.cookie(value) == Intake::Cookie::kPresent && !cookieMatches(in);
+        return strayRequest(in, "GetFileResponse", kFileReceived, stale ? kInternal : kBadMessage);
+    }
     phase = kFileReceived;
     try {
         if (cookieMissing(in)) throw Refusal{kBadMessage, kSessionText};
@@ -199,8 +206,8 @@ fs::path CenterNetwork::State::sendStagedFile(const Intake& in) {
     SoapHeader header = ownHeader(getNowStamp());
     fs::path reply;
     try {
-        reply = writeReply([&](XmlWriter& w) { writeGetFileResponse(w, "0", header, &file); }, "Cookie",
-                           in.echoedCookie());
+        reply =
+            writeReply([&](XmlWriter& w) { writeGetFileResponse(w, "0", header, &file); }, "Cookie", in.echoedCookie());
     } catch (const std::exception&) {
         throw Refusal{kInternal, kPrepareText}; // never a success without its body
     }
@@ -215,6 +222,7 @@ fs::path CenterNetwork::State::getFileRefusal(const Intake& in, std::int32_t cod
     endReported = true;
     resultCode = code;
     setRegisterStatus(centerRecord.sectionName, kStatusWaiting);
+    fileRefused = true;
     copyLoggedValues();
     std::int32_t detail = detailFor(code, in.request.socket);
     writeSession({.outcome = nothingToSend ? kNormalEnd : kAbnormalEnd,
@@ -231,8 +239,12 @@ fs::path CenterNetwork::State::getFileRefusal(const Intake& in, std::int32_t cod
 
 fs::path CenterNetwork::State::reportStatus(const Intake& in, const SoapElement& method) {
     bool afterFile = transferKind == kDelivery || transferKind == kFetch;
-    if (!isOpen() || !afterFile || phase != kFileAnswered)
-        return strayRequest(in, "ReportStatusResponse", kReportReceived);
+    bool afterAnswer = isOpen() && afterFile && phase == kFileAnswered;
+    // The center reports a refused file message with its code: still the
+    // report of this connection's conversation, answered as such.
+    bool afterRefusal = fileRefused && phase == kFileReceived && !setDateText.empty();
+    if (!afterAnswer && !afterRefusal) return strayRequest(in, "ReportStatusResponse", kReportReceived, kBadMessage);
+    fileRefused = false;
     phase = kReportReceived;
     try {
         if (!cookieMatches(in)) throw Refusal{kBadMessage, kSessionText};

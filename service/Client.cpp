@@ -134,7 +134,7 @@ ApiResult Client::PLSetFileInfo(const std::string& FileType, const std::string& 
         for (std::int32_t i = 0; i < count; ++i) {
             FileRec match;
             if (ApiResult read = PLGetFileInfoAt(i, match); !read) throw ApiError(read.code, read.detail, read.message);
-            if (equalsIgnoreCase(match.FileType, FileType)) moveToEnd = true;
+            if (match.FileType == FileType) moveToEnd = true; // exact: a case variant is written in place
         }
         writeIni([&] { saveFileInfo(definition, moveToEnd); });
     });

@@ -12,19 +12,19 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "api/ResultCodes.h"
 #include "centerlink/CertificateRegistration.h"
 #include "centerlink/HttpClient.h"
 #include "centerlink/HttpMessage.h"
-#include "api/ResultCodes.h"
 #include "centerlink/SessionControl.h"
 #include "centerlink/SoapMessages.h"
 #include "centerlink/SoapReader.h"
 #include "common/CenterUrl.h"
 #include "common/DateText.h"
+#include "common/EntityExtraction.h"
 #include "common/FileControl.h"
 #include "common/GetFileStore.h"
 #include "common/Gzip.h"
-#include "common/EntityExtraction.h"
 #include "common/IniLocks.h"
 #include "common/LogBridge.h"
 #include "common/Paths.h"
@@ -94,7 +94,6 @@ int errorOf(const std::exception& e, int fallback) {
     if (auto* system = dynamic_cast<const std::system_error*>(&e)) return system->code().value();
     return fallback;
 }
-
 
 // The File element of a GetFile reply.
 struct Delivery {
@@ -245,20 +244,18 @@ void Receive::loadSetup() {
     if (!client_.PLGetFileInfo(fileType_, 0, "", "", 0, 0, count))
         failEarly(kApiSystemError, errno, "ファイル管理ファイルからのデータ取得に失敗");
     if (count != 1) failEarly(kApiSystemError, errno, "端末起動集信情報とファイル管理ファイルに不整合");
-    if (!client_.PLGetFileInfoAt(0, file_)) failEarly(kApiSystemError, errno, "ファイル管理ファイルからのデータ取得に失敗");
+    if (!client_.PLGetFileInfoAt(0, file_))
+        failEarly(kApiSystemError, errno, "ファイル管理ファイルからのデータ取得に失敗");
     file_.FileSize = 0;
     file_.RecordLength = 0;
 }
 
 // False when the certificate registration failed: the call ends without records.
 bool Receive::connect() {
+    // An empty center URL has no host: the connect fails and nothing is sent.
     std::string url = getCenterUrl();
     std::string host = connectHost(url);
     int port = connectPort(url);
-    if (host.empty() || port <= 0) {
-        host = parseCenterUrl(kDefaultCenterUrl).host;
-        port = 80;
-    }
     bool connected = false;
     if (isCenterHttps()) {
         int registered = sslRegist([this](TerminalRec& out) { return static_cast<bool>(client_.PLGetTermInfo(out)); });
@@ -298,11 +295,12 @@ std::optional<SoapDocument> Receive::parseReply(ExchangeReply& reply) {
 }
 
 void Receive::report(const char* resultCode) {
-    sendResultReport(&http_, cookie_, kTarget, sessionId_, "ReportStatus", resultCode, [this]() -> std::optional<TerminalRec> {
-        TerminalRec terminal;
-        if (client_.PLGetTermInfo(terminal)) return terminal;
-        return std::nullopt;
-    });
+    sendResultReport(&http_, cookie_, kTarget, sessionId_, "ReportStatus", resultCode,
+                     [this]() -> std::optional<TerminalRec> {
+                         TerminalRec terminal;
+                         if (client_.PLGetTermInfo(terminal)) return terminal;
+                         return std::nullopt;
+                     });
 }
 
 void Receive::authenticate() {
@@ -322,7 +320,8 @@ void Receive::authenticate() {
                             [&](XmlWriter& w) { writeRequestAuthentication(w, request); });
     } catch (const std::exception& e) {
         noFile();
-        fail(kApiSystemError, errorOf(e, errno), "認証要求作成中にエラー（管理ファイルのデータ不足）", 99, kAuthRequest);
+        fail(kApiSystemError, errorOf(e, errno), "認証要求作成中にエラー（管理ファイルのデータ不足）", 99,
+             kAuthRequest);
     }
     if (reply.outcome != ExchangeReply::kDone) noFile();
     expectReply(reply, kAuthRequest, "認証要求生成中にエラー発生");
@@ -374,8 +373,12 @@ void Receive::takeCookie(const std::string& replyHeader) {
     std::string value;
     switch (sessionCookie(replyHeader, value)) {
     case CookieStatus::kOk: cookie_ = value; return;
-    case CookieStatus::kMissing: noFile(); fail(kApiCenterError, 99, "認証回答後，cookie情報がとれません", 99, kAuthReply);
-    case CookieStatus::kNoValue: noFile(); fail(kApiCenterError, 99, "認証回答からCookie情報の取得に失敗", 99, kAuthReply);
+    case CookieStatus::kMissing:
+        noFile();
+        fail(kApiCenterError, 99, "認証回答後，cookie情報がとれません", 99, kAuthReply);
+    case CookieStatus::kNoValue:
+        noFile();
+        fail(kApiCenterError, 99, "認証回答からCookie情報の取得に失敗", 99, kAuthReply);
     }
 }
 
@@ -441,10 +444,14 @@ Delivery Receive::readDelivery(const SoapElement& file) {
         std::string name = child.name();
         std::string text = limited(child.text());
         if (text.empty()) continue; // a value that cannot be read is skipped
-        if (equalsIgnoreCase(name, "Length")) delivery.size = numberOf(text);
-        else if (equalsIgnoreCase(name, "RecordLength")) delivery.recordLength = numberOf(text);
-        else if (equalsIgnoreCase(name, "MD5")) delivery.md5 = text;
-        else if (equalsIgnoreCase(name, "CompressFlag")) delivery.compressFlag = numberOf(text);
+        if (equalsIgnoreCase(name, "Length"))
+            delivery.size = numberOf(text);
+        else if (equalsIgnoreCase(name, "RecordLength"))
+            delivery.recordLength = numberOf(text);
+        else if (equalsIgnoreCase(name, "MD5"))
+            delivery.md5 = text;
+        else if (equalsIgnoreCase(name, "CompressFlag"))
+            delivery.compressFlag = numberOf(text);
     }
     size_ = delivery.size;
     recordLength_ = delivery.recordLength;
@@ -525,7 +532,8 @@ void Receive::finishConversation() {
     } catch (const std::exception&) {
         fail(kApiCenterError, 10, kNotReportReplyText, 10, kReportReply);
     }
-    if (code != 0) fail(kApiCenterError, code, "ファイル受信後の完了回答が正常終了ではありませんでした", code, kReportReply);
+    if (code != 0)
+        fail(kApiCenterError, code, "ファイル受信後の完了回答が正常終了ではありませんでした", code, kReportReply);
 }
 
 void Receive::sessionRecord(std::int16_t type, std::int32_t level, std::int32_t detail) {
@@ -602,7 +610,7 @@ ApiResult Transport::PLRecvData(const std::string& FileType, const std::string& 
                                 std::string& ClDataFilename, std::int32_t ResendFlag, std::int32_t& FileSize) {
     std::string start = getNowStamp();
     CountingSemaphore session(kSessionCount, kSessionSemaphoreName);
-    if (!session.acquire(1, kSessionWaitMs)) {
+    if (!session.acquireUnlessStopped(1, kSessionWaitMs)) {
         triple_.set(kApiNotReady, 0, kSessionAbortText);
         return triple_.get();
     }

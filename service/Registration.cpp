@@ -73,7 +73,7 @@ std::string unitFile(const fs::path& program) {
     return std::string("[Unit]\nDescription=Korvane/PLX file delivery and collection service\n"
                        "After=dbus.service\n\n[Service]\nType=dbus\nBusName=") +
            kBusName + "\nExecStart=" + program.string() + "\nEnvironment=PLX_BUS=system\nUser=" + kServiceUser +
-           "\nAmbientCapabilities=CAP_NET_BIND_SERVICE\nPrivateTmp=yes\nTimeoutStopSec=30\n";
+           "\nNotifyAccess=main\nAmbientCapabilities=CAP_NET_BIND_SERVICE\nPrivateTmp=yes\nTimeoutStopSec=30\n";
 }
 
 void reloadSystemd(const InstallLayout& layout) {
@@ -163,14 +163,19 @@ int unregisterServer() {
     InstallLayout layout = installLayout();
     try {
         removeRegistry();
-        for (const auto& path : {layout.unit, layout.sessionActivation, layout.systemActivation, layout.policy,
-                                 layout.interfaceFile})
+        for (const auto& path :
+             {layout.unit, layout.sessionActivation, layout.systemActivation, layout.policy, layout.interfaceFile})
             removeFile(path);
         reloadSystemd(layout);
         return 0;
     } catch (const std::exception& e) {
         return reportFailure("サービスは削除できませんでした", e);
     }
+}
+
+bool startedByServiceManager() {
+    const char* socket = std::getenv("NOTIFY_SOCKET");
+    return socket && *socket;
 }
 
 bool registeredAsService() {

@@ -29,5 +29,12 @@ int registerServer(const std::filesystem::path& program, bool asService);
 int unregisterServer();
 // The registry store says the program runs as a system service.
 bool registeredAsService();
+// Started by systemd as the service's unit: NOTIFY_SOCKET, which systemd
+// hands to the unit's main process (the unit asks for it with
+// NotifyAccess=main). A start by hand or by D-Bus activation has none.
+bool startedByServiceManager();
+// Runs as the system service only when registered as one and started by
+// systemd; any other start runs as a local server on the session bus.
+inline bool runsAsService() { return registeredAsService() && startedByServiceManager(); }
 
 } // namespace plx

@@ -108,7 +108,8 @@ ApiResult Retrieve::PLSearchSentAt(std::int32_t index, FileRec& out) {
         CenterRecord r;
         {
             std::lock_guard lock(resultsMutex_);
-            if (index < 0 || static_cast<std::size_t>(index) >= sentResults_.size()) throw ApiError(kApiNotReady, 0, "");
+            if (index < 0 || static_cast<std::size_t>(index) >= sentResults_.size())
+                throw ApiError(kApiNotReady, 0, "");
             r = sentResults_[static_cast<std::size_t>(index)];
         }
         out.FileType = r.fileType;
@@ -181,7 +182,8 @@ ApiResult Retrieve::PLSearchReceived(const std::string& FileType, const std::str
 
 ApiResult Retrieve::PLSearchReceivedAt(std::int32_t index, FileRec& out) {
     out = FileRec{};
-    return run("PLSearchReceivedAt", (ArgumentLine() << index).text(), kReceivedAtText, [&] {
+    // The one method whose API-log line carries no arguments.
+    return run("PLSearchReceivedAt", "", kReceivedAtText, [&] {
         try {
             loadCheckedSettings();
             CenterRecord r;
@@ -216,8 +218,7 @@ ApiResult Retrieve::PLDeleteFile(const std::string& FileType, std::int32_t SendR
                                  const std::string& DayCount, std::int32_t Status, const std::string& ClTempFilename,
                                  std::int32_t& count) {
     count = 0;
-    auto line =
-        (ArgumentLine() << FileType << SendRecvFlag << SetDate << DayCount << Status << ClTempFilename).text();
+    auto line = (ArgumentLine() << FileType << SendRecvFlag << SetDate << DayCount << Status << ClTempFilename).text();
     return run("PLDeleteFile", std::move(line), kDeleteText, [&] {
         checkLength(FileType, kFileTypeLimit, 1, kFileTypeText);
         if (SendRecvFlag < 0 || SendRecvFlag > 2) throw argumentError(2, "送受信区分の指定が不正です");

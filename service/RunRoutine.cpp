@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -11,10 +13,10 @@
 #include <thread>
 #include <unistd.h>
 
+#include "api/BusApi.h"
 #include "centerlink/CertificateRegistration.h"
 #include "centerlink/HttpServer.h"
 #include "centerlink/SessionControl.h"
-#include "api/BusApi.h"
 #include "common/CenterRegister.h"
 #include "common/FileControl.h"
 #include "common/LogRetention.h"
@@ -51,33 +53,47 @@ private:
 };
 
 // The close request: answered at once on the bus thread, carried out by
-// the main thread, so no bus handler ever waits for running sessions.
+// the main thread, so no bus handler ever waits for running sessions. The
+// counts that were free when the close was decided stay held from then on,
+// so no session starts between the decision and the stop.
 class CloseControl {
 public:
     CloseControl(bool compulsion, Wakeup& wakeup) : compulsion_(compulsion), wakeup_(wakeup) {}
 
     bool request(bool confirmed) {
-        CountingSemaphore free(kSessionCount, kSessionSemaphoreName);
-        free.acquire(kSessionCount, 0);
-        bool idle = free.heldCount() == kSessionCount;
+        auto free = std::make_unique<CountingSemaphore>(kSessionCount, kSessionSemaphoreName);
+        free->acquire(kSessionCount, 0);
+        bool idle = free->heldCount() == kSessionCount;
         if (!(idle || compulsion_ || !isDialogAppearance() || confirmed)) return false; // the caller asks its user
-        closing_ = true;
+        {
+            std::lock_guard lock(mutex_);
+            if (!hold_) hold_ = std::move(free);
+        }
         wakeup_.post();
         return true;
     }
-    bool closing() const { return closing_; }
+    // The hold of the decided close; a stop signal decides here and now.
+    std::unique_ptr<CountingSemaphore> takeHold() {
+        std::lock_guard lock(mutex_);
+        if (!hold_) {
+            hold_ = std::make_unique<CountingSemaphore>(kSessionCount, kSessionSemaphoreName);
+            hold_->acquire(kSessionCount, 0);
+        }
+        return std::move(hold_);
+    }
 
 private:
     bool compulsion_;
     Wakeup& wakeup_;
-    std::atomic<bool> closing_{false};
+    std::mutex mutex_;
+    std::unique_ptr<CountingSemaphore> hold_;
 };
 
-// Tells running sessions to stop and gives them up to 5 s per count still held.
-void stopSessions() {
+// Tells running sessions to stop and gives them up to 5 s per count still
+// held, on the hold that already has the free counts. True when all ended.
+bool stopSessions(CountingSemaphore& hold) {
     SessionEvent::set();
-    CountingSemaphore all(kSessionCount, kSessionSemaphoreName);
-    all.acquire(kSessionCount, kSessionWaitMs);
+    return hold.acquire(kSessionCount, kSessionWaitMs);
 }
 
 UniqueFd stopSignals() {
@@ -101,49 +117,55 @@ std::unique_ptr<HttpServer> startGateway(CenterNetwork& handler, const std::shar
     return server;
 }
 
-} // namespace
+// The bus's event loop on a thread of its own, left and joined on every way
+// out of the run.
+class BusLoop {
+public:
+    BusLoop(sdbus::IConnection& bus, Wakeup& wakeup) : bus_(bus) {
+        thread_ = std::thread([this, &wakeup] {
+            try {
+                bus_.enterEventLoop();
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "plserv: bus lost: %s\n", e.what());
+                lost_ = true;
+                wakeup.post();
+            }
+        });
+    }
+    ~BusLoop() { leave(); }
+    BusLoop(const BusLoop&) = delete;
+    BusLoop& operator=(const BusLoop&) = delete;
 
-int runService(bool asService) {
-    UniqueFd signals = stopSignals();
-    std::signal(SIGPIPE, SIG_IGN);
-
-    auto instance = takeSingleInstanceLock("Korvane/PLX");
-    if (!instance) {
-        std::fprintf(stderr, "plserv: another instance runs\n");
-        return 0;
+    bool lost() const { return lost_; }
+    void leave() {
+        if (!thread_.joinable()) return;
+        if (!lost_) {
+            try {
+                bus_.releaseName(kBusName);
+            } catch (const std::exception&) {
+            }
+            bus_.leaveEventLoop();
+        }
+        thread_.join();
     }
 
-    bool compulsion = true;
-    try {
-        compulsion = loadCheckedSettings()->shutdownCompulsion;
-    } catch (const ApiError& e) {
-        report(e.message);
-        return 1;
-    }
+private:
+    sdbus::IConnection& bus_;
+    std::atomic<bool> lost_{false};
+    std::thread thread_;
+};
 
-    deleteExpiredLogs();
-    purgeTempFiles();
-    std::shared_ptr<Client> client = Client::instance();
-    recoverCenterRecords();
-
+// Runs until a close, a stop signal or the loss of the bus; the exit status.
+int serve(bool asService, const UniqueFd& signals, bool compulsion, const std::shared_ptr<Client>& client) {
     Wakeup wakeup;
     CloseControl closeControl(compulsion, wakeup);
-    std::atomic<bool> busLost{false};
     try {
         auto bus = openBus(asService ? BusKind::System : BusKind::Session);
         BusServer server(*bus, client);
         server.setCloseHandler([&](bool confirmed) { return closeControl.request(confirmed); });
         // The name last: callers reach the service only once it is ready.
         bus->requestName(kBusName);
-        std::thread busThread([&] {
-            try {
-                bus->enterEventLoop();
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "plserv: bus lost: %s\n", e.what());
-                busLost = true;
-                wakeup.post();
-            }
-        });
+        BusLoop loop(*bus, wakeup);
         if (!asService) std::printf("Service started\n"), std::fflush(stdout);
 
         CenterNetwork handler(client);
@@ -151,23 +173,64 @@ int runService(bool asService) {
         if (isHttpDaemon()) gateway = startGateway(handler, client);
 
         pollfd waits[2] = {{signals.get(), POLLIN, 0}, {wakeup.fd(), POLLIN, 0}};
-        while (::poll(waits, 2, -1) < 0 && errno == EINTR) {}
-
-        if (!busLost) stopSessions(); // a stop signal closes without asking, as a confirmed close does
-        if (gateway) gateway->stop();
-        if (!busLost) {
-            try {
-                bus->releaseName(kBusName);
-            } catch (const std::exception&) {
-            }
-            bus->leaveEventLoop();
+        while (::poll(waits, 2, -1) < 0 && errno == EINTR) {
         }
-        busThread.join();
+
+        // A stop signal closes without asking, as a confirmed close does.
+        std::unique_ptr<CountingSemaphore> hold = closeControl.takeHold();
+        bool sessionsEnded = stopSessions(*hold);
+        if (gateway) gateway->stop();
+        loop.leave();
+        int status = loop.lost() ? 1 : 0;
+        if (!sessionsEnded) {
+            // A session that did not stop in time must not hold the process:
+            // its register entry is repaired at the next start.
+            std::fprintf(stderr, "plserv: sessions still running; ending without them\n");
+            std::fflush(nullptr);
+            std::_Exit(status);
+        }
+        return status;
     } catch (const std::exception& e) {
         report(std::string("bus: ") + e.what());
         return 1;
     }
-    return busLost ? 1 : 0;
+}
+
+} // namespace
+
+int runService(bool asService) {
+    // Every failure of the start is reported with its text and ends the
+    // process with a non-zero status.
+    try {
+        UniqueFd signals = stopSignals();
+        std::signal(SIGPIPE, SIG_IGN);
+
+        auto instance = takeSingleInstanceLock("Korvane/PLX");
+        if (!instance) {
+            std::fprintf(stderr, "plserv: another instance runs\n");
+            return 0;
+        }
+
+        bool compulsion = true;
+        std::shared_ptr<Client> client;
+        try {
+            compulsion = loadCheckedSettings()->shutdownCompulsion;
+            deleteExpiredLogs();
+            purgeTempFiles();
+            client = Client::instance();
+            recoverCenterRecords();
+        } catch (const ApiError& e) {
+            report(e.message);
+            return 1;
+        }
+        return serve(asService, signals, compulsion, client);
+    } catch (const std::exception& e) {
+        report(e.what());
+        return 1;
+    } catch (...) {
+        report("原因不明のエラー");
+        return 1;
+    }
 }
 
 } // namespace plx

@@ -4,9 +4,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "api/ResultCodes.h"
 #include "centerlink/CertificateRegistration.h"
 #include "centerlink/HttpMessage.h"
-#include "api/ResultCodes.h"
 #include "centerlink/SessionControl.h"
 #include "centerlink/SoapMessages.h"
 #include "centerlink/SoapReader.h"
@@ -22,8 +22,8 @@
 #include "platform/Numbers.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
-#include "service/Transport.h"
 #include "service/TransferSupport.h"
+#include "service/Transport.h"
 
 namespace plx {
 
@@ -94,7 +94,7 @@ ApiResult Transport::PLSendData(const std::string& FileType, const std::string& 
                                 const std::string& ClDataFilename) {
     SendState st;
     CountingSemaphore session(kSessionCount, kSessionSemaphoreName);
-    if (!session.acquire(1, kSessionWaitMs)) {
+    if (!session.acquireUnlessStopped(1, kSessionWaitMs)) {
         triple_.set(kApiNotReady, 0, "セッション中止");
         return triple_.get();
     }
@@ -104,11 +104,12 @@ ApiResult Transport::PLSendData(const std::string& FileType, const std::string& 
     HttpClient connection;
     auto readTerminal = [this](TerminalRec& t) { return !client_->PLGetTermInfo(t).failed; };
     auto reportPutFileFailure = [&] {
-        sendResultReport(&connection, st.cookie, kTarget, st.sessionId, "PutFile", "99", [&]() -> std::optional<TerminalRec> {
-            TerminalRec t;
-            if (!readTerminal(t)) return std::nullopt;
-            return t;
-        });
+        sendResultReport(&connection, st.cookie, kTarget, st.sessionId, "PutFile", "99",
+                         [&]() -> std::optional<TerminalRec> {
+                             TerminalRec t;
+                             if (!readTerminal(t)) return std::nullopt;
+                             return t;
+                         });
     };
 
     // A reply must have come back; otherwise the phase tells how far it got.
@@ -238,19 +239,16 @@ ApiResult Transport::PLSendData(const std::string& FileType, const std::string& 
             st.sessionResult = code;
             fail(5, code, std::string(centerResultMessage(code)));
         }
-        if (auto h = authReply->child("Header")) st.sessionId = utf8Truncate(h->childText("SessionID"), kReplyTextLimit);
+        if (auto h = authReply->child("Header"))
+            st.sessionId = utf8Truncate(h->childText("SessionID"), kReplyTextLimit);
         if (auto r = authReply->child("FileRecord")) {
             st.loadNo = utf8Truncate(r->childText("FileLoadNo"), kReplyTextLimit);
             st.recordKey = utf8Truncate(r->childText("FileRecordKey"), kReplyTextLimit);
         }
         std::string cookieValue;
         switch (sessionCookie(reply.header, cookieValue)) {
-        case CookieStatus::kMissing:
-            st.sessionResult = 99;
-            fail(5, 99, "認証回答後，cookie情報がとれません");
-        case CookieStatus::kNoValue:
-            st.sessionResult = 99;
-            fail(5, 99, "認証回答からCookie情報の取得に失敗");
+        case CookieStatus::kMissing: st.sessionResult = 99; fail(5, 99, "認証回答後，cookie情報がとれません");
+        case CookieStatus::kNoValue: st.sessionResult = 99; fail(5, 99, "認証回答からCookie情報の取得に失敗");
         case CookieStatus::kOk: break;
         }
         st.cookie = cookieValue;

@@ -27,18 +27,19 @@ void WorkerPool::run() {
         wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
         --idle_;
         if (queue_.empty()) return; // stopping, nothing left
-        auto task = std::move(queue_.front());
-        queue_.pop_front();
-        lock.unlock();
-        try {
-            task();
-        } catch (...) {
-            // A task reports its own failures; one that escapes must not end the thread.
+        {
+            auto task = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            try {
+                task();
+            } catch (...) {
+                // A task reports its own failures; one that escapes must not end the thread.
+            }
+            // Gone before the lock is taken again: what a task holds (a bus
+            // reply) takes the bus's lock when it goes, and the bus thread
+            // takes this lock to hand out work.
         }
-        // Its captures (bus messages among them) go before the lock is
-        // taken again: releasing a message waits for the bus thread, which
-        // may be waiting in submit() for this lock.
-        task = nullptr;
         lock.lock();
     }
 }

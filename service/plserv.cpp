@@ -20,5 +20,5 @@ int main(int argc, char* argv[]) {
     case ServiceSwitch::UnregServer: return unregisterServer();
     case ServiceSwitch::None: break;
     }
-    return runService(registeredAsService());
+    return runService(runsAsService());
 }

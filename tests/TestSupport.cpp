@@ -22,7 +22,8 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     // Read-only entries left by a test must not stop the clean-up.
-    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
 }
@@ -43,8 +44,7 @@ ScopedEnv::~ScopedEnv() {
 }
 
 ScopedHome::ScopedHome()
-    : home_("PLX_HOME", dir_.path().string()),
-      runtime_("PLX_RUNTIME_DIR", (dir_.path() / ".run").string()) {}
+    : home_("PLX_HOME", dir_.path().string()), runtime_("PLX_RUNTIME_DIR", (dir_.path() / ".run").string()) {}
 
 ProgramRun runCaptured(const std::vector<std::string>& argv, const fs::path& workingFolder) {
     TempDir outputs;
@@ -88,6 +88,15 @@ std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path.string());
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> splitFields(std::string_view line) {
+    std::vector<std::string> fields;
+    std::size_t begin = 0;
+    for (std::size_t comma; (comma = line.find(',', begin)) != std::string_view::npos; begin = comma + 1)
+        fields.emplace_back(line.substr(begin, comma - begin));
+    fields.emplace_back(line.substr(begin));
+    return fields;
 }
 
 } // namespace plx::test

@@ -64,4 +64,7 @@ ProgramRun runCaptured(const std::vector<std::string>& argv, const std::filesyst
 void writeFile(const std::filesystem::path& path, std::string_view content);
 std::string readFile(const std::filesystem::path& path);
 
+// The comma-separated fields of a log line, empty ones included.
+std::vector<std::string> splitFields(std::string_view line);
+
 } // namespace plx::test

@@ -24,7 +24,8 @@ namespace {
 struct ClientHome {
     ScopedHome home;
     std::filesystem::path request = home / "request";
-    explicit ClientHome(int port, const std::string& body = "<RequestAuthentication/>", const std::string& config = "") {
+    explicit ClientHome(int port, const std::string& body = "<RequestAuthentication/>",
+                        const std::string& config = "") {
         writeFile(home / "plterm.ini", "[terminfo]\ncenterurl=http://127.0.0.1:" + std::to_string(port) + "/\n");
         writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + home.path().string() + "\n" + config);
         writeFile(home / "body", body);
@@ -76,8 +77,9 @@ TEST(HttpClientReceive, SplitReplyWithBlankLinesInItsBody) {
     std::string body = "line\n\nafter a blank line\r\n\r\nand more";
     LoopbackPeer peer([&](int fd) {
         std::string request = test::readHttpMessage(fd);
-        std::string reply = "HTTP/1.1 200 OK\r\nSet-Cookie: ZORVANTIKE=abc\r\nContent-Length: " + std::to_string(body.size()) +
-                            "\r\nConnection: close\r\n\r\n" + body + "SURPLUS";
+        std::string reply =
+            "HTTP/1.1 200 OK\r\nSet-Cookie: ZORVANTIKE=abc\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\nConnection: close\r\n\r\n" + body + "SURPLUS";
         for (char c : reply) { // one byte per segment
             sendText(fd, std::string(1, c));
             if (c == '\n') std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -246,6 +248,73 @@ TEST(HttpClientSession, EventStopsTheReceiveAndLeavesNoBodyFile) {
     EXPECT_EQ(r.result, HttpClient::kReceiveFailed);
     EXPECT_EQ(r.error, kSessionStopped);
     EXPECT_TRUE(std::filesystem::is_empty(scratch.path())); // the partial body is gone
+}
+
+// Sets the session event once the test's call is under way. The call's
+// own limits are two minutes: ending long before them shows the event did it.
+struct DelayedStop {
+    static constexpr int kOwnLimit = 120;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::thread thread{[] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        SessionEvent::set();
+    }};
+    ~DelayedStop() { thread.join(); }
+    bool endedEarly() const { return std::chrono::steady_clock::now() - start < std::chrono::seconds(kOwnLimit / 2); }
+};
+
+// One exchange with a peer that goes silent, after reading the request or
+// without reading at all, while the session event is set.
+Reply stopWhileThePeerIsSilent(bool readsRequest, const std::string& body) {
+    std::atomic<bool> done{false};
+    LoopbackPeer peer([&](int fd) {
+        if (readsRequest) test::readHttpMessage(fd);
+        while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    ClientHome h(peer.port(), body);
+    HttpClient client;
+    client.setFirstByteTimeout(DelayedStop::kOwnLimit);
+    client.setConnectTimeout(DelayedStop::kOwnLimit); // also the send time-out
+    EXPECT_TRUE(client.Connect("127.0.0.1", peer.port()));
+    Reply r;
+    {
+        DelayedStop stop;
+        r = exchange(client, h.request);
+        EXPECT_TRUE(stop.endedEarly());
+    }
+    done = true;
+    EXPECT_FALSE(client.isConnected());
+    return r;
+}
+
+// A closing service must not wait out a silent center: every wait of an
+// exchange ends on the session event, whatever its own limit.
+TEST(HttpClientSession, EventEndsTheWaitsOfAnExchange) {
+    EventGuard guard;
+    Reply firstByte = stopWhileThePeerIsSilent(true, "<RequestAuthentication/>");
+    EXPECT_EQ(firstByte.result, HttpClient::kReceiveFailed);
+    EXPECT_EQ(firstByte.error, kSessionStopped);
+    SessionEvent::reset();
+    Reply fullSocket = stopWhileThePeerIsSilent(false, std::string(64 << 20, 'w'));
+    EXPECT_EQ(fullSocket.result, HttpClient::kSendFailed);
+    EXPECT_EQ(fullSocket.error, kSessionStopped);
+}
+
+TEST(HttpClientSession, EventEndsTheTlsHandshake) {
+    EventGuard guard;
+    test::SilentListener silent; // connects, never answers the handshake
+    ScopedHome home;
+    writeFile(home / "plterm.ini", "[terminfo]\ncenterurl=https://127.0.0.1:" + std::to_string(silent.port()) + "/\n");
+    HttpClient client;
+    client.setConnectTimeout(DelayedStop::kOwnLimit);
+    bool connected = true;
+    {
+        DelayedStop stop;
+        connected = client.Connect("127.0.0.1", silent.port());
+        EXPECT_TRUE(stop.endedEarly());
+    }
+    EXPECT_FALSE(connected);
+    EXPECT_EQ(client.lastError(), kSessionStopped);
 }
 
 TEST(HttpClientProgress, OwnPhaseIsReportedAndTheThreadRunsOnlyWhenAsked) {

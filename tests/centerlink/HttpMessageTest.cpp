@@ -27,14 +27,13 @@ std::string requestFor(const ScopedHome& home, const std::string& term, const st
 
 TEST(HttpMessageWrite, DirectRequest) {
     ScopedHome home;
-    EXPECT_EQ(requestFor(home, "centerurl=https://center.example:8443/\n"),
-              "POST /putfile HTTP/1.1\r\n"
-              "Cookie: ZORVANTIKE=2024/03/01 09:05.07\r\n"
-              "Host: CENTER.EXAMPLE\r\n"
-              "port: 8443\r\n"
-              "Connection: keep-alive\r\n"
-              "Pragma: no-cache\r\n"
-              "Content-Length: 4\r\n\r\n<x/>");
+    EXPECT_EQ(requestFor(home, "centerurl=https://center.example:8443/\n"), "POST /putfile HTTP/1.1\r\n"
+                                                                            "Cookie: ZORVANTIKE=2024/03/01 09:05.07\r\n"
+                                                                            "Host: CENTER.EXAMPLE\r\n"
+                                                                            "port: 8443\r\n"
+                                                                            "Connection: keep-alive\r\n"
+                                                                            "Pragma: no-cache\r\n"
+                                                                            "Content-Length: 4\r\n\r\n<x/>");
 }
 
 TEST(HttpMessageWrite, ProxyWithoutUserIsNoProxy) {
@@ -59,6 +58,10 @@ TEST(HttpMessageWrite, PlainHttpThroughAProxyUsesTheAbsoluteTarget) {
     std::string kept = requestFor(home, "centerurl=http://center.example/\nproxykeepalive=yes\n" + proxy);
     EXPECT_EQ(kept.substr(0, kept.find("\r\n")), "POST http://center.example/putfile HTTP/1.1");
     EXPECT_NE(kept.find("Proxy-Connection: keep-alive\r\n"), std::string::npos);
+    // Without a center URL the built-in default stands in the absolute target only.
+    std::string fallback = requestFor(home, proxy);
+    EXPECT_EQ(fallback.substr(0, fallback.find("\r\n")), "POST http://localhost/putfile HTTP/1.0");
+    EXPECT_NE(fallback.find("Host: \r\nport: 80\r\n"), std::string::npos);
 }
 
 TEST(HttpMessageWrite, HttpsThroughAProxyTravelsInTheTunnel) {
@@ -80,7 +83,8 @@ TEST(HttpMessageWrite, BodiesAndRepeatedWrites) {
     reply.setBodyFile(home / "missing");
     ASSERT_TRUE(reply.writeResponse(home / "r1"));
     ASSERT_TRUE(reply.writeResponse(home / "r2")); // no header is doubled by a second write
-    std::string expected = "HTTP/1.1 200 OK\r\nSet-Cookie: ZORVANTIKE=x\r\nPragma: no-cache\r\nConnection: Keep-Alive\r\n\r\n";
+    std::string expected =
+        "HTTP/1.1 200 OK\r\nSet-Cookie: ZORVANTIKE=x\r\nPragma: no-cache\r\nConnection: Keep-Alive\r\n\r\n";
     EXPECT_EQ(readFile(home / "r1"), expected);
     EXPECT_EQ(readFile(home / "r2"), expected);
     EXPECT_FALSE(reply.writeResponse(home / "no" / "such" / "dir"));
@@ -110,7 +114,9 @@ TEST(HttpMessageRead, ConnectTargets) {
     EXPECT_EQ(connectPort("https://center.example:8443/x"), 8443);
     EXPECT_EQ(connectPort("https://center.example/x"), 443);
     EXPECT_EQ(connectPort("http://center.example/x"), 80);
-    EXPECT_EQ(connectHost(""), "LOCALHOST");
+    // No center URL names no host: nothing is connected to.
+    EXPECT_EQ(connectHost(""), "");
+    EXPECT_EQ(connectPort(""), 80);
     writeFile(home / "plterm.ini", "[terminfo]\nproxyserver=proxy.example:3128\nproxyuser=u\nproxypassword=p\n");
     EXPECT_EQ(connectHost("https://center.example:8443/x"), "proxy.example");
     EXPECT_EQ(connectPort("https://center.example:8443/x"), 3128);

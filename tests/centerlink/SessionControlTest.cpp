@@ -1,6 +1,7 @@
 #include "centerlink/SessionControl.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <thread>
 
 #include "api/ResultCodes.h"
@@ -45,6 +46,25 @@ TEST(CountingSemaphore, AWaitingAcquireGetsAReleasedCount) {
     release.join();
 }
 
+TEST(CountingSemaphore, ASessionWaitingForACountEndsWhenTheEventIsSet) {
+    SessionEvent::reset();
+    const std::string name = "test-sem-stop";
+    CountingSemaphore closing(1, name);
+    ASSERT_TRUE(closing.acquire(1, 0));
+    std::thread setter([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        SessionEvent::set();
+    });
+    CountingSemaphore session(1, name);
+    EXPECT_FALSE(session.acquireUnlessStopped(1, 60000));
+    setter.join();
+    EXPECT_EQ(session.heldCount(), 0);
+    closing.Unlock();
+    EXPECT_FALSE(session.acquireUnlessStopped(1, 0)); // no session starts once the service closes
+    EXPECT_TRUE(session.acquire(1, 0));               // the close itself still gathers its counts
+    SessionEvent::reset();
+}
+
 TEST(SessionEvent, StaysSetOnceSet) {
     SessionEvent::reset();
     EXPECT_FALSE(SessionEvent::isSet());
@@ -53,7 +73,10 @@ TEST(SessionEvent, StaysSetOnceSet) {
     EXPECT_TRUE(SessionEvent::waitFor(std::chrono::seconds(5)));
     setter.join();
     EXPECT_TRUE(SessionEvent::isSet());
+    pollfd readable{SessionEvent::waitFd(), POLLIN, 0};
+    EXPECT_EQ(::poll(&readable, 1, 0), 1);
     SessionEvent::reset();
+    EXPECT_EQ(::poll(&readable, 1, 0), 0);
 }
 
 TEST(ResultCodes, BothTables) {
@@ -65,5 +88,6 @@ TEST(ResultCodes, BothTables) {
     EXPECT_EQ(centerResultMessage(13), "相手端末不正");
     EXPECT_EQ(centerResultMessage(33), "二重ファイル転送");
     EXPECT_EQ(centerResultMessage(51), "データ解凍失敗");
-    for (int code : {0, 1, 20, 42, 99}) EXPECT_EQ(centerResultMessage(code), "集配信中にその他障害が発生しました") << code;
+    for (int code : {0, 1, 20, 42, 99})
+        EXPECT_EQ(centerResultMessage(code), "集配信中にその他障害が発生しました") << code;
 }

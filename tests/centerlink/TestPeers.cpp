@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "platform/FdIo.h"
-#include "tests/centerlink/LoopbackPeer.h"
 #include "platform/UniqueFd.h"
+#include "tests/centerlink/LoopbackPeer.h"
 
 namespace plx::test {
 
@@ -47,13 +47,15 @@ UniqueFd connectLoopback(int port) {
 
 } // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool captureStdout) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool captureStdout, bool captureStderr) {
+    captureStdout = captureStdout || captureStderr;
     int pipeFds[2] = {-1, -1};
     if (captureStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork");
     if (pid_ == 0) {
         if (captureStdout) ::dup2(pipeFds[1], STDOUT_FILENO);
+        if (captureStderr) ::dup2(pipeFds[1], STDERR_FILENO);
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -108,9 +110,29 @@ std::string ChildProcess::readLine(int seconds) {
     return line;
 }
 
+std::string ChildProcess::readAll(int seconds) {
+    std::string text;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    char buffer[4096];
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{out_, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        ssize_t n = ::read(out_, buffer, sizeof buffer);
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
 CenterSimulator::CenterSimulator(const std::vector<std::string>& extraArgs) {
-    std::vector<std::string> argv = {"python3", std::string(PLX_SOURCE_DIR) + "/tests/center/center_sim.py", "--port", "0",
-                                     "--store", store_.path().string(), "--exit-with-parent", "--quiet"};
+    std::vector<std::string> argv = {"python3",
+                                     std::string(PLX_SOURCE_DIR) + "/tests/center/center_sim.py",
+                                     "--port",
+                                     "0",
+                                     "--store",
+                                     store_.path().string(),
+                                     "--exit-with-parent",
+                                     "--quiet"};
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
     process_ = std::make_unique<ChildProcess>(argv, true);
     std::string line = process_->readLine(30);

@@ -13,12 +13,15 @@ namespace plx::test {
 // A child process, stopped with SIGTERM when the object goes.
 class ChildProcess {
 public:
-    explicit ChildProcess(const std::vector<std::string>& argv, bool captureStdout = false);
+    // With captureStderr, standard error goes to the same pipe as standard output.
+    explicit ChildProcess(const std::vector<std::string>& argv, bool captureStdout = false, bool captureStderr = false);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
     // One line of the child's standard output (waits at most seconds).
     std::string readLine(int seconds);
+    // Everything the child writes until it closes its output (waits at most seconds).
+    std::string readAll(int seconds);
     int pid() const { return pid_; }
     // The exit status once the child ended within seconds; -1 when it still runs.
     int waitExit(int seconds);

@@ -80,14 +80,17 @@ TEST(CenterRegister, WrittenRecordsReadBackWithDerivedFields) {
 
 TEST(CenterRegister, DerivedFieldEdges) {
     RegisterHome h;
-    writeFile(centerIniPath(),
-              "[LONGTYPE,/nowhere/@zvGONE.tmp]\nlimit=0\nstatus=2\n"
-              "[T1,/nowhere/x]\nlimit=-4\n"
-              "[T2,/nowhere/y]\n"
-              "[T3,/nowhere/z]\nlimit=2\n"
-              "[NOCOMMA]\nlimit=2147483647\nsvdatafilename=" + std::string(80, 'n') + "\n");
+    writeFile(centerIniPath(), "[LONGTYPE,/nowhere/@zvGONE.tmp]\nlimit=0\nstatus=2\n"
+                               "[T1,/nowhere/x]\nlimit=-4\n"
+                               "[T2,/nowhere/y]\n"
+                               "[T3,/nowhere/z]\nlimit=2\n"
+                               "[NOCOMMA]\nlimit=2147483647\nsvdatafilename=" +
+                                   std::string(80, 'n') +
+                                   "\n"
+                                   "[売上伝票類分,/nowhere/k]\nsvdatafilename=" +
+                                   std::string(60, 'n') + "受信データ.dat\n");
     auto records = loadCenterRecords();
-    ASSERT_EQ(records.size(), 5u);
+    ASSERT_EQ(records.size(), 6u);
     EXPECT_EQ(records[0].fileType, "LONGT");
     EXPECT_EQ(records[0].fileSize, 0);
     EXPECT_EQ(records[0].fileTime.ticks, 0u);
@@ -99,6 +102,9 @@ TEST(CenterRegister, DerivedFieldEdges) {
     EXPECT_EQ(records[4].tempFilePath, "");
     EXPECT_EQ(records[4].expiryTime.ticks, FileTime::kNoExpiry); // capped, not wrapped
     EXPECT_EQ(records[4].svDataFilename.size(), 64u);
+    // Limits count characters, never bytes.
+    EXPECT_EQ(records[5].fileType, "売上伝票類");
+    EXPECT_EQ(records[5].svDataFilename, std::string(60, 'n') + "受信デー");
 }
 
 TEST(CenterRegister, EmptyOrMissingFileGivesNoRecords) {
@@ -136,15 +142,27 @@ TEST(CenterRegister, StartRecoveryFollowsTheTable) {
     auto sendFile = h.dataFile(), recvFile = h.dataFile(), doneFile = h.dataFile(), otherFile = h.dataFile();
     auto outside = h.home / "@zvOUTSIDE.tmp";
     writeFile(outside, "user data");
-    writeFile(centerIniPath(),
-              "[NOST," + sendFile.string() + "]\nlimit=1\n"
-              "[SEND," + sendFile.string() + "]\nstatus=3\nsendrecvflag=1\n"
-              "[RECV," + recvFile.string() + "]\nstatus=3\nsendrecvflag=2\n"
-              "[ODD," + otherFile.string() + "]\nstatus=3\nsendrecvflag=7\n"
-              "[DONE," + doneFile.string() + "]\nstatus=2\nsendrecvflag=2\n"
-              "[PICK," + doneFile.string() + "]\nstatus=4\nsendrecvflag=2\n"
-              "[ESC," + outside.string() + "]\nstatus=3\nsendrecvflag=2\n"
-              "[NOCOMMA]\nstatus=3\nsendrecvflag=2\n");
+    writeFile(centerIniPath(), "[NOST," + sendFile.string() +
+                                   "]\nlimit=1\n"
+                                   "[SEND," +
+                                   sendFile.string() +
+                                   "]\nstatus=3\nsendrecvflag=1\n"
+                                   "[RECV," +
+                                   recvFile.string() +
+                                   "]\nstatus=3\nsendrecvflag=2\n"
+                                   "[ODD," +
+                                   otherFile.string() +
+                                   "]\nstatus=3\nsendrecvflag=7\n"
+                                   "[DONE," +
+                                   doneFile.string() +
+                                   "]\nstatus=2\nsendrecvflag=2\n"
+                                   "[PICK," +
+                                   doneFile.string() +
+                                   "]\nstatus=4\nsendrecvflag=2\n"
+                                   "[ESC," +
+                                   outside.string() +
+                                   "]\nstatus=3\nsendrecvflag=2\n"
+                                   "[NOCOMMA]\nstatus=3\nsendrecvflag=2\n");
     recoverCenterRecords();
 
     std::vector<std::string> names;

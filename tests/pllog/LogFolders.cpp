@@ -34,15 +34,6 @@ LogFolders::LogFolders(std::string_view apiExtra, std::string_view sessionExtra)
 std::vector<std::string> LogFolders::apiLines() const { return linesOfFolder(api.path()); }
 std::vector<std::string> LogFolders::sessionLines() const { return linesOfFolder(session.path()); }
 
-std::vector<std::string> splitFields(std::string_view line) {
-    std::vector<std::string> fields;
-    std::size_t begin = 0;
-    for (std::size_t comma; (comma = line.find(',', begin)) != std::string_view::npos; begin = comma + 1)
-        fields.emplace_back(line.substr(begin, comma - begin));
-    fields.emplace_back(line.substr(begin));
-    return fields;
-}
-
 std::vector<std::string> onlyRecord(const std::vector<std::string>& lines) {
     EXPECT_EQ(lines.size(), 1u);
     return lines.empty() ? std::vector<std::string>{} : splitFields(lines.front());

@@ -26,9 +26,6 @@ public:
     TempDir session;
 };
 
-// The comma-separated fields of a line, empty ones included.
-std::vector<std::string> splitFields(std::string_view line);
-
 // The fields of the only line in lines.
 std::vector<std::string> onlyRecord(const std::vector<std::string>& lines);
 

@@ -1,8 +1,11 @@
 #include "tests/service/BusFixture.h"
 
 #include <chrono>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
+
+#include "common/DateText.h"
 
 namespace plx::test {
 
@@ -23,6 +26,14 @@ PrivateBus::PrivateBus(const std::filesystem::path& serviceDir) {
     if (address_.empty()) throw std::runtime_error("dbus-daemon did not start");
 }
 
+void writeServiceConfig(const std::filesystem::path& home, const std::string& extraConfig) {
+    for (const char* folder : {"temp", "apilog", "sessionlog"}) std::filesystem::create_directory(home / folder);
+    writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + (home / "temp").string() +
+                                         "\n[apilog]\nlocation=" + (home / "apilog").string() +
+                                         "\n[sessionlog]\nlocation=" + (home / "sessionlog").string() + "\n" +
+                                         extraConfig);
+}
+
 bool waitForService(int seconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -38,24 +49,36 @@ bool waitForService(int seconds) {
     return false;
 }
 
-std::pair<int, std::string> runGateway(int port, const std::vector<std::string>& args) {
+std::vector<std::string> gatewayArgv(int port, const std::vector<std::string>& args) {
     std::vector<std::string> argv{"python3", std::string(PLX_SOURCE_DIR) + "/tests/center/center_sim.py", "gateway",
                                   "--port", std::to_string(port)};
     for (const char* arg : {"--terminal-id", "1001", "--center-id", "9001", "--password", "pw", "--service-no", "7",
-                            "--protocol-file-name", "PF01", "--access-key", "AK0001", "--timeout", "30"})
+                            "--protocol-file-name", "PF01", "--access-key", "AK0001"})
         argv.push_back(arg);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+std::pair<int, std::string> runGateway(int port, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = gatewayArgv(port, {"--timeout", "30"});
     argv.insert(argv.end(), args.begin(), args.end());
     ChildProcess p(argv, true);
     std::string summary = p.readLine(60);
     return {p.waitExit(60), summary};
 }
 
+std::vector<std::vector<std::string>> sessionRecords(const std::filesystem::path& home, const std::string& kind) {
+    std::vector<std::vector<std::string>> out;
+    std::string name = "plsession" + formatDate(localNow().value_or(LocalDateTime{})) + ".log";
+    std::ifstream in(home / "sessionlog" / name);
+    for (std::string line; std::getline(in, line);)
+        if (auto f = splitFields(line); f.size() > 3 && f[3] == kind) out.push_back(f);
+    return out;
+}
+
 ServiceOnBus::ServiceOnBus(const std::string& extraConfig, const std::string& termIni) {
     if (!termIni.empty()) writeFile(home_ / "plterm.ini", termIni);
-    for (const char* folder : {"temp", "apilog", "sessionlog"}) std::filesystem::create_directory(home_ / folder);
-    writeFile(home_ / "plconfig.ini", "[tempfile]\nlocation=" + (home_ / "temp").string() + "\n[apilog]\nlocation=" +
-                                          (home_ / "apilog").string() + "\n[sessionlog]\nlocation=" +
-                                          (home_ / "sessionlog").string() + "\n" + extraConfig);
+    writeServiceConfig(home_.path(), extraConfig);
     busEnv_ = std::make_unique<ScopedEnv>("PLX_BUS", bus_.address());
     std::filesystem::create_directory(home_ / "tmp");
     tmpEnv_ = std::make_unique<ScopedEnv>("TMPDIR", (home_ / "tmp").string());

@@ -25,8 +25,14 @@ private:
     std::string address_;
 };
 
-// Whether a service answers on the bus PLX_BUS names within seconds.
+// plconfig.ini for a service whose folders are temp, apilog and sessionlog
+// under home (made here), with more sections after it.
+void writeServiceConfig(const std::filesystem::path& home, const std::string& extraConfig = "");
+// True once the service answers on the bus the clients open, within seconds.
 bool waitForService(int seconds);
+// Today's session-log records of one transfer kind, as fields, from the
+// service's sessionlog folder under home.
+std::vector<std::vector<std::string>> sessionRecords(const std::filesystem::path& home, const std::string& kind);
 
 // The service on a private bus, with a program folder of its own.
 class ServiceOnBus {
@@ -53,9 +59,10 @@ private:
     std::unique_ptr<ChildProcess> service_;
 };
 
-// Runs one conversation of the center simulator's gateway against the
-// service's gateway server on port, as the center of terminal 1001 with data
-// kind 7/PF01/AK0001; returns its exit code and JSON summary.
+// The center simulator's gateway role against the service's gateway server
+// on port, as the center of terminal 1001 with data kind 7/PF01/AK0001.
+std::vector<std::string> gatewayArgv(int port, const std::vector<std::string>& args);
+// Runs one such conversation; returns its exit code and JSON summary.
 std::pair<int, std::string> runGateway(int port, const std::vector<std::string>& args);
 
 // A PLSendData of data kind K001 running on a thread of its own, against a

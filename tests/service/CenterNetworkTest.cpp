@@ -17,6 +17,8 @@
 #include "common/Gzip.h"
 #include "platform/IniFile.h"
 #include "platform/Utf8.h"
+#include "service/Retrieve.h"
+#include "service/Transport.h"
 #include "tests/TestSupport.h"
 #include "tests/service/TransferFixture.h"
 
@@ -44,9 +46,7 @@ struct Reply {
     std::string head;
     std::string body;
     std::shared_ptr<SoapDocument> doc;
-    std::optional<SoapElement> method(std::string_view name) const {
-        return doc ? doc->method({name}) : std::nullopt;
-    }
+    std::optional<SoapElement> method(std::string_view name) const { return doc ? doc->method({name}) : std::nullopt; }
     std::string code(std::string_view name) const {
         auto m = method(name);
         return m ? m->childText("ResultCode") : "<no " + std::string(name) + ">";
@@ -72,17 +72,26 @@ std::vector<std::string> zvFiles(const fs::path& folder) {
 }
 
 AuthenticationRequest goodAuth() {
-    return {{"2024/01/01 10:00.00", "9001", "1001", "S-1", true}, "pw", "1.0", "7", "PF01", "AK0001", "0", "center.dat",
-            "L1", "K1"};
+    return {{"2024/01/01 10:00.00", "9001", "1001", "S-1", true},
+            "pw",
+            "1.0",
+            "7",
+            "PF01",
+            "AK0001",
+            "0",
+            "center.dat",
+            "L1",
+            "K1"};
 }
 
 class CenterNetworkTest : public ::testing::Test {
 protected:
     CenterNetworkTest() : pllog_("PLX_PLLOG_LIBRARY", PLX_PLLOG_PATH) {
         for (const fs::path& f : {temp(), home_ / "apilog", home_ / "sessionlog"}) fs::create_directory(f);
-        writeFile(home_ / "plconfig.ini", "[tempfile]\nlocation=" + temp().string() + "\n[apilog]\nlocation=" +
-                                              (home_ / "apilog").string() + "\n[sessionlog]\nlocation=" +
-                                              (home_ / "sessionlog").string() + "\n[duplication]\npermission=no\n");
+        writeFile(home_ / "plconfig.ini", "[tempfile]\nlocation=" + temp().string() +
+                                              "\n[apilog]\nlocation=" + (home_ / "apilog").string() +
+                                              "\n[sessionlog]\nlocation=" + (home_ / "sessionlog").string() +
+                                              "\n[duplication]\npermission=no\n");
         client_->PLSetTermInfo("1001", "9001", "center", "http://127.0.0.1:1/", "pw", "1.0", "", "", "");
         defineKind(-1, 0);
         client_->setEventSink(&events_);
@@ -171,7 +180,9 @@ protected:
         return r;
     }
     SoapHeader header() const { return {getNowTimeText(), "9001", "1001", "", true}; }
-    Reply getFile() { return post("/getfile", message([&](XmlWriter& w) { writeGetFile(w, "0", header()); })); }
+    Reply getFile() {
+        return post("/getfile", message([&](XmlWriter& w) { writeGetFile(w, "0", header()); }));
+    }
     FileElement delivery(const std::string& data, bool gzip = false) {
         writeFile(work_ / "raw", data);
         if (gzip) gzipFile(work_ / "raw", work_ / "raw.gz");
@@ -242,7 +253,10 @@ TEST_F(CenterNetworkTest, FetchSendsTheStagedFileAndMarksItSent) {
 }
 
 TEST_F(CenterNetworkTest, FetchDescribesRecordsAndCompressionOfTheDataKind) {
-    struct Case { std::int32_t recordLength, compress; std::string expected; };
+    struct Case {
+        std::int32_t recordLength, compress;
+        std::string expected;
+    };
     // Shares the protocol file name and access key; defined first.
     ASSERT_TRUE(client_->PLSetFileInfo("K002", "他", 8, "PF01", "AK0001", 7, 1, ""));
     for (const Case& c : {Case{100, 0, "100,3,0,0"}, Case{0, 0, "0,250,0,0"}, Case{100, 1, "100,3,0,1"}}) {
@@ -342,11 +356,23 @@ TEST_F(CenterNetworkTest, AuthenticationChecksComeInOrder) {
     EXPECT_EQ(events_.codes, (Codes{1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 1}));
     EXPECT_EQ(status(staged), kStatusInProgress);
 
-    for (const char* target : {"/getfile/putfile", "/other"}) {
-        handler_.beginConnection();
-        EXPECT_EQ(authenticate(target).code("RequestAuthenticationResponse"), "10") << target;
-    }
+    handler_.beginConnection();
+    EXPECT_EQ(authenticate("/other").code("RequestAuthenticationResponse"), "10");
     EXPECT_EQ(status(staged), kStatusWaiting);
+}
+
+TEST_F(CenterNetworkTest, ATargetNamingBothKindsIsADelivery) {
+    CenterRecord staged = stage("x");
+    EXPECT_EQ(authenticate("/getfile/putfile").code("RequestAuthenticationResponse"), "0");
+    EXPECT_EQ(events_.codes, Codes{4}); // the later match: no fetch is announced
+    ASSERT_EQ(received().size(), 1u);
+    EXPECT_EQ(status(staged), kStatusWaiting);
+    EXPECT_EQ(putFile(delivery("both")).code("PutFileResponse"), "0");
+    EXPECT_EQ(report("/getfile/putfile").code("ReportStatusResponse"), "0");
+    end();
+    EXPECT_EQ(events_.codes, (Codes{4, 5}));
+    EXPECT_EQ(readFile(received().at(0).tempFilePath), "both");
+    EXPECT_EQ(sessions("30").size(), 1u);
 }
 
 TEST_F(CenterNetworkTest, NothingToFetchIsRefusedWith32_ExpiredEntriesIncluded) {
@@ -390,7 +416,7 @@ TEST_F(CenterNetworkTest, RequestsOutsideTheirConversationAreRefusedWith10) {
     CenterRecord staged = stage("x");
     cookie_ = "ZORVANTIKE="; // fresh connection: no session value given out yet
     EXPECT_EQ(putFile(delivery("abc")).code("PutFileResponse"), "10");
-    EXPECT_EQ(getFile().code("GetFileResponse"), "10");
+    EXPECT_EQ(getFile().code("GetFileResponse"), "99"); // a cookie of no session here: the cookie check's code
     EXPECT_EQ(report("/getfile").code("ReportStatusResponse"), "10");
     EXPECT_TRUE(events_.codes.empty());
 
@@ -407,6 +433,110 @@ TEST_F(CenterNetworkTest, RequestsOutsideTheirConversationAreRefusedWith10) {
     EXPECT_EQ(status(staged), kStatusWaiting);
     EXPECT_EQ(events_.codes, (Codes{1, 3, 1, 3, 4, 6}));
     EXPECT_TRUE(zvFiles(scratch_.path()).empty());
+}
+
+TEST_F(CenterNetworkTest, AStaleCookieOnANewConnectionIs99ForGetFile) {
+    CenterRecord staged = stage("x");
+    authenticate("/getfile");
+    std::string earlier = cookie_;
+    handler_.beginConnection();
+    EXPECT_EQ(getFile().code("GetFileResponse"), "99"); // the cookie of the closed connection
+    cookie_ = "ZORVANTIKE=1999/01/01 00:00.00";
+    EXPECT_EQ(getFile().code("GetFileResponse"), "99");
+    cookie_ = "ZORVANTIKE";
+    EXPECT_EQ(getFile().code("GetFileResponse"), "10"); // no "=": no value to compare
+    EXPECT_EQ(status(staged), kStatusWaiting);
+    EXPECT_EQ(events_.codes, (Codes{1, 3}));
+    EXPECT_FALSE(earlier.empty());
+}
+
+// Centers answer a refused file message with a ReportStatus carrying its
+// code: it is echoed, and it leaves one warning record.
+TEST_F(CenterNetworkTest, TheReportOfARefusedFileMessageIsEchoedWithOneWarning) {
+    authenticate("/putfile");
+    std::string path = received().at(0).tempFilePath;
+    FileElement bad = delivery("payload");
+    bad.md5 = std::string(32, '0');
+    EXPECT_EQ(putFile(bad).code("PutFileResponse"), "51");
+    Reply echoed = report("/putfile", "51");
+    EXPECT_EQ(echoed.code("ReportStatusResponse"), "51");
+    EXPECT_EQ(echoed.header("Cookie"), cookie_);
+    EXPECT_EQ(report("/putfile", "51").code("ReportStatusResponse"), "10"); // only one report per conversation
+    end();
+    EXPECT_TRUE(received().empty());
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_EQ(events_.codes, (Codes{4, 6}));
+
+    CenterRecord staged = stage("x");
+    handler_.beginConnection();
+    authenticate("/getfile");
+    Reply refused = post("/getfile", message([&](XmlWriter& w) { writeGetFile(w, "43", header()); }));
+    EXPECT_EQ(refused.code("GetFileResponse"), "43");
+    EXPECT_EQ(report("/getfile", "43").code("ReportStatusResponse"), "43");
+    end();
+    EXPECT_EQ(status(staged), kStatusWaiting);
+    EXPECT_EQ(events_.codes, (Codes{4, 6, 1, 3}));
+
+    // Each conversation: its refusal (abnormal, at the file message), then
+    // the report's warning; the per-request reset has cleared the kind.
+    auto refusals = sessions("30");
+    auto fetchRefusals = sessions("40");
+    auto afterReset = sessions("0");
+    ASSERT_EQ(refusals.size(), 1u);
+    ASSERT_EQ(fetchRefusals.size(), 1u);
+    ASSERT_EQ(afterReset.size(), 3u); // warning, the refused second report, warning
+    EXPECT_EQ(refusals[0][0] + "/" + refusals[0][4] + "/" + refusals[0][5], "2/20/51");
+    EXPECT_EQ(fetchRefusals[0][0] + "/" + fetchRefusals[0][4] + "/" + fetchRefusals[0][5], "2/20/43");
+    EXPECT_EQ(afterReset[0][0] + "/" + afterReset[0][4] + "/" + afterReset[0][5], "1/30/51");
+    EXPECT_EQ(afterReset[1][0] + "/" + afterReset[1][4] + "/" + afterReset[1][5], "2/30/10");
+    EXPECT_EQ(afterReset[2][0] + "/" + afterReset[2][4] + "/" + afterReset[2][5], "1/30/43");
+}
+
+// One unit, characters, from the check to the name the application's file gets.
+TEST_F(CenterNetworkTest, CenterFileNamesAreKeptToSixtyFourCharacters) {
+    auto deliver = [&](const std::string& name, const std::string& loadNo, const std::string& data) {
+        handler_.beginConnection();
+        AuthenticationRequest a = goodAuth();
+        a.dataFileName = name;
+        a.fileLoadNo = loadNo;
+        EXPECT_EQ(authenticate("/putfile", a).code("RequestAuthenticationResponse"), "0") << name;
+        EXPECT_EQ(putFile(delivery(data)).code("PutFileResponse"), "0");
+        report("/putfile");
+        end();
+    };
+    std::string kanji;
+    for (int i = 0; i < 30; ++i) kanji += "受";
+    kanji += ".dat"; // 34 characters, 94 bytes
+    std::string longName;
+    for (int i = 0; i < 66; ++i) longName += "長";
+    longName += ".dat"; // 70 characters
+    std::string cut;
+    for (int i = 0; i < 64; ++i) cut += "長";
+    deliver(kanji, "L1", "kanji");
+    deliver(longName, "L2", "long");
+    auto entries = received();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].svDataFilename, kanji);
+    EXPECT_EQ(entries[1].svDataFilename, cut);
+    EXPECT_EQ(getProfileString(centerIniPath(), entries[1].sectionName, "svdatafilename"), cut);
+    EXPECT_EQ(events_.codes, (Codes{4, 5, 4, 5}));
+
+    Retrieve retrieve(client_);
+    std::int32_t count = 0;
+    ASSERT_TRUE(retrieve.PLSearchReceived("K001", kanji, "", "", 0, 0, 3, count));
+    ASSERT_EQ(count, 1);
+    FileRec found;
+    ASSERT_TRUE(retrieve.PLSearchReceivedAt(0, found));
+    EXPECT_EQ(found.SvDataFilename, kanji);
+    ASSERT_TRUE(retrieve.PLSearchReceived("K001", cut, "", "", 0, 0, 3, count));
+    EXPECT_EQ(count, 1);
+
+    fs::create_directory(home_ / "inbox");
+    Transport transport(client_);
+    ASSERT_TRUE(transport.PLGetData("K001", "", "", "", 0, 0, 3, (home_ / "inbox").string(), "", count));
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(readFile(home_ / "inbox" / kanji), "kanji");
+    EXPECT_EQ(readFile(home_ / "inbox" / cut), "long");
 }
 
 TEST_F(CenterNetworkTest, FetchRefusalsPutTheEntryBack) {
@@ -480,7 +610,8 @@ TEST_F(CenterNetworkTest, HostileMessagesAreRefused) {
     authenticate("/putfile");
     // A local path instead of Base64 text.
     std::string body = "<SOAP-ENV:Envelope><SOAP-ENV:Body><PutFile><ResultCode>0</ResultCode><File><Length>9</Length>"
-                       "<MD5>" + getFileMD5(work_ / "secret.txt") + "</MD5><Entity>" + (work_ / "secret.txt").string() +
+                       "<MD5>" +
+                       getFileMD5(work_ / "secret.txt") + "</MD5><Entity>" + (work_ / "secret.txt").string() +
                        "</Entity></File></PutFile></SOAP-ENV:Body></SOAP-ENV:Envelope>";
     EXPECT_EQ(post("/putfile", body).code("PutFileResponse"), "41");
     EXPECT_EQ(readFile(work_ / "secret.txt"), "TOPSECRET");

@@ -50,7 +50,8 @@ using Types = std::vector<std::string>;
 // Ten kinds, four of them complete.
 const char* kMixedKinds =
     "[K001]\ndataname=固定長\nserviceno=1\nprotocolfilename=PA\naccesskey=A1\nrecordlength=128\ncompressid=0\n"
-    "[K002]\ndataname=可変長\nserviceno=2\nprotocolfilename=PB\naccesskey=B1\nrecordlength=-1\ncompressid=1\nuserdata=u\n"
+    "[K002]\ndataname=可変長\nserviceno=2\nprotocolfilename=PB\naccesskey=B1\nrecordlength=-1\ncompressid=1\nuserdata="
+    "u\n"
     "[K003]\ndataname=可変長２\nserviceno=1\nprotocolfilename=PA\naccesskey=A2\nrecordlength=-1\ncompressid=0\n"
     "[K004]\ndataname=no service\nprotocolfilename=PD\naccesskey=D1\n"
     "[K005]\ndataname=no protocol name\nserviceno=1\naccesskey=E1\n"
@@ -76,8 +77,8 @@ protected:
     ApiResult set(const Kind& k) { return set(client, k); }
 
     static ApiResult search(Client& c, const Search& s, std::int32_t& count) {
-        return c.PLGetFileInfo(s.fileType, s.serviceNo, s.protocolFilename, s.accessKey, s.recordLength,
-                               s.compressId, count);
+        return c.PLGetFileInfo(s.fileType, s.serviceNo, s.protocolFilename, s.accessKey, s.recordLength, s.compressId,
+                               count);
     }
 
     // What a search finds, read back one by one.
@@ -132,14 +133,19 @@ TEST_F(ClientFileInfoTest, OtherProtocolNameOrKeyOverwritesTheKindInPlace) {
     EXPECT_EQ(recs[0].AccessKey, "OTHER");
 }
 
-TEST_F(ClientFileInfoTest, FileTypeDifferingOnlyInCaseIsTheSameKind) {
+// Section names are case-blind, and only an exact FileType moves the kind:
+// a case variant lands in the existing section, in place, under its first name.
+TEST_F(ClientFileInfoTest, FileTypeDifferingOnlyInCaseIsWrittenInPlace) {
     ASSERT_FALSE(set(Kind{}).failed);
-    ASSERT_FALSE(set(Kind{.fileType = "ab01", .dataName = "小文字"}).failed); // moved
-    ASSERT_FALSE(set(Kind{.fileType = "Ab01", .dataName = "混在", .protocolFilename = "NEW"}).failed); // in place
-    EXPECT_EQ(IniDocument::load(fileIni()).sectionNames().size(), 1u);
-    std::vector<FileRec> recs = found({.fileType = "AB01"});
-    ASSERT_EQ(recs.size(), 1u);
-    EXPECT_EQ(recs[0].DataName, "混在");
+    ASSERT_FALSE(set(Kind{.fileType = "CD02", .protocolFilename = "STOCK"}).failed);
+    ASSERT_FALSE(set(Kind{.fileType = "ab01", .dataName = "小文字"}).failed); // same name and key
+    ASSERT_FALSE(set(Kind{.fileType = "Ab01", .dataName = "混在", .protocolFilename = "NEW"}).failed);
+    EXPECT_EQ(test::readFile(fileIni()),
+              "[AB01]\ndataname=混在\nserviceno=1\nprotocolfilename=NEW\naccesskey=KEY001\n"
+              "recordlength=128\ncompressid=0\nuserdata=\n"
+              "[CD02]\ndataname=売上データ\nserviceno=1\nprotocolfilename=STOCK\naccesskey=KEY001\n"
+              "recordlength=128\ncompressid=0\nuserdata=\n");
+    EXPECT_EQ(listed({}), (Types{"AB01", "CD02"})); // first-match look-ups still find it first
 }
 
 TEST_F(ClientFileInfoTest, SetChecksArgumentsInOrder) {
@@ -177,7 +183,9 @@ TEST_F(ClientFileInfoTest, SetChecksArgumentsInOrder) {
 }
 
 TEST_F(ClientFileInfoTest, LongJapaneseTextsAreFoundAgain) {
-    Kind kind{.dataName = repeat("売上", 32), .protocolFilename = repeat("送", 16), .accessKey = "鍵鍵鍵鍵鍵鍵",
+    Kind kind{.dataName = repeat("売上", 32),
+              .protocolFilename = repeat("送", 16),
+              .accessKey = "鍵鍵鍵鍵鍵鍵",
               .userData = repeat("後処理", 21) + "x"};
     ASSERT_FALSE(set(kind).failed) << client.triple().message();
     ASSERT_FALSE(set(kind).failed) << client.triple().message(); // its own search reads them too
@@ -256,7 +264,7 @@ TEST_F(ClientFileInfoTest, SearchFailsOnAStoredValueOverItsLimit) {
         expectFailure(search(client, {}, count), kApiSystemError, 0, message);
         EXPECT_EQ(count, 0);
         FileRec rec;
-        EXPECT_TRUE(client.PLGetFileInfoAt(0, rec).failed); // nothing kept from the failed search
+        EXPECT_TRUE(client.PLGetFileInfoAt(0, rec).failed);     // nothing kept from the failed search
         EXPECT_EQ(listed({.fileType = "OK1"}), (Types{"OK1"})); // the bad kind is not read
     }
     // Skipped for its missing service number before its long name is seen.
@@ -357,7 +365,8 @@ TEST_F(ClientFileInfoTest, DeleteRemovesOnlyThatKind) {
 TEST_F(ClientFileInfoTest, DeleteRefusesWhatIsNotThere) {
     expectFailure(client.PLDeleteFileInfo(""), kApiBadArgument, 1, "ファイル種別が未入力です");
     expectFailure(client.PLDeleteFileInfo("ABCDE"), kApiBadArgument, 1, "ファイル種別が4桁を超えました");
-    expectFailure(client.PLDeleteFileInfo("AB01"), kApiSystemError, ENOENT, "ファイル管理ファイルへのアクセス中にエラー発生");
+    expectFailure(client.PLDeleteFileInfo("AB01"), kApiSystemError, ENOENT,
+                  "ファイル管理ファイルへのアクセス中にエラー発生");
 
     test::writeFile(fileIni(), "[CD02]\nserviceno=1\n[EMPT]\n; only a comment\n");
     std::string before = test::readFile(fileIni());

@@ -30,6 +30,21 @@ struct Events {
     }
 };
 
+// The "results" object of a gateway summary: the ResultCode of each stage.
+std::string results(const std::string& summary) {
+    auto at = summary.find("\"results\": ");
+    if (at == std::string::npos) return "<no results>";
+    at += 11;
+    return summary.substr(at, summary.find('}', at) + 1 - at);
+}
+
+std::string results(int auth, int file, int report) {
+    auto text = [](int code) { return code < 0 ? std::string("null") : std::to_string(code); };
+    return "{\"auth\": " + text(auth) + ", \"file\": " + text(file) + ", \"report\": " + text(report) + "}";
+}
+
+constexpr int kNone = -1;
+
 class GatewayRoad : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -76,8 +91,8 @@ TEST_F(GatewayRoad, TheCenterFetchesAStagedFile) {
 }
 
 TEST_F(GatewayRoad, TheCenterDeliversAFileThatIsPickedUp) {
-    auto [code, summary] = runGateway(port, {"--mode", "deliver", "--data", "delivered by the center",
-                                             "--data-file-name", "in.dat", "--compress", "1"});
+    auto [code, summary] = runGateway(port, {"--mode", "deliver", "--data", "delivered by the center", "--data-file-name",
+                                          "in.dat", "--compress", "1"});
     EXPECT_EQ(code, 0) << summary;
     waitForEvents(2);
     EXPECT_EQ(events.codes(), (std::vector<int>{4, 5}));
@@ -90,40 +105,86 @@ TEST_F(GatewayRoad, TheCenterDeliversAFileThatIsPickedUp) {
 TEST_F(GatewayRoad, RefusalsAndMisuseLeaveTheStagedEntryAlone) {
     test::writeFile(service->home() / "out.dat", "staged");
     transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
-    // A wrong password, an empty cookie, a swapped method: refused, nothing fetched.
-    EXPECT_NE(runGateway(port, {"--mode", "fetch", "--password", "bad"}).first, 0);
-    EXPECT_NE(runGateway(port, {"--mode", "fetch", "--fault", "empty-cookie"}).first, 0);
-    EXPECT_NE(runGateway(port, {"--mode", "fetch", "--fault", "swap-method"}).first, 0);
-    EXPECT_NE(runGateway(port, {"--mode", "fetch", "--fault", "drop-after-auth"}).first, 0);
     RetrieveProxy retrieve(*bus, factory->CreateRetrieve());
-    ASSERT_EQ(retrieve.PLSearchSent("K001", "", "", "", 0), 1);
-    EXPECT_EQ(fromBus(retrieve.PLSearchSentAt(0)).Status, 1); // still waiting for the center
+    auto staged = [&] {
+        EXPECT_EQ(retrieve.PLSearchSent("K001", "", "", "", 0), 1);
+        return fromBus(retrieve.PLSearchSentAt(0)).Status;
+    };
+    struct Case {
+        std::vector<std::string> args;
+        std::string results;
+    };
+    const std::vector<Case> cases = {
+        {{"--password", "bad"}, results(15, kNone, kNone)},
+        // A cookie of no session: GetFile's 99, and its report is echoed.
+        {{"--fault", "empty-cookie@file"}, results(0, 99, 99)},
+        // A PutFile in a fetch: outside its conversation, as is the report after it.
+        {{"--fault", "swap-method"}, results(0, 10, 10)},
+        {{"--fault", "drop-after-auth"}, results(0, kNone, kNone)},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--mode", "fetch"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        auto [code, summary] = runGateway(port, args);
+        EXPECT_EQ(code, 1) << summary;
+        EXPECT_EQ(results(summary), c.results) << c.args.back();
+        EXPECT_EQ(staged(), 1) << c.args.back(); // still waiting for the center
+    }
+    waitForEvents(8);
+    EXPECT_EQ(events.codes(), (std::vector<int>{1, 3, 1, 3, 1, 3, 1, 3}));
+    auto records = test::sessionRecords(service->home(), "40");
+    ASSERT_EQ(records.size(), 4u);
+    std::vector<std::string> seen;
+    for (const auto& r : records) seen.push_back(r[0] + "/" + r[4] + "/" + r[5]);
+    EXPECT_EQ(seen, (std::vector<std::string>{"2/10/15", "2/20/99", "2/20/01", "2/20/01"}));
+
     // And a proper fetch still works afterwards.
-    EXPECT_EQ(runGateway(port, {"--mode", "fetch"}).first, 0);
+    auto [code, summary] = runGateway(port, {"--mode", "fetch"});
+    EXPECT_EQ(code, 0) << summary;
+    EXPECT_EQ(results(summary), results(0, 0, 0));
+    EXPECT_EQ(staged(), 2);
 }
 
 TEST_F(GatewayRoad, HostileDeliveriesAreRefused) {
-    EXPECT_NE(runGateway(port, {"--mode", "deliver", "--data", "x", "--data-file-name", "../escape.dat"}).first, 0);
-    EXPECT_NE(runGateway(port, {"--mode", "deliver", "--data", "x", "--fault", "entity-path=/etc/hostname"}).first, 0);
-    EXPECT_NE(runGateway(port, {"--mode", "deliver", "--data", "x", "--fault", "doctype"}).first, 0);
-    EXPECT_NE(runGateway(port, {"--mode", "deliver", "--data", "x", "--fault", "bad-md5"}).first, 0);
+    struct Case {
+        std::vector<std::string> args;
+        std::string results;
+    };
+    const std::vector<Case> cases = {
+        {{"--data-file-name", "../escape.dat"}, results(10, kNone, kNone)},
+        // Entity names a local file: refused, and the center's report of it echoed.
+        {{"--fault", "entity-path=/etc/hostname"}, results(0, 41, 41)},
+        {{"--fault", "doctype"}, results(10, kNone, kNone)},
+        {{"--fault", "bad-md5"}, results(0, 51, 51)},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--mode", "deliver", "--data", "x"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        auto [code, summary] = runGateway(port, args);
+        EXPECT_EQ(code, 1) << summary;
+        EXPECT_EQ(results(summary), c.results) << c.args.back();
+    }
+    waitForEvents(6);
+    EXPECT_EQ(events.codes(), (std::vector<int>{4, 6, 4, 6, 4, 6})); // a message that cannot be read names no transfer
     RetrieveProxy retrieve(*bus, factory->CreateRetrieve());
     EXPECT_EQ(retrieve.PLSearchReceived("K001", "", "", "", 0, 0, 0), 0); // nothing kept
+    EXPECT_FALSE(std::filesystem::exists(service->home() / "plcenter.ini") &&
+                 test::readFile(service->home() / "plcenter.ini").find('[') != std::string::npos);
     EXPECT_TRUE(std::filesystem::exists("/etc/hostname"));
+    for (const auto& e : std::filesystem::directory_iterator(service->home() / "temp"))
+        EXPECT_NE(e.path().filename().string().rfind("@zv", 0), 0u) << e.path();
 }
 
 TEST_F(GatewayRoad, AStopDuringADeliveryLeavesNoEntryInProgress) {
-    std::vector<std::string> argv = {"python3", std::string(PLX_SOURCE_DIR) + "/tests/center/center_sim.py", "gateway",
-                                     "--port", std::to_string(port), "--terminal-id", "1001", "--center-id", "9001",
-                                     "--password", "pw", "--service-no", "7", "--protocol-file-name", "PF01",
-                                     "--access-key", "AK0001", "--mode", "deliver", "--data", "late",
-                                     "--fault", "slow=20@file"};
+    std::vector<std::string> argv =
+        test::gatewayArgv(port, {"--mode", "deliver", "--data", "late", "--fault", "slow=20@file"});
     ChildProcess center(argv, true);
     // The authentication creates the delivery's entry in progress.
     auto registerText = [&] {
         std::error_code ec;
-        return std::filesystem::exists(service->home() / "plcenter.ini", ec) ? test::readFile(service->home() / "plcenter.ini")
-                                                                             : std::string();
+        return std::filesystem::exists(service->home() / "plcenter.ini", ec)
+                   ? test::readFile(service->home() / "plcenter.ini")
+                   : std::string();
     };
     for (int i = 0; i < 200 && registerText().find("status=3") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
@@ -134,22 +195,29 @@ TEST_F(GatewayRoad, AStopDuringADeliveryLeavesNoEntryInProgress) {
 }
 
 TEST_F(GatewayRoad, ADeliveryCutOffInItsBodyLeavesNothing) {
-    auto [code, summary] = runGateway(port, {"--mode", "deliver", "--data", "cut", "--fault", "no-length@file"});
-    EXPECT_NE(code, 0) << summary;
+    auto [code, summary] =
+        runGateway(port, {"--mode", "deliver", "--data", std::string(50000, 'c'), "--fault", "truncate@file"});
+    EXPECT_EQ(code, 1) << summary;
+    EXPECT_EQ(results(summary), results(0, kNone, kNone));
     waitForEvents(2);
     EXPECT_EQ(events.codes(), (std::vector<int>{4, 6}));
     RetrieveProxy retrieve(*bus, factory->CreateRetrieve());
     EXPECT_EQ(retrieve.PLSearchReceived("K001", "", "", "", 0, 0, 0), 0);
     for (const auto& e : std::filesystem::directory_iterator(service->home() / "temp"))
         EXPECT_NE(e.path().filename().string().rfind("@zv", 0), 0u) << e.path();
+    // Logged as cut off while the file message came in: phase 20, result 01.
+    auto records = test::sessionRecords(service->home(), "30");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0][0] + "/" + records[0][4] + "/" + records[0][5], "2/20/01");
 }
 
 TEST(GatewayOverTls, TheTerminalRegistersAtStartAndServesTheGatewayWithItsCertificate) {
     test::CenterSimulator center({"--tls", "--terminal-id", "1001", "--center-id", "9001", "--password", "pw"});
     int port = test::freeLoopbackPort();
-    ServiceOnBus service("[http]\ndaemon=yes\nssl=yes\nterminalport=" + std::to_string(port) + "\n",
-                         "[terminfo]\nterminalid=1001\ncenterid=9001\npassword=pw\nprotocolversion=1.0\ncenterurl=https://127.0.0.1:" +
-                             std::to_string(center.port()) + "/\n");
+    ServiceOnBus service(
+        "[http]\ndaemon=yes\nssl=yes\nterminalport=" + std::to_string(port) + "\n",
+        "[terminfo]\nterminalid=1001\ncenterid=9001\npassword=pw\nprotocolversion=1.0\ncenterurl=https://127.0.0.1:" +
+            std::to_string(center.port()) + "/\n");
     ASSERT_TRUE(test::waitForPort(port, 20));
     EXPECT_TRUE(std::filesystem::file_size(service.home() / "temp" / "zorvantike.cert") > 0);
 

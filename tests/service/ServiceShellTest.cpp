@@ -29,6 +29,22 @@ int runProgram(const std::vector<std::string>& args) {
     return p.waitExit(30);
 }
 
+// As root the program would write into read-only folders anyway; without
+// that right a read-only folder is read-only to it too.
+std::vector<std::string> withoutRootOverride(std::vector<std::string> argv) {
+    if (::geteuid() != 0) return argv;
+    std::vector<std::string> wrapped = {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
+                                        "--bounding-set=-dac_override,-dac_read_search"};
+    wrapped.insert(wrapped.end(), argv.begin(), argv.end());
+    return wrapped;
+}
+
+bool closeService() {
+    auto c = openClientBus();
+    ServiceProxy service(*c);
+    return service.Close(true);
+}
+
 bool listening(int port) {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in addr{};
@@ -63,7 +79,8 @@ TEST(ServiceShell, RegistrationWritesAndRemovesItsFiles) {
     EXPECT_NE(test::readFile(layout.interfaceFile).find("com.korvane.PelorinIO.Transport"), std::string::npos);
     EXPECT_TRUE(registeredAsService());
     EXPECT_EQ(getProfileString(registryStorePath(), kAppIdSection, "ServiceParameters"), "-Service");
-    EXPECT_EQ(getProfileString(registryStorePath(), "HKEY_CLASSES_ROOT\\PelorinIO.Client", "CurVer"), "PelorinIO.Client.1");
+    EXPECT_EQ(getProfileString(registryStorePath(), "HKEY_CLASSES_ROOT\\PelorinIO.Client", "CurVer"),
+              "PelorinIO.Client.1");
 
     // Registering again without the service leaves no service behind.
     ASSERT_EQ(runProgram({"-RegServer"}), 0);
@@ -73,8 +90,8 @@ TEST(ServiceShell, RegistrationWritesAndRemovesItsFiles) {
     EXPECT_TRUE(std::filesystem::exists(layout.sessionActivation));
 
     ASSERT_EQ(runProgram({"-unregserver"}), 0);
-    for (const auto& path : {layout.unit, layout.sessionActivation, layout.systemActivation, layout.policy,
-                             layout.interfaceFile})
+    for (const auto& path :
+         {layout.unit, layout.sessionActivation, layout.systemActivation, layout.policy, layout.interfaceFile})
         EXPECT_FALSE(std::filesystem::exists(path)) << path;
     EXPECT_TRUE(getProfileSectionNames(registryStorePath()).empty());
     EXPECT_EQ(runProgram({"-UnregServer"}), 0); // nothing left to remove is no failure
@@ -139,4 +156,119 @@ TEST(ServiceShell, CloseAsksWhileATransferRunsAndStopsItWhenConfirmed) {
     EXPECT_TRUE(serviceObject.Close(true));
     EXPECT_EQ(send.finish(), "セッションが中止されました");
     EXPECT_EQ(service.waitExit(20), 0);
+}
+
+// The start reads the register; it writes it only to repair a row, so a
+// program folder the service cannot write stops nothing else.
+TEST(ServiceShell, AReadOnlyProgramFolderStartsUnlessTheRegisterNeedsARepair) {
+    test::ScopedHome home;
+    test::PrivateBus bus;
+    ScopedEnv busEnv("PLX_BUS", bus.address());
+    test::writeServiceConfig(home.path());
+    for (const char* folder : {"tmp", ".run"}) std::filesystem::create_directory(home / folder);
+    ScopedEnv tmp("TMPDIR", (home / "tmp").string());
+    test::writeFile(home / "temp" / "@zvA1.tmp", "delivered");
+    test::writeFile(home / "temp" / "@zvB2.tmp", "fetched");
+    const std::string done = "[K001," + (home / "temp" / "@zvA1.tmp").string() +
+                             "]\nsvdatafilename=a.dat\nlimit=0\nstatus=2\nsendrecvflag=2\n"
+                             "[K001," +
+                             (home / "temp" / "@zvB2.tmp").string() +
+                             "]\nsvdatafilename=\nlimit=3\nstatus=2\nsendrecvflag=1\n";
+    test::writeFile(home / "plcenter.ini", done);
+    std::filesystem::permissions(home.path(), std::filesystem::perms(0555));
+    {
+        ChildProcess service(withoutRootOverride({PLX_SERVICE_PROGRAM}));
+        ASSERT_TRUE(test::waitForService(15));
+        EXPECT_TRUE(closeService());
+        EXPECT_EQ(service.waitExit(20), 0);
+    }
+    EXPECT_EQ(test::readFile(home / "plcenter.ini"), done);
+
+    // A row left in progress must be repaired, and the folder refuses the write.
+    std::filesystem::permissions(home.path(), std::filesystem::perms(0755));
+    test::writeFile(home / "plcenter.ini",
+                    done + "[K001," + (home / "temp" / "@zvC3.tmp").string() + "]\nstatus=3\nsendrecvflag=1\n");
+    std::filesystem::permissions(home.path(), std::filesystem::perms(0555));
+    ChildProcess failing(withoutRootOverride({PLX_SERVICE_PROGRAM}), false, true);
+    std::string output = failing.readAll(20);
+    EXPECT_EQ(failing.waitExit(20), 1) << output; // a clean failure, never an abort
+    EXPECT_NE(output.find("plcenter.ini"), std::string::npos) << output;
+    EXPECT_NE(test::readFile(home / "plcenter.ini").find("status=3"), std::string::npos);
+    std::filesystem::permissions(home.path(), std::filesystem::perms(0755));
+}
+
+// Closing ends a transfer that waits for the center's reply at once, not
+// at its time-out: the process is gone within the close's own waits.
+TEST(ServiceShell, CloseEndsATransferWaitingForTheCenter) {
+    test::CenterSimulator center({"--fault", "silent@file", "--silent-seconds", "120"});
+    auto service = std::make_unique<ServiceOnBus>();
+    std::filesystem::path home = service->home();
+    auto c = service->connect();
+    ClientProxy client(*c);
+    client.PLSetTermInfo("1001", "9001", "", "http://127.0.0.1:" + std::to_string(center.port()) + "/", "pw", "1.0", "",
+                         "", "");
+    client.PLSetFileInfo("K001", "kind", 7, "PF01", "AK0001", -1, 0, "");
+    test::writeFile(home / "data.dat", "payload");
+    FactoryProxy factory(*c);
+    TransportProxy transport(*c, factory.CreateTransport());
+
+    std::string failure;
+    std::thread send([&] {
+        try {
+            transport.PLSendData("K001", home.string(), "data.dat");
+        } catch (const sdbus::Error& e) {
+            failure = e.getMessage();
+        }
+    });
+    for (int i = 0; i < 400 && center.log().find("PutFile") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    EXPECT_TRUE(closeService());
+    int exited = service->waitExit(7);
+    EXPECT_EQ(exited, 0);
+    if (exited != 0) service->stop(); // do not wait out the center's silence
+    send.join();
+    EXPECT_EQ(failure, "セッションが中止されました");
+    auto records = test::sessionRecords(home, "20");
+    ASSERT_EQ(records.size(), 1u);
+    const auto& f = records[0];
+    EXPECT_EQ(f[0] + "/" + f[4] + "/" + f[5] + "/" + f[6], "2/21/01/-100"); // stopped while waiting for the reply
+
+    // The next start is not refused as a second instance.
+    ScopedEnv sameHome("PLX_HOME", home.string());
+    ChildProcess again({PLX_SERVICE_PROGRAM});
+    EXPECT_TRUE(test::waitForService(15));
+    EXPECT_TRUE(closeService());
+    EXPECT_EQ(again.waitExit(20), 0);
+}
+
+// A hand start of the registered service falls back to a local server on
+// the session bus, and so does the start by session activation.
+TEST(ServiceShell, OnlySystemdStartsTheRegisteredServiceAsAService) {
+    TempDir root;
+    ScopedEnv installRoot("PLX_INSTALL_ROOT", root.path().string());
+    ScopedEnv registry("PLX_REGISTRY", (root / "registry.ini").string());
+    ASSERT_EQ(runProgram({"/Service"}), 0);
+    ASSERT_TRUE(registeredAsService());
+    EXPECT_NE(test::readFile(installLayout().unit).find("NotifyAccess=main"), std::string::npos);
+
+    test::ScopedHome home;
+    test::writeServiceConfig(home.path());
+    std::filesystem::create_directory(home / "tmp");
+    ScopedEnv tmp("TMPDIR", (home / "tmp").string());
+    ScopedEnv defaultBus("PLX_BUS", ""); // the run mode chooses the bus
+    ScopedEnv noNotify("NOTIFY_SOCKET", "");
+    {
+        test::PrivateBus session;
+        ScopedEnv sessionBus("DBUS_SESSION_BUS_ADDRESS", session.address());
+        ChildProcess byHand({PLX_SERVICE_PROGRAM});
+        ASSERT_TRUE(test::waitForService(15));
+        EXPECT_TRUE(closeService());
+        EXPECT_EQ(byHand.waitExit(20), 0);
+    }
+    // The session bus starts the program through the activation file that
+    // registration wrote; it must come up there, not head for the system bus.
+    test::PrivateBus activating(installLayout().sessionActivation.parent_path());
+    ScopedEnv sessionBus("DBUS_SESSION_BUS_ADDRESS", activating.address());
+    ASSERT_TRUE(test::waitForService(20));
+    EXPECT_TRUE(closeService());
 }

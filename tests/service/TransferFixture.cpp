@@ -24,26 +24,28 @@ TransferFixture::TransferFixture(const TransferSetup& setup)
     : pllog_("PLX_PLLOG_LIBRARY", std::string(PLX_PLLOG_PATH)) {
     for (auto folder : {userFolder(), tempFolder(), apiLogFolder(), sessionLogFolder()})
         std::filesystem::create_directory(folder);
-    writeFile(home_ / "plconfig.ini", "[tempfile]\nlocation=" + tempFolder().string() + "\n[apilog]\nlocation=" +
-                                          apiLogFolder().string() + "\n[sessionlog]\nlocation=" +
-                                          sessionLogFolder().string() + "\n[duplication]\npermission=no\n");
+    writeFile(home_ / "plconfig.ini",
+              "[tempfile]\nlocation=" + tempFolder().string() + "\n[apilog]\nlocation=" + apiLogFolder().string() +
+                  "\n[sessionlog]\nlocation=" + sessionLogFolder().string() + "\n[duplication]\npermission=no\n");
     writeFile(home_ / "pltimeout.ini", "[timeout]\nauth=10\nfile=30\nreport=10\ntcp=10\nconnect=5\nregist=10\n");
 
-    std::vector<std::string> args = {"--terminal-id", "1001", "--center-id", "9001", "--password", "pw",
-                                     "--kind", "PF01,AK0001,7"};
+    std::vector<std::string> args = {"--terminal-id", "1001", "--center-id", "9001",
+                                     "--password",    "pw",   "--kind",      "PF01,AK0001,7"};
     if (setup.tls) args.push_back("--tls");
     args.insert(args.end(), setup.centerArgs.begin(), setup.centerArgs.end());
     center_ = std::make_unique<CenterSimulator>(args);
 
     client_ = std::make_shared<Client>();
     std::string scheme = setup.tls ? "https" : "http";
-    if (!client_->PLSetTermInfo("1001", "9001", "center", scheme + "://127.0.0.1:" + std::to_string(center_->port()) + "/",
-                                "pw", "1.0", "", "", ""))
+    if (!client_->PLSetTermInfo("1001", "9001", "center",
+                                scheme + "://127.0.0.1:" + std::to_string(center_->port()) + "/", "pw", "1.0", "", "",
+                                ""))
         throw std::runtime_error("terminal information not stored");
     if (!setup.termExtra.empty()) {
         std::ofstream(home_ / "plterm.ini", std::ios::app) << setup.termExtra;
     }
-    if (!client_->PLSetFileInfo(setup.fileType, "テスト", 7, "PF01", "AK0001", setup.recordLength, setup.compressId, ""))
+    if (!client_->PLSetFileInfo(setup.fileType, "テスト", 7, "PF01", "AK0001", setup.recordLength, setup.compressId,
+                                ""))
         throw std::runtime_error("data kind not stored");
     transport_ = std::make_shared<Transport>(client_);
     tmpdir_ = std::make_unique<ScopedEnv>("TMPDIR", scratch_.path().string());
@@ -65,17 +67,6 @@ std::vector<std::string> TransferFixture::sessionLog(const std::string& kind) co
         if (fields.size() > 3 && fields[3] == kind) out.push_back(line);
     }
     return out;
-}
-
-std::vector<std::string> splitFields(const std::string& line) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (;;) {
-        auto comma = line.find(',', start);
-        fields.push_back(line.substr(start, comma - start));
-        if (comma == std::string::npos) return fields;
-        start = comma + 1;
-    }
 }
 
 std::string sampleData(std::size_t size, unsigned seed) {

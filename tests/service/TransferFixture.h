@@ -20,7 +20,7 @@ struct TransferSetup {
     std::int32_t recordLength = -1;
     std::int32_t compressId = 0;
     std::vector<std::string> centerArgs = {}; // more simulator flags (faults, --deliver, ...)
-    std::string termExtra = {};          // more plterm.ini lines (proxy, ...)
+    std::string termExtra = {};               // more plterm.ini lines (proxy, ...)
 };
 
 class TransferFixture {
@@ -30,6 +30,7 @@ public:
     CenterSimulator& center() { return *center_; }
     Transport& transport() { return *transport_; }
     Client& client() { return *client_; }
+    const std::shared_ptr<Client>& sharedClient() const { return client_; }
     const std::filesystem::path& home() const { return home_.path(); }
     std::filesystem::path userFolder() const { return home_ / "user"; }
     std::filesystem::path tempFolder() const { return home_ / "temp"; }
@@ -52,7 +53,6 @@ private:
     std::shared_ptr<Transport> transport_;
 };
 
-std::vector<std::string> splitFields(const std::string& line);
 // Partly compressible bytes, the same for the same seed.
 std::string sampleData(std::size_t size, unsigned seed = 7);
 

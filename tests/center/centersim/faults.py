@@ -39,6 +39,7 @@ GATEWAY_FAULTS = {
     "swap-method": (False, _FILE),
     "result": (True, _AFTER_AUTH),
     "no-length": (False, None),
+    "truncate": (False, None),
     "slow": (False, None),
 }
 

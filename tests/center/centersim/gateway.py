@@ -28,6 +28,14 @@ class Abort(Exception):
     """The conversation cannot go on."""
 
 
+class Refused(Abort):
+    """The terminal refused the file message; its code is reported back."""
+
+    def __init__(self, message, code):
+        super().__init__(message)
+        self.code = code
+
+
 def client_context(ca=None, cert=None, key=None):
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
     ctx.check_hostname = False
@@ -108,6 +116,11 @@ class Gateway:
                   "headers": None, "reply": None, "result": None,
                   "notes": []}
         self.summary["exchanges"].append(record)
+        if faultmod.first(rules, "truncate"):
+            # The whole length announced, half the body sent, then gone.
+            head = data.index(b"\r\n\r\n") + 4
+            self.ch.send(data[:head + (len(data) - head) // 2])
+            raise Abort("%s: body cut off after half of it" % method)
         try:
             self.ch.send(data)
             reply = self.ch.read_message(self.o.timeout, self.o.timeout,
@@ -152,8 +165,13 @@ class Gateway:
                                      else "PutFile")
             if faultmod.first(rules, "drop-after-auth"):
                 raise Abort("dropped the connection after authentication")
-            code = (self.fetch(rules) if self.o.mode == "fetch"
-                    else self.deliver(rules))
+            try:
+                code = (self.fetch(rules) if self.o.mode == "fetch"
+                        else self.deliver(rules))
+            except Refused as refused:
+                # As a center does: the refusal's code in the report.
+                self.report(refused.code)
+                raise
             self.report(code)
         except Abort as e:
             self.summary["errors"].append(str(e))
@@ -216,8 +234,9 @@ class Gateway:
         self._expect(msg, "GetFileResponse")
         self._note_cookie_echo(reply)
         if self.summary["results"]["file"] != 0:
-            raise Abort("GetFile refused with %s"
-                        % self.summary["results"]["file"])
+            raise Refused("GetFile refused with %s"
+                          % self.summary["results"]["file"],
+                          self.summary["results"]["file"])
         info = filebody.read_fields(lambda n: msg.get("File", n))
         code, why, data = filebody.decode(info, msg.get("File", "Entity"))
         self.summary.update(length=info["length"], md5=info["md5"],
@@ -242,7 +261,10 @@ class Gateway:
             reply, msg = self.exchange("file", "GetFile", self.target(),
                                        items, rules)
             self._expect(msg, "GetFileResponse")
-            return self.summary["results"]["file"] or 0
+            code = self.summary["results"]["file"]
+            if code:
+                raise Refused("GetFile refused with %s" % code, code)
+            return 0
         return self._put_file(rules, "PutFileResponse")
 
     def _payload(self):
@@ -294,7 +316,7 @@ class Gateway:
                             if self.o.file else None)
         code = self.summary["results"]["file"]
         if code != 0:
-            raise Abort("PutFile refused with %s" % code)
+            raise Refused("PutFile refused with %s" % code, code)
         return 0
 
     def _note_cookie_echo(self, reply):
