@@ -14,9 +14,9 @@
 #include <string>
 #include <thread>
 
+#include "api/ApiRecords.h"
 #include "centerlink/Connection.h"
 #include "centerlink/TransferProgressSink.h"
-#include "api/ApiRecords.h"
 
 namespace plx {
 

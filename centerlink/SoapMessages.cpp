@@ -81,7 +81,8 @@ void writeRequestAuthenticationResponse(XmlWriter& w, const AuthenticationRespon
     writeEnvelopeEnd(w, "RequestAuthenticationResponse");
 }
 
-void writeResultMessage(XmlWriter& w, const std::string& method, const std::string& resultCode, const SoapHeader& header) {
+void writeResultMessage(XmlWriter& w, const std::string& method, const std::string& resultCode,
+                        const SoapHeader& header) {
     writeEnvelopeStart(w, method);
     w.writeElement("ResultCode", resultCode);
     writeSoapHeader(w, header);
@@ -92,7 +93,8 @@ void writeGetFile(XmlWriter& w, const std::string& resultCode, const SoapHeader&
     writeResultMessage(w, "GetFile", resultCode, header);
 }
 
-void writeGetFileResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header, const FileElement* file) {
+void writeGetFileResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header,
+                          const FileElement* file) {
     writeEnvelopeStart(w, "GetFileResponse");
     w.writeElement("ResultCode", resultCode);
     writeSoapHeader(w, header);
@@ -100,7 +102,8 @@ void writeGetFileResponse(XmlWriter& w, const std::string& resultCode, const Soa
         writeFileElement(w, *file);
     } else {
         w.writeStartTag("File");
-        for (const char* name : {"Length", "RecordLength", "RecordNumber", "RecordFlag", "CompressFlag", "MD5", "Entity"})
+        for (const char* name :
+             {"Length", "RecordLength", "RecordNumber", "RecordFlag", "CompressFlag", "MD5", "Entity"})
             w.writeElement(name, "");
         w.writeEndTag("File");
         w.writeStartTag("FileRecord");

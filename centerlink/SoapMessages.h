@@ -63,12 +63,14 @@ void writeRequestAuthentication(XmlWriter& w, const AuthenticationRequest& reque
 void writeRequestAuthenticationResponse(XmlWriter& w, const AuthenticationResponse& response);
 void writeGetFile(XmlWriter& w, const std::string& resultCode, const SoapHeader& header);
 // file null: a refusal, with empty File elements and an empty FileRecord.
-void writeGetFileResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header, const FileElement* file);
+void writeGetFileResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header,
+                          const FileElement* file);
 void writePutFile(XmlWriter& w, const std::string& resultCode, const SoapHeader& header, const FileElement& file);
 void writePutFileResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header);
 void writeReportStatus(XmlWriter& w, const std::string& resultCode, const SoapHeader& header);
 void writeReportStatusResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header);
 // A message of any method name holding only ResultCode and Header.
-void writeResultMessage(XmlWriter& w, const std::string& method, const std::string& resultCode, const SoapHeader& header);
+void writeResultMessage(XmlWriter& w, const std::string& method, const std::string& resultCode,
+                        const SoapHeader& header);
 
 } // namespace plx

@@ -1,6 +1,5 @@
 #include "common/Base64.h"
 
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -77,13 +76,12 @@ std::size_t encodeInto(const unsigned char* in, std::size_t n, char* out) {
 struct DecodeState {
     std::uint32_t bits = 0;
     int count = 0;
-    bool ended = false;  // "=" seen: the rest of the input is ignored
+    bool ended = false; // "=" seen: the rest of the input is ignored
 };
 
 // Decodes n characters into out (room for 3 * (n / 4 + 1) bytes). Returns
 // the count written, nullopt on a byte outside the alphabet.
-std::optional<std::size_t> decodeInto(DecodeState& st, const unsigned char* in, std::size_t n,
-                                      unsigned char* out) {
+std::optional<std::size_t> decodeInto(DecodeState& st, const unsigned char* in, std::size_t n, unsigned char* out) {
     unsigned char* o = out;
     std::size_t i = 0;
     while (i < n) {
@@ -137,7 +135,6 @@ std::size_t finishDecode(DecodeState& st, unsigned char* out) {
     return n;
 }
 
-
 UniqueFd openForReading(const std::filesystem::path& path) {
     return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
 }
@@ -147,9 +144,7 @@ UniqueFd openForWriting(const std::filesystem::path& path) {
 }
 
 // close() may be the first to report a failed write (NFS, quota).
-bool closeChecked(UniqueFd& fd) {
-    return ::close(fd.release()) == 0;
-}
+bool closeChecked(UniqueFd& fd) { return ::close(fd.release()) == 0; }
 
 } // namespace
 
@@ -159,7 +154,7 @@ namespace detail {
 // of source into destination. Stops at "=" or at the end of the input.
 bool decodeBase64Stream(int source, std::uint64_t limit, int destination) {
     std::vector<unsigned char> input(kBlockSize);
-    std::vector<unsigned char> output(kBlockSize);  // >= 3 * (kBlockSize / 4 + 1)
+    std::vector<unsigned char> output(kBlockSize); // >= 3 * (kBlockSize / 4 + 1)
     DecodeState state;
     while (limit > 0 && !state.ended) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, limit));

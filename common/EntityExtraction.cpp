@@ -1,6 +1,5 @@
 #include "common/EntityExtraction.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -124,8 +123,7 @@ std::optional<fs::path> extractEntity(const fs::path& messageFile) {
         ::fchmod(out.get(), info.st_mode & 07777);
         const std::string pathText = escapeXmlText(dataFile.string());
         if (!writeAll(out.get(), head.data(), static_cast<std::size_t>(bodyBegin)) ||
-            !writeAll(out.get(), pathText.data(), pathText.size()) ||
-            !writeAll(out.get(), tail.data(), tail.size()))
+            !writeAll(out.get(), pathText.data(), pathText.size()) || !writeAll(out.get(), tail.data(), tail.size()))
             return std::nullopt;
         if (::close(out.release()) != 0) return std::nullopt;
     }

@@ -23,9 +23,7 @@ using GzHandle = std::unique_ptr<gzFile_s, GzCloser>;
 
 // gzclose reports the last buffered write and a truncated input, so its
 // result decides success.
-bool closeGz(GzHandle& file) {
-    return gzclose(file.release()) == Z_OK;
-}
+bool closeGz(GzHandle& file) { return gzclose(file.release()) == Z_OK; }
 
 } // namespace
 

@@ -45,18 +45,16 @@ int callExport(const char* name, Args... args) {
 }
 
 PLlogTerminalRec toAbi(const TerminalRec& r) {
-    return {r.TerminalID.c_str(),  r.CenterID.c_str(),    r.CenterHost.c_str(),
-            r.CenterURL.c_str(),   r.Password.c_str(),    r.ProtocolVersion.c_str(),
-            r.ProxyServer.c_str(), r.ProxyUser.c_str(),   r.ProxyPassword.c_str()};
+    return {r.TerminalID.c_str(),  r.CenterID.c_str(),  r.CenterHost.c_str(),
+            r.CenterURL.c_str(),   r.Password.c_str(),  r.ProtocolVersion.c_str(),
+            r.ProxyServer.c_str(), r.ProxyUser.c_str(), r.ProxyPassword.c_str()};
 }
 
 PLlogFileRec toAbi(const FileRec& r) {
-    return {r.FileType.c_str(),       r.DataName.c_str(),        r.ServiceNo,
-            r.ProtocolFilename.c_str(), r.AccessKey.c_str(),     r.RecordLength,
-            r.CompressID,             r.UserData.c_str(),        r.SvDataFilename.c_str(),
-            r.ClTempFilename.c_str(), r.SetDateTime.c_str(),     r.FileSize,
-            r.ClDataDirectory.c_str(), r.ClDataFilename.c_str(), r.LimitDate.c_str(),
-            r.Status};
+    return {r.FileType.c_str(),        r.DataName.c_str(),       r.ServiceNo,           r.ProtocolFilename.c_str(),
+            r.AccessKey.c_str(),       r.RecordLength,           r.CompressID,          r.UserData.c_str(),
+            r.SvDataFilename.c_str(),  r.ClTempFilename.c_str(), r.SetDateTime.c_str(), r.FileSize,
+            r.ClDataDirectory.c_str(), r.ClDataFilename.c_str(), r.LimitDate.c_str(),   r.Status};
 }
 
 } // namespace

@@ -12,7 +12,8 @@ public:
     explicit PLException(std::string message) : message_(std::move(message)) {}
     PLException(std::string message, std::string detail) : detail_(std::move(detail)), message_(std::move(message)) {}
     PLException(std::string message, std::string detail, std::string extra1, std::string extra2)
-        : detail_(std::move(detail)), message_(std::move(message)), extra1_(std::move(extra1)), extra2_(std::move(extra2)) {}
+        : detail_(std::move(detail)), message_(std::move(message)), extra1_(std::move(extra1)),
+          extra2_(std::move(extra2)) {}
 
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& detail() const { return detail_; }

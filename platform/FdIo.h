@@ -26,7 +26,8 @@ inline bool writeAll(int fd, const void* data, std::size_t size) {
 // One read, restarted after signals.
 inline ssize_t readSome(int fd, void* buffer, std::size_t size) {
     ssize_t n;
-    while ((n = ::read(fd, buffer, size)) < 0 && errno == EINTR) {}
+    while ((n = ::read(fd, buffer, size)) < 0 && errno == EINTR) {
+    }
     return n;
 }
 

@@ -77,11 +77,11 @@ private:
 };
 
 struct ApiMethod {
-    std::string_view name;            // as the API log names it
+    std::string_view name; // as the API log names it
     std::string argumentLine;
-    std::string_view defaultMessage;  // when a failure brings no text
-    std::string_view sessionId = {};  // transfers only
-    std::int16_t failureLogType = 1;  // event type of the failure record
+    std::string_view defaultMessage; // when a failure brings no text
+    std::string_view sessionId = {}; // transfers only
+    std::int16_t failureLogType = 1; // event type of the failure record
 };
 
 // Runs body as one API method on triple: clears it, runs the body, and on a

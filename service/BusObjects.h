@@ -63,8 +63,8 @@ public:
 
 private:
     void PLSetTermInfo(sdbus::Result<>&& result, std::string TerminalID, std::string CenterID, std::string CenterHost,
-                       std::string CenterURL, std::string Password, std::string ProtocolVersion, std::string ProxyServer,
-                       std::string ProxyUser, std::string ProxyPassword) override;
+                       std::string CenterURL, std::string Password, std::string ProtocolVersion,
+                       std::string ProxyServer, std::string ProxyUser, std::string ProxyPassword) override;
     void PLGetTermInfo(sdbus::Result<BusTerminalRec>&& result) override;
     void PLSetFileInfo(sdbus::Result<>&& result, std::string FileType, std::string DataName, int32_t ServiceNo,
                        std::string ProtocolFilename, std::string AccessKey, int32_t RecordLength, int32_t CompressID,

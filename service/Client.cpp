@@ -62,11 +62,11 @@ ApiResult Client::PLSetTermInfo(const std::string& TerminalID, const std::string
                                 const std::string& Password, const std::string& ProtocolVersion,
                                 const std::string& ProxyServer, const std::string& ProxyUser,
                                 const std::string& ProxyPassword) {
-    TerminalRec rec{TerminalID, CenterID, CenterHost, CenterURL, Password, ProtocolVersion,
-                    ProxyServer, ProxyUser, ProxyPassword};
+    TerminalRec rec{TerminalID,      CenterID,    CenterHost, CenterURL,    Password,
+                    ProtocolVersion, ProxyServer, ProxyUser,  ProxyPassword};
     ArgumentLine line;
-    line << TerminalID << CenterID << CenterHost << CenterURL << Password << ProtocolVersion << ProxyServer
-         << ProxyUser << ProxyPassword;
+    line << TerminalID << CenterID << CenterHost << CenterURL << Password << ProtocolVersion << ProxyServer << ProxyUser
+         << ProxyPassword;
     ApiMethod method{.name = "PLSetTermInfo", .argumentLine = line.text(), .defaultMessage = kTermIniAccessText};
     return runApiMethod(triple_, method, [&] {
         // The keys are in argument order, so a key's index gives its position.
@@ -141,9 +141,9 @@ ApiResult Client::PLSetFileInfo(const std::string& FileType, const std::string& 
 }
 
 ApiResult Client::PLGetFileInfo(const std::string& FileType, std::int32_t ServiceNo,
-                                 const std::string& ProtocolFilename, const std::string& AccessKey,
-                                 std::int32_t RecordLength, std::int32_t CompressID, std::int32_t& count,
-                                 const std::string& caller) {
+                                const std::string& ProtocolFilename, const std::string& AccessKey,
+                                std::int32_t RecordLength, std::int32_t CompressID, std::int32_t& count,
+                                const std::string& caller) {
     count = 0;
     ArgumentLine line;
     line << FileType << ServiceNo << ProtocolFilename << AccessKey << RecordLength << CompressID;
@@ -207,8 +207,7 @@ ApiResult Client::PLDeleteFileInfo(const std::string& FileType) {
             std::lock_guard lock(fileIniMutex());
             auto path = findIniFile(kFileIni);
             if (!path) throw ApiError(kApiSystemError, ENOENT, kFileIniAccessText, true);
-            if (!removeFileInfo(*path, FileType))
-                throw ApiError(kApiSystemError, 0, kFileTypeNotFoundText, true);
+            if (!removeFileInfo(*path, FileType)) throw ApiError(kApiSystemError, 0, kFileTypeNotFoundText, true);
         } catch (const ApiError&) {
             throw;
         } catch (...) {

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "centerlink/TransferProgressSink.h"
 #include "api/ApiRecords.h"
+#include "centerlink/TransferProgressSink.h"
 #include "service/ApiMethod.h"
 
 namespace plx {
@@ -39,14 +39,14 @@ public:
     ErrorTriple& triple() { return triple_; }
 
     ApiResult PLSetTermInfo(const std::string& TerminalID, const std::string& CenterID, const std::string& CenterHost,
-                            const std::string& CenterURL, const std::string& Password, const std::string& ProtocolVersion,
-                            const std::string& ProxyServer, const std::string& ProxyUser,
-                            const std::string& ProxyPassword);
+                            const std::string& CenterURL, const std::string& Password,
+                            const std::string& ProtocolVersion, const std::string& ProxyServer,
+                            const std::string& ProxyUser, const std::string& ProxyPassword);
     // Fields read before a failure stay in out.
     ApiResult PLGetTermInfo(TerminalRec& out);
     ApiResult PLSetFileInfo(const std::string& FileType, const std::string& DataName, std::int32_t ServiceNo,
-                            const std::string& ProtocolFilename, const std::string& AccessKey, std::int32_t RecordLength,
-                            std::int32_t CompressID, const std::string& UserData);
+                            const std::string& ProtocolFilename, const std::string& AccessKey,
+                            std::int32_t RecordLength, std::int32_t CompressID, const std::string& UserData);
     // The results stay with caller (a bus name; empty for the service's own
     // objects, which hold the plfile.ini lock across the two calls), so two
     // programs listing data kinds at once each read their own list.

@@ -48,7 +48,6 @@ constexpr std::size_t kDirectoryLimit = 128;
 
 bool tooLong(const std::string& text, std::size_t limit) { return utf8Length(text) > limit; }
 
-
 bool sameFile(const struct stat& a, const fs::path& path) {
     struct stat b {};
     return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -169,8 +168,10 @@ private:
 } // namespace
 
 ApiResult Transport::PLGetDataA(const std::string& FileType, const std::string& ClTempFilename,
-                                const std::string& ClDataDirectory, std::string& ClDataFilename, std::int32_t CreateFlag) {
-    auto line = (ArgumentLine() << FileType << ClTempFilename << ClDataDirectory << ClDataFilename << CreateFlag).text();
+                                const std::string& ClDataDirectory, std::string& ClDataFilename,
+                                std::int32_t CreateFlag) {
+    auto line =
+        (ArgumentLine() << FileType << ClTempFilename << ClDataDirectory << ClDataFilename << CreateFlag).text();
     ApiMethod method{.name = "PLGetDataA", .argumentLine = std::move(line), .defaultMessage = kUnknownText};
     return runApiMethod(triple_, method, [&] {
         if (tooLong(FileType, kFileTypeLimit)) throw argumentError(1, "ファイル種別が不正です");
@@ -259,7 +260,8 @@ ApiResult Transport::PLGetDataA(const std::string& FileType, const std::string& 
 ApiResult Transport::PLGetData(const std::string& FileType, const std::string& SvDataFilename,
                                const std::string& SetDateTimeFrom, const std::string& SetDateTimeTo,
                                std::int32_t FileSize, std::int32_t Status, std::int32_t GetOption,
-                               const std::string& ClDataDirectory, const std::string& ClDataFilename, std::int32_t& count) {
+                               const std::string& ClDataDirectory, const std::string& ClDataFilename,
+                               std::int32_t& count) {
     count = 0;
     auto line = (ArgumentLine() << FileType << SvDataFilename << SetDateTimeFrom << SetDateTimeTo << FileSize << Status
                                 << GetOption << ClDataDirectory << ClDataFilename)
@@ -315,8 +317,8 @@ ApiResult Transport::PLGetData(const std::string& FileType, const std::string& S
                 try {
                     target = createUniqueFile(folder, kTempPrefix, 0666);
                 } catch (const std::system_error& e) {
-                    throw ApiError(kApiBadArgument, e.code().value(), "保存先のクライアントファイルが生成できませんでした",
-                                   true);
+                    throw ApiError(kApiBadArgument, e.code().value(),
+                                   "保存先のクライアントファイルが生成できませんでした", true);
                 }
                 backups.noteCreated(target);
             }
@@ -342,7 +344,8 @@ ApiResult Transport::PLGetData(const std::string& FileType, const std::string& S
         for (std::int32_t step = 0; step < found; ++step) {
             std::int32_t index = GetOption == 2 ? found - 1 - step : step;
             FileRec rec;
-            if (ApiResult r = retrieve.PLSearchReceivedAt(index, rec); !r) throw ApiError(r.code, r.detail, r.message, true);
+            if (ApiResult r = retrieve.PLSearchReceivedAt(index, rec); !r)
+                throw ApiError(r.code, r.detail, r.message, true);
             std::optional<CenterRecord> entry = retrieve.receivedRecord(index);
             if (!entry) throw ApiError(kApiNotReady, 0, "");
             if (rec.Status == kStatusInProgress) continue;
@@ -384,7 +387,8 @@ ApiResult Transport::PLGetData(const std::string& FileType, const std::string& S
 
 ApiResult Transport::PLGetDataAt(std::int32_t index, FileRec& out) {
     out = FileRec{};
-    ApiMethod method{.name = "PLGetDataAt", .argumentLine = (ArgumentLine() << index).text(), .defaultMessage = kUnknownText};
+    ApiMethod method{
+        .name = "PLGetDataAt", .argumentLine = (ArgumentLine() << index).text(), .defaultMessage = kUnknownText};
     return runApiMethod(triple_, method, [&] {
         FileRec kept;
         {

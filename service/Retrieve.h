@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "common/CenterRegister.h"
 #include "api/ApiRecords.h"
+#include "common/CenterRegister.h"
 #include "service/ApiMethod.h"
 #include "service/Client.h"
 

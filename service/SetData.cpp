@@ -64,9 +64,8 @@ bool hasLineBreakOrNul(std::string_view s) {
 // The data kind is the part of a section name before its first comma, and
 // section names live in "[...]": such characters would forge another entry.
 bool isPlainFileType(std::string_view s) {
-    return std::none_of(s.begin(), s.end(), [](unsigned char c) {
-        return c < 0x20 || c == 0x7F || c == ',' || c == '[' || c == ']';
-    });
+    return std::none_of(s.begin(), s.end(),
+                        [](unsigned char c) { return c < 0x20 || c == 0x7F || c == ',' || c == '[' || c == ']'; });
 }
 
 std::string_view kindOf(const CenterRecord& r) {
@@ -76,7 +75,8 @@ std::string_view kindOf(const CenterRecord& r) {
 void checkSource(const fs::path& source) {
     struct stat st {};
     if (::stat(source.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) throw ApiError(kApiNoTempFile, 2, "指定されたファイルが存在しません", true);
+        if (errno == ENOENT || errno == ENOTDIR)
+            throw ApiError(kApiNoTempFile, 2, "指定されたファイルが存在しません", true);
         throw argumentError(3, "ファイル名の指定が不正です");
     }
     // A pipe or a device could block the copy while the register is locked.
@@ -92,7 +92,8 @@ void checkArguments(const Request& rq) {
     // Line breaks would end the register's value line and start a forged entry.
     if (hasLineBreakOrNul(rq.directory)) throw argumentError(2, "ディレクトリの指定が不正です");
     // File-name failures keep code 3 and detail 2, which callers test for.
-    if (utf8Length(rq.filename) > kFilenameLimit) throw ApiError(kApiNoTempFile, 2, "ファイル名が64桁を超えました", true);
+    if (utf8Length(rq.filename) > kFilenameLimit)
+        throw ApiError(kApiNoTempFile, 2, "ファイル名が64桁を超えました", true);
     if (rq.filename.empty()) throw ApiError(kApiNoTempFile, 2, "ファイル名が未入力です", true);
     if (hasLineBreakOrNul(rq.filename)) throw argumentError(3, "ファイル名の指定が不正です");
     checkSource(joinPath(rq.directory, rq.filename));
@@ -112,7 +113,8 @@ std::unique_ptr<Settings> checkedSettings() {
 void requireDataKind(Client& client, const std::string& fileType) {
     std::int32_t count = 0;
     client.PLGetFileInfo(fileType, 0, "", "", 0, 0, count);
-    if (count < 1) throw ApiError(kApiSystemError, 0, "ファイル管理ファイルに登録されていないファイル種別が指定されました");
+    if (count < 1)
+        throw ApiError(kApiSystemError, 0, "ファイル管理ファイルに登録されていないファイル種別が指定されました");
 }
 
 // The source opened once and checked to be a plain file. The copy reads it

@@ -3,8 +3,8 @@
 #include <cerrno>
 
 #include "centerlink/HttpMessage.h"
-#include "centerlink/SocketError.h"
 #include "centerlink/SoapMessages.h"
+#include "centerlink/SocketError.h"
 #include "common/FileControl.h"
 #include "common/Paths.h"
 #include "service/ApiMethod.h"
@@ -76,7 +76,8 @@ ExchangeReply runExchange(HttpClient& client, const std::string& target, const s
 }
 
 std::string missingReplyMessage(const HttpClient& client) {
-    return client.lastError() == kSessionStopped ? "セッションが中止されました" : "タイムアウトなどにより処理が中断されました。";
+    return client.lastError() == kSessionStopped ? "セッションが中止されました"
+                                                 : "タイムアウトなどにより処理が中断されました。";
 }
 
 CookieStatus sessionCookie(const std::string& replyHeader, std::string& value) {

@@ -24,9 +24,9 @@ std::unique_ptr<Settings> loadCheckedSettings();
 // One request and its reply.
 struct ExchangeReply {
     enum Outcome { kBodyNotOpened, kSendFailed, kReceiveFailed, kDone } outcome = kSendFailed;
-    std::string header;       // reply header text when kDone
-    ScopedFileRemoval body;   // reply body file when kDone
-    int bodyOpenErrno = 0;    // when kBodyNotOpened
+    std::string header;     // reply header text when kDone
+    ScopedFileRemoval body; // reply body file when kDone
+    int bodyOpenErrno = 0;  // when kBodyNotOpened
 };
 
 // Writes the message with write into a temporary file, wraps it into a

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "centerlink/TransferProgressSink.h"
 #include "api/ApiRecords.h"
+#include "centerlink/TransferProgressSink.h"
 #include "service/ApiMethod.h"
 #include "service/Client.h"
 
@@ -24,18 +24,20 @@ public:
     ErrorTriple& triple() { return triple_; }
     Client& client() { return *client_; }
 
-    ApiResult PLSendData(const std::string& FileType, const std::string& ClDataDirectory, const std::string& ClDataFilename);
-    ApiResult PLSetData(const std::string& FileType, const std::string& ClDataDirectory, const std::string& ClDataFilename,
-                        std::int32_t LimitDay, std::int32_t SetOption, std::string& ClTempFilename);
+    ApiResult PLSendData(const std::string& FileType, const std::string& ClDataDirectory,
+                         const std::string& ClDataFilename);
+    ApiResult PLSetData(const std::string& FileType, const std::string& ClDataDirectory,
+                        const std::string& ClDataFilename, std::int32_t LimitDay, std::int32_t SetOption,
+                        std::string& ClTempFilename);
     // ClDataFilename is in and out.
     ApiResult PLRecvData(const std::string& FileType, const std::string& ClDataDirectory, std::string& ClDataFilename,
                          std::int32_t ResendFlag, std::int32_t& FileSize);
-    ApiResult PLGetDataA(const std::string& FileType, const std::string& ClTempFilename, const std::string& ClDataDirectory,
-                         std::string& ClDataFilename, std::int32_t CreateFlag);
-    ApiResult PLGetData(const std::string& FileType, const std::string& SvDataFilename, const std::string& SetDateTimeFrom,
-                        const std::string& SetDateTimeTo, std::int32_t FileSize, std::int32_t Status,
-                        std::int32_t GetOption, const std::string& ClDataDirectory, const std::string& ClDataFilename,
-                        std::int32_t& count);
+    ApiResult PLGetDataA(const std::string& FileType, const std::string& ClTempFilename,
+                         const std::string& ClDataDirectory, std::string& ClDataFilename, std::int32_t CreateFlag);
+    ApiResult PLGetData(const std::string& FileType, const std::string& SvDataFilename,
+                        const std::string& SetDateTimeFrom, const std::string& SetDateTimeTo, std::int32_t FileSize,
+                        std::int32_t Status, std::int32_t GetOption, const std::string& ClDataDirectory,
+                        const std::string& ClDataFilename, std::int32_t& count);
     ApiResult PLGetDataAt(std::int32_t index, FileRec& out);
 
     // TransferProgressSink: forwarded to the Client's events.
@@ -53,7 +55,8 @@ private:
 // folder and a rename, so the target is never seen half written; the copy
 // is writable and stamped with the current time. With failIfExists an
 // existing target is kept and the copy fails.
-bool copyFileStamped(const std::filesystem::path& existingPath, const std::filesystem::path& newPath, bool failIfExists);
+bool copyFileStamped(const std::filesystem::path& existingPath, const std::filesystem::path& newPath,
+                     bool failIfExists);
 // Appends source to target (created when missing) and stamps it.
 bool appendFileStamped(const std::filesystem::path& source, const std::filesystem::path& target);
 // Sets the status of an existing register entry under the register lock.

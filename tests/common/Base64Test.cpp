@@ -93,7 +93,7 @@ TEST(Base64FileEncode, FailsWhenAFileCannotBeOpened) {
     EXPECT_FALSE(std::filesystem::exists(dir / "text"));
     writeFile(dir / "plain", "abc");
     EXPECT_FALSE(encodeFileBase64(dir / "plain", dir / "no-such-folder" / "text"));
-    EXPECT_FALSE(encodeFileBase64(dir.path(), dir / "text"));  // a folder cannot be read
+    EXPECT_FALSE(encodeFileBase64(dir.path(), dir / "text")); // a folder cannot be read
 }
 
 TEST(Base64Decode, PaddedAndUnpaddedEndings) {
@@ -155,10 +155,10 @@ TEST(Base64Decode, CarriesGroupsAcrossBlockEdges) {
 TEST(Base64Decode, RejectsBytesOutsideTheAlphabet) {
     TempDir dir;
     EXPECT_EQ(decodeText(dir, "QU!I"), std::nullopt);
-    EXPECT_EQ(decodeText(dir, "QUI-"), std::nullopt);   // URL-safe alphabet is not accepted
-    EXPECT_EQ(decodeText(dir, "QU\xC3\xA9"), std::nullopt);  // bytes above 0x7F
+    EXPECT_EQ(decodeText(dir, "QUI-"), std::nullopt);       // URL-safe alphabet is not accepted
+    EXPECT_EQ(decodeText(dir, "QU\xC3\xA9"), std::nullopt); // bytes above 0x7F
     EXPECT_EQ(decodeText(dir, std::string("QU\0I", 4)), std::nullopt);
-    EXPECT_EQ(decodeText(dir, "QUJD\vQUJD"), std::nullopt);  // only blank, tab, CR, LF are skipped
+    EXPECT_EQ(decodeText(dir, "QUJD\vQUJD"), std::nullopt); // only blank, tab, CR, LF are skipped
 
     // Deep in the second block, after output has already been written.
     std::string text = encodeBase64(randomBytes(30000, 3));

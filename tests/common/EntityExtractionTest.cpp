@@ -18,10 +18,9 @@ using test::readFile;
 using test::TempDir;
 using test::writeFile;
 
-const std::string kHead =
-    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-    "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
-    "<soap:Body><PutFile><Name>report.bin</Name><Entity type=\"base64\">";
+const std::string kHead = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+                          "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+                          "<soap:Body><PutFile><Name>report.bin</Name><Entity type=\"base64\">";
 const std::string kTail = "</Entity></PutFile></soap:Body></soap:Envelope>\r\n";
 
 std::string randomBytes(std::size_t size, unsigned seed) {
@@ -47,10 +46,14 @@ fs::path withSuffix(const fs::path& path, const char* suffix) {
 std::string escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '&') out += "&amp;";
-        else if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else out += c;
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else
+            out += c;
     }
     return out;
 }

@@ -36,9 +36,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     ::setenv("PLX_RUNTIME_DIR", (home / "run").c_str(), 1);
     ::setenv("TMPDIR", (home / "scratch").c_str(), 1);
     ::setenv("PLX_PLLOG_LIBRARY", "/nonexistent", 1); // no log files from the fuzzer
-    write(home / "plconfig.ini", "[tempfile]\nlocation=" + (home / "temp").string() + "\n[apilog]\nlocation=" +
-                                     (home / "apilog").string() + "\n[sessionlog]\nlocation=" +
-                                     (home / "sessionlog").string() + "\n[application]\ncheck=no\n");
+    write(home / "plconfig.ini",
+          "[tempfile]\nlocation=" + (home / "temp").string() + "\n[apilog]\nlocation=" + (home / "apilog").string() +
+              "\n[sessionlog]\nlocation=" + (home / "sessionlog").string() + "\n[application]\ncheck=no\n");
     write(home / "plterm.ini",
           "[terminfo]\nterminalid=1001\ncenterid=9001\npassword=pw\ncenterurl=http://127.0.0.1:1/\n");
     write(home / "plfile.ini", "[K001]\ndataname=fuzz\nserviceno=7\nprotocolfilename=PF01\naccesskey=AK0001\n"

@@ -92,8 +92,9 @@ TEST(PllogBridge, NullTextsAndFieldsAreEmpty) {
     logPrintFn(nullptr);
 
     auto api = test::onlyRecord(logs.apiLines());
-    EXPECT_EQ(std::vector<std::string>(api.begin() + 1, api.end()), (std::vector<std::string>{"3", "1", "", "", "", ""}));
+    EXPECT_EQ(std::vector<std::string>(api.begin() + 1, api.end()),
+              (std::vector<std::string>{"3", "1", "", "", "", ""}));
     EXPECT_EQ(test::onlyRecord(logs.sessionLines()),
-              (std::vector<std::string>{"1", "", "", "10", "11", "00", "0", "", "", "", "", "", "0", "", "", "", "10",
-                                        "1", "10", "0", "0", "", ""}));
+              (std::vector<std::string>{"1", "", "", "10", "11", "00", "0",  "",  "",  "", "", "",
+                                        "0", "", "", "",   "10", "1",  "10", "0", "0", "", ""}));
 }

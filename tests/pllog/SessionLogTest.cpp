@@ -50,17 +50,37 @@ Fields slice(const Fields& f, std::size_t from, std::size_t to) {
 } // namespace
 
 TEST(PllogSessionLog, NullRecordsKeepTwentyThreeFields) {
-    EXPECT_EQ(writeSession(nullptr, nullptr),
-              (Fields{"2", "20240101100000", "20240101100005", "10", "21", "00", "0", "", "", "SID", "", "", "", "", "",
-                      "", "", "", "", "", "", "L1", "K1"}));
+    EXPECT_EQ(writeSession(nullptr, nullptr), (Fields{"2",
+                                                      "20240101100000",
+                                                      "20240101100005",
+                                                      "10",
+                                                      "21",
+                                                      "00",
+                                                      "0",
+                                                      "",
+                                                      "",
+                                                      "SID",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "L1",
+                                                      "K1"}));
 }
 
 TEST(PllogSessionLog, RecordFieldsInTheirPlaces) {
     TerminalRec t = terminal();
     FileRec file = fileRec(1000, 300, 1);
     EXPECT_EQ(slice(writeSession(&t, &file), 7, 23),
-              (Fields{"center.example", "C1", "SID", "pw", "1.0", "7", "PF", "AK", "center.dat", "300", "4", "1000", "1",
-                      "0", "L1", "K1"}));
+              (Fields{"center.example", "C1", "SID", "pw", "1.0", "7", "PF", "AK", "center.dat", "300", "4", "1000",
+                      "1", "0", "L1", "K1"}));
 }
 
 TEST(PllogSessionLog, LengthCountSizeAndFlags) {

@@ -91,8 +91,8 @@ TEST_F(GatewayRoad, TheCenterFetchesAStagedFile) {
 }
 
 TEST_F(GatewayRoad, TheCenterDeliversAFileThatIsPickedUp) {
-    auto [code, summary] = runGateway(port, {"--mode", "deliver", "--data", "delivered by the center", "--data-file-name",
-                                          "in.dat", "--compress", "1"});
+    auto [code, summary] = runGateway(port, {"--mode", "deliver", "--data", "delivered by the center",
+                                             "--data-file-name", "in.dat", "--compress", "1"});
     EXPECT_EQ(code, 0) << summary;
     waitForEvents(2);
     EXPECT_EQ(events.codes(), (std::vector<int>{4, 5}));
