@@ -11,7 +11,7 @@ using test::TempDir;
 TEST(ChildProcess, RunsWithExtraEnvironmentAndReportsTheExit) {
     TempDir dir;
     ChildProcess child({"/bin/sh", "-c", "echo \"$PLX_X:$1\" > \"$0\"; exit 7", (dir / "out").string(), "arg"},
-                       {"PLX_X=value"});
+                       ChildOptions{.extraEnv = {"PLX_X=value"}});
     auto status = child.waitFor(std::chrono::seconds(30));
     ASSERT_TRUE(status);
     EXPECT_EQ(exitCodeOf(*status), 7);

@@ -17,7 +17,7 @@
 
 #include "platform/FdIo.h"
 #include "platform/ProgramFolder.h"
-#include "platform/RunProgram.h"
+#include "platform/ChildProcess.h"
 #include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
 #include "pllog/EventCatalog.h"
