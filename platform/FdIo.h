@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <vector>
 #include <unistd.h>
 
 namespace plx {
@@ -42,6 +43,18 @@ inline ssize_t readFully(int fd, void* buffer, std::size_t size) {
         done += static_cast<std::size_t>(n);
     }
     return static_cast<ssize_t>(done);
+}
+
+// Copies from from's position to its end onto to, in blocks of blockSize;
+// false on failure with errno set.
+inline bool copyAll(int from, int to, std::size_t blockSize = 1 << 16) {
+    std::vector<char> block(blockSize);
+    for (;;) {
+        ssize_t n = readSome(from, block.data(), block.size());
+        if (n < 0) return false;
+        if (n == 0) return true;
+        if (!writeAll(to, block.data(), static_cast<std::size_t>(n))) return false;
+    }
 }
 
 } // namespace plx

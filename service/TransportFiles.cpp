@@ -22,15 +22,7 @@ namespace {
 
 constexpr std::size_t kCopyBlock = 102400;
 
-bool copyContent(int from, int to) {
-    std::vector<char> block(kCopyBlock);
-    for (;;) {
-        ssize_t n = readSome(from, block.data(), block.size());
-        if (n < 0) return false;
-        if (n == 0) return true;
-        if (!writeAll(to, block.data(), static_cast<std::size_t>(n))) return false;
-    }
-}
+bool copyContent(int from, int to) { return copyAll(from, to, kCopyBlock); }
 
 bool stampNow(int fd) {
     timespec now[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
