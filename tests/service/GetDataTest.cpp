@@ -8,7 +8,7 @@
 
 #include "common/CenterRegister.h"
 #include "common/FileControl.h"
-#include "service/Transport.h"
+#include "service/classes/Transport.h"
 #include "tests/TestSupport.h"
 
 using namespace plx;

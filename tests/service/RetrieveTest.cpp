@@ -1,4 +1,4 @@
-#include "service/Retrieve.h"
+#include "service/classes/Retrieve.h"
 
 #include <array>
 #include <fcntl.h>

@@ -5,8 +5,8 @@
 
 #include "platform/IniFile.h"
 #include "platform/UniqueFd.h"
-#include "service/CommandLine.h"
-#include "service/Registration.h"
+#include "service/shell/CommandLine.h"
+#include "service/shell/Registration.h"
 #include "tests/service/BusFixture.h"
 
 using namespace plx;

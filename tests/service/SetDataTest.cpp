@@ -15,8 +15,8 @@
 #include "common/DateText.h"
 #include "common/FileControl.h"
 #include "platform/UniqueFd.h"
-#include "service/Client.h"
-#include "service/Transport.h"
+#include "service/classes/Client.h"
+#include "service/classes/Transport.h"
 #include "tests/TestSupport.h"
 #include "tests/service/TransferFixture.h" // sampleData
 

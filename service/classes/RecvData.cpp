@@ -33,8 +33,8 @@
 #include "platform/Numbers.h"
 #include "platform/TempFile.h"
 #include "platform/Utf8.h"
-#include "service/TransferSupport.h"
-#include "service/Transport.h"
+#include "service/classes/TransferSupport.h"
+#include "service/classes/Transport.h"
 
 namespace plx {
 

@@ -1,4 +1,4 @@
-#include "service/TermInfoStore.h"
+#include "service/classes/TermInfoStore.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "service/RunRoutine.h"
+#include "service/shell/RunRoutine.h"
 
 #include <atomic>
 #include <cerrno>
@@ -25,11 +25,11 @@
 #include "platform/BusConnection.h"
 #include "platform/SingleInstance.h"
 #include "platform/UniqueFd.h"
-#include "service/ApiMethod.h"
-#include "service/BusServer.h"
-#include "service/CenterNetwork.h"
-#include "service/Client.h"
-#include "service/TransferSupport.h"
+#include "service/classes/ApiMethod.h"
+#include "service/classes/Client.h"
+#include "service/classes/TransferSupport.h"
+#include "service/gateway/CenterNetwork.h"
+#include "service/shell/BusServer.h"
 
 namespace plx {
 

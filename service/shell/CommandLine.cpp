@@ -1,4 +1,4 @@
-#include "service/CommandLine.h"
+#include "service/shell/CommandLine.h"
 
 #include <string>
 

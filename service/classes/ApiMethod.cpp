@@ -1,4 +1,4 @@
-#include "service/ApiMethod.h"
+#include "service/classes/ApiMethod.h"
 
 #include <cerrno>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "service/Transport.h"
+#include "service/classes/Transport.h"
 
 namespace plx {
 

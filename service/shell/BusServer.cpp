@@ -1,8 +1,8 @@
-#include "service/BusServer.h"
+#include "service/shell/BusServer.h"
 
 #include <sdbus-c++/Message.h>
 
-#include "service/BusObjects.h"
+#include "service/shell/BusObjects.h"
 
 namespace plx {
 

@@ -1,4 +1,4 @@
-#include "service/Retrieve.h"
+#include "service/classes/Retrieve.h"
 
 #include <cerrno>
 #include <limits>
@@ -9,7 +9,7 @@
 #include "common/IniLocks.h"
 #include "platform/Numbers.h"
 #include "platform/Utf8.h"
-#include "service/TransferSupport.h"
+#include "service/classes/TransferSupport.h"
 
 namespace plx {
 

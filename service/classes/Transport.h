@@ -12,8 +12,8 @@
 
 #include "api/ApiRecords.h"
 #include "centerlink/TransferProgressSink.h"
-#include "service/ApiMethod.h"
-#include "service/Client.h"
+#include "service/classes/ApiMethod.h"
+#include "service/classes/Client.h"
 
 namespace plx {
 

@@ -1,6 +1,6 @@
-#include "service/BusObjects.h"
+#include "service/shell/BusObjects.h"
 
-#include "service/BusServer.h"
+#include "service/shell/BusServer.h"
 
 namespace plx {
 

@@ -1,4 +1,4 @@
-#include "service/TransferSupport.h"
+#include "service/classes/TransferSupport.h"
 
 #include <cerrno>
 
@@ -7,7 +7,7 @@
 #include "centerlink/SocketError.h"
 #include "common/FileControl.h"
 #include "common/Paths.h"
-#include "service/ApiMethod.h"
+#include "service/classes/ApiMethod.h"
 
 namespace plx {
 

@@ -8,9 +8,9 @@
 
 #include "PelorinIO_adaptor.h"
 #include "api/BusApi.h"
-#include "service/Client.h"
-#include "service/Retrieve.h"
-#include "service/Transport.h"
+#include "service/classes/Client.h"
+#include "service/classes/Retrieve.h"
+#include "service/classes/Transport.h"
 
 namespace plx {
 

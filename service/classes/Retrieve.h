@@ -12,8 +12,8 @@
 
 #include "api/ApiRecords.h"
 #include "common/CenterRegister.h"
-#include "service/ApiMethod.h"
-#include "service/Client.h"
+#include "service/classes/ApiMethod.h"
+#include "service/classes/Client.h"
 
 namespace plx {
 

@@ -4,9 +4,9 @@
 #include <filesystem>
 
 #include "centerlink/SoapReader.h"
-#include "service/CommandLine.h"
-#include "service/Registration.h"
-#include "service/RunRoutine.h"
+#include "service/shell/CommandLine.h"
+#include "service/shell/Registration.h"
+#include "service/shell/RunRoutine.h"
 
 int main(int argc, char* argv[]) {
     using namespace plx;

@@ -15,8 +15,8 @@
 #include "platform/Numbers.h"
 #include "platform/TempFile.h"
 #include "platform/Utf8.h"
-#include "service/CenterNetworkState.h"
-#include "service/TransferSupport.h"
+#include "service/classes/TransferSupport.h"
+#include "service/gateway/CenterNetworkState.h"
 
 namespace plx {
 

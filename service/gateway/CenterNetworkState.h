@@ -16,7 +16,7 @@
 #include "centerlink/SoapReader.h"
 #include "common/CenterRegister.h"
 #include "common/Settings.h"
-#include "service/CenterNetwork.h"
+#include "service/gateway/CenterNetwork.h"
 
 namespace plx {
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "centerlink/HttpServer.h"
-#include "service/Client.h"
+#include "service/classes/Client.h"
 
 namespace plx {
 

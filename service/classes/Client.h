@@ -17,7 +17,7 @@
 
 #include "api/ApiRecords.h"
 #include "centerlink/TransferProgressSink.h"
-#include "service/ApiMethod.h"
+#include "service/classes/ApiMethod.h"
 
 namespace plx {
 

@@ -14,8 +14,8 @@
 
 #include <sdbus-c++/IConnection.h>
 
-#include "service/Client.h"
-#include "service/WorkerPool.h"
+#include "service/classes/Client.h"
+#include "service/shell/WorkerPool.h"
 
 namespace plx {
 

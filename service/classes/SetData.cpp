@@ -26,8 +26,8 @@
 #include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
-#include "service/TransferSupport.h"
-#include "service/Transport.h"
+#include "service/classes/TransferSupport.h"
+#include "service/classes/Transport.h"
 
 namespace plx {
 

@@ -1,4 +1,4 @@
-#include "service/WorkerPool.h"
+#include "service/shell/WorkerPool.h"
 
 namespace plx {
 

@@ -12,7 +12,7 @@
 #include "platform/IniFile.h"
 #include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
-#include "service/Transport.h"
+#include "service/classes/Transport.h"
 
 namespace plx {
 

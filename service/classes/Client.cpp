@@ -1,4 +1,4 @@
-#include "service/Client.h"
+#include "service/classes/Client.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,8 +9,8 @@
 #include "common/Settings.h"
 #include "platform/IniFile.h"
 #include "platform/Utf8.h"
-#include "service/FileInfoStore.h"
-#include "service/TermInfoStore.h"
+#include "service/classes/FileInfoStore.h"
+#include "service/classes/TermInfoStore.h"
 
 namespace plx {
 

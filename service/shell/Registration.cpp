@@ -1,4 +1,4 @@
-#include "service/Registration.h"
+#include "service/shell/Registration.h"
 
 #include <cstdio>
 #include <cstdlib>

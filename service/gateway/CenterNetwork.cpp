@@ -1,7 +1,7 @@
 // The gateway message handler: intake of every request, the authentication
 // that opens a conversation, the file messages, the completion report and
 // the end of an exchange.
-#include "service/CenterNetwork.h"
+#include "service/gateway/CenterNetwork.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,8 +20,8 @@
 #include "platform/Numbers.h"
 #include "platform/TempFile.h"
 #include "platform/Utf8.h"
-#include "service/CenterNetworkState.h"
-#include "service/TransferSupport.h"
+#include "service/classes/TransferSupport.h"
+#include "service/gateway/CenterNetworkState.h"
 
 namespace plx {
 

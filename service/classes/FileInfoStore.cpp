@@ -1,4 +1,4 @@
-#include "service/FileInfoStore.h"
+#include "service/classes/FileInfoStore.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,8 +9,8 @@
 #include "platform/Numbers.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Utf8.h"
-#include "service/ApiMethod.h"
-#include "service/TermInfoStore.h"
+#include "service/classes/ApiMethod.h"
+#include "service/classes/TermInfoStore.h"
 
 namespace plx {
 
