@@ -39,6 +39,14 @@ void writeEnvelopeEnd(XmlWriter& w, const std::string& method) {
     w.writeEndTag("SOAP-ENV:Envelope");
 }
 
+std::int32_t writtenRecordLength(std::int32_t recordLength) { return recordLength < 0 ? 1 : recordLength; }
+
+std::int64_t recordCount(std::int64_t size, std::int32_t recordLength) {
+    std::int64_t length = writtenRecordLength(recordLength);
+    if (length == 0 || size <= 0) return 0; // never divide by a length of 0
+    return (size + length - 1) / length;
+}
+
 void writeSoapHeader(XmlWriter& w, const SoapHeader& h) {
     w.writeStartTag("Header");
     w.writeElement("Time", h.time);

@@ -3,6 +3,7 @@
 // GetFile, PutFile and ReportStatus with their replies, element by element in
 // their fixed order.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -53,6 +54,13 @@ struct FileElement {
     std::string md5;
     std::filesystem::path entityFile;
 };
+
+// The record length as the File element carries it: variable length (-1) as 1.
+std::int32_t writtenRecordLength(std::int32_t recordLength);
+// Records of recordLength bytes (negative: variable, counted as 1) needed
+// for size bytes, a remainder counting as one more; 0 for a record length
+// of 0.
+std::int64_t recordCount(std::int64_t size, std::int32_t recordLength);
 
 // Opens and closes the envelope, the body and the method element.
 void writeEnvelopeStart(XmlWriter& w, const std::string& method);

@@ -1,6 +1,5 @@
 #include "service/classes/ApiMethod.h"
 
-#include <cerrno>
 #include <system_error>
 
 #include "common/LogBridge.h"
@@ -57,27 +56,29 @@ ArgumentLine& ArgumentLine::operator<<(std::int32_t number) {
     return *this;
 }
 
+namespace {
+
+ApiResult failureOf(const PLException& e, const ApiMethod& method) {
+    ApiResult r{true, e.code(), e.detail(), e.message()};
+    if (e.exact()) return r;
+    if (r.code == kApiOk) r.code = method.defaultCode;
+    if (r.message.empty()) r.message = method.defaultMessage;
+    return r;
+}
+
+} // namespace
+
 ApiResult runApiMethod(ErrorTriple& triple, const ApiMethod& method, const std::function<void()>& body) {
     triple.clear();
     ApiResult outcome;
-    int systemError = 0;
     try {
         body();
-    } catch (const ApiError& e) {
-        systemError = errno;
-        outcome = {true, e.code, e.detail, e.message};
-        if (!e.final) {
-            if (outcome.code == 0) outcome.code = kApiSystemError;
-            if (outcome.detail == 0) outcome.detail = systemError;
-            if (outcome.message.empty()) outcome.message = method.defaultMessage;
-        }
+    } catch (const PLException& e) {
+        outcome = failureOf(e, method);
     } catch (const std::system_error& e) {
-        outcome = {true, kApiSystemError, e.code().value(), std::string(method.defaultMessage)};
-    } catch (const std::exception& e) {
-        systemError = errno;
-        outcome = {true, kApiSystemError, systemError, std::string(method.defaultMessage)};
+        outcome = {true, method.defaultCode, e.code().value(), std::string(method.defaultMessage)};
     } catch (...) {
-        outcome = {true, kApiSystemError, 0, std::string(method.defaultMessage)};
+        outcome = {true, method.defaultCode, 0, std::string(method.defaultMessage)};
     }
 
     if (!outcome.failed) {

@@ -6,37 +6,35 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "api/ApiErrors.h"
+#include "api/ArgumentRules.h"
+#include "common/PLException.h"
 
 namespace plx {
 
-// A failure inside a method. Zero code, detail or an empty message are
-// filled by the method's defaults unless final is set.
-class ApiError : public std::runtime_error {
-public:
-    ApiError(std::int32_t code, std::int32_t detail, std::string message, bool final = false)
-        : std::runtime_error(message), code(code), detail(detail), message(std::move(message)), final(final) {}
-    std::int32_t code;
-    std::int32_t detail;
-    std::string message;
-    bool final;
-};
-
 // An argument check failed: code 4 with the argument's 1-based position.
-inline ApiError argumentError(std::int32_t position, std::string message) {
-    return ApiError(kApiBadArgument, position, std::move(message), true);
+inline PLException argumentError(std::int32_t position, std::string_view message) {
+    return PLException(kApiBadArgument, position, message, PLException::kExact);
 }
 
+// An argument longer than its rule allows, or empty where the rule needs a
+// value: argumentError with the rule's text.
+inline void checkArgument(std::int32_t position, std::string_view value, const LengthRule& rule) {
+    if (auto fault = lengthFault(value, rule)) throw argumentError(position, *fault);
+}
+
+// The outcome of one method, as its caller gets it.
 struct ApiResult {
     bool failed = false;
     std::int32_t code = 0;
     std::int32_t detail = 0;
     std::string message;
     explicit operator bool() const { return !failed; }
+    // The system error behind a store or system failure (class 2); else 0.
+    std::int32_t systemError() const { return failed && code == kApiSystemError ? detail : 0; }
 };
 
 // LastErrorCd, LastErrorCdDetail and LastErrorMsg of one object. Guarded:
@@ -79,15 +77,19 @@ private:
 struct ApiMethod {
     std::string_view name; // as the API log names it
     std::string argumentLine;
-    std::string_view defaultMessage; // when a failure brings no text
-    std::string_view sessionId = {}; // transfers only
-    std::int16_t failureLogType = 1; // event type of the failure record
+    std::string_view defaultMessage;            // when a failure brings no text
+    std::string_view sessionId = {};            // transfers only
+    std::int16_t failureLogType = 1;            // event type of the failure record
+    std::int32_t defaultCode = kApiSystemError; // when a failure names no class
 };
 
-// Runs body as one API method on triple: clears it, runs the body, and on a
-// failure fills the triple (code 2, the system error and the default
-// message where the failure left them unset); writes one API-log record
-// either way. Returns the outcome as the triple then holds it.
+// Runs body as one API method on triple: clears it, runs the body, and
+// turns what it throws into the triple: a PLException as it says (its code
+// and message completed by the method's defaults unless it is exact), a
+// std::system_error as the default class with its error, anything else as
+// the default class with detail 0. Writes one API-log record either way.
+// Returns the call's own outcome, whatever another call on the same object
+// has stored since.
 ApiResult runApiMethod(ErrorTriple& triple, const ApiMethod& method, const std::function<void()>& body);
 
 } // namespace plx

@@ -17,24 +17,15 @@ namespace plx {
 namespace {
 
 constexpr const char* kTermIniAccessText = "端末管理ファイルへのアクセス中にエラー発生";
-constexpr const char* kFileTypeTooLongText = "ファイル種別が4桁を超えました";
-constexpr const char* kFileTypeMissingText = "ファイル種別が未入力です";
-constexpr const char* kServiceNoText = "不正な業務番号です";
-constexpr const char* kProtocolFilenameTooLongText = "プロトコル上ファイル名が16桁を超えました";
-constexpr const char* kAccessKeyTooLongText = "ファイルアクセスキーが6桁を超えました";
-constexpr const char* kCompressIdText = "不正な圧縮区分です";
 constexpr auto kResultsWait = std::chrono::milliseconds(3000);
 
 bool allDigits(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-void checkLength(const std::string& value, std::size_t limit, std::int32_t position, const char* text) {
-    if (utf8Length(value) > limit) throw argumentError(position, text);
-}
-
-void checkPresent(const std::string& value, std::int32_t position, const char* text) {
-    if (value.empty()) throw argumentError(position, text);
+// A search criterion may be empty: it then matches anything.
+void checkLength(const std::string& value, std::size_t limit, std::int32_t position, std::string_view text) {
+    checkArgument(position, value, {limit, text, {}});
 }
 
 // A value the ini format cannot carry (a line break) is a write failure of
@@ -44,7 +35,7 @@ void writeIni(Write&& write) {
     try {
         write();
     } catch (const IniFormatError&) {
-        throw ApiError(kApiSystemError, EINVAL, "");
+        throw PLException(kApiSystemError, EINVAL, "");
     }
 }
 
@@ -92,13 +83,13 @@ ApiResult Client::PLGetTermInfo(TerminalRec& out) {
     return runApiMethod(triple_, method, [&] {
         auto doc = loadTermIni();
         // First start: callers tell "not set up yet" by the code staying 0.
-        if (!doc) throw ApiError(kApiOk, 0, "", true);
+        if (!doc) throw PLException(kApiOk, 0, "", PLException::kExact);
         for (const TermKey& key : termKeys()) {
             std::string value = termValue(*doc, key.name);
             if (utf8Length(value) > key.limit)
-                throw ApiError(kApiSystemError, 0, std::string(key.storedTooLongText), true);
+                throw PLException(kApiSystemError, 0, std::string(key.storedTooLongText), PLException::kExact);
             if (!key.storedEmptyText.empty() && value.empty())
-                throw ApiError(kApiOk, 0, std::string(key.storedEmptyText), true);
+                throw PLException(kApiOk, 0, std::string(key.storedEmptyText), PLException::kExact);
             out.*key.field = std::move(value);
         }
     });
@@ -129,11 +120,12 @@ ApiResult Client::PLSetFileInfo(const std::string& FileType, const std::string& 
         std::lock_guard lock(fileIniMutex());
         std::int32_t count = 0;
         if (ApiResult search = PLGetFileInfo("", 0, ProtocolFilename, AccessKey, 0, 0, count); !search)
-            throw ApiError(search.code, search.detail, kFileIniAccessText);
+            throw PLException(search.code, search.detail, kFileIniAccessText);
         bool moveToEnd = false;
         for (std::int32_t i = 0; i < count; ++i) {
             FileRec match;
-            if (ApiResult read = PLGetFileInfoAt(i, match); !read) throw ApiError(read.code, read.detail, read.message);
+            if (ApiResult read = PLGetFileInfoAt(i, match); !read)
+                throw PLException(read.code, read.detail, read.message);
             if (match.FileType == FileType) moveToEnd = true; // exact: a case variant is written in place
         }
         writeIni([&] { saveFileInfo(definition, moveToEnd); });
@@ -152,11 +144,11 @@ ApiResult Client::PLGetFileInfo(const std::string& FileType, std::int32_t Servic
         std::lock_guard lock(fileIniMutex());
         // A failed search leaves nothing for PLGetFileInfoAt to hand out.
         replaceResults(caller, {});
-        checkLength(FileType, kFileTypeLimit, 1, kFileTypeTooLongText);
-        if (ServiceNo < 0) throw argumentError(2, kServiceNoText);
+        checkLength(FileType, kFileTypeLimit, 1, kFileTypeRule.tooLongText);
+        if (ServiceNo < 0) throw argumentError(2, kBadServiceNoText);
         checkLength(ProtocolFilename, kProtocolFilenameLimit, 3, kProtocolFilenameTooLongText);
         checkLength(AccessKey, kAccessKeyLimit, 4, kAccessKeyTooLongText);
-        if (CompressID != 0 && CompressID != 1) throw argumentError(6, kCompressIdText);
+        if (CompressID != 0 && CompressID != 1) throw argumentError(6, kBadCompressIdText);
         if (RecordLength < -1 || RecordLength > 4096) throw argumentError(5, "レコード長が不正です");
 
         auto doc = loadFileIni();
@@ -177,11 +169,13 @@ ApiResult Client::PLGetFileInfoAt(std::int32_t index, FileRec& out, const std::s
     return runApiMethod(triple_, method, [&] {
         // No system call fails on these paths, so the detail stays 0.
         std::unique_lock lock(fileIniMutex(), std::defer_lock);
-        if (!lock.try_lock_for(kResultsWait)) throw ApiError(kApiSystemError, 0, "検索結果が上書きされました", true);
+        if (!lock.try_lock_for(kResultsWait))
+            throw PLException(kApiSystemError, 0, "検索結果が上書きされました", PLException::kExact);
         std::lock_guard guard(resultsMutex_);
         auto results = fileInfoResults_.find(caller);
         if (index < 0 || results == fileInfoResults_.end() || static_cast<std::size_t>(index) >= results->second.size())
-            throw ApiError(kApiSystemError, 0, "不正なインデックスです：index=" + std::to_string(index), true);
+            throw PLException(kApiSystemError, 0, "不正なインデックスです：index=" + std::to_string(index),
+                              PLException::kExact);
         const FileRec& kept = results->second[static_cast<std::size_t>(index)];
         out.FileType = kept.FileType;
         out.DataName = kept.DataName;
@@ -199,19 +193,19 @@ ApiResult Client::PLDeleteFileInfo(const std::string& FileType) {
     line << FileType;
     ApiMethod method{.name = "PLDeleteFileInfo", .argumentLine = line.text(), .defaultMessage = ""};
     return runApiMethod(triple_, method, [&] {
-        checkLength(FileType, kFileTypeLimit, 1, kFileTypeTooLongText);
-        checkPresent(FileType, 1, kFileTypeMissingText);
+        checkArgument(1, FileType, kFileTypeRule);
         try {
             // Under the lock so a search never reads half a delete and the
             // check below still holds when the section goes.
             std::lock_guard lock(fileIniMutex());
             auto path = findIniFile(kFileIni);
-            if (!path) throw ApiError(kApiSystemError, ENOENT, kFileIniAccessText, true);
-            if (!removeFileInfo(*path, FileType)) throw ApiError(kApiSystemError, 0, kFileTypeNotFoundText, true);
-        } catch (const ApiError&) {
+            if (!path) throw PLException(kApiSystemError, ENOENT, kFileIniAccessText, PLException::kExact);
+            if (!removeFileInfo(*path, FileType))
+                throw PLException(kApiSystemError, 0, kFileTypeNotFoundText, PLException::kExact);
+        } catch (const PLException&) {
             throw;
         } catch (...) {
-            throw ApiError(kApiNotReady, 0, "", true);
+            throw PLException(kApiNotReady, 0, "", PLException::kExact);
         }
     });
 }

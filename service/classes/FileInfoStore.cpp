@@ -27,7 +27,7 @@ std::string stored(const IniDocument& doc, std::string_view section, std::string
 // One bad section spoils the whole search, as every user of the kinds
 // would otherwise act on a definition the writer never accepted.
 void checkStored(const std::string& value, std::size_t limit, const char* text) {
-    if (utf8Length(value) > limit) throw ApiError(kApiSystemError, 0, text, true);
+    if (utf8Length(value) > limit) throw PLException(kApiSystemError, 0, text, PLException::kExact);
 }
 
 // Empty and 0 stand for "not given"; an empty stored number is never filtered.

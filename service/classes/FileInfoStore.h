@@ -32,7 +32,7 @@ std::optional<IniDocument> loadFileIni();
 
 // The complete kinds of doc that pass filter, in file order, with the
 // first eight FileRec fields filled. A stored value over its limit throws
-// ApiError (code 2, detail 0) with its text.
+// PLException (code 2, detail 0) with its text.
 std::vector<FileRec> findFileInfo(const IniDocument& doc, const FileInfoFilter& filter);
 
 // Writes the seven keys of rec into section rec.FileType in one replace of

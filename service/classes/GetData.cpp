@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 #include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
+#include "service/classes/BackupSet.h"
 #include "service/classes/Retrieve.h"
 #include "service/classes/TransferSupport.h"
 #include "service/classes/Transport.h"
@@ -34,19 +36,18 @@ namespace fs = std::filesystem;
 // A failure that brings no text of its own.
 constexpr const char* kUnknownText = "エラー(原因不明)";
 constexpr const char* kNoFolderText = "受信データ保存ディレクトリが存在しないか、読み取り専用属性です";
-constexpr const char* kDirectoryTooLongText = "ディレクトリが128桁を超えました";
-constexpr const char* kNameTooLongText = "ファイル名が64桁を超えました";
 constexpr const char* kCreateText = "ファイル生成中にエラー";
 constexpr const char* kNotReceivedText = "受信ファイルが存在しません";
 constexpr const char* kBadTargetText = "保存先のクライアントファイル名が不正です";
 constexpr const char* kBadSourceText = "保存元のクライアントファイル名が不正です";
 constexpr const char* kWriteText = "保存先ファイル書き込み中にエラーが発生しました";
 
-constexpr std::size_t kFileTypeLimit = 4;
-constexpr std::size_t kNameLimit = 64;
-constexpr std::size_t kDirectoryLimit = 128;
+// The client's file name may be empty: the center's or a new one is taken then.
+constexpr LengthRule kOptionalNameRule{kFileNameLimit, kFileNameRule.tooLongText, {}};
 
-bool tooLong(const std::string& text, std::size_t limit) { return utf8Length(text) > limit; }
+PLException exact(std::int32_t code, std::int32_t detail, std::string_view message) {
+    return PLException(code, detail, message, PLException::kExact);
+}
 
 bool sameFile(const struct stat& a, const fs::path& path) {
     struct stat b {};
@@ -69,101 +70,177 @@ UniqueFd openSource(const std::string& path, struct stat& st) {
 std::unique_ptr<Settings> settingsForPickUp() {
     try {
         return loadCheckedSettings();
-    } catch (const ApiError&) {
+    } catch (const PLException&) {
         throw;
+    } catch (const std::system_error& e) {
+        throw PLException(kApiSystemError, e.code().value(), "設定管理ファイル(plconfig.ini)が不正です");
     } catch (...) {
-        throw ApiError(kApiSystemError, 0, "設定管理ファイル(plconfig.ini)が不正です");
+        throw PLException(kApiSystemError, 0, "設定管理ファイル(plconfig.ini)が不正です");
     }
 }
 
-// The files one PLGetData changes, so that a failure can put them all back:
-// a copy beside each existing file, and a note of each file it creates.
-class BackupSet {
+// ---- PLGetDataA ----
+
+void checkGetDataAArguments(const std::string& fileType, const std::string& tempName, const std::string& folder,
+                            const std::string& name, std::int32_t createFlag) {
+    checkArgument(1, fileType, {kFileTypeLimit, "ファイル種別が不正です", kFileTypeRule.missingText});
+    checkArgument(2, tempName, {kFileNameLimit, "一時ファイル名が64桁を超えました", "一時ファイル名が未入力です"});
+    checkArgument(3, folder, kTargetDirectoryRule);
+    if (!isWritableFolder(folder, false)) throw argumentError(3, kNoFolderText);
+    checkArgument(4, name, kOptionalNameRule);
+    if (createFlag != 0 && createFlag != 1) throw argumentError(5, "作成フラグの指定が不正です");
+}
+
+// The deliveries of the kind whose temporary file has that name.
+std::vector<CenterRecord> deliveriesNamed(const std::vector<CenterRecord>& records, const std::string& fileType,
+                                          const std::string& tempName) {
+    auto any = [&](auto predicate) { return std::any_of(records.begin(), records.end(), predicate); };
+    if (!any([](const CenterRecord& r) { return r.sendRecvFlag == kDirectionRecv; }))
+        throw argumentError(2, kNotReceivedText);
+    if (!any([&](const CenterRecord& r) { return r.fileType == fileType; }))
+        throw argumentError(1, "ファイル種別が不正です");
+    if (!any([&](const CenterRecord& r) { return equalsIgnoreCase(r.tempFileName, tempName); }))
+        throw argumentError(2, "一時ファイル名が不正です");
+
+    std::vector<CenterRecord> matches;
+    for (const CenterRecord& r : records)
+        if (r.status > 0 && r.fileType == fileType && r.sendRecvFlag == kDirectionRecv &&
+            equalsIgnoreCase(r.tempFileName, tempName))
+            matches.push_back(r);
+    // The gateway is still writing an entry in progress: nothing of it may go out.
+    for (const CenterRecord& r : matches)
+        if (r.status == kStatusInProgress) throw exact(kApiSystemError, EBUSY, kNotReceivedText);
+    return matches;
+}
+
+// Appends source to target; a partial append is taken back off the user's file.
+void appendOrUndo(const std::string& source, const fs::path& target) {
+    struct stat before {};
+    bool existed = ::stat(target.c_str(), &before) == 0;
+    if (appendFileStamped(source, target)) return;
+    int error = errno;
+    if (existed)
+        (void)::truncate(target.c_str(), before.st_size);
+    else
+        ::unlink(target.c_str());
+    throw exact(kApiNoTempFile, error, kCreateText);
+}
+
+// Copies one delivery into folder (or appends it) and marks it picked up;
+// the name used.
+std::string copyOut(const CenterRecord& r, const std::string& folder, const std::string& requested,
+                    std::int32_t createFlag) {
+    // The source first: a missing one must leave the user's file alone.
+    struct stat sourceStat {};
+    UniqueFd source = openSource(r.tempFilePath, sourceStat);
+    if (!source) throw exact(kApiSystemError, errno, kNotReceivedText);
+
+    TargetName target;
+    try {
+        target = chooseTargetName(folder, requested, r.svDataFilename);
+    } catch (const std::system_error& e) {
+        throw exact(kApiNoTempFile, e.code().value(), kCreateText);
+    }
+    ScopedFileRemoval created(target.created ? target.path : fs::path());
+    if (sameFile(sourceStat, target.path)) throw exact(kApiNoTempFile, EINVAL, kCreateText);
+    if (createFlag == 0) {
+        // Through a temporary file and rename(): the old file stays whole until the new one is.
+        if (!copyFileStamped(r.tempFilePath, target.path, false)) throw exact(kApiNoTempFile, errno, kCreateText);
+    } else {
+        appendOrUndo(r.tempFilePath, target.path);
+    }
+    CenterRecord picked = r;
+    picked.status = kStatusPickedUp;
+    writeCenterRecord(picked);
+    created.release();
+    return target.name;
+}
+
+// ---- PLGetData ----
+
+void checkGetDataArguments(const std::string& fileType, const std::string& centerName, const std::string& from,
+                           const std::string& to, std::int32_t fileSize, std::int32_t status, std::int32_t option,
+                           const std::string& folder, const std::string& name) {
+    auto badDate = [](const std::string& text) {
+        FileTime t;
+        return !text.empty() && !dateTimeTextToFileTime(text, t);
+    };
+    checkArgument(1, fileType, {kFileTypeLimit, "ファイル種別が4桁を超えています", kFileTypeRule.missingText});
+    checkArgument(2, centerName, {kFileNameLimit, "受信データのセンタファイル名が64桁を超えています", {}});
+    if (badDate(from)) throw argumentError(3, "受信日付(From)の指定が不正です");
+    if (badDate(to)) throw argumentError(4, "受信日付(To)の指定が不正です");
+    if (fileSize < 0) throw argumentError(5, "受信データのサイズが不正です");
+    if (status < 0 || status > 2) throw argumentError(6, "受信ステータスの指定が不正です");
+    if (option < 0 || option > 4) throw argumentError(7, "受信データの取得方法が不正です");
+    checkArgument(8, folder, {kDirectoryLimit, kTargetDirectoryRule.tooLongText, {}});
+    if (!folder.empty() && !isWritableFolder(folder, false)) throw argumentError(8, kNoFolderText);
+    checkArgument(9, name, kOptionalNameRule);
+}
+
+// One PLGetData's copying: each match written into the folder (replaced,
+// or appended with GetOption 3) under the protection of its backups.
+class PickUp {
 public:
-    BackupSet() = default;
-    BackupSet(const BackupSet&) = delete;
-    BackupSet& operator=(const BackupSet&) = delete;
-    ~BackupSet() {
-        if (!committed_) rollBack();
-    }
+    PickUp(std::string folder, std::string requested, std::int32_t option, BackupSet& backups)
+        : folder_(std::move(folder)), requested_(std::move(requested)), option_(option), backups_(backups) {}
 
-    // Before path is first changed. False (errno set) when no copy could be
-    // made: the caller must not touch the file then.
-    bool protect(const fs::path& path) {
-        if (find(path)) return true;
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) {
-            if (errno != ENOENT) return false;
-            entries_.push_back({path, {}});
-            return true;
-        }
-        if (!S_ISREG(st.st_mode)) {
-            errno = EISDIR;
-            return false;
-        }
-        fs::path copy = copyBeside(path, st);
-        if (copy.empty()) return false;
-        entries_.push_back({path, std::move(copy)});
-        return true;
-    }
-
-    // A file the call has just made itself: removed again on failure.
-    void noteCreated(const fs::path& path) {
-        if (!find(path)) entries_.push_back({path, {}});
-    }
-
-    // Success: the copies go, the changes stay.
-    void commit() {
-        committed_ = true;
-        for (const Entry& e : entries_)
-            if (!e.copy.empty()) ::unlink(e.copy.c_str());
-    }
+    void copy(const FileRec& rec, const CenterRecord& entry);
 
 private:
-    struct Entry {
-        fs::path path;
-        fs::path copy; // empty: the call created the file
-    };
+    fs::path target(const FileRec& rec);
 
-    bool find(const fs::path& path) const {
-        return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.path == path; });
-    }
-
-    // path + ".rlbk" with the file's bytes, mode and times. A file of that
-    // name that is not ours is never replaced: then a unique name is taken.
-    static fs::path copyBeside(const fs::path& path, const struct stat& st) {
-        fs::path copy = fs::path(path) += ".rlbk";
-        if (!copyFileStamped(path, copy, true)) {
-            if (errno != EEXIST) return {};
-            try {
-                copy = createUniqueFile(path.parent_path().empty() ? fs::path(".") : path.parent_path(),
-                                        path.filename().string() + ".rlbk", st.st_mode & 0777);
-            } catch (const std::system_error& e) {
-                errno = e.code().value();
-                return {};
-            }
-            ScopedFileRemoval undo(copy);
-            if (!copyFileStamped(path, copy, false)) return {};
-            undo.release();
-        }
-        ::chmod(copy.c_str(), st.st_mode & 07777);
-        timespec times[2] = {st.st_atim, st.st_mtim};
-        ::utimensat(AT_FDCWD, copy.c_str(), times, 0);
-        return copy;
-    }
-
-    void rollBack() noexcept {
-        for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
-            if (it->copy.empty())
-                ::unlink(it->path.c_str());
-            else
-                ::rename(it->copy.c_str(), it->path.c_str()); // a copy that cannot go back stays for the user
-        }
-    }
-
-    std::vector<Entry> entries_;
-    bool committed_ = false;
+    std::string folder_;
+    std::string requested_; // "" with GetOption 4: each file keeps the center's name
+    std::int32_t option_;
+    BackupSet& backups_;
 };
+
+fs::path PickUp::target(const FileRec& rec) {
+    try {
+        TargetName target = chooseTargetName(folder_, requested_, rec.SvDataFilename);
+        if (target.created) backups_.noteCreated(target.path);
+        return target.path;
+    } catch (const std::system_error& e) {
+        throw exact(kApiBadArgument, e.code().value(), "保存先のクライアントファイルが生成できませんでした");
+    }
+}
+
+void PickUp::copy(const FileRec& rec, const CenterRecord& entry) {
+    fs::path target = this->target(rec);
+    struct stat targetStat {};
+    if (::stat(target.c_str(), &targetStat) == 0 && !S_ISREG(targetStat.st_mode))
+        throw exact(kApiNotReady, EISDIR, kBadTargetText);
+    // The register's own path, not one rebuilt from today's settings.
+    const std::string& source = entry.tempFilePath;
+    if (!backups_.protect(target)) throw exact(kApiNotReady, errno, kWriteText);
+
+    struct stat sourceStat {};
+    UniqueFd in = openSource(source, sourceStat);
+    if (!in) throw exact(kApiNotReady, errno, kBadSourceText);
+    // Appending a file to itself would never end.
+    if (sameFile(sourceStat, target)) throw exact(kApiNotReady, EINVAL, kBadTargetText);
+
+    bool written = option_ == 3 ? appendFileStamped(source, target) : copyFileStamped(source, target, false);
+    if (!written) throw exact(kApiNotReady, errno, kWriteText);
+    if (!ChangeGetStatus(entry.sectionName, kStatusPickedUp)) throw PLException(kApiNotReady, 0, "");
+}
+
+// With GetOption 2, older deliveries of the kind (earlier in the register)
+// count as picked up too once the newest is.
+void markOlderPickedUp(const std::string& fileType, const std::string& copiedSection) {
+    std::vector<CenterRecord> records = loadCenterRecords();
+    bool passed = false;
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+        if (!equalsIgnoreCase(sectionKind(it->sectionName), fileType)) continue;
+        if (it->sectionName == copiedSection) {
+            passed = true;
+            continue;
+        }
+        // Only deliveries waiting for pick-up: staged send entries must stay for the center.
+        if (!passed || it->sendRecvFlag != kDirectionRecv || it->status != kStatusDone) continue;
+        if (!ChangeGetStatus(it->sectionName, kStatusPickedUp)) throw PLException(kApiNotReady, 0, "");
+    }
+}
 
 } // namespace
 
@@ -174,85 +251,11 @@ ApiResult Transport::PLGetDataA(const std::string& FileType, const std::string& 
         (ArgumentLine() << FileType << ClTempFilename << ClDataDirectory << ClDataFilename << CreateFlag).text();
     ApiMethod method{.name = "PLGetDataA", .argumentLine = std::move(line), .defaultMessage = kUnknownText};
     return runApiMethod(triple_, method, [&] {
-        if (tooLong(FileType, kFileTypeLimit)) throw argumentError(1, "ファイル種別が不正です");
-        if (FileType.empty()) throw argumentError(1, "ファイル種別が未入力です");
-        if (tooLong(ClTempFilename, kNameLimit)) throw argumentError(2, "一時ファイル名が64桁を超えました");
-        if (ClTempFilename.empty()) throw argumentError(2, "一時ファイル名が未入力です");
-        if (tooLong(ClDataDirectory, kDirectoryLimit)) throw argumentError(3, kDirectoryTooLongText);
-        if (ClDataDirectory.empty()) throw argumentError(3, "ディレクトリが未入力です");
-        if (!isWritableFolder(ClDataDirectory, false)) throw argumentError(3, kNoFolderText);
-        if (tooLong(ClDataFilename, kNameLimit)) throw argumentError(4, kNameTooLongText);
-        if (CreateFlag != 0 && CreateFlag != 1) throw argumentError(5, "作成フラグの指定が不正です");
-
+        checkGetDataAArguments(FileType, ClTempFilename, ClDataDirectory, ClDataFilename, CreateFlag);
         std::lock_guard lock(centerIniMutex());
-        std::vector<CenterRecord> records = loadCenterRecords();
-        auto any = [&](auto predicate) { return std::any_of(records.begin(), records.end(), predicate); };
-        if (!any([](const CenterRecord& r) { return r.sendRecvFlag == kDirectionRecv; }))
-            throw argumentError(2, kNotReceivedText);
-        if (!any([&](const CenterRecord& r) { return r.fileType == FileType; }))
-            throw argumentError(1, "ファイル種別が不正です");
-        if (!any([&](const CenterRecord& r) { return equalsIgnoreCase(r.tempFileName, ClTempFilename); }))
-            throw argumentError(2, "一時ファイル名が不正です");
-
-        std::vector<CenterRecord*> matches;
-        for (CenterRecord& r : records)
-            if (r.status > 0 && r.fileType == FileType && r.sendRecvFlag == kDirectionRecv &&
-                equalsIgnoreCase(r.tempFileName, ClTempFilename))
-                matches.push_back(&r);
-        // The gateway is still writing an entry in progress: nothing of it may go out.
-        for (const CenterRecord* r : matches)
-            if (r->status == kStatusInProgress) throw ApiError(kApiSystemError, EBUSY, kNotReceivedText, true);
-
-        const std::string requested = ClDataFilename;
-        std::string usedName = requested;
-        for (CenterRecord* r : matches) {
-            // The source first: a missing one must leave the user's file alone.
-            struct stat sourceStat {};
-            UniqueFd source = openSource(r->tempFilePath, sourceStat);
-            if (!source) throw ApiError(kApiSystemError, errno, kNotReceivedText, true);
-
-            fs::path target;
-            std::string name;
-            ScopedFileRemoval created;
-            if (!requested.empty()) {
-                name = requested;
-            } else if (isPlainFileName(r->svDataFilename)) {
-                name = r->svDataFilename;
-            } else {
-                try {
-                    created = ScopedFileRemoval(createUniqueFile(ClDataDirectory, kTempPrefix, 0666));
-                } catch (const std::system_error& e) {
-                    throw ApiError(kApiNoTempFile, e.code().value(), kCreateText, true);
-                }
-                name = created.path().filename().string();
-            }
-            target = joinPath(ClDataDirectory, name);
-            if (sameFile(sourceStat, target)) throw ApiError(kApiNoTempFile, EINVAL, kCreateText, true);
-
-            if (CreateFlag == 0) {
-                // Through a temporary file and rename(): the old file stays whole until the new one is.
-                if (!copyFileStamped(r->tempFilePath, target, false))
-                    throw ApiError(kApiNoTempFile, errno, kCreateText, true);
-            } else {
-                struct stat before {};
-                bool existed = ::stat(target.c_str(), &before) == 0;
-                if (!appendFileStamped(r->tempFilePath, target)) {
-                    int error = errno;
-                    // Take a partial append back off the user's file.
-                    if (existed)
-                        (void)::truncate(target.c_str(), before.st_size);
-                    else
-                        ::unlink(target.c_str());
-                    throw ApiError(kApiNoTempFile, error, kCreateText, true);
-                }
-            }
-
-            CenterRecord picked = *r;
-            picked.status = kStatusPickedUp;
-            writeCenterRecord(picked);
-            created.release();
-            usedName = name;
-        }
+        std::string usedName = ClDataFilename;
+        for (const CenterRecord& r : deliveriesNamed(loadCenterRecords(), FileType, ClTempFilename))
+            usedName = copyOut(r, ClDataDirectory, ClDataFilename, CreateFlag);
         ClDataFilename = usedName;
     });
 }
@@ -272,31 +275,12 @@ ApiResult Transport::PLGetData(const std::string& FileType, const std::string& S
         // (on failure) before it is let go.
         std::lock_guard lock(centerIniMutex());
         BackupSet backups;
-        {
-            std::lock_guard results(resultsMutex_);
-            results_.clear();
-        }
-
-        auto badDate = [](const std::string& text) {
-            FileTime t;
-            return !text.empty() && !dateTimeTextToFileTime(text, t);
-        };
-        if (tooLong(FileType, kFileTypeLimit)) throw argumentError(1, "ファイル種別が4桁を超えています");
-        if (FileType.empty()) throw argumentError(1, "ファイル種別が未入力です");
-        if (tooLong(SvDataFilename, kNameLimit))
-            throw argumentError(2, "受信データのセンタファイル名が64桁を超えています");
-        if (badDate(SetDateTimeFrom)) throw argumentError(3, "受信日付(From)の指定が不正です");
-        if (badDate(SetDateTimeTo)) throw argumentError(4, "受信日付(To)の指定が不正です");
-        if (FileSize < 0) throw argumentError(5, "受信データのサイズが不正です");
-        if (Status < 0 || Status > 2) throw argumentError(6, "受信ステータスの指定が不正です");
-        if (GetOption < 0 || GetOption > 4) throw argumentError(7, "受信データの取得方法が不正です");
-        if (tooLong(ClDataDirectory, kDirectoryLimit)) throw argumentError(8, kDirectoryTooLongText);
-        if (!ClDataDirectory.empty() && !isWritableFolder(ClDataDirectory, false))
-            throw argumentError(8, kNoFolderText);
-        if (tooLong(ClDataFilename, kNameLimit)) throw argumentError(9, kNameTooLongText);
-
+        clearResults();
+        checkGetDataArguments(FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize, Status, GetOption,
+                              ClDataDirectory, ClDataFilename);
         auto settings = settingsForPickUp();
-        const std::string folder = ClDataDirectory.empty() ? settings->tempFolder : ClDataDirectory;
+        PickUp pickUp(ClDataDirectory.empty() ? settings->tempFolder : ClDataDirectory,
+                      GetOption != 4 ? ClDataFilename : std::string(), GetOption, backups);
 
         // In-process: a call over the bus to ourselves would wait on the lock we hold.
         Retrieve retrieve(client_);
@@ -304,82 +288,25 @@ ApiResult Transport::PLGetData(const std::string& FileType, const std::string& S
         if (ApiResult r = retrieve.PLSearchReceived(FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize,
                                                     Status, 3, found);
             !r)
-            throw ApiError(r.code, r.detail, r.message, true);
-        if (found > 0 && !backups.protect(centerIniPath())) throw ApiError(kApiSystemError, errno, "");
-
-        auto copyOne = [&](const FileRec& rec, const CenterRecord& entry) {
-            fs::path target;
-            if (GetOption != 4 && !ClDataFilename.empty()) {
-                target = joinPath(folder, ClDataFilename);
-            } else if (isPlainFileName(rec.SvDataFilename)) {
-                target = joinPath(folder, rec.SvDataFilename);
-            } else {
-                try {
-                    target = createUniqueFile(folder, kTempPrefix, 0666);
-                } catch (const std::system_error& e) {
-                    throw ApiError(kApiBadArgument, e.code().value(),
-                                   "保存先のクライアントファイルが生成できませんでした", true);
-                }
-                backups.noteCreated(target);
-            }
-            struct stat targetStat {};
-            if (::stat(target.c_str(), &targetStat) == 0 && !S_ISREG(targetStat.st_mode))
-                throw ApiError(kApiNotReady, EISDIR, kBadTargetText, true);
-            // The register's own path, not one rebuilt from today's settings.
-            const std::string& source = entry.tempFilePath;
-            if (!backups.protect(target)) throw ApiError(kApiNotReady, errno, kWriteText, true);
-
-            struct stat sourceStat {};
-            UniqueFd in = openSource(source, sourceStat);
-            if (!in) throw ApiError(kApiNotReady, errno, kBadSourceText, true);
-            // Appending a file to itself would never end.
-            if (sameFile(sourceStat, target)) throw ApiError(kApiNotReady, EINVAL, kBadTargetText, true);
-
-            bool written = GetOption == 3 ? appendFileStamped(source, target) : copyFileStamped(source, target, false);
-            if (!written) throw ApiError(kApiNotReady, errno, kWriteText, true);
-            if (!ChangeGetStatus(entry.sectionName, kStatusPickedUp)) throw ApiError(kApiNotReady, 0, "");
-        };
+            throw exact(r.code, r.detail, r.message);
+        if (found > 0 && !backups.protect(centerIniPath())) throw PLException(kApiSystemError, errno, "");
 
         std::string copiedSection;
+        std::int32_t kept = 0;
         for (std::int32_t step = 0; step < found; ++step) {
             std::int32_t index = GetOption == 2 ? found - 1 - step : step;
             FileRec rec;
-            if (ApiResult r = retrieve.PLSearchReceivedAt(index, rec); !r)
-                throw ApiError(r.code, r.detail, r.message, true);
+            if (ApiResult r = retrieve.PLSearchReceivedAt(index, rec); !r) throw exact(r.code, r.detail, r.message);
             std::optional<CenterRecord> entry = retrieve.receivedRecord(index);
-            if (!entry) throw ApiError(kApiNotReady, 0, "");
+            if (!entry) throw PLException(kApiNotReady, 0, "");
             if (rec.Status == kStatusInProgress) continue;
-            {
-                std::lock_guard results(resultsMutex_);
-                results_.push_back(rec);
-            }
-            copyOne(rec, *entry);
+            addResult(rec);
+            ++kept;
+            pickUp.copy(rec, *entry);
             copiedSection = entry->sectionName;
             if (GetOption <= 2) break;
         }
-
-        if (GetOption == 2 && !copiedSection.empty()) {
-            // Older deliveries of the kind (earlier in the register) count as picked up too.
-            std::vector<CenterRecord> records = loadCenterRecords();
-            bool passed = false;
-            for (auto it = records.rbegin(); it != records.rend(); ++it) {
-                std::string_view kind = std::string_view(it->sectionName).substr(0, it->sectionName.find(','));
-                if (!equalsIgnoreCase(kind, FileType)) continue;
-                if (it->sectionName == copiedSection) {
-                    passed = true;
-                    continue;
-                }
-                // Only deliveries waiting for pick-up: staged send entries must stay for the center.
-                if (!passed || it->sendRecvFlag != kDirectionRecv || it->status != kStatusDone) continue;
-                if (!ChangeGetStatus(it->sectionName, kStatusPickedUp)) throw ApiError(kApiNotReady, 0, "");
-            }
-        }
-
-        std::int32_t kept = 0;
-        {
-            std::lock_guard results(resultsMutex_);
-            kept = static_cast<std::int32_t>(results_.size());
-        }
+        if (GetOption == 2 && !copiedSection.empty()) markOlderPickedUp(FileType, copiedSection);
         backups.commit();
         count = kept;
     });
@@ -400,6 +327,16 @@ ApiResult Transport::PLGetDataAt(std::int32_t index, FileRec& out) {
         settingsForPickUp();
         out = std::move(kept);
     });
+}
+
+void Transport::clearResults() {
+    std::lock_guard lock(resultsMutex_);
+    results_.clear();
+}
+
+void Transport::addResult(const FileRec& rec) {
+    std::lock_guard lock(resultsMutex_);
+    results_.push_back(rec);
 }
 
 } // namespace plx

@@ -20,17 +20,12 @@ constexpr const char* kSearchAtText = "データ検索中にエラー";
 constexpr const char* kReceivedAtText = "データ取得に失敗しました（取得条件index，受信データを確認してください）";
 constexpr const char* kDeleteText = "データ削除中にエラー";
 
-constexpr const char* kFileTypeText = "ファイル種別が4桁を超えました";
 constexpr const char* kFromText = "データ作成日付 From の指定が不正です";
 constexpr const char* kToText = "データ作成日付 To の指定が不正です";
 constexpr const char* kStatusText = "ステータスの指定が不正です";
 
-constexpr std::size_t kFileTypeLimit = 4;
-constexpr std::size_t kNameLimit = 64;
-
-void checkLength(const std::string& text, std::size_t limit, std::int32_t position, const char* message) {
-    if (utf8Length(text) > limit) throw argumentError(position, message);
-}
+// Criteria may be empty: they then match anything.
+constexpr LengthRule kFileTypeCriterion{kFileTypeLimit, kFileTypeRule.tooLongText, {}};
 
 // An empty text means no bound; otherwise fourteen digits of a real local time.
 FileTime timeBound(const std::string& text, FileTime ifEmpty, std::int32_t position, const char* message) {
@@ -51,19 +46,13 @@ Retrieve::Retrieve(std::shared_ptr<Client> client) : client_(std::move(client)) 
 
 ApiResult Retrieve::run(std::string_view name, std::string argumentLine, std::string_view defaultMessage,
                         const std::function<void()>& body) {
-    // This class's catch-all gives code 1, not the common code 2.
-    return runApiMethod(triple_, ApiMethod{name, std::move(argumentLine), defaultMessage}, [&] {
-        try {
-            body();
-        } catch (const ApiError& e) {
-            if (e.code == 0 && !e.final) throw ApiError(kApiNotReady, e.detail, e.message);
-            throw;
-        } catch (const std::system_error& e) {
-            throw ApiError(kApiNotReady, e.code().value(), "");
-        } catch (...) {
-            throw ApiError(kApiNotReady, errno, "");
-        }
-    });
+    // This class's failures that name no class are code 1, not the common code 2.
+    return runApiMethod(triple_,
+                        ApiMethod{.name = name,
+                                  .argumentLine = std::move(argumentLine),
+                                  .defaultMessage = defaultMessage,
+                                  .defaultCode = kApiNotReady},
+                        body);
 }
 
 ApiResult Retrieve::PLSearchSent(const std::string& FileType, const std::string& ClDataFilename,
@@ -76,8 +65,8 @@ ApiResult Retrieve::PLSearchSent(const std::string& FileType, const std::string&
             std::lock_guard lock(resultsMutex_);
             sentResults_.clear();
         }
-        checkLength(FileType, kFileTypeLimit, 1, kFileTypeText);
-        checkLength(ClDataFilename, kNameLimit, 2, "送信データファイル名の指定が不正です");
+        checkArgument(1, FileType, kFileTypeCriterion);
+        checkArgument(2, ClDataFilename, {kFileNameLimit, "送信データファイル名の指定が不正です", {}});
         FileTime from = timeBound(SetDateTimeFrom, FileTime{0}, 3, kFromText);
         FileTime to = timeBound(SetDateTimeTo, kLatest, 4, kToText);
         if (Status < 0 || Status > 3) throw argumentError(5, kStatusText);
@@ -109,7 +98,7 @@ ApiResult Retrieve::PLSearchSentAt(std::int32_t index, FileRec& out) {
         {
             std::lock_guard lock(resultsMutex_);
             if (index < 0 || static_cast<std::size_t>(index) >= sentResults_.size())
-                throw ApiError(kApiNotReady, 0, "");
+                throw PLException(kApiNotReady, 0, "");
             r = sentResults_[static_cast<std::size_t>(index)];
         }
         out.FileType = r.fileType;
@@ -136,8 +125,8 @@ ApiResult Retrieve::PLSearchReceived(const std::string& FileType, const std::str
             std::lock_guard lock(resultsMutex_);
             receivedResults_.clear();
         }
-        checkLength(FileType, kFileTypeLimit, 1, kFileTypeText);
-        checkLength(SvDataFilename, kNameLimit, 2, "受信データセンターファイル名が64桁を超えました");
+        checkArgument(1, FileType, kFileTypeCriterion);
+        checkArgument(2, SvDataFilename, {kFileNameLimit, "受信データセンターファイル名が64桁を超えました", {}});
         FileTime from = timeBound(SetDateTimeFrom, FileTime{0}, 3, kFromText);
         FileTime to = timeBound(SetDateTimeTo, kLatest, 4, kToText);
         if (FileSize < 0) throw argumentError(5, "ファイルサイズの指定が不正です");
@@ -190,7 +179,7 @@ ApiResult Retrieve::PLSearchReceivedAt(std::int32_t index, FileRec& out) {
             {
                 std::lock_guard lock(resultsMutex_);
                 if (index < 0 || static_cast<std::size_t>(index) >= receivedResults_.size())
-                    throw ApiError(kApiNotReady, 0, "");
+                    throw PLException(kApiNotReady, 0, "");
                 r = receivedResults_[static_cast<std::size_t>(index)];
             }
             out.FileType = r.fileType;
@@ -199,11 +188,13 @@ ApiResult Retrieve::PLSearchReceivedAt(std::int32_t index, FileRec& out) {
             fileTimeToDateTimeText(r.fileTime, out.SetDateTime);
             out.FileSize = fileSize32(r);
             out.Status = r.status;
-        } catch (...) {
+        } catch (const std::system_error& e) {
             // Every failure here, the settings check included, reads the same.
-            int error = errno;
             out = FileRec{};
-            throw ApiError(kApiNotReady, error, "");
+            throw PLException(kApiNotReady, e.code().value(), "");
+        } catch (...) {
+            out = FileRec{};
+            throw PLException(kApiNotReady, 0, "");
         }
     });
 }
@@ -220,7 +211,7 @@ ApiResult Retrieve::PLDeleteFile(const std::string& FileType, std::int32_t SendR
     count = 0;
     auto line = (ArgumentLine() << FileType << SendRecvFlag << SetDate << DayCount << Status << ClTempFilename).text();
     return run("PLDeleteFile", std::move(line), kDeleteText, [&] {
-        checkLength(FileType, kFileTypeLimit, 1, kFileTypeText);
+        checkArgument(1, FileType, kFileTypeCriterion);
         if (SendRecvFlag < 0 || SendRecvFlag > 2) throw argumentError(2, "送受信区分の指定が不正です");
         std::optional<FileTime> dateLimit;
         if (!SetDate.empty()) {

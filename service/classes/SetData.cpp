@@ -42,10 +42,6 @@ constexpr const char* kNoTempNameText = "一時ファイルの作成に失敗（
 constexpr const char* kAttributeText = "マージ対象ファイルへの属性を確認してください";
 constexpr const char* kMergeFailedText = "マージに失敗しました";
 
-constexpr std::size_t kFileTypeLimit = 4;
-constexpr std::size_t kDirectoryLimit = 128;
-constexpr std::size_t kFilenameLimit = 64;
-
 constexpr std::int32_t kOptionAppend = 2;
 constexpr std::int32_t kOptionAdd = 3;
 
@@ -68,33 +64,27 @@ bool isPlainFileType(std::string_view s) {
                         [](unsigned char c) { return c < 0x20 || c == 0x7F || c == ',' || c == '[' || c == ']'; });
 }
 
-std::string_view kindOf(const CenterRecord& r) {
-    return std::string_view(r.sectionName).substr(0, r.sectionName.find(','));
-}
-
 void checkSource(const fs::path& source) {
     struct stat st {};
     if (::stat(source.c_str(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
-            throw ApiError(kApiNoTempFile, 2, "指定されたファイルが存在しません", true);
+            throw PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません", PLException::kExact);
         throw argumentError(3, "ファイル名の指定が不正です");
     }
     // A pipe or a device could block the copy while the register is locked.
-    if (!S_ISREG(st.st_mode)) throw ApiError(kApiNoTempFile, 2, "指定されたファイルが存在しません", true);
+    if (!S_ISREG(st.st_mode))
+        throw PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません", PLException::kExact);
 }
 
 void checkArguments(const Request& rq) {
-    if (utf8Length(rq.fileType) > kFileTypeLimit) throw argumentError(1, "ファイル種別が4桁を超えました");
-    if (rq.fileType.empty()) throw argumentError(1, "ファイル種別が未入力です");
+    checkArgument(1, rq.fileType, kFileTypeRule);
     if (!isPlainFileType(rq.fileType)) throw argumentError(1, "ファイル種別が不正です");
-    if (utf8Length(rq.directory) > kDirectoryLimit) throw argumentError(2, "ディレクトリ指定が128桁を超えました");
-    if (rq.directory.empty()) throw argumentError(2, "ディレクトリが未入力です");
+    checkArgument(2, rq.directory, kSourceDirectoryRule);
     // Line breaks would end the register's value line and start a forged entry.
     if (hasLineBreakOrNul(rq.directory)) throw argumentError(2, "ディレクトリの指定が不正です");
     // File-name failures keep code 3 and detail 2, which callers test for.
-    if (utf8Length(rq.filename) > kFilenameLimit)
-        throw ApiError(kApiNoTempFile, 2, "ファイル名が64桁を超えました", true);
-    if (rq.filename.empty()) throw ApiError(kApiNoTempFile, 2, "ファイル名が未入力です", true);
+    if (auto fault = lengthFault(rq.filename, kFileNameRule))
+        throw PLException(kApiNoTempFile, 2, *fault, PLException::kExact);
     if (hasLineBreakOrNul(rq.filename)) throw argumentError(3, "ファイル名の指定が不正です");
     checkSource(joinPath(rq.directory, rq.filename));
     if (rq.limitDay < 0) throw argumentError(4, "有効日数の指定が不正です");
@@ -103,10 +93,12 @@ void checkArguments(const Request& rq) {
 std::unique_ptr<Settings> checkedSettings() {
     try {
         return loadCheckedSettings();
-    } catch (const ApiError&) {
+    } catch (const PLException&) {
         throw;
+    } catch (const std::system_error& e) {
+        throw PLException(kApiSystemError, e.code().value(), "設定管理ファイル(plconfig.ini)が不正です");
     } catch (const std::exception&) {
-        throw ApiError(kApiSystemError, 0, "設定管理ファイル(plconfig.ini)が不正です");
+        throw PLException(kApiSystemError, 0, "設定管理ファイル(plconfig.ini)が不正です");
     }
 }
 
@@ -114,7 +106,7 @@ void requireDataKind(Client& client, const std::string& fileType) {
     std::int32_t count = 0;
     client.PLGetFileInfo(fileType, 0, "", "", 0, 0, count);
     if (count < 1)
-        throw ApiError(kApiSystemError, 0, "ファイル管理ファイルに登録されていないファイル種別が指定されました");
+        throw PLException(kApiSystemError, 0, "ファイル管理ファイルに登録されていないファイル種別が指定されました");
 }
 
 // The source opened once and checked to be a plain file. The copy reads it
@@ -142,11 +134,11 @@ void registerStep(F&& step) {
     try {
         step();
     } catch (const IniFormatError&) {
-        throw ApiError(kApiSystemError, EINVAL, "");
+        throw PLException(kApiSystemError, EINVAL, "");
     } catch (const std::system_error& e) {
-        throw ApiError(kApiSystemError, e.code().value(), "");
+        throw PLException(kApiSystemError, e.code().value(), "");
     } catch (const std::exception&) {
-        throw ApiError(kApiSystemError, errno, "");
+        throw PLException(kApiSystemError, 0, "");
     }
 }
 
@@ -184,21 +176,21 @@ ScopedFileRemoval newTempFile(const fs::path& folder, const std::vector<CenterRe
     std::vector<ScopedFileRemoval> inUse; // held so the next try picks another name
     for (int attempt = 0; attempt < 8; ++attempt) {
         fs::path path = makeTempFile(folder);
-        if (path.empty()) throw ApiError(kApiNoTempFile, errno, kNoTempNameText);
+        if (path.empty()) throw PLException(kApiNoTempFile, errno, kNoTempNameText);
         ScopedFileRemoval file(path);
         auto sameName = [&](const CenterRecord& r) { return equalsIgnoreCase(r.tempFilePath, path.string()); };
         bool taken = std::any_of(records.begin(), records.end(), sameName);
         if (!taken) return file;
         inUse.push_back(std::move(file));
     }
-    throw ApiError(kApiNoTempFile, EEXIST, kNoTempNameText);
+    throw PLException(kApiNoTempFile, EEXIST, kNoTempNameText);
 }
 
 std::string stageNewFile(const Request& rq, const fs::path& source, const fs::path& tempFolder,
                          const std::vector<CenterRecord>& records, const std::vector<CenterRecord>& superseded) {
     ScopedFileRemoval copy = newTempFile(tempFolder, records);
     CheckedSource in(source);
-    if (!in || !copyFileStamped(in.path(), copy.path(), false)) throw ApiError(kApiNotReady, errno, kCopyFailedText);
+    if (!in || !copyFileStamped(in.path(), copy.path(), false)) throw PLException(kApiNotReady, errno, kCopyFailedText);
 
     CenterRecord entry;
     entry.sectionName = makeSectionName(rq.fileType, copy.path().string());
@@ -224,9 +216,9 @@ std::string stageNewFile(const Request& rq, const fs::path& source, const fs::pa
 std::string appendToWaiting(const Request& rq, const fs::path& source, CenterRecord entry) {
     const fs::path target = entry.tempFilePath;
     struct stat st {};
-    if (::stat(target.c_str(), &st) != 0) throw ApiError(kApiNotReady, errno, kAttributeText);
+    if (::stat(target.c_str(), &st) != 0) throw PLException(kApiNotReady, errno, kAttributeText);
     if ((st.st_mode & S_IWUSR) == 0 && ::chmod(target.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0)
-        throw ApiError(kApiNotReady, errno, kAttributeText);
+        throw PLException(kApiNotReady, errno, kAttributeText);
 
     entry.status = kStatusInProgress;
     registerStep([&] { writeCenterRecord(entry); });
@@ -241,7 +233,7 @@ std::string appendToWaiting(const Request& rq, const fs::path& source, CenterRec
         } catch (...) {
             // Left at status 3, the start-up repair puts it back to 1.
         }
-        throw ApiError(kApiNotReady, error, kMergeFailedText);
+        throw PLException(kApiNotReady, error, kMergeFailedText);
     }
 
     entry.status = kStatusWaiting;
@@ -270,7 +262,8 @@ std::string stage(Client& client, const Request& rq) {
     startOfDayPlusDays(limit, 1);
 
     auto waitingSendOfKind = [&](const CenterRecord& r) {
-        return r.status == kStatusWaiting && r.sendRecvFlag == kDirectionSend && kindOf(r) == rq.fileType;
+        return r.status == kStatusWaiting && r.sendRecvFlag == kDirectionSend &&
+               sectionKind(r.sectionName) == rq.fileType;
     };
     // Only our own files are ever written to.
     auto appendable = [&](const CenterRecord& r) {
@@ -295,19 +288,11 @@ ApiResult Transport::PLSetData(const std::string& FileType, const std::string& C
     ArgumentLine line;
     line << FileType << ClDataDirectory << ClDataFilename << LimitDay << SetOption;
     ApiMethod method{.name = kApiName, .argumentLine = line.text(), .defaultMessage = kDefaultText};
+    // This method's failures that name no class are code 1, not the common 2.
+    method.defaultCode = kApiNotReady;
     std::string staged;
     ApiResult result = runApiMethod(triple_, method, [&] {
-        // This method's failures default to code 1, not the common 2.
-        try {
-            staged = stage(*client_, Request{FileType, ClDataDirectory, ClDataFilename, LimitDay, SetOption});
-        } catch (const ApiError& e) {
-            if (e.code != kApiOk) throw;
-            throw ApiError(kApiNotReady, e.detail, e.message, e.final);
-        } catch (const std::system_error& e) {
-            throw ApiError(kApiNotReady, e.code().value(), "");
-        } catch (const std::exception&) {
-            throw ApiError(kApiNotReady, errno, "");
-        }
+        staged = stage(*client_, Request{FileType, ClDataDirectory, ClDataFilename, LimitDay, SetOption});
     });
     if (result) ClTempFilename = staged;
     return result;

@@ -45,6 +45,10 @@ public:
     void onRecvProgress(std::int32_t total, std::int32_t received, std::int32_t elapsedMs) override;
 
 private:
+    // The list PLGetDataAt hands out.
+    void clearResults();
+    void addResult(const FileRec& rec);
+
     std::shared_ptr<Client> client_;
     ErrorTriple triple_{kObjectMessageLimit};
     std::mutex resultsMutex_;
@@ -59,7 +63,8 @@ bool copyFileStamped(const std::filesystem::path& existingPath, const std::files
                      bool failIfExists);
 // Appends source to target (created when missing) and stamps it.
 bool appendFileStamped(const std::filesystem::path& source, const std::filesystem::path& target);
-// Sets the status of an existing register entry under the register lock.
+// Sets the status of an existing register entry (updateCenterStatus); false
+// also when that fails.
 bool ChangeGetStatus(const std::string& sectionName, std::int32_t status);
 // The folder (path's own folder when pathIsFile) exists and can be written.
 bool isWritableFolder(const std::filesystem::path& path, bool pathIsFile);

@@ -70,14 +70,7 @@ bool appendFileStamped(const fs::path& source, const fs::path& target) {
 
 bool ChangeGetStatus(const std::string& sectionName, std::int32_t status) {
     try {
-        std::lock_guard lock(centerIniMutex());
-        bool found = false;
-        updateProfile(centerIniPath(), [&](IniDocument& doc) {
-            // A section deleted meanwhile must not come back as a stub.
-            found = doc.hasSection(sectionName);
-            if (found) doc.set(sectionName, "status", std::to_string(status));
-        });
-        return found;
+        return updateCenterStatus(sectionName, status);
     } catch (...) {
         return false;
     }

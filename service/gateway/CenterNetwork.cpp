@@ -66,21 +66,6 @@ fs::path writeReply(const std::function<void(XmlWriter&)>& body, std::string_vie
     return replyPath;
 }
 
-void setRegisterStatus(const std::string& sectionName, std::int32_t status) {
-    if (sectionName.empty()) return;
-    std::lock_guard lock(centerIniMutex());
-    fs::path path = centerIniPath();
-    std::error_code ec;
-    if (!fs::exists(path, ec)) return;
-    updateProfile(path, [&](IniDocument& doc) {
-        if (doc.hasSection(sectionName)) doc.set(sectionName, "status", std::to_string(status));
-    });
-}
-
-std::string sectionKind(const CenterRecord& record) {
-    return record.sectionName.substr(0, record.sectionName.find(','));
-}
-
 std::int32_t lastSocketError(int socket) {
     if (socket < 0) return 0;
     int error = 0;
@@ -88,8 +73,6 @@ std::int32_t lastSocketError(int socket) {
     if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return 0;
     return error;
 }
-
-std::int32_t decimal(const std::string& text) { return clampToInt32(leadingDecimal(text)); }
 
 std::string limitText(const std::string& text, std::size_t maxBytes) { return utf8Truncate(text, maxBytes); }
 
@@ -174,8 +157,8 @@ fs::path CenterNetwork::State::serve(const GatewayRequest& request) {
     terminalRec = TerminalRec{};
     if (!client.PLGetTermInfo(terminalRec)) failed = true;
     bool checkApplication = !in.settings || in.settings->applicationCheck;
-    if (checkApplication && client.GetAliveCount() <= 0) return intakeRefusal(kNoApplication, true);
-    if (failed) return intakeRefusal(kInternal, false);
+    if (checkApplication && client.GetAliveCount() <= 0) return intakeRefusal(kResultNoApplication, true);
+    if (failed) return intakeRefusal(kResultOther, false);
     return dispatch(in);
 }
 
@@ -186,10 +169,10 @@ fs::path CenterNetwork::State::dispatch(Intake& in) {
         // Without extraction the whole body would be parsed: the size cap refuses it.
         doc.emplace(SoapDocument::parseFile(*in.request.body));
     } catch (const std::exception&) {
-        return intakeRefusal(kBadMessage, false);
+        return intakeRefusal(kResultBadMessage, false);
     }
     auto method = doc->method({"RequestAuthentication", "GetFile", "PutFile", "ReportStatus"});
-    if (!method) return intakeRefusal(kBadMessage, false); // "電文不正"
+    if (!method) return intakeRefusal(kResultBadMessage, false); // "電文不正"
     std::string name = method->name();
     if (equalsIgnoreCase(name, "RequestAuthentication")) return authenticate(in, *method);
     if (equalsIgnoreCase(name, "GetFile")) return getFile(in, *method);
@@ -223,7 +206,7 @@ void CenterNetwork::State::closeOpenConversation() {
 }
 
 void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t level) {
-    if (phase > kReportAnswered || resultCode == kNoStagedFile || phase <= 0) return;
+    if (phase > kReportAnswered || resultCode == kResultNoFile || phase <= 0) return;
     if (phase != kReportAnswered) copyLoggedValues();
     if (level == 2 && phase == kAuthAnswered) phase = kFileReceived;
     if (level == 2 && phase == kFileAnswered) phase = kReportReceived;
@@ -241,7 +224,7 @@ void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t le
         endReported = true;
     }
     const std::string& section = centerRecord.sectionName;
-    if (!normal && transferKind == kFetch) setRegisterStatus(section, kStatusWaiting);
+    if (!normal && transferKind == kFetch) updateCenterStatus(section, kStatusWaiting);
     if (abnormal && transferKind == kDelivery && !section.empty()) {
         deleteCenterRecord(section);
         forceDeleteFile(tempReceivePath);
@@ -255,8 +238,7 @@ void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t le
                       .phase = normal ? 0 : phase,
                       .result = normal ? 0 : 1,
                       .detail = normal ? 0 : errorCode,
-                      .sessionId = sessionId,
-                      .recordLength = recordLength > 0 ? recordLength : -1});
+                      .sessionId = sessionId});
     }
     if (phase == kReportAnswered) phase = kLogged;
 }
@@ -286,10 +268,21 @@ void CenterNetwork::State::perRequestReset() {
 }
 
 void CenterNetwork::State::writeSession(const SessionEntry& e) {
-    static const std::string kNone;
-    callSessionAPI(e.outcome, e.level, e.start, getNowStamp(), transferKind, e.phase, e.result, e.detail, e.sessionId,
-                   &terminalRec, e.withFile ? &fileRec : nullptr, e.recordLength, dataFileName,
-                   e.withKeys ? fileLoadNo : kNone, e.withKeys ? fileRecordKey : kNone);
+    std::string end = getNowStamp();
+    callSessionAPI({.type = e.outcome,
+                    .level = e.level,
+                    .start = e.start,
+                    .end = end,
+                    .transferKind = transferKind,
+                    .phase = e.phase,
+                    .resultCode = e.result,
+                    .detail = e.detail,
+                    .sessionId = e.sessionId,
+                    .terminal = &terminalRec,
+                    .file = e.withFile ? &fileRec : nullptr,
+                    .centerFileName = dataFileName,
+                    .loadNo = e.withKeys ? std::string_view(fileLoadNo) : std::string_view(),
+                    .recordKey = e.withKeys ? std::string_view(fileRecordKey) : std::string_view()});
     perRequestReset();
 }
 
@@ -313,7 +306,7 @@ fs::path CenterNetwork::State::authenticate(const Intake& in, const SoapElement&
         // Both are tested and the later match wins: a target naming both is a delivery.
         if (fetch) transferKind = kFetch;
         if (delivery) transferKind = kDelivery;
-        if (!fetch && !delivery) throw Refusal{kBadMessage, "要求URIの不正"};
+        if (!fetch && !delivery) throw refusal(kResultBadMessage, "要求URIの不正");
         bool passwordMatches = readAuthentication(method);
         checkDataKind();
         checkIdentity(passwordMatches);
@@ -322,8 +315,8 @@ fs::path CenterNetwork::State::authenticate(const Intake& in, const SoapElement&
         if (transferKind == kFetch) pickStagedFile();
         if (transferKind == kDelivery) createReceiveEntry(in.settings.get());
         return acceptAuthentication();
-    } catch (const Refusal& refusal) {
-        return authRefusal(in, refusal.code);
+    } catch (const PLException& refused) {
+        return authRefusal(in, refused.code());
     }
 }
 
@@ -335,7 +328,7 @@ void CenterNetwork::State::startConversation(const Intake& in) {
     terminalRec = std::move(terminal);
     phase = kAuthReceived;
     socket = in.request.socket;
-    resultCode = kInternal;
+    resultCode = kResultOther;
     startTime = getNowStamp();
 }
 
@@ -344,7 +337,7 @@ bool CenterNetwork::State::readAuthentication(const SoapElement& method) {
     if (auto auth = method.child("Authenticate")) {
         if (auto password = auth->child("Password")) passwordMatches = password->text() == terminalRec.Password;
         protocolVersion = limitText(auth->childText("ProtocolVersion"));
-        serviceNo = decimal(auth->childText("ServiceNo"));
+        serviceNo = leadingDecimal32(auth->childText("ServiceNo"));
     }
     if (auto header = method.child("Header")) {
         terminalId = limitText(header->childText("TerminalID"));
@@ -371,36 +364,36 @@ void CenterNetwork::State::checkDataKind() {
     std::int32_t count = 0;
     auto search = [&](std::int32_t service, const std::string& key, std::int32_t notFound, const char* reason) {
         if (!client.PLGetFileInfo("", service, protocolFileName, key, 0, 0, count))
-            throw Refusal{kInternal, kKindAccessText};
-        if (count < 1) throw Refusal{notFound, reason};
+            throw refusal(kResultOther, kKindAccessText);
+        if (count < 1) throw refusal(notFound, reason);
     };
     auto takeFirst = [&](FileRec& out) {
-        if (!client.PLGetFileInfoAt(0, out)) throw Refusal{kInternal, kKindAccessText};
+        if (!client.PLGetFileInfoAt(0, out)) throw refusal(kResultOther, kKindAccessText);
     };
-    search(0, "", 30, "プロトコルファイル名なしエラー");
+    search(0, "", kResultProtocolFileName, "プロトコルファイル名なしエラー");
     fileRec = FileRec{};
     FileRec byName;
     takeFirst(byName);
     fileType = byName.FileType;
-    search(0, accessKey, 31, "ファイルアクセスキー不正");
-    search(serviceNo, accessKey, 11, kServiceNoText);
-    search(serviceNo, accessKey, 11, kServiceNoText);
+    search(0, accessKey, kResultAccessKey, "ファイルアクセスキー不正");
+    search(serviceNo, accessKey, kResultServiceNo, kServiceNoText);
+    search(serviceNo, accessKey, kResultServiceNo, kServiceNoText);
     takeFirst(fileRec);
-    if (serviceNo != fileRec.ServiceNo) throw Refusal{11, kServiceNoText};
+    if (serviceNo != fileRec.ServiceNo) throw refusal(kResultServiceNo, kServiceNoText);
     fileType = fileRec.FileType;
 }
 
 void CenterNetwork::State::checkIdentity(bool passwordMatches) const {
-    if (!passwordMatches) throw Refusal{15, "パスワード不正"};
-    if (terminalId != terminalRec.CenterID) throw Refusal{13, "TerminalID不正"};
-    if (targetTerminalId != terminalRec.TerminalID) throw Refusal{12, "TargetTerminalID不正"};
+    if (!passwordMatches) throw refusal(kResultPassword, "パスワード不正");
+    if (terminalId != terminalRec.CenterID) throw refusal(kResultPeerTerminalId, "TerminalID不正");
+    if (targetTerminalId != terminalRec.TerminalID) throw refusal(kResultOwnTerminalId, "TargetTerminalID不正");
 }
 
 // The name kept is the first 64 characters: that one must be a plain file
 // name, as it names the application's file at pick-up.
 void CenterNetwork::State::checkDataFileName() const {
     std::string kept = storedDataFileName();
-    if (!kept.empty() && !isPlainFileName(kept, kDataFileNameLimit)) throw Refusal{kBadMessage, "電文不正"};
+    if (!kept.empty() && !isPlainFileName(kept, kDataFileNameLimit)) throw refusal(kResultBadMessage, "電文不正");
 }
 
 std::string CenterNetwork::State::storedDataFileName() const {
@@ -409,11 +402,11 @@ std::string CenterNetwork::State::storedDataFileName() const {
 
 bool CenterNetwork::State::isDoubleDelivery(const Settings* settings) const {
     bool permitted = !settings || settings->duplicationPermission;
-    if (permitted || transferKind != kDelivery || decimal(resendFlag) != 0) return false;
+    if (permitted || transferKind != kDelivery || leadingDecimal32(resendFlag) != 0) return false;
     auto records = loadCenterRecords();
     return std::any_of(records.begin(), records.end(), [&](const CenterRecord& r) {
-        return r.sendRecvFlag == kDirectionRecv && sectionKind(r) == fileType && r.fileLoadNo == fileLoadNo &&
-               r.fileRecordKey == fileRecordKey;
+        return r.sendRecvFlag == kDirectionRecv && sectionKind(r.sectionName) == fileType &&
+               r.fileLoadNo == fileLoadNo && r.fileRecordKey == fileRecordKey;
     });
 }
 
@@ -425,26 +418,27 @@ void CenterNetwork::State::pickStagedFile() {
     startOfDayPlusDays(limit, 1);
     for (const CenterRecord& r : loadCenterRecords()) {
         std::error_code ec;
-        if (r.sendRecvFlag != kDirectionSend || sectionKind(r) != fileType || r.status != kStatusWaiting) continue;
+        if (r.sendRecvFlag != kDirectionSend || sectionKind(r.sectionName) != fileType || r.status != kStatusWaiting)
+            continue;
         if (r.tempFilePath.empty() || !fs::exists(r.tempFilePath, ec) || r.expiryTime < limit) continue;
         centerRecord = r;
         centerRecord.status = kStatusInProgress;
-        setRegisterStatus(r.sectionName, kStatusInProgress);
+        updateCenterStatus(r.sectionName, kStatusInProgress);
         return;
     }
     errorDetail = 0;
-    throw Refusal{kNoStagedFile, kNoFileText};
+    throw refusal(kResultNoFile, kNoFileText);
 }
 
 // Made before the application hears of the delivery, so the entry it looks
 // for is there.
 void CenterNetwork::State::createReceiveEntry(const Settings* settings) {
     std::string folder = settings ? settings->tempFolder : std::string();
-    if (folder.empty()) throw Refusal{kInternal, kReceiveFileText};
+    if (folder.empty()) throw refusal(kResultOther, kReceiveFileText);
     fs::path file = makeTempFile(folder);
     if (file.empty()) {
         errorDetail = errno;
-        throw Refusal{kInternal, kReceiveFileText};
+        throw refusal(kResultOther, kReceiveFileText);
     }
     ScopedFileRemoval removeFile(file);
     CenterRecord r;
@@ -459,7 +453,7 @@ void CenterNetwork::State::createReceiveEntry(const Settings* settings) {
     try {
         writeCenterRecord(r);
     } catch (const std::exception&) {
-        throw Refusal{kInternal, kReceiveFileText};
+        throw refusal(kResultOther, kReceiveFileText);
     }
     removeFile.release();
     tempReceivePath = file.string();
@@ -470,15 +464,16 @@ fs::path CenterNetwork::State::doubleDeliveryReply() {
     fire(kDeliveryStarted);
     fire(kDeliveryFailed);
     transferStarted = endReported = true;
-    resultCode = kDoubleDelivery;
+    resultCode = kResultDoubleTransfer;
     SoapHeader header{getNowStamp(), terminalId, targetTerminalId, "", true};
     fs::path reply = writeReply(
-        [&](XmlWriter& w) { writeRequestAuthenticationResponse(w, authResponse(kDoubleDelivery, header)); }, "", "");
+        [&](XmlWriter& w) { writeRequestAuthenticationResponse(w, authResponse(kResultDoubleTransfer, header)); }, "",
+        "");
     copyLoggedValues();
     fileRec.FileSize = 0;
     fileRec.RecordLength = 0;
     fileRec.CompressID = -1;
-    writeSession({.start = startTime, .phase = phase, .result = kDoubleDelivery, .sessionId = sessionId});
+    writeSession({.start = startTime, .phase = phase, .result = kResultDoubleTransfer, .sessionId = sessionId});
     return reply;
 }
 
@@ -486,7 +481,7 @@ fs::path CenterNetwork::State::authRefusal(const Intake& in, std::int32_t code) 
     resultCode = code;
     if (transferKind == kFetch) {
         fire(kFetchStarted);
-        fire(in.noFilePermission() && code == kNoStagedFile ? kFetchDone : kFetchFailed);
+        fire(in.noFilePermission() && code == kResultNoFile ? kFetchDone : kFetchFailed);
     } else {
         fire(kDeliveryStarted);
         fire(kDeliveryFailed);

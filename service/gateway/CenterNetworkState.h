@@ -11,10 +11,13 @@
 #include <string_view>
 
 #include "api/ApiRecords.h"
+#include "api/LogLayout.h"
+#include "api/ResultCodes.h"
 #include "centerlink/HttpMessage.h"
 #include "centerlink/SoapMessages.h"
 #include "centerlink/SoapReader.h"
 #include "common/CenterRegister.h"
+#include "common/PLException.h"
 #include "common/Settings.h"
 #include "service/gateway/CenterNetwork.h"
 
@@ -22,18 +25,18 @@ namespace plx {
 
 namespace gateway {
 
-// Message kinds of the conversation.
-inline constexpr std::int32_t kAuthReceived = 10;
-inline constexpr std::int32_t kAuthAnswered = 11;
-inline constexpr std::int32_t kFileReceived = 20;
-inline constexpr std::int32_t kFileAnswered = 21;
-inline constexpr std::int32_t kReportReceived = 30;
-inline constexpr std::int32_t kReportAnswered = 31;
-inline constexpr std::int32_t kLogged = 32;
+// Message kinds of the conversation, as the server sees them.
+inline constexpr std::int32_t kAuthReceived = SessionLog::kAuthRequest;
+inline constexpr std::int32_t kAuthAnswered = SessionLog::kAuthReply;
+inline constexpr std::int32_t kFileReceived = SessionLog::kFileRequest;
+inline constexpr std::int32_t kFileAnswered = SessionLog::kFileReply;
+inline constexpr std::int32_t kReportReceived = SessionLog::kReportRequest;
+inline constexpr std::int32_t kReportAnswered = SessionLog::kReportReply;
+inline constexpr std::int32_t kLogged = SessionLog::kLogged;
 
 // Transfer kinds: the center delivers (putfile) or fetches (getfile).
-inline constexpr std::int32_t kDelivery = 30;
-inline constexpr std::int32_t kFetch = 40;
+inline constexpr std::int32_t kDelivery = SessionLog::kCenterDelivery;
+inline constexpr std::int32_t kFetch = SessionLog::kCenterFetch;
 
 // Events of PLRecvRequest.
 inline constexpr std::int32_t kFetchStarted = 1;
@@ -48,15 +51,6 @@ inline constexpr std::int16_t kNormalEnd = 0;
 inline constexpr std::int16_t kAbnormalEnd = 1;
 inline constexpr std::int16_t kWarning = 2;
 
-// Result codes the handler gives itself.
-inline constexpr std::int32_t kBadMessage = 10;
-inline constexpr std::int32_t kNoStagedFile = 32;
-inline constexpr std::int32_t kDoubleDelivery = 33;
-inline constexpr std::int32_t kNoApplication = 35;
-inline constexpr std::int32_t kBadBody = 41;
-inline constexpr std::int32_t kBadDigest = 51;
-inline constexpr std::int32_t kInternal = 99;
-
 inline constexpr std::size_t kTextLimit = 1023;
 inline constexpr std::size_t kResendFlagLimit = 2;
 inline constexpr std::size_t kDataFileNameLimit = 64; // characters
@@ -70,11 +64,9 @@ inline constexpr const char* kSessionText = "セッションエラー：cookie�
 inline constexpr const char* kRestoreText = "データが正しく復元できません";
 inline constexpr const char* kPrepareText = "the body to send could not be prepared";
 
-// A refusal with a center result code; the step that catches it answers.
-struct Refusal {
-    std::int32_t code;
-    const char* reason;
-};
+// A refusal is a PLException with the center result code to answer with
+// and the reason as its message; the step that catches it answers.
+inline PLException refusal(std::int32_t code, std::string_view reason) { return PLException(code, 0, reason); }
 
 // One received request and what the intake learnt about it.
 struct Intake {
@@ -103,7 +95,6 @@ struct SessionEntry {
     std::int32_t detail = 0;
     std::string sessionId{};
     bool withFile = true;
-    std::int32_t recordLength = 0;
     bool withKeys = true; // load number and record key
 };
 
@@ -113,16 +104,9 @@ struct SessionEntry {
 std::filesystem::path writeReply(const std::function<void(XmlWriter&)>& body, std::string_view headerName,
                                  std::string_view cookieValue);
 
-// Changes the status of an existing register section under the register
-// lock; a section deleted meanwhile stays deleted.
-void setRegisterStatus(const std::string& sectionName, std::int32_t status);
-// The data-kind part of a register section name, whole.
-std::string sectionKind(const CenterRecord& record);
-
 // The socket's pending error: the detail of result code 1.
 std::int32_t lastSocketError(int socket);
 
-std::int32_t decimal(const std::string& text);
 std::string limitText(const std::string& text, std::size_t maxBytes = kTextLimit);
 
 // The conversation record of one connection.

@@ -63,24 +63,24 @@ fs::path CenterNetwork::State::methodReply(const Intake& in, std::string_view re
 
 fs::path CenterNetwork::State::putFile(const Intake& in, const SoapElement& method) {
     if (!isOpen() || transferKind != kDelivery || phase != kAuthAnswered)
-        return strayRequest(in, "PutFileResponse", kFileReceived, kBadMessage);
+        return strayRequest(in, "PutFileResponse", kFileReceived, kResultBadMessage);
     phase = kFileReceived;
     try {
         if (!in.settings || in.settings->tempFolder.empty())
-            throw Refusal{kInternal,
-                          "設定管理ファイル(plconfig.ini)が見つかりません，または一時保存先が特定できません"};
-        if (!cookieMatches(in)) throw Refusal{kBadMessage, kSessionText};
-        if (std::int32_t code = decimal(method.childText("ResultCode")); code != 0) throw Refusal{code, ""};
+            throw refusal(kResultOther,
+                          "設定管理ファイル(plconfig.ini)が見つかりません，または一時保存先が特定できません");
+        if (!cookieMatches(in)) throw refusal(kResultBadMessage, kSessionText);
+        if (std::int32_t code = leadingDecimal32(method.childText("ResultCode")); code != 0) throw refusal(code, "");
         storeDelivery(in, method);
-        setRegisterStatus(centerRecord.sectionName, kStatusDone);
+        updateCenterStatus(centerRecord.sectionName, kStatusDone);
         centerRecord.status = kStatusDone;
         SoapHeader header = ownHeader(getNowTimeText());
         fs::path reply =
             writeReply([&](XmlWriter& w) { writePutFileResponse(w, "0", header); }, "Cookie", in.echoedCookie());
         phase = kFileAnswered;
         return reply;
-    } catch (const Refusal& refusal) {
-        return putFileRefusal(in, refusal.code);
+    } catch (const PLException& refused) {
+        return putFileRefusal(in, refused.code());
     }
 }
 
@@ -89,17 +89,17 @@ fs::path CenterNetwork::State::putFile(const Intake& in, const SoapElement& meth
 void CenterNetwork::State::storeDelivery(const Intake& in, const SoapElement& method) {
     auto file = method.child("File");
     auto text = [&](std::string_view name) { return file ? file->childText(name) : std::string(); };
-    std::int32_t size = decimal(text("Length"));
-    std::int32_t records = decimal(text("RecordNumber"));
-    std::int32_t recordFlag = decimal(text("RecordFlag"));
+    std::int32_t size = leadingDecimal32(text("Length"));
+    std::int32_t records = leadingDecimal32(text("RecordNumber"));
+    std::int32_t recordFlag = leadingDecimal32(text("RecordFlag"));
     std::string md5 = text("MD5");
     std::string entity = text("Entity");
     if (size < 0 || records < 0 || recordFlag < 0 || md5.empty() || entity.empty())
-        throw Refusal{kBadBody, kRestoreText};
-    if (!in.entity || entity != in.entity->string()) throw Refusal{kBadBody, kRestoreText};
+        throw refusal(kResultFileLength, kRestoreText);
+    if (!in.entity || entity != in.entity->string()) throw refusal(kResultFileLength, kRestoreText);
     recordLength = size;
     recordNumber = records;
-    compressFlag = decimal(text("CompressFlag"));
+    compressFlag = leadingDecimal32(text("CompressFlag"));
 
     fs::path body = *in.entity;
     if (compressFlag == 1) {
@@ -110,31 +110,26 @@ void CenterNetwork::State::storeDelivery(const Intake& in, const SoapElement& me
         forceDeleteFile(body);
         body = expanded;
     }
-    if (getFileMD5(body) != md5) throw Refusal{kBadDigest, "データ本体が正常に抽出できません"};
-    recordLength = decimal(text("RecordLength"));
+    if (getFileMD5(body) != md5) throw refusal(kResultUnpack, "データ本体が正常に抽出できません");
+    recordLength = leadingDecimal32(text("RecordLength"));
     length = size;
     std::error_code ec;
     fs::copy_file(body, tempReceivePath, fs::copy_options::overwrite_existing, ec);
-    if (ec) throw Refusal{kBadDigest, "受信データの保存に失敗"};
+    if (ec) throw refusal(kResultUnpack, "受信データの保存に失敗");
     forceDeleteFile(body);
 }
 
 fs::path CenterNetwork::State::putFileRefusal(const Intake& in, std::int32_t code) {
     if (!endReported) fire(kDeliveryFailed);
     endReported = true;
-    if (code <= 0) code = kInternal;
+    if (code <= 0) code = kResultOther;
     resultCode = code;
     std::int32_t detail = detailFor(code, in.request.socket);
     if (!centerRecord.sectionName.empty()) deleteCenterRecord(centerRecord.sectionName);
     forceDeleteFile(tempReceivePath);
     fileRefused = true;
     copyLoggedValues();
-    writeSession({.start = startTime,
-                  .phase = phase,
-                  .result = code,
-                  .detail = detail,
-                  .sessionId = sessionId,
-                  .recordLength = recordLength});
+    writeSession({.start = startTime, .phase = phase, .result = code, .detail = detail, .sessionId = sessionId});
     return methodReply(in, "PutFileResponse", code);
 }
 
@@ -145,18 +140,18 @@ fs::path CenterNetwork::State::getFile(const Intake& in, const SoapElement& meth
         // A cookie naming no session of this connection is the cookie check's 99.
         std::string value;
         bool stale = in.cookie(value) == Intake::Cookie::kPresent && !cookieMatches(in);
-        return strayRequest(in, "GetFileResponse", kFileReceived, stale ? kInternal : kBadMessage);
+        return strayRequest(in, "GetFileResponse", kFileReceived, stale ? kResultOther : kResultBadMessage);
     }
     phase = kFileReceived;
     try {
-        if (cookieMissing(in)) throw Refusal{kBadMessage, kSessionText};
-        if (!cookieMatches(in)) throw Refusal{kInternal, kSessionText};
-        if (std::int32_t code = decimal(method.childText("ResultCode")); code != 0)
-            throw Refusal{code, "GetFileのResultCodeが0ではありませんでした"};
+        if (cookieMissing(in)) throw refusal(kResultBadMessage, kSessionText);
+        if (!cookieMatches(in)) throw refusal(kResultOther, kSessionText);
+        if (std::int32_t code = leadingDecimal32(method.childText("ResultCode")); code != 0)
+            throw refusal(code, "GetFileのResultCodeが0ではありませんでした");
         lookUpDataKind();
         return sendStagedFile(in);
-    } catch (const Refusal& refusal) {
-        return getFileRefusal(in, refusal.code);
+    } catch (const PLException& refused) {
+        return getFileRefusal(in, refused.code());
     }
 }
 
@@ -165,10 +160,10 @@ fs::path CenterNetwork::State::getFile(const Intake& in, const SoapElement& meth
 void CenterNetwork::State::lookUpDataKind() {
     std::lock_guard lock(fileIniMutex());
     std::int32_t count = 0;
-    if (!client.PLGetFileInfo(fileType, 0, "", "", 0, 0, count)) throw Refusal{kInternal, kKindAccessText};
-    if (count < 1) throw Refusal{30, "該当ファイルがファイル管理ファイルに存在しません"};
+    if (!client.PLGetFileInfo(fileType, 0, "", "", 0, 0, count)) throw refusal(kResultOther, kKindAccessText);
+    if (count < 1) throw refusal(kResultProtocolFileName, "該当ファイルがファイル管理ファイルに存在しません");
     fileRec = FileRec{};
-    if (!client.PLGetFileInfoAt(0, fileRec)) throw Refusal{kInternal, kKindAccessText};
+    if (!client.PLGetFileInfoAt(0, fileRec)) throw refusal(kResultOther, kKindAccessText);
 }
 
 fs::path CenterNetwork::State::sendStagedFile(const Intake& in) {
@@ -176,10 +171,10 @@ fs::path CenterNetwork::State::sendStagedFile(const Intake& in) {
     std::int32_t size = 0;
     if (staged.empty() || !queryFileSize32(staged, size)) {
         errorDetail = 0;
-        throw Refusal{kNoStagedFile, kNoFileText};
+        throw refusal(kResultNoFile, kNoFileText);
     }
     std::string md5 = getFileMD5(staged);
-    if (md5.empty()) throw Refusal{kInternal, kNoFileText};
+    if (md5.empty()) throw refusal(kResultOther, kNoFileText);
     length = size;
     recordLength = fileRec.RecordLength;
 
@@ -187,11 +182,12 @@ fs::path CenterNetwork::State::sendStagedFile(const Intake& in) {
     ScopedFileRemoval compressed;
     if (fileRec.CompressID == 1) {
         compressed = ScopedFileRemoval(makeTempFile());
-        if (compressed.path().empty() || !gzipFile(staged, compressed.path())) throw Refusal{kInternal, kPrepareText};
+        if (compressed.path().empty() || !gzipFile(staged, compressed.path()))
+            throw refusal(kResultOther, kPrepareText);
         source = compressed.path();
     }
     ScopedFileRemoval encoded(makeTempFile());
-    if (encoded.path().empty() || !encodeFileBase64(source, encoded.path())) throw Refusal{kInternal, kPrepareText};
+    if (encoded.path().empty() || !encodeFileBase64(source, encoded.path())) throw refusal(kResultOther, kPrepareText);
     compressed = ScopedFileRemoval();
 
     std::int32_t rl = fileRec.RecordLength;
@@ -209,7 +205,7 @@ fs::path CenterNetwork::State::sendStagedFile(const Intake& in) {
         reply =
             writeReply([&](XmlWriter& w) { writeGetFileResponse(w, "0", header, &file); }, "Cookie", in.echoedCookie());
     } catch (const std::exception&) {
-        throw Refusal{kInternal, kPrepareText}; // never a success without its body
+        throw refusal(kResultOther, kPrepareText); // never a success without its body
     }
     compressFlag = fileRec.CompressID;
     phase = kFileAnswered;
@@ -217,11 +213,11 @@ fs::path CenterNetwork::State::sendStagedFile(const Intake& in) {
 }
 
 fs::path CenterNetwork::State::getFileRefusal(const Intake& in, std::int32_t code) {
-    bool nothingToSend = in.noFilePermission() && code == kNoStagedFile;
+    bool nothingToSend = in.noFilePermission() && code == kResultNoFile;
     if (!endReported) fire(nothingToSend ? kFetchDone : kFetchFailed);
     endReported = true;
     resultCode = code;
-    setRegisterStatus(centerRecord.sectionName, kStatusWaiting);
+    updateCenterStatus(centerRecord.sectionName, kStatusWaiting);
     fileRefused = true;
     copyLoggedValues();
     std::int32_t detail = detailFor(code, in.request.socket);
@@ -230,8 +226,7 @@ fs::path CenterNetwork::State::getFileRefusal(const Intake& in, std::int32_t cod
                   .phase = phase,
                   .result = code,
                   .detail = detail,
-                  .sessionId = sessionId,
-                  .recordLength = recordLength});
+                  .sessionId = sessionId});
     return methodReply(in, "GetFileResponse", code);
 }
 
@@ -243,30 +238,31 @@ fs::path CenterNetwork::State::reportStatus(const Intake& in, const SoapElement&
     // The center reports a refused file message with its code: still the
     // report of this connection's conversation, answered as such.
     bool afterRefusal = fileRefused && phase == kFileReceived && !setDateText.empty();
-    if (!afterAnswer && !afterRefusal) return strayRequest(in, "ReportStatusResponse", kReportReceived, kBadMessage);
+    if (!afterAnswer && !afterRefusal)
+        return strayRequest(in, "ReportStatusResponse", kReportReceived, kResultBadMessage);
     fileRefused = false;
     phase = kReportReceived;
     try {
-        if (!cookieMatches(in)) throw Refusal{kBadMessage, kSessionText};
-        if (std::int32_t code = decimal(method.childText("ResultCode")); code != 0)
-            throw Refusal{code, "完了報告でエラー"};
+        if (!cookieMatches(in)) throw refusal(kResultBadMessage, kSessionText);
+        if (std::int32_t code = leadingDecimal32(method.childText("ResultCode")); code != 0)
+            throw refusal(code, "完了報告でエラー");
         fs::path reply = methodReply(in, "ReportStatusResponse", 0, false);
-        if (transferKind == kFetch) setRegisterStatus(centerRecord.sectionName, kStatusDone);
+        if (transferKind == kFetch) updateCenterStatus(centerRecord.sectionName, kStatusDone);
         copyLoggedValues();
         phase = kReportAnswered; // the server's closing call logs the normal end
         return reply;
-    } catch (const Refusal& refusal) {
-        return reportRefusal(in, refusal.code);
+    } catch (const PLException& refused) {
+        return reportRefusal(in, refused.code());
     }
 }
 
 fs::path CenterNetwork::State::reportRefusal(const Intake& in, std::int32_t code) {
-    setRegisterStatus(centerRecord.sectionName, kStatusWaiting);
+    updateCenterStatus(centerRecord.sectionName, kStatusWaiting);
     if (!endReported) {
         if (transferKind == kDelivery)
             fire(kDeliveryFailed);
         else if (transferKind == kFetch)
-            fire(in.noFilePermission() && code == kNoStagedFile ? kFetchDone : kFetchFailed);
+            fire(in.noFilePermission() && code == kResultNoFile ? kFetchDone : kFetchFailed);
     }
     endReported = true;
     resultCode = code;
@@ -277,8 +273,7 @@ fs::path CenterNetwork::State::reportRefusal(const Intake& in, std::int32_t code
                   .phase = phase,
                   .result = code,
                   .detail = detail,
-                  .sessionId = sessionId,
-                  .recordLength = recordLength});
+                  .sessionId = sessionId});
     return methodReply(in, "ReportStatusResponse", code);
 }
 

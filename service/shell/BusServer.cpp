@@ -133,9 +133,4 @@ bool BusServer::requestClose(bool confirmed) {
     return handler ? handler(confirmed) : false;
 }
 
-std::size_t BusServer::objectCount() const {
-    std::lock_guard lock(mutex_);
-    return objects_.size();
-}
-
 } // namespace plx

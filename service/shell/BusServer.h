@@ -45,7 +45,6 @@ public:
 
     WorkerPool& workers() { return workers_; }
     sdbus::IConnection& connection() { return connection_; }
-    std::size_t objectCount() const;
     // The close request of the service object; answers whether the service closes.
     void setCloseHandler(std::function<bool(bool confirmed)> handler);
     bool requestClose(bool confirmed);

@@ -219,8 +219,8 @@ int runService(bool asService) {
             purgeTempFiles();
             client = Client::instance();
             recoverCenterRecords();
-        } catch (const ApiError& e) {
-            report(e.message);
+        } catch (const PLException& e) {
+            report(e.message());
             return 1;
         }
         return serve(asService, signals, compulsion, client);
