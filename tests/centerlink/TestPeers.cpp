@@ -134,7 +134,7 @@ int freeLoopbackPort() {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return 0;
     socklen_t len = sizeof addr;
     ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&addr), &len);
     return ntohs(addr.sin_port);

@@ -56,7 +56,8 @@ Fields writeSession(const TerminalRec* term, const FileRec* file, std::int32_t r
 }
 
 Fields slice(const Fields& f, std::size_t from, std::size_t to) {
-    return f.size() >= to ? Fields(f.begin() + from, f.begin() + to) : Fields{};
+    auto at = [&](std::size_t i) { return f.begin() + static_cast<std::ptrdiff_t>(i); };
+    return f.size() >= to ? Fields(at(from), at(to)) : Fields{};
 }
 
 } // namespace
