@@ -26,8 +26,6 @@ constexpr StepFailure kNoCookie{kApiCenterError, kResultOther, "認証回答後�
 constexpr StepFailure kNoCookieValue{kApiCenterError, kResultOther, "認証回答からCookie情報の取得に失敗", kResultOther};
 constexpr int kReportWaitSeconds = 1;
 
-std::string limited(const std::string& text) { return utf8TruncateCharacters(text, kReplyTextLimit); }
-
 // Resets the connection's progress direction however the exchange ends.
 class ProgressFor {
 public:
@@ -43,6 +41,8 @@ private:
 };
 
 } // namespace
+
+std::string replyText(const std::string& text) { return utf8TruncateCharacters(text, kReplyTextLimit); }
 
 Conversation::Conversation(std::string target, SessionLog::TransferKind kind, bool withFile)
     : start_(getNowStamp()), target_(std::move(target)), kind_(kind), withFile_(withFile) {}
@@ -168,11 +168,11 @@ void Conversation::readAuthentication(const SoapElement& response) {
         withoutFile();
         fail(centerRefusal(code, centerResultMessage(code)));
     }
-    if (auto header = response.child("Header")) sessionId_ = limited(header->childText("SessionID"));
+    if (auto header = response.child("Header")) sessionId_ = replyText(header->childText("SessionID"));
     if (auto record = response.child("FileRecord")) {
-        loadNo_ = limited(record->childText("FileLoadNo"));
-        recordKey_ = limited(record->childText("FileRecordKey"));
-        dataFileName_ = limited(record->childText("DataFileName"));
+        loadNo_ = replyText(record->childText("FileLoadNo"));
+        recordKey_ = replyText(record->childText("FileRecordKey"));
+        dataFileName_ = replyText(record->childText("DataFileName"));
     }
 }
 

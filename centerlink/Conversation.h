@@ -41,6 +41,8 @@ struct StepFailure {
 
 // Texts of the center's reply fields are kept up to this many characters.
 inline constexpr std::size_t kReplyTextLimit = 255;
+// A reply field's text as the conversation keeps it.
+std::string replyText(const std::string& text);
 
 // A reply that is not the authentication's answer.
 inline constexpr StepFailure kNotAuthenticationReply{kApiCenterError, kResultBadMessage, "認証回答ではない電文でした",

@@ -45,8 +45,6 @@ constexpr StepFailure kBadDigest{kApiOk, 0, "データ本体が正常に抽出�
 // The name may be empty: the center's or a new one is taken then.
 constexpr LengthRule kReceivedNameRule{kFileNameLimit, kFileNameRule.tooLongText, {}};
 
-std::string limited(const std::string& text) { return utf8TruncateCharacters(text, kReplyTextLimit); }
-
 // The File element of a GetFile reply.
 struct Delivery {
     std::int32_t size = -1;
@@ -194,7 +192,7 @@ std::optional<Delivery> Receive::walkFileReply(const SoapElement& response) {
     for (const SoapElement& child : response.children()) {
         std::string name = child.name();
         if (equalsIgnoreCase(name, "ResultCode")) {
-            std::int32_t code = leadingDecimal32(limited(child.text()));
+            std::int32_t code = leadingDecimal32(replyText(child.text()));
             if (code == kResultOk) continue;
             if (code == kResultDoubleTransfer) {
                 report("99");
@@ -220,7 +218,7 @@ Delivery Receive::readDelivery(const SoapElement& file) {
     Delivery delivery;
     for (const SoapElement& child : file.children()) {
         std::string name = child.name();
-        std::string text = limited(child.text());
+        std::string text = replyText(child.text());
         if (text.empty()) continue; // a value that cannot be read is skipped
         if (equalsIgnoreCase(name, "Length"))
             delivery.size = leadingDecimal32(text);
