@@ -8,13 +8,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 
-#include "api/ApiRecords.h"
 #include "centerlink/Connection.h"
 #include "centerlink/HttpReceiver.h"
 #include "centerlink/TransferProgressSink.h"

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <mutex>
 #include <sys/socket.h>
+#include <system_error>
 
 #include "common/Base64.h"
 #include "common/DateText.h"
@@ -435,9 +436,11 @@ void CenterNetwork::State::pickStagedFile() {
 void CenterNetwork::State::createReceiveEntry(const Settings* settings) {
     std::string folder = settings ? settings->tempFolder : std::string();
     if (folder.empty()) throw refusal(kResultOther, kReceiveFileText);
-    fs::path file = makeTempFile(folder);
-    if (file.empty()) {
-        errorDetail = errno;
+    fs::path file;
+    try {
+        file = createUniqueFile(folder, kTempPrefix);
+    } catch (const std::system_error& e) {
+        errorDetail = e.code().value();
         throw refusal(kResultOther, kReceiveFileText);
     }
     ScopedFileRemoval removeFile(file);
