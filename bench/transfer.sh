@@ -10,7 +10,8 @@
 # For every case, a fresh service: wall time of the call, the service's CPU
 # time (/proc/PID/stat), its peak memory (VmHWM) and the peak size of its
 # temporary folders (polled: the configured one and its system one). Then
-# 100 compressed sends at once, and ParallelGzip against gzip -6 and pigz -6.
+# 100 compressed sends at once; ParallelGzip against gzip -6 and pigz -6, and
+# its one-pass send body (MD5, deflate, Base64) against the pipeline.
 #
 # Usage: bench/transfer.sh [build-folder] [size-in-MiB ...]
 #        (default ./build, sizes 10 200 1000; builds what is missing)
@@ -256,10 +257,22 @@ done
 cmp -s "$work/micro.gz" "$work/micro-all.gz" && sameBytes=yes || sameBytes=NO
 rm -f "$work/micro.gz" "$work/micro-all.gz"
 
-python3 - "$results" "$micro" "$gzBytes" "$concurrent" "$concurrentMb" "${manyOut:-failed}" "$before" "$peak" \
+# The building blocks of a one-pass compressed send: the file read once for
+# MD5 and deflate, the gzip stream Base64-encoded as it comes.
+pass="$work/pass.tsv"
+: > "$pass"
+read -r wall cpu < <(measure "gzip -6 -c '$gzfile' | base64 -w0 > /dev/null; md5sum '$gzfile' > /dev/null")
+printf 'gzip -6 | base64 + md5sum\t%s\t%s\n' "$wall" "$cpu" >> "$pass"
+read -r wall cpu < <(measure "'$build/bin/gzip_bench' --send < '$gzfile' > '$work/pass.b64' 2> '$work/pass.md5'")
+printf 'gzip_bench --send\t%s\t%s\n' "$wall" "$cpu" >> "$pass"
+base64 -d < "$work/pass.b64" | gunzip | cmp -s - "$gzfile" || { echo "gzip_bench --send: wrong output" >&2; exit 1; }
+[ "$(cat "$work/pass.md5")" = "$(md5sum < "$gzfile" | cut -d' ' -f1)" ] || { echo "gzip_bench --send: wrong MD5" >&2; exit 1; }
+rm -f "$work/pass.b64"
+
+python3 - "$results" "$micro" "$pass" "$gzBytes" "$concurrent" "$concurrentMb" "${manyOut:-failed}" "$before" "$peak" \
   "$after" "$sentOk" "$sameBytes" "$(nproc)" <<'PY'
 import sys
-results, micro, gz_bytes, n, n_mb, many, before, peak, after, sent_ok, same, cpus = sys.argv[1:13]
+results, micro, one_pass, gz_bytes, n, n_mb, many, before, peak, after, sent_ok, same, cpus = sys.argv[1:14]
 rows = [line.rstrip("\n").split("\t") for line in open(results) if line.strip()]
 print(f"Transfers through plserv against center_standin, {cpus} processors; ratio = plserv / reference")
 print()
@@ -293,4 +306,11 @@ for tool, wall, cpu, size in mrows:
     speed = f"{ref / int(wall):.2f}" if int(wall) > 0 and ref else "-"
     print(f"{tool:<14} {int(wall):>8} {int(cpu):>8} {int(size) / 1e6:>8.2f} {speed:>9}")
 print(f"same bytes with one worker and with all: {same}")
+print()
+print("One pass of a compressed send's body (MD5, deflate, Base64), same file:")
+prows = [line.rstrip("\n").split("\t") for line in open(one_pass) if line.strip()]
+pref = int(prows[0][1])
+print(f"{'work':<26} {'wall ms':>8} {'cpu ms':>8} {'speed-up':>9}")
+for work, wall, cpu in prows:
+    print(f"{work:<26} {int(wall):>8} {int(cpu):>8} {pref / max(int(wall), 1):>9.2f}")
 PY
