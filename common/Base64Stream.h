@@ -30,7 +30,7 @@ private:
     bool flush();
 
     ByteSink sink_;
-    unsigned char carry_[2] = {};
+    unsigned char carry_[3] = {}; // a group being completed across calls
     std::size_t carried_ = 0;
     std::vector<char> out_;
     std::size_t pending_ = 0;
