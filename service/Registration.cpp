@@ -81,14 +81,18 @@ bool present(const fs::path& path) {
 
 bool installedHere() { return fs::path(installRoot()) == "/"; }
 
-// The ini folder the registering shell names, for the programs the system
-// starts: they do not inherit its environment.
-fs::path carriedHome() {
-    const char* home = std::getenv("PLX_HOME");
-    if (!home || !*home) return {};
-    fs::path folder = fs::absolute(home).lexically_normal();
-    if (!folder.has_filename() && folder != folder.root_path()) folder = folder.parent_path(); // "dir/"
-    return folder;
+// Where the registering shell keeps the ini files and the registry store,
+// for the programs the system starts: they do not inherit its environment.
+std::vector<std::pair<std::string, std::string>> carriedEnvironment() {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const char* name : {"PLX_HOME", "PLX_REGISTRY"}) {
+        const char* value = std::getenv(name);
+        if (!value || !*value) continue;
+        fs::path path = fs::absolute(value).lexically_normal();
+        if (!path.has_filename() && path != path.root_path()) path = path.parent_path(); // "dir/"
+        out.emplace_back(name, path.string());
+    }
+    return out;
 }
 
 int reportFailure(const char* what, const std::exception& e) {
@@ -112,7 +116,7 @@ InstallLayout installLayout() {
 int registerServer(const fs::path& program, bool asService) {
     InstallLayout layout = installLayout();
     try {
-        ServiceStart start{program, carriedHome()};
+        ServiceStart start{program, carriedEnvironment()};
         FileTransaction files;
         files.write(layout.interfaceFile, kPelorinIOXml);
         files.write(layout.sessionActivation, activationFileText(start, false, false));

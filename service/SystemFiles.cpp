@@ -74,13 +74,15 @@ std::string fileUrl(const std::filesystem::path& path) {
     return unitText(out, false);
 }
 
-std::string homeAssignment(const ServiceStart& start) { return "PLX_HOME=" + start.home.string(); }
-
 } // namespace
 
 std::string activationFileText(const ServiceStart& start, bool system, bool asService) {
     std::string exec = execWord(start.program.string());
-    if (!start.home.empty()) exec = "/usr/bin/env " + execWord(homeAssignment(start)) + " " + exec;
+    if (!start.environment.empty()) {
+        std::string assignments;
+        for (const auto& [name, value] : start.environment) assignments += execWord(name + "=" + value) + " ";
+        exec = "/usr/bin/env " + assignments + exec;
+    }
     std::string text = std::string("[D-BUS Service]\nName=") + kBusName + "\nExec=" + exec + "\n";
     if (system) text += std::string("User=") + kServiceAccount + "\n";
     if (system && asService) text += std::string("SystemdService=") + kUnitName + "\n";
@@ -126,7 +128,8 @@ std::string unitFileText(const ServiceStart& start) {
                        "ExecStart=" +
                        unitWord(start.program.string(), true) + "\n";
     text += "Environment=PLX_BUS=system\n";
-    if (!start.home.empty()) text += "Environment=" + unitWord(homeAssignment(start), false) + "\n";
+    for (const auto& [name, value] : start.environment)
+        text += "Environment=" + unitWord(name + "=" + value, false) + "\n";
     text += "Environment=PLX_RUNTIME_DIR=%t/plx\n"
             "RuntimeDirectory=plx\n"
             "RuntimeDirectoryMode=0700\n"

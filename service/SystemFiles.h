@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace plx {
 
@@ -28,9 +30,9 @@ public:
 
 struct ServiceStart {
     std::filesystem::path program;
-    // The folder of the ini files (PLX_HOME) to start the program with;
-    // empty: the program's own folder.
-    std::filesystem::path home;
+    // Variables to start it with ("PLX_HOME" and the folder of the ini
+    // files, ...); the system starts it without the registering shell's.
+    std::vector<std::pair<std::string, std::string>> environment;
 };
 
 // The activation file of the session bus (system false) or the system bus;

@@ -178,6 +178,7 @@ protected:
         for (const auto& e : fs::recursive_directory_iterator(home_.path()))
             ASSERT_EQ(::lchown(e.path().c_str(), account.uid, account.gid), 0);
         ASSERT_EQ(::lchown(home_.path().c_str(), account.uid, account.gid), 0);
+        ::chmod(home_.path().c_str(), 0755); // open folders: the files' own modes decide
         service_ = std::make_unique<ChildProcess>(as(account, {PLX_SERVICE_PROGRAM}));
         ASSERT_TRUE(test::waitForService(15)) << "the service did not come up as its account";
     }
@@ -265,6 +266,27 @@ TEST_F(BusPolicy, AnOperatorMayCloseTheService) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("boolean true"), std::string::npos) << run.out;
     EXPECT_EQ(service_->waitExit(20), 0);
+}
+
+// The logs are for the operators: readable by the operators' group, which
+// the service runs in, and by nobody else.
+TEST_F(BusPolicy, OperatorsReadTheLogsAndNobodyElse) {
+    auto run =
+        call(bus_->operatorUser(), "/com/korvane/PelorinIO/Client", "com.korvane.PelorinIO.Client.PLGetTermInfo");
+    ASSERT_NE(run.err.find("PelorinIO"), std::string::npos) << run.err; // it ran (and failed: no plterm.ini)
+    fs::path log;
+    for (const auto& e : fs::directory_iterator(home_ / "apilog")) log = e.path();
+    ASSERT_FALSE(log.empty());
+    struct stat st {};
+    ASSERT_EQ(::stat(log.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(st.st_uid, bus_->account().uid);
+    EXPECT_EQ(st.st_gid, bus_->account().gid);
+    auto read = [&](const Identity& who) { return test::runCaptured(as(who, {"/bin/cat", log.string()})); };
+    auto byOperator = read(bus_->operatorUser());
+    EXPECT_EQ(byOperator.exitCode, 0) << byOperator.err;
+    EXPECT_NE(byOperator.out.find("PLGetTermInfo"), std::string::npos) << byOperator.out;
+    EXPECT_NE(read(bus_->outsider()).exitCode, 0);
 }
 
 // Root's rights are never lent to the callers of the system bus: the

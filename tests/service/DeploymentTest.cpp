@@ -121,8 +121,10 @@ TEST(Deployment, TheUnitStartsTheServiceAsItsAccountWithTheProgramFolder) {
     std::string activation = test::readFile(layout.systemActivation);
     EXPECT_TRUE(hasLine(activation, "SystemdService=plserv.service")) << activation;
     EXPECT_TRUE(hasLine(activation, "User=plx")) << activation;
-    EXPECT_TRUE(hasLine(activation, "Exec=/usr/bin/env 'PLX_HOME=" + home.string() + "' " + PLX_SERVICE_PROGRAM))
+    EXPECT_TRUE(hasLine(activation, "Exec=/usr/bin/env 'PLX_HOME=" + home.string() +
+                                        "' PLX_REGISTRY=" + registryStorePath().string() + " " + PLX_SERVICE_PROGRAM))
         << activation;
+    EXPECT_TRUE(hasLine(unit, "Environment=PLX_REGISTRY=" + registryStorePath().string())) << unit;
 
     if (::access(kAnalyze, X_OK) != 0) GTEST_SKIP() << "no systemd-analyze";
     auto verify = test::runCaptured({kAnalyze, "verify", layout.unit.string()});
