@@ -1,6 +1,7 @@
 #include "service/SystemFiles.h"
 
 #include <cstdio>
+#include <initializer_list>
 #include <string_view>
 
 #include "api/BusApi.h"
@@ -74,6 +75,25 @@ std::string fileUrl(const std::filesystem::path& path) {
     return unitText(out, false);
 }
 
+// text with each placeholder replaced by its value (values are not scanned
+// again).
+std::string fill(std::string_view text, std::initializer_list<std::pair<std::string_view, std::string>> values) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        bool replaced = false;
+        for (const auto& [placeholder, value] : values) {
+            if (text.substr(i, placeholder.size()) == placeholder) {
+                out += value;
+                i += placeholder.size();
+                replaced = true;
+                break;
+            }
+        }
+        if (!replaced) out += text[i++];
+    }
+    return out;
+}
+
 } // namespace
 
 std::string activationFileText(const ServiceStart& start, bool system, bool asService) {
@@ -90,88 +110,83 @@ std::string activationFileText(const ServiceStart& start, bool system, bool asSe
 }
 
 std::string busPolicyText() {
-    const std::string name = kBusName;
-    return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<!-- Korvane/PLX: only the service account owns the name; only root and\n"
-           "     the operators' group may talk to the service. -->\n"
-           "<busconfig>\n"
-           "  <policy context=\"default\">\n"
-           "    <deny own=\"" +
-           name + "\"/>\n    <deny send_destination=\"" + name +
-           "\"/>\n  </policy>\n"
-           "  <policy user=\"" +
-           kServiceAccount + "\">\n    <allow own=\"" + name +
-           "\"/>\n  </policy>\n"
-           "  <policy user=\"root\">\n    <allow send_destination=\"" +
-           name +
-           "\"/>\n  </policy>\n"
-           "  <policy group=\"" +
-           kOperatorsGroup + "\">\n    <allow send_destination=\"" + name +
-           "\"/>\n  </policy>\n"
-           "</busconfig>\n";
+    return fill(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<!-- Korvane/PLX: only the service account owns the name; only root and
+     the operators' group may talk to the service. -->
+<busconfig>
+  <policy context="default">
+    <deny own="@NAME@"/>
+    <deny send_destination="@NAME@"/>
+  </policy>
+  <policy user="@ACCOUNT@">
+    <allow own="@NAME@"/>
+  </policy>
+  <policy user="root">
+    <allow send_destination="@NAME@"/>
+  </policy>
+  <policy group="@GROUP@">
+    <allow send_destination="@NAME@"/>
+  </policy>
+</busconfig>
+)",
+                {{"@NAME@", kBusName}, {"@ACCOUNT@", kServiceAccount}, {"@GROUP@", kOperatorsGroup}});
 }
 
 std::string unitFileText(const ServiceStart& start) {
-    std::string text = "[Unit]\n"
-                       "Description=Korvane/PLX file delivery and collection service\n"
-                       "Documentation=" +
-                       fileUrl(start.program.parent_path().parent_path() / "README.md") +
-                       "\n"
-                       "After=dbus.service\n"
-                       "\n"
-                       "[Service]\n"
-                       "Type=dbus\n"
-                       "BusName=" +
-                       std::string(kBusName) +
-                       "\n"
-                       "ExecStart=" +
-                       unitWord(start.program.string(), true) + "\n";
-    text += "Environment=PLX_BUS=system\n";
+    std::string environment;
     for (const auto& [name, value] : start.environment)
-        text += "Environment=" + unitWord(name + "=" + value, false) + "\n";
-    text += "Environment=PLX_RUNTIME_DIR=%t/plx\n"
-            "RuntimeDirectory=plx\n"
-            "RuntimeDirectoryMode=0700\n"
-            "User=" +
-            std::string(kServiceAccount) +
-            "\n"
-            "Group=" +
-            std::string(kOperatorsGroup) +
-            "\n"
-            // Logs readable by the operators' group, nothing by everyone.
-            "UMask=0027\n"
-            "NotifyAccess=main\n"
-            "TimeoutStopSec=30\n"
-            // The gateway may listen on 80 or 443.
-            "AmbientCapabilities=CAP_NET_BIND_SERVICE\n"
-            "CapabilityBoundingSet=CAP_NET_BIND_SERVICE\n"
-            // Hardening that still lets the service reach the folders its
-            // callers name, wherever they are: no PrivateTmp, ProtectHome or
-            // ProtectSystem.
-            "NoNewPrivileges=yes\n"
-            "ProtectKernelTunables=yes\n"
-            "ProtectKernelModules=yes\n"
-            "ProtectKernelLogs=yes\n"
-            "ProtectControlGroups=yes\n"
-            "ProtectClock=yes\n"
-            "ProtectHostname=yes\n"
-            "PrivateDevices=yes\n"
-            "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6\n"
-            "RestrictNamespaces=yes\n"
-            "RestrictRealtime=yes\n"
-            "RestrictSUIDSGID=yes\n"
-            "LockPersonality=yes\n"
-            "MemoryDenyWriteExecute=yes\n"
-            "RemoveIPC=yes\n"
-            "SystemCallArchitectures=native\n"
-            "SystemCallFilter=@system-service\n"
-            "SystemCallErrorNumber=EPERM\n"
-            "\n"
-            "[Install]\n"
-            // The center's gateway reaches only a running service.
-            "WantedBy=multi-user.target\n";
-    return text;
+        environment += "Environment=" + unitWord(name + "=" + value, false) + "\n";
+    // The hardening leaves the service every folder its callers name,
+    // wherever it is: no PrivateTmp, ProtectHome or ProtectSystem.
+    return fill(R"([Unit]
+Description=Korvane/PLX file delivery and collection service
+Documentation=@DOCUMENTATION@
+After=dbus.service
+
+[Service]
+Type=dbus
+BusName=@NAME@
+ExecStart=@PROGRAM@
+Environment=PLX_BUS=system
+@ENVIRONMENT@Environment=PLX_RUNTIME_DIR=%t/plx
+RuntimeDirectory=plx
+RuntimeDirectoryMode=0700
+User=@ACCOUNT@
+Group=@GROUP@
+UMask=0027
+NotifyAccess=main
+TimeoutStopSec=30
+AmbientCapabilities=CAP_NET_BIND_SERVICE
+CapabilityBoundingSet=CAP_NET_BIND_SERVICE
+NoNewPrivileges=yes
+ProtectKernelTunables=yes
+ProtectKernelModules=yes
+ProtectKernelLogs=yes
+ProtectControlGroups=yes
+ProtectClock=yes
+ProtectHostname=yes
+PrivateDevices=yes
+RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6
+RestrictNamespaces=yes
+RestrictRealtime=yes
+RestrictSUIDSGID=yes
+LockPersonality=yes
+MemoryDenyWriteExecute=yes
+RemoveIPC=yes
+SystemCallArchitectures=native
+SystemCallFilter=@system-service
+SystemCallErrorNumber=EPERM
+
+[Install]
+WantedBy=multi-user.target
+)",
+                {{"@DOCUMENTATION@", fileUrl(start.program.parent_path().parent_path() / "README.md")},
+                 {"@NAME@", kBusName},
+                 {"@PROGRAM@", unitWord(start.program.string(), true)},
+                 {"@ENVIRONMENT@", environment},
+                 {"@ACCOUNT@", kServiceAccount},
+                 {"@GROUP@", kOperatorsGroup}});
 }
 
 std::string sysusersEntryText() {
