@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 
 std::shared_ptr<plx::Client> client;
 std::unique_ptr<plx::CenterNetwork> handler;
+fs::path home;
 
 void write(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
 
@@ -30,15 +31,19 @@ void write(const fs::path& path, const std::string& text) { std::ofstream(path) 
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char pattern[] = "/tmp/plxfuzz-XXXXXX";
-    fs::path home = ::mkdtemp(pattern);
+    home = ::mkdtemp(pattern);
+    std::atexit([] {
+        std::error_code ignored;
+        fs::remove_all(home, ignored);
+    });
     for (const char* folder : {"temp", "apilog", "sessionlog", "scratch"}) fs::create_directory(home / folder);
     ::setenv("PLX_HOME", home.c_str(), 1);
     ::setenv("PLX_RUNTIME_DIR", (home / "run").c_str(), 1);
     ::setenv("TMPDIR", (home / "scratch").c_str(), 1);
     ::setenv("PLX_PLLOG_LIBRARY", "/nonexistent", 1); // no log files from the fuzzer
-    write(home / "plconfig.ini", "[tempfile]\nlocation=" + (home / "temp").string() + "\n[apilog]\nlocation=" +
-                                     (home / "apilog").string() + "\n[sessionlog]\nlocation=" +
-                                     (home / "sessionlog").string() + "\n[application]\ncheck=no\n");
+    write(home / "plconfig.ini",
+          "[tempfile]\nlocation=" + (home / "temp").string() + "\n[apilog]\nlocation=" + (home / "apilog").string() +
+              "\n[sessionlog]\nlocation=" + (home / "sessionlog").string() + "\n[application]\ncheck=no\n");
     write(home / "plterm.ini",
           "[terminfo]\nterminalid=1001\ncenterid=9001\npassword=pw\ncenterurl=http://127.0.0.1:1/\n");
     write(home / "plfile.ini", "[K001]\ndataname=fuzz\nserviceno=7\nprotocolfilename=PF01\naccesskey=AK0001\n"
