@@ -9,6 +9,7 @@
 #include <optional>
 #include <sys/types.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "common/Base64Stream.h"
@@ -21,9 +22,8 @@ namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// Multiple of 3 so that encoded groups never straddle two blocks.
+// Reads of the file codecs.
 constexpr std::size_t kBlockSize = 0x3000;
-static_assert(kBlockSize % 3 == 0);
 
 // Decode table values above the sextet range.
 constexpr std::uint8_t kSkip = 0x40;
@@ -72,21 +72,16 @@ std::size_t encodeInto(const unsigned char* in, std::size_t n, char* out) {
     return static_cast<std::size_t>(o - out);
 }
 
-// Sextets of an unfinished group carried from one block to the next.
-struct DecodeState {
-    std::uint32_t bits = 0;
-    int count = 0;
-    bool ended = false; // "=" seen: the rest of the input is ignored
-};
-
-// Decodes n characters into out (room for 3 * (n / 4 + 1) bytes). Returns
-// the count written, nullopt on a byte outside the alphabet.
-std::optional<std::size_t> decodeInto(DecodeState& st, const unsigned char* in, std::size_t n, unsigned char* out) {
+// Decodes n characters into out (room for 3 * (n / 4 + 1) bytes), carrying
+// the sextets of an unfinished group in bits and count. Returns the count
+// written, nullopt on a byte outside the alphabet; sets ended at "=".
+std::optional<std::size_t> decodeInto(std::uint32_t& bits, int& count, bool& ended, const unsigned char* in,
+                                      std::size_t n, unsigned char* out) {
     unsigned char* o = out;
     std::size_t i = 0;
     while (i < n) {
         // Whole groups of clean text are the common case.
-        if (st.count == 0) {
+        if (count == 0) {
             while (i + 4 <= n) {
                 const std::uint32_t a = kDecode[in[i]], b = kDecode[in[i + 1]], c = kDecode[in[i + 2]],
                                     d = kDecode[in[i + 3]];
@@ -101,18 +96,18 @@ std::optional<std::size_t> decodeInto(DecodeState& st, const unsigned char* in, 
         }
         const std::uint8_t v = kDecode[in[i++]];
         if (v < 64) {
-            st.bits = (st.bits << 6) | v;
-            if (++st.count == 4) {
-                *o++ = static_cast<unsigned char>(st.bits >> 16);
-                *o++ = static_cast<unsigned char>(st.bits >> 8);
-                *o++ = static_cast<unsigned char>(st.bits);
-                st.bits = 0;
-                st.count = 0;
+            bits = (bits << 6) | v;
+            if (++count == 4) {
+                *o++ = static_cast<unsigned char>(bits >> 16);
+                *o++ = static_cast<unsigned char>(bits >> 8);
+                *o++ = static_cast<unsigned char>(bits);
+                bits = 0;
+                count = 0;
             }
         } else if (v == kSkip) {
             continue;
         } else if (v == kPad) {
-            st.ended = true;
+            ended = true;
             break;
         } else {
             return std::nullopt;
@@ -122,18 +117,23 @@ std::optional<std::size_t> decodeInto(DecodeState& st, const unsigned char* in, 
 }
 
 // Bytes of a trailing partial group; a lone sextet carries no whole byte.
-std::size_t finishDecode(DecodeState& st, unsigned char* out) {
+std::size_t finishDecode(std::uint32_t& bits, int& count, unsigned char* out) {
     std::size_t n = 0;
-    if (st.count == 2) {
-        out[n++] = static_cast<unsigned char>(st.bits >> 4);
-    } else if (st.count == 3) {
-        out[n++] = static_cast<unsigned char>(st.bits >> 10);
-        out[n++] = static_cast<unsigned char>(st.bits >> 2);
+    if (count == 2) {
+        out[n++] = static_cast<unsigned char>(bits >> 4);
+    } else if (count == 3) {
+        out[n++] = static_cast<unsigned char>(bits >> 10);
+        out[n++] = static_cast<unsigned char>(bits >> 2);
     }
-    st.bits = 0;
-    st.count = 0;
+    bits = 0;
+    count = 0;
     return n;
 }
+
+// Output pieces of the streaming encoder, and input slices of the decoder.
+constexpr std::size_t kEncodeOut = 64 * 1024;
+static_assert(kEncodeOut % 4 == 0);
+constexpr std::size_t kDecodeSlice = 64 * 1024;
 
 UniqueFd openForReading(const std::filesystem::path& path) {
     return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -148,32 +148,113 @@ bool closeChecked(UniqueFd& fd) { return ::close(fd.release()) == 0; }
 
 } // namespace
 
+Base64Encoder::Base64Encoder(ByteSink sink) : sink_(std::move(sink)), out_(kEncodeOut) {}
+
+bool Base64Encoder::flush() {
+    if (pending_ == 0) return true;
+    if (!sink_(out_.data(), pending_)) {
+        failed_ = true;
+        return false;
+    }
+    charsOut_ += pending_;
+    pending_ = 0;
+    return true;
+}
+
+bool Base64Encoder::write(const void* data, std::size_t size) {
+    if (failed_) return false;
+    const auto* in = static_cast<const unsigned char*>(data);
+    // Complete the group begun by an earlier call.
+    while (carried_ > 0 && size > 0) {
+        carry_[carried_++] = *in++;
+        --size;
+        if (carried_ == 3) {
+            if (out_.size() - pending_ < 4 && !flush()) return false;
+            pending_ += encodeInto(carry_, 3, out_.data() + pending_);
+            carried_ = 0;
+        }
+    }
+    while (size >= 3) {
+        std::size_t room = (out_.size() - pending_) / 4 * 3;
+        if (room == 0) {
+            if (!flush()) return false;
+            room = out_.size() / 4 * 3;
+        }
+        const std::size_t take = std::min(room, size / 3 * 3);
+        pending_ += encodeInto(in, take, out_.data() + pending_);
+        in += take;
+        size -= take;
+    }
+    for (std::size_t i = 0; i < size; ++i) carry_[carried_++] = in[i];
+    return true;
+}
+
+bool Base64Encoder::finish() {
+    if (failed_) return false;
+    if (carried_ > 0) {
+        if (out_.size() - pending_ < 4 && !flush()) return false;
+        pending_ += encodeInto(carry_, carried_, out_.data() + pending_);
+        carried_ = 0;
+    }
+    return flush();
+}
+
+Base64Decoder::Base64Decoder(ByteSink sink) : sink_(std::move(sink)), out_(3 * (kDecodeSlice / 4 + 1)) {}
+
+bool Base64Decoder::write(const void* text, std::size_t size) {
+    if (failed_) return false;
+    const auto* in = static_cast<const unsigned char*>(text);
+    while (size > 0 && !ended_) {
+        const std::size_t take = std::min(size, kDecodeSlice);
+        const auto produced = decodeInto(bits_, count_, ended_, in, take, out_.data());
+        if (!produced) {
+            badText_ = true;
+            failed_ = true;
+            return false;
+        }
+        if (*produced > 0 && !sink_(out_.data(), *produced)) {
+            failed_ = true;
+            return false;
+        }
+        bytesOut_ += *produced;
+        in += take;
+        size -= take;
+    }
+    return true;
+}
+
+bool Base64Decoder::finish() {
+    if (failed_) return false;
+    const std::size_t rest = finishDecode(bits_, count_, out_.data());
+    if (rest > 0 && !sink_(out_.data(), rest)) {
+        failed_ = true;
+        return false;
+    }
+    bytesOut_ += rest;
+    return true;
+}
+
 namespace detail {
 
-// Decodes at most limit bytes of Base64 text read from the current position
-// of source into destination. Stops at "=" or at the end of the input.
 bool decodeBase64Stream(int source, std::uint64_t limit, int destination) {
+    int error = 0;
+    Base64Decoder decoder(fdSink(destination, error));
     std::vector<unsigned char> input(kBlockSize);
-    std::vector<unsigned char> output(kBlockSize); // >= 3 * (kBlockSize / 4 + 1)
-    DecodeState state;
-    while (limit > 0 && !state.ended) {
+    while (limit > 0 && !decoder.ended()) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, limit));
         const ssize_t got = readFully(source, input.data(), want);
         if (got < 0) return false;
         if (got == 0) break;
         limit -= static_cast<std::uint64_t>(got);
-        const auto produced = decodeInto(state, input.data(), static_cast<std::size_t>(got), output.data());
-        if (!produced) return false;
-        if (!writeAll(destination, output.data(), *produced)) return false;
+        if (!decoder.write(input.data(), static_cast<std::size_t>(got))) return false;
     }
-    const std::size_t rest = finishDecode(state, output.data());
-    return writeAll(destination, output.data(), rest);
+    return decoder.finish();
 }
 
 } // namespace detail
 
 std::string encodeBase64(std::string_view bytes) {
-    std::string out((bytes.size() + 2) / 3 * 4, '\0');
+    std::string out(base64Length(bytes.size()), '\0');
     encodeInto(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), out.data());
     return out;
 }
@@ -183,17 +264,16 @@ bool encodeFileBase64(const std::filesystem::path& source, const std::filesystem
     if (!in) return false;
     UniqueFd out = openForWriting(destination);
     if (!out) return false;
+    int error = 0;
+    Base64Encoder encoder(fdSink(out.get(), error));
     std::vector<unsigned char> input(kBlockSize);
-    std::vector<char> output(kBlockSize / 3 * 4);
     for (;;) {
-        // Full blocks only, so a short read cannot split a group.
-        const ssize_t got = readFully(in.get(), input.data(), input.size());
+        const ssize_t got = readSome(in.get(), input.data(), input.size());
         if (got < 0) return false;
         if (got == 0) break;
-        const std::size_t n = encodeInto(input.data(), static_cast<std::size_t>(got), output.data());
-        if (!writeAll(out.get(), output.data(), n)) return false;
-        if (static_cast<std::size_t>(got) < input.size()) break;
+        if (!encoder.write(input.data(), static_cast<std::size_t>(got))) return false;
     }
+    if (!encoder.finish()) return false;
     return closeChecked(out);
 }
 

@@ -5,13 +5,13 @@
 #include <fcntl.h>
 #include <limits>
 #include <memory>
-#include <openssl/evp.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "common/CenterRegister.h"
+#include "common/Md5.h"
 #include "common/Paths.h"
 #include "common/Settings.h"
 #include "platform/FdIo.h"
@@ -140,25 +140,15 @@ bool getFileWriteTime(const fs::path& path, FileTime& out) {
 std::string getFileMD5(const fs::path& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return {};
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return {};
+    Md5 md5;
     std::vector<unsigned char> block(1 << 16);
     for (;;) {
         ssize_t n = readSome(fd.get(), block.data(), block.size());
         if (n < 0) return {};
         if (n == 0) break;
-        if (EVP_DigestUpdate(ctx.get(), block.data(), static_cast<std::size_t>(n)) != 1) return {};
+        md5.update(block.data(), static_cast<std::size_t>(n));
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return {};
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 15];
-    }
-    return hex;
+    return md5.finishHex();
 }
 
 TargetName chooseTargetName(std::string_view folder, std::string_view requested, std::string_view centerName) {

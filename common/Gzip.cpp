@@ -7,6 +7,8 @@
 #include <vector>
 #include <zlib.h>
 
+#include "common/ByteSink.h"
+#include "common/GzipInflater.h"
 #include "platform/FdIo.h"
 #include "platform/UniqueFd.h"
 
@@ -47,24 +49,18 @@ bool gunzipFile(const std::filesystem::path& source, const std::filesystem::path
                 std::uint64_t maxOutputBytes) {
     UniqueFd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!out) return false;
-    GzHandle in(gzopen(source.c_str(), "rbe"));
+    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in) return false;
-    gzbuffer(in.get(), kBlockSize);
+    int error = 0;
+    GzipInflater inflater(fdSink(out.get(), error), maxOutputBytes);
     std::vector<char> buffer(kBlockSize);
-    std::uint64_t total = 0;
     for (;;) {
-        const int n = gzread(in.get(), buffer.data(), kBlockSize);
+        const ssize_t n = readSome(in.get(), buffer.data(), buffer.size());
         if (n < 0) return false;
         if (n == 0) break;
-        total += static_cast<std::uint64_t>(n);
-        if (total > maxOutputBytes) return false;
-        if (!writeAll(out.get(), buffer.data(), static_cast<std::size_t>(n))) return false;
+        if (!inflater.write(buffer.data(), static_cast<std::size_t>(n))) return false;
     }
-    // A truncated stream ends like a complete one, with the fault recorded.
-    int error = Z_OK;
-    gzerror(in.get(), &error);
-    if (error != Z_OK) return false;
-    if (!closeGz(in)) return false;
+    if (!inflater.finish()) return false;
     return ::close(out.release()) == 0;
 }
 

@@ -36,6 +36,8 @@ foreach(_file IN LISTS _installed)
       string(SUBSTRING "${_file}" ${_cut} -1 _file)
     endif()
   endif()
+  # A rule with DESTINATION "." lists "<prefix>/./<name>".
+  cmake_path(NORMAL_PATH _file)
   list(APPEND _paths "${_file}")
   if(_file MATCHES "/CVUninst$")
     get_filename_component(_info_dir "${_file}" DIRECTORY)

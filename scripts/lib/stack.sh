@@ -10,6 +10,7 @@ plx_stack_stop() {
     kill "${plx_pids[i]}" 2>/dev/null || true
     wait "${plx_pids[i]}" 2>/dev/null || true
   done
+  plx_pids=()
 }
 
 # Waits until file has a first line and prints it.
@@ -29,10 +30,34 @@ plx_ensure_built() {
   fi
 }
 
-# plx_stack_start WORK DELIVER_FILE: sets PLX_BUS, CENTER_PORT, SERVICE_PID.
-plx_stack_start() {
+# plx_bus_start WORK: a private bus; sets and exports PLX_BUS.
+plx_bus_start() {
+  local work=$1
+  dbus-daemon --session --nofork --print-address > "$work/bus.address" 2>/dev/null &
+  plx_pids+=("$!")
+  PLX_BUS=$(plx_first_line "$work/bus.address")
+  export PLX_BUS
+}
+
+# plx_center_sim_start WORK DELIVER_FILE: the center simulator; sets CENTER_PORT.
+plx_center_sim_start() {
   local work=$1 deliver=$2
-  mkdir -p "$work/home" "$work/temp" "$work/apilog" "$work/sessionlog" "$work/center"
+  mkdir -p "$work/center"
+  python3 "$top/tests/center/center_sim.py" --port 0 --store "$work/center" \
+    --terminal-id 1001 --center-id 9001 --password pw --kind PF01,AK0001,7 --deliver "$deliver" --quiet \
+    > "$work/center.started" &
+  plx_pids+=("$!")
+  local started
+  started=$(plx_first_line "$work/center.started")
+  CENTER_PORT=$(printf '%s' "$started" | python3 -c 'import json,sys; print(json.load(sys.stdin)["port"])')
+}
+
+# plx_service_start WORK: plconfig.ini with folders under WORK, and the
+# service on PLX_BUS with WORK/tmp as its system temporary folder; sets
+# SERVICE_PID once the service owns its name.
+plx_service_start() {
+  local work=$1
+  mkdir -p "$work/home" "$work/temp" "$work/tmp" "$work/apilog" "$work/sessionlog"
   cat > "$work/home/plconfig.ini" <<INI
 [tempfile]
 location=$work/temp
@@ -41,21 +66,7 @@ location=$work/apilog
 [sessionlog]
 location=$work/sessionlog
 INI
-
-  dbus-daemon --session --nofork --print-address > "$work/bus.address" 2>/dev/null &
-  plx_pids+=("$!")
-  PLX_BUS=$(plx_first_line "$work/bus.address")
-  export PLX_BUS
-
-  python3 "$top/tests/center/center_sim.py" --port 0 --store "$work/center" \
-    --terminal-id 1001 --center-id 9001 --password pw --kind PF01,AK0001,7 --deliver "$deliver" --quiet \
-    > "$work/center.started" &
-  plx_pids+=("$!")
-  local started
-  started=$(plx_first_line "$work/center.started")
-  CENTER_PORT=$(printf '%s' "$started" | python3 -c 'import json,sys; print(json.load(sys.stdin)["port"])')
-
-  PLX_HOME="$work/home" PLX_RUNTIME_DIR="$work/run" "$build/bin/plserv" &
+  TMPDIR="$work/tmp" PLX_HOME="$work/home" PLX_RUNTIME_DIR="$work/run" "$build/bin/plserv" &
   SERVICE_PID=$!
   plx_pids+=("$SERVICE_PID")
   for _ in $(seq 200); do
@@ -65,4 +76,13 @@ INI
   done
   echo "the service did not start" >&2
   return 1
+}
+
+# plx_stack_start WORK DELIVER_FILE: bus, center simulator and service; sets
+# PLX_BUS, CENTER_PORT, SERVICE_PID.
+plx_stack_start() {
+  local work=$1 deliver=$2
+  plx_bus_start "$work"
+  plx_center_sim_start "$work" "$deliver"
+  plx_service_start "$work"
 }

@@ -2,15 +2,15 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "PelorinIOXml.h"
 #include "api/BusApi.h"
+#include "platform/FileTransaction.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
-#include "platform/TempFile.h"
+#include "service/shell/ServiceManager.h"
+#include "service/shell/SystemFiles.h"
 
 namespace plx {
 
@@ -20,7 +20,6 @@ namespace {
 
 constexpr const char* kAppId = "{6C1E3A52-94D7-4B3E-9F0A-2D8C5B7E41A9}";
 constexpr const char* kTypeLib = "{3B0D6F18-27A4-4C59-8E61-5F9A0C2D7B34}";
-constexpr const char* kServiceUser = "plx";
 
 struct ClassEntry {
     const char* name;
@@ -32,55 +31,6 @@ constexpr ClassEntry kClasses[] = {
     {"Transport", "{B7E1F3A9-2C64-4D85-8A1E-0F9C7B5D3E62}", "Transport Class"},
     {"Retrieve", "{C9F4A2B6-7D13-4E58-B0C7-1A2E8D6F4B95}", "Retrieve Class"},
 };
-
-void writeText(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    fs::path temp = createUniqueFile(path.parent_path(), ".plx", 0644);
-    ScopedFileRemoval removeTemp(temp);
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << text;
-        if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
-    }
-    fs::permissions(temp, fs::perms(0644));
-    fs::rename(temp, path);
-    removeTemp.release();
-}
-
-void removeFile(const fs::path& path) {
-    std::error_code ec;
-    fs::remove(path, ec); // a file that is not there is already removed
-    if (ec) throw std::system_error(ec, "remove " + path.string());
-}
-
-std::string activationFile(const fs::path& program, bool system, bool asService) {
-    std::string text = std::string("[D-BUS Service]\nName=") + kBusName + "\nExec=" + program.string() + "\n";
-    if (system) text += std::string("User=") + kServiceUser + "\n";
-    if (system && asService) text += "SystemdService=plserv.service\n";
-    return text;
-}
-
-std::string policyFile() {
-    return std::string("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-                       " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>\n"
-                       "  <policy user=\"") +
-           kServiceUser + "\">\n    <allow own=\"" + kBusName + "\"/>\n  </policy>\n" +
-           "  <policy context=\"default\">\n    <allow send_destination=\"" + kBusName + "\"/>\n  </policy>\n" +
-           "</busconfig>\n";
-}
-
-std::string unitFile(const fs::path& program) {
-    return std::string("[Unit]\nDescription=Korvane/PLX file delivery and collection service\n"
-                       "After=dbus.service\n\n[Service]\nType=dbus\nBusName=") +
-           kBusName + "\nExecStart=" + program.string() + "\nEnvironment=PLX_BUS=system\nUser=" + kServiceUser +
-           "\nNotifyAccess=main\nAmbientCapabilities=CAP_NET_BIND_SERVICE\nPrivateTmp=yes\nTimeoutStopSec=30\n";
-}
-
-void reloadSystemd(const InstallLayout& layout) {
-    if (layout.unit.string().rfind("/etc/", 0) == 0 && ::access("/usr/bin/systemctl", X_OK) == 0 &&
-        ::access("/run/systemd/system", F_OK) == 0)
-        (void)std::system("/usr/bin/systemctl daemon-reload >/dev/null 2>&1");
-}
 
 void writeRegistry(const fs::path& program, bool asService) {
     updateProfile(registryStorePath(), [&](IniDocument& reg) {
@@ -124,6 +74,27 @@ void removeRegistry() {
     });
 }
 
+bool present(const fs::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool installedHere() { return fs::path(installRoot()) == "/"; }
+
+// Where the registering shell keeps the ini files and the registry store,
+// for the programs the system starts: they do not inherit its environment.
+std::vector<std::pair<std::string, std::string>> carriedEnvironment() {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const char* name : {"PLX_HOME", "PLX_REGISTRY"}) {
+        const char* value = std::getenv(name);
+        if (!value || !*value) continue;
+        fs::path path = fs::absolute(value).lexically_normal();
+        if (!path.has_filename() && path != path.root_path()) path = path.parent_path(); // "dir/"
+        out.emplace_back(name, path.string());
+    }
+    return out;
+}
+
 int reportFailure(const char* what, const std::exception& e) {
     std::fprintf(stderr, "plserv: %s: %s\n", what, e.what());
     return 1;
@@ -138,21 +109,34 @@ InstallLayout installLayout() {
                          root / "usr/share/dbus-1/system-services" / (name + ".service"),
                          root / "usr/share/dbus-1/system.d" / (name + ".conf"),
                          root / "usr/share/dbus-1/interfaces" / (name + ".xml"),
-                         root / "etc/systemd/system/plserv.service"};
+                         root / "etc/systemd/system" / kUnitName,
+                         root / "etc/sysusers.d/plserv.conf"};
 }
 
 int registerServer(const fs::path& program, bool asService) {
     InstallLayout layout = installLayout();
     try {
-        // Registering again starts from nothing: an earlier service goes first.
-        removeFile(layout.unit);
-        writeText(layout.interfaceFile, kPelorinIOXml);
-        writeText(layout.sessionActivation, activationFile(program, false, false));
-        writeText(layout.systemActivation, activationFile(program, true, asService));
-        writeText(layout.policy, policyFile());
+        ServiceStart start{program, carriedEnvironment()};
+        FileTransaction files;
+        files.write(layout.interfaceFile, kPelorinIOXml);
+        files.write(layout.sessionActivation, activationFileText(start, false, false));
+        files.write(layout.systemActivation, activationFileText(start, true, asService));
+        files.write(layout.policy, busPolicyText());
+        files.write(layout.sysusers, sysusersEntryText());
+        if (asService)
+            files.write(layout.unit, unitFileText(start));
+        else
+            files.remove(layout.unit);
+
+        ServiceManager manager(installedHere());
+        // Registering again starts from nothing: an earlier service stops
+        // first, and no longer starts at boot when no unit follows it.
+        if (present(layout.unit)) manager.stop(!asService);
+        files.commit();
+        manager.createAccount(layout.sysusers);
         writeRegistry(program, asService);
-        if (asService) writeText(layout.unit, unitFile(program));
-        reloadSystemd(layout);
+        files.keep();
+        manager.reload();
         return 0;
     } catch (const std::exception& e) {
         return reportFailure(asService ? "サービスを作成できませんでした" : "registration failed", e);
@@ -162,11 +146,16 @@ int registerServer(const fs::path& program, bool asService) {
 int unregisterServer() {
     InstallLayout layout = installLayout();
     try {
+        FileTransaction files;
+        for (const auto& path : {layout.unit, layout.sessionActivation, layout.systemActivation, layout.policy,
+                                 layout.interfaceFile, layout.sysusers})
+            files.remove(path);
+        ServiceManager manager(installedHere());
+        if (present(layout.unit)) manager.stop(true);
+        files.commit();
         removeRegistry();
-        for (const auto& path :
-             {layout.unit, layout.sessionActivation, layout.systemActivation, layout.policy, layout.interfaceFile})
-            removeFile(path);
-        reloadSystemd(layout);
+        files.keep();
+        manager.reload();
         return 0;
     } catch (const std::exception& e) {
         return reportFailure("サービスは削除できませんでした", e);

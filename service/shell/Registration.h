@@ -1,7 +1,10 @@
 #pragma once
 // Registering the service: the D-Bus activation and policy files, the
-// interface file, the systemd unit when it runs as a system service, and the
-// class and application entries of the registry store.
+// interface file, the sysusers.d entry of the service account, the systemd
+// unit when it runs as a system service, and the class and application
+// entries of the registry store. A registration writes all of them or, when
+// a step fails, leaves what was there before; unregistering removes them.
+// PLX_HOME, when set, is carried into the activation files and the unit.
 
 #include <filesystem>
 #include <string>
@@ -16,6 +19,7 @@ struct InstallLayout {
     std::filesystem::path policy;
     std::filesystem::path interfaceFile;
     std::filesystem::path unit;
+    std::filesystem::path sysusers;
 };
 
 // Under PLX_INSTALL_ROOT when set, else under "/".

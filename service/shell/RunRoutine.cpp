@@ -30,6 +30,7 @@
 #include "service/classes/TransferSupport.h"
 #include "service/gateway/CenterNetwork.h"
 #include "service/shell/BusServer.h"
+#include "service/shell/SystemFiles.h"
 
 namespace plx {
 
@@ -199,6 +200,16 @@ int serve(bool asService, const UniqueFd& signals, bool compulsion, const std::s
 } // namespace
 
 int runService(bool asService) {
+    // On the system bus every local user with the policy's leave reaches the
+    // service, which acts on the files they name: root's rights are never
+    // lent that way.
+    if (::geteuid() == 0 && isSystemBus(busChoice(asService ? BusKind::System : BusKind::Session))) {
+        std::fprintf(stderr,
+                     "plserv: refusing to run as root on the system bus; start it as the account %s "
+                     "(systemctl start plserv)\n",
+                     kServiceAccount);
+        return 1;
+    }
     // Every failure of the start is reported with its text and ends the
     // process with a non-zero status.
     try {

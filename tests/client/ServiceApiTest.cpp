@@ -141,7 +141,7 @@ TEST(ServiceApi, AHandleReleasesItsObject) {
     // Another caller can see whether the object is still there.
     auto c = service.connect();
     bool gone = false;
-    for (int i = 0; i < 200 && !gone; ++i) {
+    for (int i = 0; i < 1000 && !gone; ++i) {
         try {
             TransportProxy probe(*c, path);
             (void)probe.LastErrorCd();

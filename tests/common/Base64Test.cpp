@@ -5,27 +5,20 @@
 #include <algorithm>
 #include <cstddef>
 #include <optional>
-#include <random>
 #include <string>
 
 #include "tests/TestSupport.h"
+#include "tests/common/TestData.h"
 
 namespace plx {
 namespace {
 
+using test::randomData;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
 
 constexpr std::size_t kBlock = 12288;
-
-std::string randomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::string out(size, '\0');
-    for (auto& c : out) c = static_cast<char>(byte(gen));
-    return out;
-}
 
 std::string withoutPadding(std::string text) {
     while (!text.empty() && text.back() == '=') text.pop_back();
@@ -57,7 +50,7 @@ TEST(Base64Encode, MatchesKnownVectors) {
 }
 
 TEST(Base64Encode, NeverBreaksLines) {
-    const std::string text = encodeBase64(randomBytes(5000, 1));
+    const std::string text = encodeBase64(randomData(5000, 1));
     EXPECT_EQ(text.size(), (5000 + 2) / 3 * 4);
     EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);
 }
@@ -66,7 +59,7 @@ class Base64FileRoundTrip : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(Base64FileRoundTrip, EncodesLikeTextAndDecodesBack) {
     TempDir dir;
-    const std::string original = randomBytes(GetParam(), static_cast<unsigned>(GetParam()));
+    const std::string original = randomData(GetParam(), static_cast<unsigned>(GetParam()));
     writeFile(dir / "plain", original);
 
     ASSERT_TRUE(encodeFileBase64(dir / "plain", dir / "text"));
@@ -117,7 +110,7 @@ TEST(Base64Decode, PadEndsTheData) {
     EXPECT_EQ(decodeText(dir, "="), "");
     EXPECT_EQ(decodeText(dir, "QQ=\n"), "A");
     // Text after the pad is not read on in later blocks either.
-    EXPECT_EQ(decodeText(dir, "QQ==" + encodeBase64(randomBytes(30000, 2))), "A");
+    EXPECT_EQ(decodeText(dir, "QQ==" + encodeBase64(randomData(30000, 2))), "A");
 }
 
 TEST(Base64Decode, SkipsBlanksAndLineBreaks) {
@@ -128,7 +121,7 @@ TEST(Base64Decode, SkipsBlanksAndLineBreaks) {
     EXPECT_EQ(decodeText(dir, "QUJDQ UJD"), "ABCABC");
 
     // MIME-style text: CRLF every 76 characters.
-    const std::string original = randomBytes(100000, 7);
+    const std::string original = randomData(100000, 7);
     const std::string flat = encodeBase64(original);
     std::string wrapped;
     for (std::size_t i = 0; i < flat.size(); i += 76) wrapped += flat.substr(i, 76) + "\r\n";
@@ -140,7 +133,7 @@ TEST(Base64Decode, SkipsBlanksAndLineBreaks) {
 TEST(Base64Decode, CarriesGroupsAcrossBlockEdges) {
     TempDir dir;
     for (std::size_t byteCount : {9214u, 9215u, 9217u}) {
-        const std::string original = randomBytes(byteCount, static_cast<unsigned>(byteCount));
+        const std::string original = randomData(byteCount, static_cast<unsigned>(byteCount));
         const std::string text = withoutPadding(encodeBase64(original));
         ASSERT_TRUE(text.size() + 2 == kBlock || text.size() + 2 == kBlock + 1 || text.size() + 2 == kBlock + 4);
         for (std::size_t at = kBlock - 5; at <= std::min(kBlock + 1, text.size()); ++at) {
@@ -161,7 +154,7 @@ TEST(Base64Decode, RejectsBytesOutsideTheAlphabet) {
     EXPECT_EQ(decodeText(dir, "QUJD\vQUJD"), std::nullopt); // only blank, tab, CR, LF are skipped
 
     // Deep in the second block, after output has already been written.
-    std::string text = encodeBase64(randomBytes(30000, 3));
+    std::string text = encodeBase64(randomData(30000, 3));
     text[kBlock + 100] = '*';
     EXPECT_EQ(decodeText(dir, text), std::nullopt);
 }

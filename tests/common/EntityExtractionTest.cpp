@@ -4,16 +4,17 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "common/Base64.h"
 #include "tests/TestSupport.h"
+#include "tests/common/TestData.h"
 
 namespace plx {
 namespace {
 
 namespace fs = std::filesystem;
+using test::randomData;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
@@ -22,14 +23,6 @@ const std::string kHead = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
                           "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
                           "<soap:Body><PutFile><Name>report.bin</Name><Entity type=\"base64\">";
 const std::string kTail = "</Entity></PutFile></soap:Body></soap:Envelope>\r\n";
-
-std::string randomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::string out(size, '\0');
-    for (auto& c : out) c = static_cast<char>(byte(gen));
-    return out;
-}
 
 std::string wrapLines(const std::string& text) {
     std::string out;
@@ -81,7 +74,7 @@ void expectRefused(const fs::path& message) {
 
 TEST(EntityExtraction, SmallMessageRoundTrip) {
     TempDir dir;
-    const std::string body = randomBytes(900, 1);
+    const std::string body = randomData(900, 1);
     writeFile(dir / "msg.xml", kHead + wrapLines(encodeBase64(body)) + kTail);
     expectExtracted(dir / "msg.xml", kHead, body, kTail);
 }
@@ -97,7 +90,7 @@ TEST(EntityExtraction, EscapesTheDataPathInTheRewrittenMessage) {
 
 TEST(EntityExtraction, LargeMessageStreamsTheBody) {
     TempDir dir;
-    const std::string body = randomBytes(1024 * 1024 + 5, 2);
+    const std::string body = randomData(1024 * 1024 + 5, 2);
     writeFile(dir / "msg.xml", kHead + wrapLines(encodeBase64(body)) + kTail);
     expectExtracted(dir / "msg.xml", kHead, body, kTail);
 }
@@ -160,7 +153,7 @@ TEST(EntityExtraction, RefusesAMissingClosingTag) {
     const fs::path message = dir / "msg.xml";
     writeFile(message, kHead + encodeBase64("short"));
     expectRefused(message);
-    writeFile(message, kHead + wrapLines(encodeBase64(randomBytes(50000, 3))));
+    writeFile(message, kHead + wrapLines(encodeBase64(randomData(50000, 3))));
     expectRefused(message);
 }
 
@@ -171,7 +164,7 @@ TEST(EntityExtraction, RefusesATailLongerThanTheWindow) {
     TempDir dir;
     const fs::path message = dir / "msg.xml";
     const std::string longTail = "</Entity><Note>" + std::string(3000, 'n') + "</Note></a>";
-    writeFile(message, kHead + wrapLines(encodeBase64(randomBytes(9999, 4))) + longTail);
+    writeFile(message, kHead + wrapLines(encodeBase64(randomData(9999, 4))) + longTail);
     expectRefused(message);
 }
 
@@ -180,7 +173,7 @@ TEST(EntityExtraction, RefusesATailLongerThanTheWindow) {
 TEST(EntityExtraction, TailAtTheEdgeOfTheWindow) {
     TempDir dir;
     const fs::path message = dir / "msg.xml";
-    const std::string body = randomBytes(3000, 6);
+    const std::string body = randomData(3000, 6);
     const auto tailOf = [](std::size_t size) {
         const std::string open = "</Entity><Pad>", close = "</Pad></a>";
         return open + std::string(size - open.size() - close.size(), 'p') + close;
@@ -199,7 +192,7 @@ TEST(EntityExtraction, RefusesTextThatIsNotBase64) {
     expectRefused(message);
 
     // A bad byte far into a large body, after much of F.dat has been written.
-    std::string text = wrapLines(encodeBase64(randomBytes(600000, 5)));
+    std::string text = wrapLines(encodeBase64(randomData(600000, 5)));
     text[text.size() - 100] = '#';
     writeFile(message, kHead + text + kTail);
     expectRefused(message);

@@ -4,73 +4,21 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <random>
-#include <stdexcept>
 #include <string>
-#include <zlib.h>
 
 #include "tests/TestSupport.h"
+#include "tests/common/TestData.h"
 
 namespace plx {
 namespace {
 
 namespace fs = std::filesystem;
+using test::gunzipInMemory;
+using test::gzipInMemory;
+using test::mixedData;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
-
-// Alternating stretches of random bytes and repetitive text, like the log
-// and data files that are shipped.
-std::string mixedData(std::size_t size, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::string out;
-    out.reserve(size);
-    while (out.size() < size) {
-        for (int i = 0; i < 4096 && out.size() < size; ++i) out += static_cast<char>(byte(gen));
-        for (int i = 0; i < 100 && out.size() < size; ++i)
-            out += "2024-05-01 12:00:00 INFO transfer " + std::to_string(out.size()) + " ok\n";
-    }
-    out.resize(size);
-    return out;
-}
-
-// A gzip stream made with zlib's deflate directly, independent of gzipFile.
-std::string gzipInMemory(const std::string& data) {
-    z_stream zs{};
-    if (deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::runtime_error("deflateInit2");
-    std::string out(deflateBound(&zs, data.size()), '\0');
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    zs.avail_in = static_cast<uInt>(data.size());
-    zs.next_out = reinterpret_cast<Bytef*>(out.data());
-    zs.avail_out = static_cast<uInt>(out.size());
-    const int rc = deflate(&zs, Z_FINISH);
-    out.resize(zs.total_out);
-    deflateEnd(&zs);
-    if (rc != Z_STREAM_END) throw std::runtime_error("deflate");
-    return out;
-}
-
-// Inflates a whole gzip stream; throws unless it is complete and intact.
-std::string gunzipInMemory(const std::string& data) {
-    z_stream zs{};
-    if (inflateInit2(&zs, 15 + 16) != Z_OK) throw std::runtime_error("inflateInit2");
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    zs.avail_in = static_cast<uInt>(data.size());
-    std::string out;
-    char chunk[16384];
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-        zs.next_out = reinterpret_cast<Bytef*>(chunk);
-        zs.avail_out = sizeof chunk;
-        rc = inflate(&zs, Z_NO_FLUSH);
-        out.append(chunk, sizeof chunk - zs.avail_out);
-    }
-    inflateEnd(&zs);
-    if (rc != Z_STREAM_END) throw std::runtime_error("inflate");
-    return out;
-}
 
 TEST(Gzip, RoundTripOfAnEmptyFile) {
     TempDir dir;

@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 
 std::shared_ptr<plx::Client> client;
 std::unique_ptr<plx::CenterNetwork> handler;
+fs::path home;
 
 void write(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
 
@@ -30,7 +31,11 @@ void write(const fs::path& path, const std::string& text) { std::ofstream(path) 
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char pattern[] = "/tmp/plxfuzz-XXXXXX";
-    fs::path home = ::mkdtemp(pattern);
+    home = ::mkdtemp(pattern);
+    std::atexit([] {
+        std::error_code ignored;
+        fs::remove_all(home, ignored);
+    });
     for (const char* folder : {"temp", "apilog", "sessionlog", "scratch"}) fs::create_directory(home / folder);
     ::setenv("PLX_HOME", home.c_str(), 1);
     ::setenv("PLX_RUNTIME_DIR", (home / "run").c_str(), 1);
