@@ -3,8 +3,8 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace plx {
 
