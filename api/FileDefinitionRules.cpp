@@ -26,18 +26,18 @@ auto present(std::string FileRec::*field) {
 
 const std::array<Rule, 12>& rules() {
     static const std::array<Rule, 12> table{{
-        {1, atMost(&FileRec::FileType, kFileTypeLimit), "ファイル種別が4桁を超えました"},
-        {1, present(&FileRec::FileType), "ファイル種別が未入力です"},
+        {1, atMost(&FileRec::FileType, kFileTypeLimit), kFileTypeRule.tooLongText},
+        {1, present(&FileRec::FileType), kFileTypeRule.missingText},
         {2, atMost(&FileRec::DataName, kDataNameLimit), "ファイル名称が64桁を超えました"},
         {2, present(&FileRec::DataName), "ファイル名称が未入力です"},
-        {3, [](const FileRec& r) { return r.ServiceNo >= 0; }, "不正な業務番号です"},
-        {4, atMost(&FileRec::ProtocolFilename, kProtocolFilenameLimit), "プロトコル上ファイル名が16桁を超えました"},
+        {3, [](const FileRec& r) { return r.ServiceNo >= 0; }, kBadServiceNoText},
+        {4, atMost(&FileRec::ProtocolFilename, kProtocolFilenameLimit), kProtocolFilenameTooLongText},
         {4, present(&FileRec::ProtocolFilename), "プロトコル上ファイル名が未入力です"},
-        {5, atMost(&FileRec::AccessKey, kAccessKeyLimit), "ファイルアクセスキーが6桁を超えました"},
+        {5, atMost(&FileRec::AccessKey, kAccessKeyLimit), kAccessKeyTooLongText},
         {5, present(&FileRec::AccessKey), "ファイルアクセスキーが未入力です"},
         {6, [](const FileRec& r) { return r.RecordLength >= kRecordLengthMin && r.RecordLength <= kRecordLengthMax; },
          "不正なレコード長です"},
-        {7, [](const FileRec& r) { return r.CompressID == 0 || r.CompressID == 1; }, "不正な圧縮区分です"},
+        {7, [](const FileRec& r) { return r.CompressID == 0 || r.CompressID == 1; }, kBadCompressIdText},
         {8, atMost(&FileRec::UserData, kUserDataLimit), "アプリケーション利用領域が64桁を超えました"},
     }};
     return table;

@@ -10,15 +10,22 @@
 #include <string_view>
 
 #include "api/ApiRecords.h"
+#include "api/ArgumentRules.h"
 
 namespace plx {
 
-// Limits in characters, the same when written and when read back.
-inline constexpr std::size_t kFileTypeLimit = 4;
+// Limits in characters, the same when written and when read back
+// (kFileTypeLimit in ArgumentRules.h).
 inline constexpr std::size_t kDataNameLimit = 64;
 inline constexpr std::size_t kProtocolFilenameLimit = 16;
 inline constexpr std::size_t kAccessKeyLimit = 6;
 inline constexpr std::size_t kUserDataLimit = 64;
+
+// Texts that the data-kind search (PLGetFileInfo) shares with these checks.
+inline constexpr std::string_view kBadServiceNoText = "不正な業務番号です";
+inline constexpr std::string_view kProtocolFilenameTooLongText = "プロトコル上ファイル名が16桁を超えました";
+inline constexpr std::string_view kAccessKeyTooLongText = "ファイルアクセスキーが6桁を超えました";
+inline constexpr std::string_view kBadCompressIdText = "不正な圧縮区分です";
 
 // RecordLength: -1 variable length, 0 none, up to 4096 bytes.
 inline constexpr std::int32_t kRecordLengthMin = -1;

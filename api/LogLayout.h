@@ -3,11 +3,33 @@
 // them back: comma-separated fields, nothing quoted, in this order.
 
 #include <cstddef>
+#include <cstdint>
 
 namespace plx {
 
 // plsessionYYYYMMDD.log: one line per finished conversation.
 struct SessionLog {
+    // Who started the conversation and what it moved.
+    enum TransferKind : std::int32_t {
+        kTerminalReceive = 10,
+        kTerminalSend = 20,
+        kCenterDelivery = 30, // the center puts a file to the terminal
+        kCenterFetch = 40,    // the center gets a file from the terminal
+        kRegistration = 50,   // the terminal's certificate
+    };
+    // The message kind (phase) at which a conversation ended: each
+    // exchange's request, and one above it its reply; 0 after a normal end.
+    enum Phase : std::int32_t {
+        kEnded = 0,
+        kAuthRequest = 10,
+        kAuthReply = 11,
+        kFileRequest = 20,
+        kFileReply = 21,
+        kReportRequest = 30,
+        kReportReply = 31,
+        kLogged = 32, // the gateway's conversation, once its record is written
+    };
+
     enum Field : std::size_t {
         kLevel,
         kStart,

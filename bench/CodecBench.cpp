@@ -70,11 +70,11 @@ void writeMixedFile(const fs::path& path, std::uint64_t size) {
         }
         while (block.size() < 2 * kStretch) {
             char text[160];
-            const int n = std::snprintf(text, sizeof text,
-                                        "2024-05-01 12:%02u:%02u.%03u INFO transfer id=%llu block=%llu status=ok\n",
-                                        static_cast<unsigned>(line / 60000 % 60), static_cast<unsigned>(line / 1000 % 60),
-                                        static_cast<unsigned>(line % 1000), static_cast<unsigned long long>(line),
-                                        static_cast<unsigned long long>(line * 7 % 100003));
+            const int n = std::snprintf(
+                text, sizeof text, "2024-05-01 12:%02u:%02u.%03u INFO transfer id=%llu block=%llu status=ok\n",
+                static_cast<unsigned>(line / 60000 % 60), static_cast<unsigned>(line / 1000 % 60),
+                static_cast<unsigned>(line % 1000), static_cast<unsigned long long>(line),
+                static_cast<unsigned long long>(line * 7 % 100003));
             block.insert(block.end(), text, text + n);
             ++line;
         }
@@ -166,9 +166,7 @@ void md5Bench(benchmark::State& state) {
 }
 
 // One pass over 200 MB already takes long enough to measure.
-void configure(benchmark::internal::Benchmark* b) {
-    b->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-}
+void configure(benchmark::internal::Benchmark* b) { b->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond); }
 
 } // namespace
 

@@ -16,6 +16,7 @@
 #include <openssl/pem.h>
 
 #include "api/ResultCodes.h"
+#include "centerlink/Conversation.h"
 #include "centerlink/HttpClient.h"
 #include "centerlink/HttpMessage.h"
 #include "centerlink/SoapMessages.h"
@@ -38,12 +39,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kKeyBits = 1024;
-constexpr int kCommunicationFailure = 1;
-constexpr int kMessageForm = 10;
-constexpr int kOtherFailure = 99;
-constexpr std::int32_t kTransferKind = 50;
-constexpr std::int32_t kPhaseBeforeReply = 10;
-constexpr std::int32_t kPhaseAfterReply = 11;
+constexpr int kCommunicationFailure = kResultCommunication;
+constexpr int kMessageForm = kResultBadMessage;
+constexpr int kOtherFailure = kResultOther;
 
 constexpr std::string_view kRequestBegin = "-----BEGIN CERTIFICATE REQUEST-----";
 constexpr std::string_view kRequestEnd = "-----END CERTIFICATE REQUEST-----";
@@ -245,158 +243,137 @@ void showFailure(int code, int lastError) {
 
 // ---- one registration attempt -----------------------------------------------
 
-class Registration {
+// A conversation of one exchange ("/regist"), counted as the first: message
+// kind 10 until the reply has come, 11 after. Its result is the code.
+class Registration : public Conversation {
 public:
-    explicit Registration(const TerminalReader& readTerminal) : readTerminal_(readTerminal) {}
+    explicit Registration(const TerminalReader& readTerminal)
+        : Conversation("/regist", SessionLog::kRegistration, false), readTerminal_(readTerminal) {}
 
+    // 0 when registered; else the failure's code. Leaves the session record.
     int run();
-    std::int32_t phase() const { return phase_; }
-    int lastError() const { return client_.lastError(); }
-    const TerminalRec* terminal() const { return haveTerminal_ ? &terminal_ : nullptr; }
+    int lastError() const { return http_.lastError(); }
 
 private:
-    int readSettings();
-    int makeRequestFiles(std::string& csrText);
-    int connect();
-    int exchange(const std::string& csrText, fs::path& replyFile);
-    bool writeMessage(XmlWriter& w, const fs::path& file, const std::string& csrText) const;
-    int readReply(const fs::path& replyFile);
-    int storeCertificate(const std::string& text);
+    [[noreturn]] void fail(int code) { Conversation::fail({code, 0, "", code}); }
+    void readSettings();
+    std::string makeRequestFiles();
+    void connect();
+    Reply send(const std::string& csrText);
+    void writeMessage(XmlWriter& w, const std::string& csrText) const;
+    void readReply(Reply& reply);
+    void storeCertificate(const std::string& text);
 
     const TerminalReader& readTerminal_;
-    TerminalRec terminal_;
-    bool haveTerminal_ = false;
     std::unique_ptr<Settings> settings_;
     KeyPtr key_;
-    HttpClient client_;
-    std::int32_t phase_ = kPhaseBeforeReply;
 };
 
 int Registration::run() {
-    if (int code = readSettings()) return code;
-    std::string csrText;
-    if (int code = makeRequestFiles(csrText)) return code;
-    if (int code = connect()) return code;
-    fs::path reply;
-    if (int code = exchange(csrText, reply)) return code;
-    ScopedFileRemoval removeReply(reply);
-    int code = readReply(reply);
-    client_.Disconnect();
-    return code;
+    try {
+        readSettings();
+        std::string csrText = makeRequestFiles();
+        connect();
+        Reply reply = send(csrText);
+        readReply(reply);
+        http_.Disconnect();
+        phase_ = SessionLog::kEnded;
+        writeSessionRecord(0, 0);
+        return 0;
+    } catch (const PLException&) {
+        // the code is the result the step noted
+    } catch (const std::exception&) {
+        result_ = kOtherFailure;
+    }
+    writeSessionRecord(1, 2);
+    return result_;
 }
 
-int Registration::readSettings() {
-    haveTerminal_ = readTerminal_ && readTerminal_(terminal_);
-    if (!haveTerminal_) return kOtherFailure;
+void Registration::readSettings() {
+    TerminalRec terminal;
+    if (!readTerminal_ || !readTerminal_(terminal)) fail(kOtherFailure);
+    terminal_ = std::move(terminal);
     settings_ = loadSettings();
-    if (!settings_) return kOtherFailure;
+    if (!settings_) fail(kOtherFailure);
     for (const std::string* folder : {&settings_->tempFolder, &settings_->apiLogFolder, &settings_->sessionLogFolder})
-        if (folder->empty() || !pathExists(*folder, true)) return kOtherFailure;
-    return 0;
+        if (folder->empty() || !pathExists(*folder, true)) fail(kOtherFailure);
 }
 
-int Registration::makeRequestFiles(std::string& csrText) {
+std::string Registration::makeRequestFiles() {
     key_ = makeKey(kKeyBits);
-    if (!key_) return kOtherFailure;
-    RequestPtr request = makeRequest(key_.get(), "C=JP,O=QRT,CN=" + terminal_.TerminalID);
-    if (!request) return kOtherFailure;
+    if (!key_) fail(kOtherFailure);
+    RequestPtr request = makeRequest(key_.get(), "C=JP,O=QRT,CN=" + terminal_->TerminalID);
+    if (!request) fail(kOtherFailure);
     // An older certificate cannot belong to the new key: keeping it would
     // pair the two for good if this attempt fails.
     ::unlink(getCertFilePath().c_str());
-    if (writeRequestPem(request.get(), getCsrFilePath()) != 0) return kOtherFailure;
-    if (writeKeyPem(key_.get(), getKeyFilePath()) != 0) return kOtherFailure;
+    if (writeRequestPem(request.get(), getCsrFilePath()) != 0) fail(kOtherFailure);
+    if (writeKeyPem(key_.get(), getKeyFilePath()) != 0) fail(kOtherFailure);
 
     auto body = requestBody(readTextFile(getCsrFilePath()));
     if (!body) {
         ::unlink(getKeyFilePath().c_str());
-        return kOtherFailure;
+        fail(kOtherFailure);
     }
-    csrText = std::move(*body);
-    return 0;
+    return std::move(*body);
 }
 
-int Registration::connect() {
-    std::string host = connectHost(terminal_.CenterURL);
-    int port = connectPort(terminal_.CenterURL);
-    if (port <= 0) return kOtherFailure;
-    client_.setReadTimeout(settings_->tcpTimeout);
-    client_.setFirstByteTimeout(settings_->registTimeout);
-    client_.setConnectTimeout(settings_->connectTimeout);
+void Registration::connect() {
+    std::string host = connectHost(terminal_->CenterURL);
+    int port = connectPort(terminal_->CenterURL);
+    if (port <= 0) fail(kOtherFailure);
+    useTimeouts(*settings_);
+    // Also the limit of a proxy's answer while the tunnel is opened.
+    http_.setFirstByteTimeout(settings_->registTimeout);
     std::string keyFile = isCenterHttps() ? getKeyFilePath() : std::string();
-    return client_.Connect(host, port, {}, keyFile) ? 0 : kCommunicationFailure;
+    if (!connectTo(host, port, {}, keyFile)) fail(kCommunicationFailure);
 }
 
-bool Registration::writeMessage(XmlWriter& w, const fs::path& file, const std::string& csrText) const {
-    if (!w.open(file)) return false;
+void Registration::writeMessage(XmlWriter& w, const std::string& csrText) const {
+    writeEnvelopeStart(w, "RegistTerminal");
+    writeSoapHeader(w, requestHeader());
+    w.writeStartTag("Authenticate");
+    w.writeElement("Password", terminal_->Password);
+    w.writeElement("ProtocolVersion", terminal_->ProtocolVersion);
+    w.writeElement("ServiceNo", "");
+    w.writeEndTag("Authenticate");
+    w.writeElement("CSR", csrText);
+    writeEnvelopeEnd(w, "RegistTerminal");
+}
+
+Conversation::Reply Registration::send(const std::string& csrText) {
     try {
-        writeEnvelopeStart(w, "RegistTerminal");
-        writeSoapHeader(w, SoapHeader{getNowTimeText(), terminal_.TerminalID, terminal_.CenterID, "", true});
-        w.writeStartTag("Authenticate");
-        w.writeElement("Password", terminal_.Password);
-        w.writeElement("ProtocolVersion", terminal_.ProtocolVersion);
-        w.writeElement("ServiceNo", "");
-        w.writeEndTag("Authenticate");
-        w.writeElement("CSR", csrText);
-        writeEnvelopeEnd(w, "RegistTerminal");
-        w.close();
-        return true;
+        return exchange(
+            {SessionLog::kAuthRequest, settings_->registTimeout, "", [&](XmlWriter& w) { writeMessage(w, csrText); }});
+    } catch (const PLException&) {
+        phase_ = SessionLog::kAuthRequest; // without a reply the message kind stays 10
+        throw;
     } catch (const std::exception&) {
-        return false;
+        fail(kOtherFailure); // the message could not be written
     }
 }
 
-int Registration::exchange(const std::string& csrText, fs::path& replyFile) {
-    ScopedFileRemoval messageFile(makeTempFile());
-    ScopedFileRemoval requestFile(makeTempFile());
-    if (messageFile.path().empty() || requestFile.path().empty()) return kOtherFailure;
-    XmlWriter message; // removes its file when it goes
-    if (!writeMessage(message, messageFile.path(), csrText)) return kOtherFailure;
-
-    HttpMessage request;
-    request.setRequestTarget("/regist");
-    request.setBodyFile(messageFile.path());
-    request.setMethod("POST");
-    if (!request.writeRequest(requestFile.path())) return kOtherFailure;
-
-    std::string header;
-    if (client_.Write(requestFile.path(), header, replyFile) != HttpClient::kDone) return kCommunicationFailure;
-    phase_ = kPhaseAfterReply;
-    return 0;
-}
-
-int Registration::readReply(const fs::path& replyFile) {
+void Registration::readReply(Reply& reply) {
     std::optional<SoapDocument> document;
     try {
-        document.emplace(SoapDocument::parseFile(replyFile));
+        document.emplace(SoapDocument::parseFile(reply.body.path()));
     } catch (const SoapParseError&) {
-        return kOtherFailure;
+        fail(kOtherFailure);
     }
-    if (!document->root()) return kMessageForm;
+    reply.body = ScopedFileRemoval();
+    if (!document->root()) fail(kMessageForm);
     auto response = document->method({"RegistTerminalResponse", "RegistResponse"});
-    if (!response) return kMessageForm;
-
-    long resultCode = std::strtol(response->childText("ResultCode").c_str(), nullptr, 10);
-    if (resultCode != 0) return static_cast<int>(resultCode);
+    if (!response) fail(kMessageForm);
+    if (std::int32_t code = resultCodeOf(*response); code != kResultOk) fail(code);
     auto certificate = response->child("Certificate");
-    if (!certificate) return kMessageForm; // success without a certificate would fail every later connect
-    return storeCertificate(certificate->text());
+    if (!certificate) fail(kMessageForm); // success without a certificate would fail every later connect
+    storeCertificate(certificate->text());
 }
 
-int Registration::storeCertificate(const std::string& text) {
+void Registration::storeCertificate(const std::string& text) {
     auto pem = usableCertificate(text, key_.get());
-    if (!pem) return kMessageForm;
-    return replaceFile(getCertFilePath(), *pem) ? 0 : kOtherFailure;
-}
-
-void recordSession(const Registration& attempt, int code, const std::string& start) {
-    std::string end = getNowStamp();
-    if (code == 0) {
-        callSessionAPI(0, 0, start, end, kTransferKind, 0, 0, 0, "", attempt.terminal(), nullptr, 0, "", "", "");
-        return;
-    }
-    std::int32_t detail = code == kCommunicationFailure ? attempt.lastError() : 0;
-    callSessionAPI(1, 2, start, end, kTransferKind, attempt.phase(), code, detail, "", attempt.terminal(), nullptr, 0,
-                   "", "", "");
+    if (!pem) fail(kMessageForm);
+    if (!replaceFile(getCertFilePath(), *pem)) fail(kOtherFailure);
 }
 
 } // namespace
@@ -444,15 +421,9 @@ int sslRegist(const TerminalReader& readTerminal) {
     {
         std::lock_guard<std::mutex> lock(registrationMutex());
         if (isSSLEnviroment()) return 0;
-        std::string start = getNowStamp();
         Registration attempt(readTerminal);
-        try {
-            code = attempt.run();
-        } catch (const std::exception&) {
-            code = kOtherFailure;
-        }
+        code = attempt.run();
         lastError = attempt.lastError();
-        recordSession(attempt, code, start);
     }
     if (code != 0 && isDialogAppearance()) showFailure(code, lastError);
     return code;

@@ -25,7 +25,8 @@ void Connection::attachTls(SslCtxPtr ctx, SslPtr ssl) {
 
 ssize_t Connection::read(void* buffer, std::size_t size, int seconds) {
     if (!fd_) return -1;
-    if (ssl_) return tlsReadWithTimeout(ssl_.get(), buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)), seconds);
+    if (ssl_)
+        return tlsReadWithTimeout(ssl_.get(), buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)), seconds);
     return receiveWithTimeout(fd_.get(), buffer, size, seconds);
 }
 

@@ -226,17 +226,12 @@ bool HttpClient::Disconnect() {
     return wasOpen;
 }
 
-int HttpClient::Write(const std::filesystem::path& requestFile, std::string& headerOut,
-                      std::filesystem::path& bodyOut) {
-    if (!connection_.isOpen()) Connect(host_, port_, certFile_, keyFile_);
-    startTick_ = nowMs();
-
-    // Sending.
+bool HttpClient::sendRequest(const std::filesystem::path& requestFile) {
     try {
         UniqueFd request(::open(requestFile.c_str(), O_RDONLY | O_CLOEXEC));
         if (!request) {
             fail(kSessionStopped);
-            return kSendFailed;
+            return false;
         }
         off_t size = ::lseek(request.get(), 0, SEEK_END);
         ::lseek(request.get(), 0, SEEK_SET);
@@ -252,13 +247,13 @@ int HttpClient::Write(const std::filesystem::path& requestFile, std::string& hea
                 progressMode_ = kNoProgress;
                 fail(kSessionStopped);
                 Disconnect();
-                return kSendFailed;
+                return false;
             }
             if (!connection_.writeAll(block.data(), static_cast<std::size_t>(n), readTimeout_)) {
                 progressMode_ = kNoProgress;
                 fail(recordedSocketError(socketError()));
                 Disconnect();
-                return kSendFailed;
+                return false;
             }
             doneBytes_ += n;
         }
@@ -266,18 +261,19 @@ int HttpClient::Write(const std::filesystem::path& requestFile, std::string& hea
         progressMode_ = kNoProgress;
         fail(recordedSocketError(socketError()));
         Disconnect();
-        return kSendFailed;
+        return false;
     }
     progressMode_ = kNoProgress;
     if (progressDirection_ == kSending && sink_)
         sink_->onSendProgress(clamp32(totalBytes_), clamp32(totalBytes_), elapsedMs());
+    return true;
+}
+
+bool HttpClient::receiveReply(ReceivedMessage& reply) {
     doneBytes_ = totalBytes_.load();
     recvBytes_ = 0;
     totalBytes_ = 0;
     progressMode_ = kReceiving;
-
-    // Receiving.
-    ReceivedMessage reply;
     try {
         ReceiveOptions options;
         options.firstByteTimeout = firstByteTimeout_;
@@ -293,19 +289,27 @@ int HttpClient::Write(const std::filesystem::path& requestFile, std::string& hea
         reply.socketError = socketError();
     }
     progressMode_ = kNoProgress;
-    if (reply.status != ReceiveStatus::Complete) {
-        switch (reply.status) {
-        case ReceiveStatus::Stopped: fail(kSessionStopped); break;
-        case ReceiveStatus::BadFirstByte:
-            // A first byte that never came is not counted as a socket error.
-            fail(reply.socketError == kSocketTimeoutMarker ? 0 : recordedSocketError(reply.socketError));
-            break;
-        case ReceiveStatus::ReadFailed: fail(recordedSocketError(reply.socketError)); break;
-        default: fail(0); break;
-        }
-        Disconnect();
-        return kReceiveFailed;
+    if (reply.status == ReceiveStatus::Complete) return true;
+    switch (reply.status) {
+    case ReceiveStatus::Stopped: fail(kSessionStopped); break;
+    case ReceiveStatus::BadFirstByte:
+        // A first byte that never came is not counted as a socket error.
+        fail(reply.socketError == kSocketTimeoutMarker ? 0 : recordedSocketError(reply.socketError));
+        break;
+    case ReceiveStatus::ReadFailed: fail(recordedSocketError(reply.socketError)); break;
+    default: fail(0); break;
     }
+    Disconnect();
+    return false;
+}
+
+int HttpClient::Write(const std::filesystem::path& requestFile, std::string& headerOut,
+                      std::filesystem::path& bodyOut) {
+    if (!connection_.isOpen()) Connect(host_, port_, certFile_, keyFile_);
+    startTick_ = nowMs();
+    if (!sendRequest(requestFile)) return kSendFailed;
+    ReceivedMessage reply;
+    if (!receiveReply(reply)) return kReceiveFailed;
     if (progressDirection_ == kReceiving && sink_)
         sink_->onRecvProgress(clamp32(reply.contentLength), clamp32(reply.contentLength), elapsedMs());
     if (!isKeepAlive(reply.headerText)) Disconnect();
@@ -313,66 +317,6 @@ int HttpClient::Write(const std::filesystem::path& requestFile, std::string& hea
     bodyOut = reply.bodyFile;
     lastError_ = 0;
     return kDone;
-}
-
-namespace {
-
-// Writes the body with writeBody, wraps it into a POST request (target and
-// cookie from addHeaders) and sends it on client; every file is removed
-// afterwards.
-void postMessage(HttpClient& client, const std::function<void(XmlWriter&)>& writeBody,
-                 const std::function<void(HttpMessage&)>& addHeaders) {
-    XmlWriter body;
-    std::filesystem::path bodyFile = makeTempFile();
-    if (bodyFile.empty()) return;
-    if (!body.open(bodyFile)) {
-        ::unlink(bodyFile.c_str());
-        return;
-    }
-    writeBody(body);
-    body.close();
-
-    HttpMessage request;
-    request.setMethod("POST");
-    addHeaders(request);
-    request.setBodyFile(bodyFile);
-    ScopedFileRemoval requestFile(makeTempFile());
-    if (requestFile.path().empty() || !request.writeRequest(requestFile.path())) return;
-    std::string header;
-    std::filesystem::path reply;
-    if (client.Write(requestFile.path(), header, reply) == HttpClient::kDone) ::unlink(reply.c_str());
-}
-
-} // namespace
-
-void sendReportStatus(const std::string& path, const std::optional<std::string>& sessionValue, std::int32_t resultCode,
-                      HttpClient& client, const TerminalRec& terminal) {
-    SoapHeader header{getNowTimeText(), terminal.TerminalID, terminal.CenterID, "", true};
-    client.setFirstByteTimeout(1);
-    postMessage(
-        client, [&](XmlWriter& w) { writeReportStatus(w, std::to_string(resultCode), header); },
-        [&](HttpMessage& m) {
-            if (sessionValue) m.addHeader("Cookie", std::string(kCookieName) + "=" + *sessionValue);
-            m.setRequestTarget(path);
-        });
-}
-
-void sendResultReport(HttpClient* client, const std::optional<std::string>& sessionValue, const std::string& path,
-                      const std::string& sessionId, const std::string& element, const std::string& resultCodeText,
-                      const std::function<std::optional<TerminalRec>()>& readTerminal) {
-    if (!client) return;
-    try {
-        auto terminal = readTerminal ? readTerminal() : std::nullopt;
-        if (!terminal) return;
-        SoapHeader header{getNowTimeText(), terminal->TerminalID, terminal->CenterID, sessionId, true};
-        postMessage(
-            *client, [&](XmlWriter& w) { writeResultMessage(w, element, resultCodeText, header); },
-            [&](HttpMessage& m) {
-                m.setRequestTarget(path);
-                if (sessionValue) m.addHeader("Cookie", std::string(kCookieName) + "=" + *sessionValue);
-            });
-    } catch (...) {
-    }
 }
 
 } // namespace plx

@@ -8,15 +8,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 
 #include "centerlink/Connection.h"
+#include "centerlink/HttpReceiver.h"
 #include "centerlink/TransferProgressSink.h"
-#include "api/ApiRecords.h"
 
 namespace plx {
 
@@ -56,6 +54,8 @@ private:
     bool openTunnel();
     bool startTls();
     bool readProxyAnswer(int& status);
+    bool sendRequest(const std::filesystem::path& requestFile);
+    bool receiveReply(ReceivedMessage& reply);
     void fail(int error);
     void progressLoop(int intervalMs);
     std::int32_t elapsedMs() const;
@@ -85,17 +85,5 @@ private:
     std::condition_variable stopSignal_;
     bool stopProgress_ = false;
 };
-
-// Sends a ReportStatus with resultCode on the client's conversation (session
-// value from the authentication's cookie); the reply is not examined.
-void sendReportStatus(const std::string& path, const std::optional<std::string>& sessionValue, std::int32_t resultCode,
-                      HttpClient& client, const TerminalRec& terminal);
-
-// Sends a message named element with only a ResultCode (resultCodeText) and
-// a Header; terminal information comes from readTerminal (nothing is sent
-// when it gives none). Never throws.
-void sendResultReport(HttpClient* client, const std::optional<std::string>& sessionValue, const std::string& path,
-                      const std::string& sessionId, const std::string& element, const std::string& resultCodeText,
-                      const std::function<std::optional<TerminalRec>()>& readTerminal);
 
 } // namespace plx

@@ -68,7 +68,7 @@ bool HttpMessage::writeRequest(const std::filesystem::path& file) const {
 }
 
 bool HttpMessage::writeResponse(const std::filesystem::path& file) const {
-    std::string head = (statusLine_.empty() ? std::string("HTTP/1.1 200 OK") : statusLine_) + "\r\n";
+    std::string head = "HTTP/1.1 200 OK\r\n";
     for (const auto& [name, value] : headers_) head += name + ": " + value + "\r\n";
     head += "Pragma: no-cache\r\n";
     head += "Connection: Keep-Alive\r\n";
@@ -130,7 +130,10 @@ std::string cookieSessionValue(std::string_view cookie) {
     auto eq = cookie.find('=');
     if (eq == std::string_view::npos) return {};
     std::string_view value = cookie.substr(eq + 1);
-    return std::string(value.substr(0, value.find(';')));
+    // Attributes follow a ";"; one at the very start is part of the value.
+    std::size_t semicolon = value.find(';');
+    if (semicolon != std::string_view::npos && semicolon > 0) value = value.substr(0, semicolon);
+    return std::string(value);
 }
 
 } // namespace plx

@@ -24,7 +24,6 @@ public:
     void addHeader(std::string_view name, std::string_view value);
     void setMethod(std::string_view method) { method_ = method; }
     void setBodyFile(const std::filesystem::path& path) { bodyFile_ = path; }
-    void setStatusLine(std::string_view line) { statusLine_ = line; }
     // Stores the target for path ("/putfile", ...) and adds Host, "port" and
     // the connection header as the center settings (plterm.ini) ask.
     void setRequestTarget(std::string_view path);
@@ -41,9 +40,6 @@ public:
     const std::string& requestMethod() const { return receivedMethod_; }
     const std::string& receivedTarget() const { return receivedTarget_; }
 
-    const std::string& requestTarget() const { return target_; }
-    const HeaderList& headers() const { return headers_; }
-
 private:
     bool write(const std::filesystem::path& file, const std::string& head) const;
 
@@ -52,7 +48,6 @@ private:
     std::string receivedTarget_;
     HeaderList headers_;
     std::filesystem::path bodyFile_;
-    std::string statusLine_;
     std::string method_;
     std::string target_;
 };
@@ -62,7 +57,8 @@ private:
 std::string connectHost(std::string_view centerUrl);
 int connectPort(std::string_view centerUrl);
 
-// The session value of a cookie header value: after its first "=", up to the first ";".
+// The session value of a cookie header value: after its first "=", up to
+// a ";" that follows it (empty when there is no "=").
 std::string cookieSessionValue(std::string_view cookie);
 
 } // namespace plx

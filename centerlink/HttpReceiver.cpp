@@ -55,85 +55,116 @@ std::size_t findHeaderEnd(std::string_view text, std::size_t& separatorLength) {
     return lf;
 }
 
-ReceivedMessage receiveHttpMessage(Connection& connection, const ReceiveOptions& options) {
-    ReceivedMessage result;
-    auto fail = [&](ReceiveStatus status) {
-        result.status = status;
-        result.socketError = socketError();
-        return result;
-    };
-    auto stopped = [&] { return options.stopRequested && options.stopRequested(); };
+namespace {
+
+// One message as it comes in: the header text until its end, then the body
+// into a temporary file.
+class Receiving {
+public:
+    Receiving(Connection& connection, const ReceiveOptions& options)
+        : connection_(connection), options_(options), block_(options.blockSize) {}
+
+    ReceivedMessage run();
+
+private:
+    ReceivedMessage fail(ReceiveStatus status) {
+        result_.status = status;
+        result_.socketError = socketError();
+        return result_;
+    }
     // A wait that the session event ended is a stop, not a failure of the peer.
-    auto readFailed = [&](ReceiveStatus status) {
+    ReceivedMessage readFailed(ReceiveStatus status) {
         return fail(socketError() == kSessionStopped || stopped() ? ReceiveStatus::Stopped : status);
-    };
+    }
+    bool stopped() const { return options_.stopRequested && options_.stopRequested(); }
+    // Complete once the header is whole and the body file open; nullopt
+    // while the header is not whole yet; else the failure.
+    std::optional<ReceiveStatus> takeHeader();
+    bool writeBody(const char* data, std::size_t size) { return writeAll(out_.get(), data, size); }
 
-    std::string text;
-    std::vector<char> block(options.blockSize);
+    Connection& connection_;
+    const ReceiveOptions& options_;
+    ReceivedMessage result_;
+    std::vector<char> block_;
+    std::string text_; // the header so far
+    ScopedFileRemoval body_;
+    UniqueFd out_;
+    std::int64_t received_ = 0;
+    bool headerDone_ = false;
+};
 
+std::optional<ReceiveStatus> Receiving::takeHeader() {
+    std::size_t sepLength = 0;
+    std::size_t end = findHeaderEnd(text_, sepLength);
+    if (end == std::string::npos) {
+        if (text_.size() > options_.maxHeaderBytes) return ReceiveStatus::BadHeader;
+        return std::nullopt;
+    }
+    if (end > options_.maxHeaderBytes) return ReceiveStatus::BadHeader;
+    std::string_view headerBlock(text_.data(), end);
+    auto length = contentLength(headerBlock);
+    if (!length || *length > options_.maxBodyBytes) return ReceiveStatus::BadHeader;
+    result_.contentLength = *length;
+    result_.headerText = std::string(headerBlock) + "\n\n";
+    body_ = ScopedFileRemoval(makeTempFile(options_.bodyFolder));
+    if (body_.path().empty()) return ReceiveStatus::NoBodyFile;
+    out_.reset(::open(body_.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (!out_) return ReceiveStatus::NoBodyFile;
+    headerDone_ = true;
+    // Bytes past the announced length belong to no message of ours.
+    auto available = static_cast<std::int64_t>(text_.size() - end - sepLength);
+    auto take = static_cast<std::size_t>(std::min(available, result_.contentLength));
+    if (!writeBody(text_.data() + end + sepLength, take)) return ReceiveStatus::NoBodyFile;
+    received_ = static_cast<std::int64_t>(take);
+    text_.clear();
+    text_.shrink_to_fit();
+    return ReceiveStatus::Complete;
+}
+
+ReceivedMessage Receiving::run() {
     if (stopped()) return fail(ReceiveStatus::Stopped);
     char first = 0;
     setSocketError(0);
-    if (connection.read(&first, 1, options.firstByteTimeout) != 1) return readFailed(ReceiveStatus::BadFirstByte);
+    if (connection_.read(&first, 1, options_.firstByteTimeout) != 1) return readFailed(ReceiveStatus::BadFirstByte);
     if (!isStartByte(first)) return fail(ReceiveStatus::BadFirstByte);
-    text.push_back(first);
-
-    ScopedFileRemoval body;
-    UniqueFd out;
-    std::int64_t received = 0;
-    bool headerDone = false;
+    text_.push_back(first);
 
     for (;;) {
-        if (!headerDone) {
-            std::size_t sepLength = 0;
-            std::size_t end = findHeaderEnd(text, sepLength);
-            if (end == std::string::npos) {
-                if (text.size() > options.maxHeaderBytes) return fail(ReceiveStatus::BadHeader);
-            } else {
-                if (end > options.maxHeaderBytes) return fail(ReceiveStatus::BadHeader);
-                std::string_view headerBlock(text.data(), end);
-                auto length = contentLength(headerBlock);
-                if (!length || *length > options.maxBodyBytes) return fail(ReceiveStatus::BadHeader);
-                result.contentLength = *length;
-                result.headerText = std::string(headerBlock) + "\n\n";
-                body = ScopedFileRemoval(makeTempFile(options.bodyFolder));
-                if (body.path().empty()) return fail(ReceiveStatus::NoBodyFile);
-                out.reset(::open(body.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-                if (!out) return fail(ReceiveStatus::NoBodyFile);
-                headerDone = true;
-                // Bytes past the announced length belong to no message of ours.
-                std::size_t available = text.size() - end - sepLength;
-                std::size_t take = static_cast<std::size_t>(std::min<std::int64_t>(available, result.contentLength));
-                if (!writeAll(out.get(), text.data() + end + sepLength, take)) return fail(ReceiveStatus::NoBodyFile);
-                received = static_cast<std::int64_t>(take);
-                text.clear();
-                text.shrink_to_fit();
-            }
+        if (!headerDone_) {
+            std::optional<ReceiveStatus> header = takeHeader();
+            if (header && *header != ReceiveStatus::Complete) return fail(*header);
         }
-        if (headerDone) {
-            if (options.onProgress) options.onProgress(received, result.contentLength);
-            if (received >= result.contentLength) break;
+        if (headerDone_) {
+            if (options_.onProgress) options_.onProgress(received_, result_.contentLength);
+            if (received_ >= result_.contentLength) break;
         }
-
         if (stopped()) return fail(ReceiveStatus::Stopped);
-        std::size_t want = block.size();
-        if (headerDone) want = static_cast<std::size_t>(std::min<std::int64_t>(want, result.contentLength - received));
-        ssize_t n = connection.read(block.data(), want, options.readTimeout);
+        std::size_t want = block_.size();
+        if (headerDone_)
+            want =
+                static_cast<std::size_t>(std::min(static_cast<std::int64_t>(want), result_.contentLength - received_));
+        ssize_t n = connection_.read(block_.data(), want, options_.readTimeout);
         if (n <= 0) return readFailed(ReceiveStatus::ReadFailed);
-        if (headerDone) {
-            if (!writeAll(out.get(), block.data(), static_cast<std::size_t>(n))) return fail(ReceiveStatus::NoBodyFile);
-            received += n;
+        if (!headerDone_) {
+            text_.append(block_.data(), static_cast<std::size_t>(n));
         } else {
-            text.append(block.data(), static_cast<std::size_t>(n));
+            if (!writeBody(block_.data(), static_cast<std::size_t>(n))) return fail(ReceiveStatus::NoBodyFile);
+            received_ += n;
         }
     }
 
-    if (::close(out.release()) != 0) return fail(ReceiveStatus::NoBodyFile);
-    result.bodyFile = body.path();
-    body.release();
-    result.status = ReceiveStatus::Complete;
-    result.socketError = 0;
-    return result;
+    if (::close(out_.release()) != 0) return fail(ReceiveStatus::NoBodyFile);
+    result_.bodyFile = body_.path();
+    body_.release();
+    result_.status = ReceiveStatus::Complete;
+    result_.socketError = 0;
+    return result_;
+}
+
+} // namespace
+
+ReceivedMessage receiveHttpMessage(Connection& connection, const ReceiveOptions& options) {
+    return Receiving(connection, options).run();
 }
 
 } // namespace plx

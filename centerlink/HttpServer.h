@@ -18,11 +18,11 @@ namespace plx {
 
 // What the server hands the gateway message handler.
 struct GatewayRequest {
-    int socket = -1;                     // the connection
-    const std::filesystem::path* body;   // the request body; null after a failure or at the end
-    std::string header;                  // the header block followed by "\n\n"; empty with a null body
-    std::int32_t errorCode = 0;          // 0, -100 (stopped), or a Winsock error of 10000 or more
-    std::int32_t level = 0;              // 0 request, 2 receive failure or end, 1 send failure
+    int socket = -1;                   // the connection
+    const std::filesystem::path* body; // the request body; null after a failure or at the end
+    std::string header;                // the header block followed by "\n\n"; empty with a null body
+    std::int32_t errorCode = 0;        // 0, -100 (stopped), or a Winsock error of 10000 or more
+    std::int32_t level = 0;            // 0 request, 2 receive failure or end, 1 send failure
 };
 
 class GatewayHandler {

@@ -39,6 +39,14 @@ void writeEnvelopeEnd(XmlWriter& w, const std::string& method) {
     w.writeEndTag("SOAP-ENV:Envelope");
 }
 
+std::int32_t writtenRecordLength(std::int32_t recordLength) { return recordLength < 0 ? 1 : recordLength; }
+
+std::int64_t recordCount(std::int64_t size, std::int32_t recordLength) {
+    std::int64_t length = writtenRecordLength(recordLength);
+    if (length == 0 || size <= 0) return 0; // never divide by a length of 0
+    return (size + length - 1) / length;
+}
+
 void writeSoapHeader(XmlWriter& w, const SoapHeader& h) {
     w.writeStartTag("Header");
     w.writeElement("Time", h.time);
@@ -81,7 +89,8 @@ void writeRequestAuthenticationResponse(XmlWriter& w, const AuthenticationRespon
     writeEnvelopeEnd(w, "RequestAuthenticationResponse");
 }
 
-void writeResultMessage(XmlWriter& w, const std::string& method, const std::string& resultCode, const SoapHeader& header) {
+void writeResultMessage(XmlWriter& w, const std::string& method, const std::string& resultCode,
+                        const SoapHeader& header) {
     writeEnvelopeStart(w, method);
     w.writeElement("ResultCode", resultCode);
     writeSoapHeader(w, header);
@@ -92,7 +101,8 @@ void writeGetFile(XmlWriter& w, const std::string& resultCode, const SoapHeader&
     writeResultMessage(w, "GetFile", resultCode, header);
 }
 
-void writeGetFileResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header, const FileElement* file) {
+void writeGetFileResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header,
+                          const FileElement* file) {
     writeEnvelopeStart(w, "GetFileResponse");
     w.writeElement("ResultCode", resultCode);
     writeSoapHeader(w, header);
@@ -100,7 +110,8 @@ void writeGetFileResponse(XmlWriter& w, const std::string& resultCode, const Soa
         writeFileElement(w, *file);
     } else {
         w.writeStartTag("File");
-        for (const char* name : {"Length", "RecordLength", "RecordNumber", "RecordFlag", "CompressFlag", "MD5", "Entity"})
+        for (const char* name :
+             {"Length", "RecordLength", "RecordNumber", "RecordFlag", "CompressFlag", "MD5", "Entity"})
             w.writeElement(name, "");
         w.writeEndTag("File");
         w.writeStartTag("FileRecord");

@@ -3,6 +3,7 @@
 // GetFile, PutFile and ReportStatus with their replies, element by element in
 // their fixed order.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -54,6 +55,13 @@ struct FileElement {
     std::filesystem::path entityFile;
 };
 
+// The record length as the File element carries it: variable length (-1) as 1.
+std::int32_t writtenRecordLength(std::int32_t recordLength);
+// Records of recordLength bytes (negative: variable, counted as 1) needed
+// for size bytes, a remainder counting as one more; 0 for a record length
+// of 0.
+std::int64_t recordCount(std::int64_t size, std::int32_t recordLength);
+
 // Opens and closes the envelope, the body and the method element.
 void writeEnvelopeStart(XmlWriter& w, const std::string& method);
 void writeEnvelopeEnd(XmlWriter& w, const std::string& method);
@@ -63,12 +71,14 @@ void writeRequestAuthentication(XmlWriter& w, const AuthenticationRequest& reque
 void writeRequestAuthenticationResponse(XmlWriter& w, const AuthenticationResponse& response);
 void writeGetFile(XmlWriter& w, const std::string& resultCode, const SoapHeader& header);
 // file null: a refusal, with empty File elements and an empty FileRecord.
-void writeGetFileResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header, const FileElement* file);
+void writeGetFileResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header,
+                          const FileElement* file);
 void writePutFile(XmlWriter& w, const std::string& resultCode, const SoapHeader& header, const FileElement& file);
 void writePutFileResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header);
 void writeReportStatus(XmlWriter& w, const std::string& resultCode, const SoapHeader& header);
 void writeReportStatusResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header);
 // A message of any method name holding only ResultCode and Header.
-void writeResultMessage(XmlWriter& w, const std::string& method, const std::string& resultCode, const SoapHeader& header);
+void writeResultMessage(XmlWriter& w, const std::string& method, const std::string& resultCode,
+                        const SoapHeader& header);
 
 } // namespace plx

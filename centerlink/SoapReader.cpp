@@ -1,5 +1,6 @@
 #include "centerlink/SoapReader.h"
 
+#include <cerrno>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -93,7 +94,8 @@ SoapDocument::~SoapDocument() = default;
 SoapDocument SoapDocument::parseFile(const std::filesystem::path& file, std::size_t maxBytes) {
     initializeXml();
     struct stat st {};
-    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) throw SoapParseError("no message file");
+    if (::stat(file.c_str(), &st) != 0) throw SoapParseError("no message file", errno);
+    if (!S_ISREG(st.st_mode)) throw SoapParseError("no message file");
     if (static_cast<std::size_t>(st.st_size) > maxBytes) throw SoapParseError("message too large");
 
     SoapDocument doc;
@@ -133,12 +135,15 @@ std::optional<SoapElement> SoapDocument::root() const {
     return SoapElement(element);
 }
 
-std::optional<SoapElement> SoapDocument::method(std::initializer_list<std::string_view> names) const {
+std::optional<SoapElement> SoapDocument::body() const {
     auto top = root();
-    if (!top) return std::nullopt;
-    auto body = top->child("SOAP-ENV:Body");
-    if (!body) return std::nullopt;
-    for (const SoapElement& e : body->children())
+    return top ? top->child("SOAP-ENV:Body") : std::nullopt;
+}
+
+std::optional<SoapElement> SoapDocument::method(std::initializer_list<std::string_view> names) const {
+    auto content = body();
+    if (!content) return std::nullopt;
+    for (const SoapElement& e : content->children())
         for (std::string_view name : names)
             if (equalsIgnoreCase(e.name(), name)) return e;
     return std::nullopt;

@@ -22,7 +22,14 @@ namespace plx {
 
 class SoapParseError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // systemError: the errno of a message file that could not be read; 0
+    // for a message that is no document.
+    explicit SoapParseError(const std::string& what, int systemError = 0)
+        : std::runtime_error(what), systemError_(systemError) {}
+    int systemError() const { return systemError_; }
+
+private:
+    int systemError_;
 };
 
 class SoapElement {
@@ -53,6 +60,8 @@ public:
     ~SoapDocument();
 
     std::optional<SoapElement> root() const;
+    // The root's "SOAP-ENV:Body".
+    std::optional<SoapElement> body() const;
     // The first element named any of names inside the root's "SOAP-ENV:Body".
     std::optional<SoapElement> method(std::initializer_list<std::string_view> names) const;
 

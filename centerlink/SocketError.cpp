@@ -32,7 +32,7 @@ int winsockFromErrno(int err) {
     case ENETUNREACH: return 10051;
     case ENETRESET: return 10052;
     case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
+    case ECONNRESET:
     case EPIPE: return 10054;
     case ENOBUFS: return 10055;
     case EISCONN: return 10056;

@@ -1,11 +1,9 @@
 #include "client/FollowUpProgram.h"
 
 #include <cerrno>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
+#include <system_error>
 
-extern char** environ;
+#include "platform/ChildProcess.h"
 
 namespace plx {
 
@@ -37,19 +35,14 @@ bool startProgram(std::string_view commandLine, int& error) {
         error = ENOENT;
         return false;
     }
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    // posix_spawnp reports a program that cannot be run as its result.
-    error = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
-    if (error != 0) return false;
-    // Nobody waits for the program; this thread collects it when it ends.
-    std::thread([pid] {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
+    try {
+        // Nobody waits for the program: it is reaped when it ends.
+        ChildProcess(words, ChildOptions{.searchPath = true}).detach();
+    } catch (const std::system_error& e) {
+        error = e.code().value();
+        return false;
+    }
+    error = 0;
     return true;
 }
 

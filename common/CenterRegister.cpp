@@ -38,9 +38,8 @@ CenterRecord recordFromSection(const IniDocument& doc, const std::string& name) 
     r.fileLoadNo = doc.get(name, "fileloadno", "");
     r.fileRecordKey = doc.get(name, "filerecordkey", "");
 
-    auto comma = name.find(',');
-    r.fileType = utf8TruncateCharacters(std::string_view(name).substr(0, comma), kFileTypeLimit);
-    if (comma != std::string::npos) r.tempFilePath = name.substr(comma + 1);
+    r.fileType = utf8TruncateCharacters(sectionKind(name), kFileTypeLimit);
+    if (auto comma = name.find(','); comma != std::string::npos) r.tempFilePath = name.substr(comma + 1);
     r.tempFileName = r.tempFilePath.substr(r.tempFilePath.find_last_of('/') + 1);
 
     if (!r.tempFilePath.empty()) {
@@ -62,6 +61,19 @@ fs::path centerIniPath() { return programFolder() / "plcenter.ini"; }
 
 std::string makeSectionName(std::string_view fileType, std::string_view dataFilePath) {
     return std::string(fileType) + "," + std::string(dataFilePath);
+}
+
+std::string_view sectionKind(std::string_view sectionName) { return sectionName.substr(0, sectionName.find(',')); }
+
+bool updateCenterStatus(const std::string& sectionName, std::int32_t status) {
+    if (sectionName.empty()) return false;
+    std::lock_guard lock(centerIniMutex());
+    bool found = false;
+    updateExistingProfile(centerIniPath(), [&](IniDocument& doc) {
+        found = doc.hasSection(sectionName);
+        if (found) doc.set(sectionName, "status", std::to_string(status));
+    });
+    return found;
 }
 
 std::vector<CenterRecord> loadCenterRecords() {

@@ -39,7 +39,10 @@ struct CenterRecord {
 };
 
 std::filesystem::path centerIniPath();
+// A section is named by the data kind and the data file's path: "<FileType>,<path>".
 std::string makeSectionName(std::string_view fileType, std::string_view dataFilePath);
+// The data kind of a section name: all of it before the first ",".
+std::string_view sectionKind(std::string_view sectionName);
 
 // Every section of plcenter.ini in file order; empty when it is missing or empty.
 std::vector<CenterRecord> loadCenterRecords();
@@ -47,6 +50,10 @@ std::vector<CenterRecord> loadCenterRecords();
 // (a value the ini format cannot carry, a file that cannot be written).
 void writeCenterRecord(const CenterRecord& record);
 void deleteCenterRecord(std::string_view sectionName);
+// Sets the status of an existing section under the register lock. False,
+// with nothing written, when plcenter.ini or the section is not there (an
+// entry deleted meanwhile stays deleted); throws when the write fails.
+bool updateCenterStatus(const std::string& sectionName, std::int32_t status);
 // Start-up repair of entries left behind by cut-off conversations. The file
 // is written only when an entry changes; throws when that write fails.
 void recoverCenterRecords();

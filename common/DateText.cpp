@@ -25,7 +25,8 @@ int number(std::string_view digits) {
 
 std::string formatTimeText(const LocalDateTime& t) {
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04d/%02d/%02d %02d:%02d.%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+    std::snprintf(buffer, sizeof buffer, "%04d/%02d/%02d %02d:%02d.%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
     return buffer;
 }
 
@@ -41,7 +42,8 @@ void shiftFileTimeZone(FileTime& ft, bool toUtc) {
         // ask the zone rules which UTC instant shows that reading.
         std::tm tm{};
         if (!::gmtime_r(&seconds, &tm)) return;
-        auto utc = fromLocal(LocalDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec});
+        auto utc =
+            fromLocal(LocalDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec});
         if (utc) ft.ticks = utc->ticks + fraction;
     } else {
         auto local = toLocal(ft);
@@ -79,7 +81,7 @@ void startOfDayPlusDays(FileTime& ft, long long days) {
 bool dateTimeTextToFileTime(std::string_view text, FileTime& out) {
     out = FileTime{};
     if (text.size() != 14 || !allDigits(text)) return false;
-    LocalDateTime t{number(text.substr(0, 4)), number(text.substr(4, 2)), number(text.substr(6, 2)),
+    LocalDateTime t{number(text.substr(0, 4)), number(text.substr(4, 2)),  number(text.substr(6, 2)),
                     number(text.substr(8, 2)), number(text.substr(10, 2)), number(text.substr(12, 2))};
     auto ft = fromLocal(t);
     if (!ft) return false;

@@ -1,6 +1,5 @@
 #include "common/EntityExtraction.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -12,6 +11,7 @@
 #include <unistd.h>
 
 #include "common/Base64Stream.h"
+#include "common/XmlWriter.h"
 #include "platform/FdIo.h"
 #include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
@@ -41,20 +41,6 @@ ssize_t preadFully(int fd, char* buffer, std::size_t size, std::uint64_t offset)
         done += static_cast<std::size_t>(n);
     }
     return static_cast<ssize_t>(done);
-}
-
-std::string escapeXmlText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c;
-        }
-    }
-    return out;
 }
 
 fs::path withSuffix(const fs::path& path, const char* suffix) {
@@ -124,8 +110,7 @@ std::optional<fs::path> extractEntity(const fs::path& messageFile) {
         ::fchmod(out.get(), info.st_mode & 07777);
         const std::string pathText = escapeXmlText(dataFile.string());
         if (!writeAll(out.get(), head.data(), static_cast<std::size_t>(bodyBegin)) ||
-            !writeAll(out.get(), pathText.data(), pathText.size()) ||
-            !writeAll(out.get(), tail.data(), tail.size()))
+            !writeAll(out.get(), pathText.data(), pathText.size()) || !writeAll(out.get(), tail.data(), tail.size()))
             return std::nullopt;
         if (::close(out.release()) != 0) return std::nullopt;
     }

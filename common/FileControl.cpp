@@ -12,6 +12,7 @@
 
 #include "common/CenterRegister.h"
 #include "common/Md5.h"
+#include "common/Paths.h"
 #include "common/Settings.h"
 #include "platform/FdIo.h"
 #include "platform/TempFile.h"
@@ -148,6 +149,14 @@ std::string getFileMD5(const fs::path& path) {
         md5.update(block.data(), static_cast<std::size_t>(n));
     }
     return md5.finishHex();
+}
+
+TargetName chooseTargetName(std::string_view folder, std::string_view requested, std::string_view centerName) {
+    if (!requested.empty()) return {joinPath(folder, requested), std::string(requested), false};
+    if (isPlainFileName(centerName)) return {joinPath(folder, centerName), std::string(centerName), false};
+    fs::path created = createUniqueFile(fs::path(folder), kTempPrefix, 0666);
+    std::string name = created.filename().string();
+    return {std::move(created), std::move(name), true};
 }
 
 } // namespace plx

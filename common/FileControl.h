@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "platform/FileTime.h"
 
@@ -39,5 +40,16 @@ bool queryFileSize32(const std::filesystem::path& path, std::int32_t& size);
 bool getFileWriteTime(const std::filesystem::path& path, FileTime& out);
 // 32 lower-case hex digits; empty when the file cannot be read.
 std::string getFileMD5(const std::filesystem::path& path);
+
+// Where a received or picked-up file goes in folder: the name the caller
+// asked for; else the center's name when it is a plain file name; else a
+// new empty "@zv" file made in folder (created; the caller writes over it
+// or removes it). Throws std::system_error when that file cannot be made.
+struct TargetName {
+    std::filesystem::path path;
+    std::string name; // the last element of path
+    bool created = false;
+};
+TargetName chooseTargetName(std::string_view folder, std::string_view requested, std::string_view centerName);
 
 } // namespace plx

@@ -41,7 +41,8 @@ HeaderList parseHeaders(std::string_view block) {
 
 bool isKeepAlive(std::string_view headerText) {
     for (const auto& [name, value] : parseHeaders(headerText)) {
-        if ((equalsIgnoreCase(trimBlanks(name), "connection") || equalsIgnoreCase(trimBlanks(name), "proxy-connection")) &&
+        if ((equalsIgnoreCase(trimBlanks(name), "connection") ||
+             equalsIgnoreCase(trimBlanks(name), "proxy-connection")) &&
             equalsIgnoreCase(trimBlanks(value), "keep-alive"))
             return true;
     }

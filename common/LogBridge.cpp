@@ -45,18 +45,16 @@ int callExport(const char* name, Args... args) {
 }
 
 PLlogTerminalRec toAbi(const TerminalRec& r) {
-    return {r.TerminalID.c_str(),  r.CenterID.c_str(),    r.CenterHost.c_str(),
-            r.CenterURL.c_str(),   r.Password.c_str(),    r.ProtocolVersion.c_str(),
-            r.ProxyServer.c_str(), r.ProxyUser.c_str(),   r.ProxyPassword.c_str()};
+    return {r.TerminalID.c_str(),  r.CenterID.c_str(),  r.CenterHost.c_str(),
+            r.CenterURL.c_str(),   r.Password.c_str(),  r.ProtocolVersion.c_str(),
+            r.ProxyServer.c_str(), r.ProxyUser.c_str(), r.ProxyPassword.c_str()};
 }
 
 PLlogFileRec toAbi(const FileRec& r) {
-    return {r.FileType.c_str(),       r.DataName.c_str(),        r.ServiceNo,
-            r.ProtocolFilename.c_str(), r.AccessKey.c_str(),     r.RecordLength,
-            r.CompressID,             r.UserData.c_str(),        r.SvDataFilename.c_str(),
-            r.ClTempFilename.c_str(), r.SetDateTime.c_str(),     r.FileSize,
-            r.ClDataDirectory.c_str(), r.ClDataFilename.c_str(), r.LimitDate.c_str(),
-            r.Status};
+    return {r.FileType.c_str(),        r.DataName.c_str(),       r.ServiceNo,           r.ProtocolFilename.c_str(),
+            r.AccessKey.c_str(),       r.RecordLength,           r.CompressID,          r.UserData.c_str(),
+            r.SvDataFilename.c_str(),  r.ClTempFilename.c_str(), r.SetDateTime.c_str(), r.FileSize,
+            r.ClDataDirectory.c_str(), r.ClDataFilename.c_str(), r.LimitDate.c_str(),   r.Status};
 }
 
 } // namespace
@@ -82,21 +80,20 @@ int callLogAPI(std::int16_t type, std::int32_t code, std::int32_t detail, std::s
     }
 }
 
-int callSessionAPI(std::int16_t type, std::int32_t level, std::string_view start, std::string_view end,
-                   std::int32_t transferKind, std::int32_t phase, std::int32_t resultCode, std::int32_t detail,
-                   std::string_view sessionId, const TerminalRec* term, const FileRec* file, std::int32_t reserved,
-                   std::string_view centerFileName, std::string_view loadNo, std::string_view recordKey) {
+int callSessionAPI(const SessionRecord& r) {
     try {
-        std::string st(start), en(end), id(sessionId), cf(centerFileName), ln(loadNo), rk(recordKey);
+        std::string st(r.start), en(r.end), id(r.sessionId), cf(r.centerFileName), ln(r.loadNo), rk(r.recordKey);
         PLlogTerminalRec cTerm{};
         PLlogFileRec cFile{};
-        if (term) cTerm = toAbi(*term);
-        if (file) cFile = toAbi(*file);
+        if (r.terminal) cTerm = toAbi(*r.terminal);
+        if (r.file) cFile = toAbi(*r.file);
         // The detail only means something next to result code 1.
-        std::int32_t loggedDetail = resultCode == 1 ? detail : 0;
-        return callExport<PLlogSessionApiFn>("sessionAPI", type, level, st.c_str(), en.c_str(), transferKind, phase,
-                                             resultCode, loggedDetail, id.c_str(), term ? &cTerm : nullptr,
-                                             file ? &cFile : nullptr, reserved, cf.c_str(), ln.c_str(), rk.c_str());
+        std::int32_t loggedDetail = r.resultCode == 1 ? r.detail : 0;
+        // The library's reserved argument is never read: always 0.
+        return callExport<PLlogSessionApiFn>("sessionAPI", r.type, r.level, st.c_str(), en.c_str(), r.transferKind,
+                                             r.phase, r.resultCode, loggedDetail, id.c_str(),
+                                             r.terminal ? &cTerm : nullptr, r.file ? &cFile : nullptr, 0, cf.c_str(),
+                                             ln.c_str(), rk.c_str());
     } catch (...) {
         return kNotLoaded;
     }

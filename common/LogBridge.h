@@ -24,12 +24,25 @@ std::string logLibraryPath();
 int callLogAPI(std::int16_t type, std::int32_t code, std::int32_t detail, std::string_view message,
                std::string_view sessionId, std::string_view apiName, std::string_view argumentLine);
 
-// One session record; the detail reaches the log only with result code 1,
-// otherwise 0 is written. Either record may be null.
-int callSessionAPI(std::int16_t type, std::int32_t level, std::string_view start, std::string_view end,
-                   std::int32_t transferKind, std::int32_t phase, std::int32_t resultCode, std::int32_t detail,
-                   std::string_view sessionId, const TerminalRec* term, const FileRec* file, std::int32_t reserved,
-                   std::string_view centerFileName, std::string_view loadNo, std::string_view recordKey);
+// One session record: a finished conversation with the center.
+struct SessionRecord {
+    std::int16_t type = 0;       // 0 normal end, 1 abnormal end, 2 warning
+    std::int32_t level = 0;      // 0, 1 or 2
+    std::string_view start = {}; // fourteen digits each
+    std::string_view end = {};
+    std::int32_t transferKind = 0;
+    std::int32_t phase = 0;      // the message kind at which it ended
+    std::int32_t resultCode = 0; // the session result
+    std::int32_t detail = 0;     // reaches the log only with result code 1
+    std::string_view sessionId = {};
+    const TerminalRec* terminal = nullptr; // either record may be null
+    const FileRec* file = nullptr;
+    std::string_view centerFileName = {};
+    std::string_view loadNo = {};
+    std::string_view recordKey = {};
+};
+
+int callSessionAPI(const SessionRecord& record);
 
 // One information entry in the journal.
 int callLogPrint(std::string_view text);

@@ -51,9 +51,12 @@ int daysSinceEpoch(std::string_view dateText) {
         char c = dateText[i];
         if (c < '0' || c > '9') return -1;
         int digit = c - '0';
-        if (i < 4) y = y * 10 + digit;
-        else if (i < 6) m = m * 10 + digit;
-        else d = d * 10 + digit;
+        if (i < 4)
+            y = y * 10 + digit;
+        else if (i < 6)
+            m = m * 10 + digit;
+        else
+            d = d * 10 + digit;
     }
     if (!isValidDateTime(LocalDateTime{y, m, d, 0, 0, 0})) return -1;
     std::int64_t days = daysFromCivil(y, m, d);

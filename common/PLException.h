@@ -1,30 +1,48 @@
 #pragma once
-// The exception that ends a conversation with the center: a message and the
-// center result code (detail) to answer with, plus context.
+// The one failure inside the service, carried from where it happens to the
+// boundary that answers for it (an API method, the gateway's reply, the
+// certificate registration's result):
+// - code: the error class of LastErrorCd, or the center result code where
+//   the boundary answers with one;
+// - detail: the system error (errno) captured where the failure happened,
+//   an argument's position, or a center result code; never an errno read
+//   later, after other work has run;
+// - message: the text for LastErrorMsg (or the reason of a gateway refusal).
+// A method boundary completes what a failure leaves open (code 0, an empty
+// message) with the method's defaults, unless the failure says it is exact.
 
+#include <cerrno>
+#include <cstdint>
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace plx {
 
 class PLException : public std::exception {
 public:
-    explicit PLException(std::string message) : message_(std::move(message)) {}
-    PLException(std::string message, std::string detail) : detail_(std::move(detail)), message_(std::move(message)) {}
-    PLException(std::string message, std::string detail, std::string extra1, std::string extra2)
-        : detail_(std::move(detail)), message_(std::move(message)), extra1_(std::move(extra1)), extra2_(std::move(extra2)) {}
+    enum Defaults { kFillDefaults, kExact };
 
-    const char* what() const noexcept override { return message_.c_str(); }
-    const std::string& detail() const { return detail_; }
+    PLException(std::int32_t code, std::int32_t detail, std::string_view message, Defaults defaults = kFillDefaults)
+        : code_(code), detail_(detail), message_(message), defaults_(defaults) {}
+
+    // A failed system call: error is its errno, read at the throw (the
+    // default argument is evaluated there, before anything else runs).
+    static PLException fromErrno(std::int32_t code, std::string_view message, int error = errno) {
+        return PLException(code, error, message);
+    }
+
+    std::int32_t code() const { return code_; }
+    std::int32_t detail() const { return detail_; }
     const std::string& message() const { return message_; }
-    const std::string& extra1() const { return extra1_; }
-    const std::string& extra2() const { return extra2_; }
+    bool exact() const { return defaults_ == kExact; }
+    const char* what() const noexcept override { return message_.c_str(); }
 
 private:
-    std::string detail_;
+    std::int32_t code_;
+    std::int32_t detail_;
     std::string message_;
-    std::string extra1_;
-    std::string extra2_;
+    Defaults defaults_;
 };
 
 } // namespace plx

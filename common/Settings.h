@@ -10,9 +10,9 @@
 namespace plx {
 
 struct Settings {
-    std::string tempFolder;        // tempfile / location
-    std::string apiLogFolder;      // apilog / location
-    std::string sessionLogFolder;  // sessionlog / location
+    std::string tempFolder;           // tempfile / location
+    std::string apiLogFolder;         // apilog / location
+    std::string sessionLogFolder;     // sessionlog / location
     std::int32_t noticeInterval = -1; // notice / interval, ms
     std::int32_t apiLogDays = -1;     // apilog / days
     std::int32_t sessionLogDays = -1; // sessionlog / days

@@ -44,9 +44,7 @@ void XmlWriter::write(std::string_view text) {
         throw std::system_error(errno, std::generic_category(), "write " + path_.string());
 }
 
-void XmlWriter::writeStartTag(std::string_view name) {
-    write("<" + std::string(name) + ">");
-}
+void XmlWriter::writeStartTag(std::string_view name) { write("<" + std::string(name) + ">"); }
 
 void XmlWriter::writeStartTagWithAttribute(std::string_view name, std::string_view attribute, std::string_view value) {
     write("<" + std::string(name) + " " + std::string(attribute) + "=" + std::string(value) + ">");
@@ -73,9 +71,7 @@ void XmlWriter::writeFileElement(std::string_view name, const std::filesystem::p
     writeEndTag(name);
 }
 
-void XmlWriter::writeEndTag(std::string_view name) {
-    write("</" + std::string(name) + ">");
-}
+void XmlWriter::writeEndTag(std::string_view name) { write("</" + std::string(name) + ">"); }
 
 void XmlWriter::close() {
     if (!fd_) return;

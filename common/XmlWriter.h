@@ -22,8 +22,7 @@ public:
     // The writes throw std::system_error when the file cannot take them.
     void writeStartTag(std::string_view name);
     // <name attribute=value>; value is written as given, quotes included.
-    void writeStartTagWithAttribute(std::string_view name, std::string_view attribute,
-                                    std::string_view value);
+    void writeStartTagWithAttribute(std::string_view name, std::string_view attribute, std::string_view value);
     // <name>text</name>, with "&", "<" and ">" in text escaped.
     void writeElement(std::string_view name, std::string_view text);
     // <name>content of the file</name>, copied unchanged; nothing at all when

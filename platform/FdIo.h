@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <unistd.h>
+#include <vector>
 
 namespace plx {
 
@@ -26,7 +27,8 @@ inline bool writeAll(int fd, const void* data, std::size_t size) {
 // One read, restarted after signals.
 inline ssize_t readSome(int fd, void* buffer, std::size_t size) {
     ssize_t n;
-    while ((n = ::read(fd, buffer, size)) < 0 && errno == EINTR) {}
+    while ((n = ::read(fd, buffer, size)) < 0 && errno == EINTR) {
+    }
     return n;
 }
 
@@ -41,6 +43,18 @@ inline ssize_t readFully(int fd, void* buffer, std::size_t size) {
         done += static_cast<std::size_t>(n);
     }
     return static_cast<ssize_t>(done);
+}
+
+// Copies from from's position to its end onto to, in blocks of blockSize;
+// false on failure with errno set.
+inline bool copyAll(int from, int to, std::size_t blockSize = 1 << 16) {
+    std::vector<char> block(blockSize);
+    for (;;) {
+        ssize_t n = readSome(from, block.data(), block.size());
+        if (n < 0) return false;
+        if (n == 0) return true;
+        if (!writeAll(to, block.data(), static_cast<std::size_t>(n))) return false;
+    }
 }
 
 } // namespace plx

@@ -73,8 +73,8 @@ void civilFromDays(std::int64_t days, int& year, int& month, int& day) {
 
 bool isValidDateTime(const LocalDateTime& v) {
     return v.year >= kMinYear && v.year <= kMaxYear && v.month >= 1 && v.month <= 12 && v.day >= 1 &&
-           v.day <= daysInMonth(v.year, v.month) && v.hour >= 0 && v.hour <= 23 && v.minute >= 0 &&
-           v.minute <= 59 && v.second >= 0 && v.second <= 59;
+           v.day <= daysInMonth(v.year, v.month) && v.hour >= 0 && v.hour <= 23 && v.minute >= 0 && v.minute <= 59 &&
+           v.second >= 0 && v.second <= 59;
 }
 
 std::optional<LocalDateTime> toLocal(FileTime utc) {
@@ -105,7 +105,8 @@ std::optional<LocalDateTime> localNow() { return toLocal(FileTime::now()); }
 
 std::string formatStamp(const LocalDateTime& t) {
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+    std::snprintf(buffer, sizeof buffer, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
     return buffer;
 }
 

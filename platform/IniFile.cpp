@@ -36,7 +36,9 @@ std::string_view dropQuotes(std::string_view s) {
     return s;
 }
 
-bool hasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
+bool hasLineBreakOrNul(std::string_view s) {
+    return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
 
 void checkSectionName(std::string_view section) {
     if (section.empty() || hasLineBreakOrNul(section) || section.find(']') != std::string_view::npos)
@@ -162,7 +164,8 @@ std::vector<std::string> IniDocument::sectionNames() const {
     std::vector<std::string> names;
     for (std::size_t i = 1; i < sections_.size(); ++i) {
         const std::string& name = sections_[i].name;
-        bool seen = std::any_of(names.begin(), names.end(), [&](const std::string& n) { return equalsIgnoreCase(n, name); });
+        bool seen =
+            std::any_of(names.begin(), names.end(), [&](const std::string& n) { return equalsIgnoreCase(n, name); });
         if (!seen) names.push_back(name);
     }
     return names;
@@ -173,7 +176,8 @@ std::vector<std::string> IniDocument::keyNames(std::string_view section) const {
     if (const Section* s = findSection(section))
         for (const Line& line : s->lines) {
             if (line.key.empty()) continue;
-            bool seen = std::any_of(names.begin(), names.end(), [&](const std::string& n) { return equalsIgnoreCase(n, line.key); });
+            bool seen = std::any_of(names.begin(), names.end(),
+                                    [&](const std::string& n) { return equalsIgnoreCase(n, line.key); });
             if (!seen) names.push_back(line.key);
         }
     return names;
@@ -202,7 +206,8 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
     // lines that separate it from the next section.
     auto insertAt = s->lines.end();
     while (insertAt != s->lines.begin() && trim(std::prev(insertAt)->raw).empty()) --insertAt;
-    s->lines.insert(insertAt, Line{trimmedKey + "=" + std::string(value), trimmedKey, std::string(dropQuotes(trim(value)))});
+    s->lines.insert(insertAt,
+                    Line{trimmedKey + "=" + std::string(value), trimmedKey, std::string(dropQuotes(trim(value)))});
 }
 
 void IniDocument::removeKey(std::string_view section, std::string_view key) {
@@ -255,7 +260,8 @@ void IniDocument::save(const fs::path& requested) const {
         if (!writeAll(fd.get(), content.data(), content.size()))
             throw std::system_error(errno, std::generic_category(), "write " + temp.string());
         if (existed) {
-            if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) { /* keep our own owner */ }
+            if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) { /* keep our own owner */
+            }
             ::fchmod(fd.get(), old.st_mode & 07777);
         }
         if (::fsync(fd.get()) != 0) throw std::system_error(errno, std::generic_category(), "fsync " + temp.string());

@@ -72,18 +72,17 @@ private:
 };
 
 // The profile functions. A missing file reads as empty.
-std::string getProfileString(const std::filesystem::path& file, std::string_view section,
-                             std::string_view key, std::string_view fallback = {});
+std::string getProfileString(const std::filesystem::path& file, std::string_view section, std::string_view key,
+                             std::string_view fallback = {});
 // As IniDocument::getInt.
-int getProfileInt(const std::filesystem::path& file, std::string_view section,
-                  std::string_view key, int fallback);
+int getProfileInt(const std::filesystem::path& file, std::string_view section, std::string_view key, int fallback);
 std::vector<std::string> getProfileSectionNames(const std::filesystem::path& file);
 std::vector<std::string> getProfileKeyNames(const std::filesystem::path& file, std::string_view section);
 
 // Each of these is one read-modify-write of the file, serialised with other
 // writers of the same file in this process. The file is created when needed.
-void writeProfileString(const std::filesystem::path& file, std::string_view section,
-                        std::string_view key, std::string_view value);
+void writeProfileString(const std::filesystem::path& file, std::string_view section, std::string_view key,
+                        std::string_view value);
 void deleteProfileKey(const std::filesystem::path& file, std::string_view section, std::string_view key);
 void deleteProfileSection(const std::filesystem::path& file, std::string_view section);
 

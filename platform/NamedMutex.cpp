@@ -61,13 +61,15 @@ std::shared_ptr<NamedMutex::State> stateFor(const std::string& name) {
 bool lockFile(int fd, std::optional<std::chrono::steady_clock::time_point> deadline, const std::string& path) {
     if (!deadline) {
         int rc;
-        while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {}
+        while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
         if (rc != 0) throw std::system_error(errno, std::generic_category(), "flock " + path);
         return true;
     }
     for (;;) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-        if (errno != EWOULDBLOCK && errno != EINTR) throw std::system_error(errno, std::generic_category(), "flock " + path);
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            throw std::system_error(errno, std::generic_category(), "flock " + path);
         if (std::chrono::steady_clock::now() >= *deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -137,7 +139,8 @@ bool NamedMutex::acquire(std::optional<std::chrono::steady_clock::time_point> de
                 giveUp();
                 return false;
             }
-            struct stat held {}, current {};
+            struct stat held {
+            }, current{};
             bool same = ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &current) == 0 &&
                         held.st_dev == current.st_dev && held.st_ino == current.st_ino;
             guard.lock();

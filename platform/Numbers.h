@@ -56,4 +56,7 @@ inline std::int32_t clampToInt32(std::int64_t value) {
     return static_cast<std::int32_t>(value);
 }
 
+// leadingDecimal for the 32-bit fields of the messages: clamped, never wrapped.
+inline std::int32_t leadingDecimal32(std::string_view text) { return clampToInt32(leadingDecimal(text)); }
+
 } // namespace plx

@@ -10,8 +10,8 @@ namespace plx {
 // Creates an empty file named prefix + upper-case hex digits + ".tmp" in
 // folder with O_EXCL, retrying on collision. Throws std::system_error when
 // the folder cannot take a new file.
-std::filesystem::path createUniqueFile(const std::filesystem::path& folder,
-                                       std::string_view prefix, mode_t mode = 0600);
+std::filesystem::path createUniqueFile(const std::filesystem::path& folder, std::string_view prefix,
+                                       mode_t mode = 0600);
 
 // $TMPDIR when set and non-empty, else /tmp.
 std::filesystem::path systemTempFolder();

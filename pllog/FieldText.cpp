@@ -11,7 +11,8 @@ namespace {
 std::string replaced(std::string_view text, std::string_view breakers) {
     // U+FFFD never contains a CR, LF or comma byte, so sanitising first is safe.
     std::string field = utf8Sanitize(text);
-    std::replace_if(field.begin(), field.end(), [&](char c) { return breakers.find(c) != std::string_view::npos; }, ' ');
+    std::replace_if(
+        field.begin(), field.end(), [&](char c) { return breakers.find(c) != std::string_view::npos; }, ' ');
     return field;
 }
 

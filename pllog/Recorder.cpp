@@ -5,9 +5,9 @@
 #include "common/DateText.h"
 #include "common/LogRetention.h"
 #include "common/Settings.h"
+#include "platform/Utf8.h"
 #include "pllog/EventLog.h"
 #include "pllog/LogFile.h"
-#include "platform/Utf8.h"
 
 namespace plx {
 

@@ -51,9 +51,7 @@ void addFileFields(std::vector<std::string>& f, const PLlogFileRec* file, std::s
         f.resize(f.size() + 3);
     }
     f.push_back(file->CompressID == 0 || file->CompressID == 1 ? number(file->CompressID) : std::string());
-    f.push_back(file->RecordLength > 0                    ? "0"
-                : file->RecordLength == kVariableLength ? "1"
-                                                          : "");
+    f.push_back(file->RecordLength > 0 ? "0" : file->RecordLength == kVariableLength ? "1" : "");
 }
 
 } // namespace

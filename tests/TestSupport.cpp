@@ -9,6 +9,8 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "platform/ChildProcess.h"
+
 namespace plx::test {
 
 namespace fs = std::filesystem;
@@ -49,30 +51,17 @@ ScopedHome::ScopedHome()
 ProgramRun runCaptured(const std::vector<std::string>& argv, const fs::path& workingFolder) {
     TempDir outputs;
     fs::path outPath = outputs / "out", errPath = outputs / "err";
-    // Everything the child needs is made before the fork: the parent has threads.
-    int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = (in < 0 || out < 0 || err < 0) ? -1 : ::fork();
-    if (pid == 0) {
-        ::dup2(in, STDIN_FILENO);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0) ::_exit(127);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    for (int fd : {in, out, err})
-        if (fd >= 0) ::close(fd);
     ProgramRun run;
-    if (pid < 0) return run;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    try {
+        ChildProcess child(argv, ChildOptions{.input = ChildStream::null(),
+                                              .output = ChildStream::toFile(outPath),
+                                              .errors = ChildStream::toFile(errPath),
+                                              .workingFolder = workingFolder});
+        std::optional<int> status = child.wait();
+        run.exitCode = status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+    } catch (const std::system_error&) {
+        return run;
     }
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.out = readFile(outPath);
     run.err = readFile(errPath);
     return run;

@@ -173,12 +173,11 @@ void TCVUnInstall::removeRegistryItem(const TCVRegItem& item) {
     while (!path.empty() && path.back() == '\\') path.pop_back();
     try {
         std::string key = registryKeyName(*root, path);
-        if (item.deleteKey && registry_.keyExists(key)) {
+        // The whole key when asked for, else the value and the key it leaves empty.
+        bool wholeKey = item.deleteKey && registry_.keyExists(key);
+        if (wholeKey ||
+            (registry_.deleteValue(key, item.valueName) && !registry_.hasSubkeys(key) && !registry_.hasValues(key)))
             registry_.deleteKey(key);
-        } else if (registry_.deleteValue(key, item.valueName) && !registry_.hasSubkeys(key) &&
-                   !registry_.hasValues(key)) {
-            registry_.deleteKey(key);
-        }
         // Up the parents, while each is left empty.
         for (std::size_t cut; (cut = path.rfind('\\')) != std::string::npos && cut > 0;) {
             path.erase(cut);

@@ -9,7 +9,7 @@ namespace {
 
 QMessageBox::Icon boxIcon(UiServices::Icon icon) {
     switch (icon) {
-    case UiServices::Icon::Warning: return QMessageBox::Warning;
+    case UiServices::Icon::Warning:
     case UiServices::Icon::Exclamation: return QMessageBox::Warning;
     case UiServices::Icon::Information: break;
     }

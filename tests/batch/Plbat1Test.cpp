@@ -22,7 +22,7 @@ constexpr const char* kResultFile = "temp_plBat1.txt";
 std::string binaryData() {
     std::string data;
     for (int i = 0; data.size() < 200000; ++i) data += static_cast<char>((i * 7919) % 256);
-    return data + "\r\n\0tail";
+    return data + std::string("\r\n\0tail", 7);
 }
 
 // A terminal with the data kinds of the tests and their plxapp.ini pairs;

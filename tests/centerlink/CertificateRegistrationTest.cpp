@@ -42,10 +42,10 @@ std::string urlOf(bool https, int port) {
 // folder of their own (made last, so that nothing else lands there).
 struct Terminal {
     explicit Terminal(const std::string& centerUrl, bool dialog = false) {
-        writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + temp.path().string() + "\n[apilog]\nlocation=" +
-                                             apiLog.path().string() + "\n[sessionlog]\nlocation=" +
-                                             sessionLog.path().string() + "\n[dialog]\nappearance=" +
-                                             (dialog ? "yes" : "no") + "\n");
+        writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + temp.path().string() +
+                                             "\n[apilog]\nlocation=" + apiLog.path().string() +
+                                             "\n[sessionlog]\nlocation=" + sessionLog.path().string() +
+                                             "\n[dialog]\nappearance=" + (dialog ? "yes" : "no") + "\n");
         writeFile(home / "pltimeout.ini", "[timeout]\ntcp=30\nregist=30\nconnect=10\n");
         setCenter(centerUrl);
         record = TerminalRec{"T0001", "C0001", "127.0.0.1", centerUrl, "pw", "1.0", "", "", ""};
@@ -80,18 +80,21 @@ struct Terminal {
 int registrations(const CenterSimulator& center) {
     std::string log = center.log();
     int count = 0;
-    for (auto at = log.find("\"kind\": \"regist\""); at != std::string::npos; at = log.find("\"kind\": \"regist\"", at + 1))
+    for (auto at = log.find("\"kind\": \"regist\""); at != std::string::npos;
+         at = log.find("\"kind\": \"regist\"", at + 1))
         ++count;
     return count;
 }
 
-template <class T, void (*Free)(T*)> struct Freer {
+template <class T, void (*Free)(T*)>
+struct Freer {
     void operator()(T* p) const { Free(p); }
 };
 using CertPtr = std::unique_ptr<X509, Freer<X509, X509_free>>;
 using BioPtr = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
 
-template <class T> T* readPem(const fs::path& path, T* (*read)(BIO*, T**, pem_password_cb*, void*), void* pass = nullptr) {
+template <class T>
+T* readPem(const fs::path& path, T* (*read)(BIO*, T**, pem_password_cb*, void*), void* pass = nullptr) {
     BioPtr bio(BIO_new_file(path.c_str(), "r"));
     return bio ? read(bio.get(), nullptr, nullptr, pass) : nullptr;
 }
@@ -192,7 +195,8 @@ std::string registReply(const std::string& method, const std::string& inner) {
 
 // Every certificate text the center may send, over both schemes.
 TEST(CertificateRegistration, RegistersOnceAndAgainOnlyWhenTheCertificateIsEmpty) {
-    const std::pair<bool, const char*> cases[] = {{false, "oneline"}, {true, "oneline"}, {true, "wrapped"}, {false, "pem"}};
+    const std::pair<bool, const char*> cases[] = {
+        {false, "oneline"}, {true, "oneline"}, {true, "wrapped"}, {false, "pem"}};
     for (const auto& [https, format] : cases) {
         std::vector<std::string> args = centerArgs({"--regist-cert-format", format});
         if (https) args.push_back("--tls");
@@ -242,8 +246,7 @@ TEST(CertificateRegistration, StoredCertificateOpensAClientCertificateCenter) {
     EXPECT_FALSE(anonymous.Connect("127.0.0.1", guarded.port()) && exchangeWorks(anonymous));
     HttpClient client;
     client.setFirstByteTimeout(30);
-    ASSERT_TRUE(client.Connect("127.0.0.1", guarded.port(), t.cert().string(), t.key().string()))
-        << client.lastError();
+    ASSERT_TRUE(client.Connect("127.0.0.1", guarded.port(), t.cert().string(), t.key().string())) << client.lastError();
     EXPECT_TRUE(exchangeWorks(client));
 }
 

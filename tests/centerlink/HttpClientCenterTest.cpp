@@ -26,8 +26,8 @@ using test::writeFile;
 
 namespace {
 
-const std::vector<std::string> kCenterArgs = {"--terminal-id", "T0001", "--center-id", "C0001", "--password", "pw",
-                                              "--kind", "PF01,AK0001,7"};
+const std::vector<std::string> kCenterArgs = {"--terminal-id", "T0001", "--center-id", "C0001",
+                                              "--password",    "pw",    "--kind",      "PF01,AK0001,7"};
 
 std::string resultCode(const std::string& body) {
     std::smatch m;
@@ -143,8 +143,10 @@ void sendThrough(Conversation& c, const std::string& data, bool compress, test::
         body = scratch / "plain.gz";
     }
     ASSERT_TRUE(encodeFileBase64(body, scratch / "entity"));
-    FileElement file{std::to_string(data.size()), "1", std::to_string(data.size()), "1", compress ? "1" : "0",
-                     getFileMD5(scratch / "plain"), scratch / "entity"};
+    FileElement file{std::to_string(data.size()), "1",
+                     std::to_string(data.size()), "1",
+                     compress ? "1" : "0",        getFileMD5(scratch / "plain"),
+                     scratch / "entity"};
     std::string put = c.post("/putfile", [&](XmlWriter& w) { writePutFile(w, "0", c.header(), file); });
     ASSERT_EQ(resultCode(put), "0") << put;
     std::string report = c.post("/putfile", [&](XmlWriter& w) { writeReportStatus(w, "0", c.header()); });
@@ -245,7 +247,8 @@ TEST(CenterConversation, PlainHttpThroughAProxyUsesAbsoluteTargets) {
     ScopedHome home;
     test::TempDir scratch;
     Conversation c(home, "http://127.0.0.1:" + std::to_string(center.port()) + "/",
-                   "proxyserver=127.0.0.1:" + std::to_string(proxy.port()) + "\nproxyuser=user\nproxypassword=secret\n");
+                   "proxyserver=127.0.0.1:" + std::to_string(proxy.port()) +
+                       "\nproxyuser=user\nproxypassword=secret\n");
     std::string data = randomBytes(20000);
     sendThrough(c, data, true, scratch);
     EXPECT_EQ(receivedFile(center), data);

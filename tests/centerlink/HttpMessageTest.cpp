@@ -100,6 +100,9 @@ TEST(HttpMessageRead, HeadersCookiesAndTheRequestLine) {
     EXPECT_EQ(*cookie, " ZORVANTIKE=2024/03/01 09:05.07"); // one of the two blanks is kept
     EXPECT_EQ(cookieSessionValue(*cookie), "2024/03/01 09:05.07");
     EXPECT_EQ(cookieSessionValue("A=b;path=/"), "b");
+    // A ";" right after the "=" begins the value, it ends none.
+    EXPECT_EQ(cookieSessionValue("A=;b"), ";b");
+    EXPECT_EQ(cookieSessionValue("no value"), "");
     // The body's blank line is not part of the header.
     EXPECT_EQ(received.parseHeaders().size(), 4u);
 

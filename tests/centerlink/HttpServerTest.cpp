@@ -74,9 +74,18 @@ public:
         changed_.wait_for(lock, std::chrono::seconds(20), [&] { return calls_.size() >= n; });
         return calls_;
     }
-    std::vector<fs::path> replies() { std::lock_guard lock(mutex_); return replies_; }
-    std::string replyText(std::size_t i) { std::lock_guard lock(mutex_); return replyTexts_.at(i); }
-    int begins() { std::lock_guard lock(mutex_); return begins_; }
+    std::vector<fs::path> replies() {
+        std::lock_guard lock(mutex_);
+        return replies_;
+    }
+    std::string replyText(std::size_t i) {
+        std::lock_guard lock(mutex_);
+        return replyTexts_.at(i);
+    }
+    int begins() {
+        std::lock_guard lock(mutex_);
+        return begins_;
+    }
 
 private:
     fs::path folder_;
@@ -133,8 +142,9 @@ protected:
     }
     void TearDown() override { SessionEvent::reset(); }
     void timeouts(int tcp, int later) {
-        writeFile(home / "pltimeout.ini", "[timeout]\ntcp=" + std::to_string(tcp) + "\ncenter_file=" +
-                                              std::to_string(later) + "\ncenter_report=" + std::to_string(later) + "\n");
+        writeFile(home / "pltimeout.ini", "[timeout]\ntcp=" + std::to_string(tcp) +
+                                              "\ncenter_file=" + std::to_string(later) +
+                                              "\ncenter_report=" + std::to_string(later) + "\n");
     }
     // The received text is read before the handler's reply is looked up.
     void expectReply(const std::string& received, std::size_t i) { EXPECT_EQ(received, handler.replyText(i)); }
@@ -270,7 +280,8 @@ TEST_F(HttpServerTest, ReplyFailuresEndTheConnectionAndDeleteTheReply) {
     SessionEvent::reset();
 
     // Far more than the socket buffers hold, so the reset hits a running send.
-    handler.respondWith([](RecordingHandler& h, const std::string&) { return h.writeReply(std::string(16 << 20, 'z')); });
+    handler.respondWith(
+        [](RecordingHandler& h, const std::string&) { return h.writeReply(std::string(16 << 20, 'z')); });
     UniqueFd reset = connectTo(port, 4096);
     put(reset, request("R"));
     handler.waitForCalls(5);
@@ -336,7 +347,8 @@ TEST_F(HttpServerTest, TlsExchangeWithTheTerminalsKeySize) {
     ASSERT_TRUE(c.writeAll(text.data(), text.size(), 10));
     std::string reply;
     char buffer[4096];
-    for (ssize_t n; (reply.empty() || reply.size() < handler.replyText(0).size()) && (n = c.read(buffer, sizeof buffer, 10)) > 0;)
+    for (ssize_t n;
+         (reply.empty() || reply.size() < handler.replyText(0).size()) && (n = c.read(buffer, sizeof buffer, 10)) > 0;)
         reply.append(buffer, static_cast<std::size_t>(n));
     expectReply(reply, 0);
     c.close();

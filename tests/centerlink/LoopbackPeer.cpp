@@ -34,7 +34,8 @@ LoopbackPeer::LoopbackPeer(Script script, int maxConnections) : listener_(listen
     thread_ = std::thread([this, script = std::move(script), maxConnections] {
         for (int i = 0; i < maxConnections && !stopping_; ++i) {
             pollfd p{listener_.get(), POLLIN, 0};
-            while (!stopping_ && ::poll(&p, 1, 100) <= 0) {}
+            while (!stopping_ && ::poll(&p, 1, 100) <= 0) {
+            }
             if (stopping_) return;
             UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
             if (!client) continue;

@@ -11,7 +11,8 @@ using test::writeFile;
 
 namespace {
 
-const std::string kOpen = "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body>";
+const std::string kOpen =
+    "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body>";
 const std::string kNs = " xmlns=\"http://pelorin.korvane.example/2001/DRAFT\">";
 const std::string kClose = "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
 
@@ -42,9 +43,12 @@ TEST(SoapMessages, AuthenticationRequestInItsFixedOrder) {
                   "<TargetTerminalID>C0001</TargetTerminalID><SessionID></SessionID></Header>"
                   "<Authenticate><Password>pw&amp;1</Password><ProtocolVersion>1.0</ProtocolVersion>"
                   "<ServiceNo>12</ServiceNo></Authenticate>"
-                  "<FileInfo><ProtocolFileName>PF</ProtocolFileName><AccessKey>AK</AccessKey><ResendFlag>0</ResendFlag></FileInfo>"
-                  "<FileRecord><DataFileName></DataFileName><FileLoadNo></FileLoadNo><FileRecordKey></FileRecordKey></FileRecord>"
-                  "</RequestAuthentication>" + kClose);
+                  "<FileInfo><ProtocolFileName>PF</ProtocolFileName><AccessKey>AK</AccessKey><ResendFlag>0</"
+                  "ResendFlag></FileInfo>"
+                  "<FileRecord><DataFileName></DataFileName><FileLoadNo></FileLoadNo><FileRecordKey></FileRecordKey></"
+                  "FileRecord>"
+                  "</RequestAuthentication>" +
+                  kClose);
 }
 
 TEST(SoapMessages, FileMessagesCarryTheEntityFile) {
@@ -52,13 +56,17 @@ TEST(SoapMessages, FileMessagesCarryTheEntityFile) {
     writeFile(dir / "entity.b64", "QUJD");
     FileElement f{"3", "1", "3", "1", "0", "902fbdd2b1df0c4f70b4a5d23525e932", dir / "entity.b64"};
     SoapHeader h{"20240301090507", "T1", "C1", "S1", true};
-    EXPECT_EQ(written(dir, [&](XmlWriter& w) { writePutFile(w, "0", h, f); }),
-              kOpen + "<PutFile" + kNs + "<ResultCode>0</ResultCode>"
-                  "<Header><Time>20240301090507</Time><TerminalID>T1</TerminalID><TargetTerminalID>C1</TargetTerminalID>"
-                  "<SessionID>S1</SessionID></Header>"
-                  "<File><Length>3</Length><RecordLength>1</RecordLength><RecordNumber>3</RecordNumber><RecordFlag>1</RecordFlag>"
-                  "<CompressFlag>0</CompressFlag><MD5>902fbdd2b1df0c4f70b4a5d23525e932</MD5><Entity>QUJD</Entity></File>"
-                  "</PutFile>" + kClose);
+    EXPECT_EQ(
+        written(dir, [&](XmlWriter& w) { writePutFile(w, "0", h, f); }),
+        kOpen + "<PutFile" + kNs +
+            "<ResultCode>0</ResultCode>"
+            "<Header><Time>20240301090507</Time><TerminalID>T1</TerminalID><TargetTerminalID>C1</TargetTerminalID>"
+            "<SessionID>S1</SessionID></Header>"
+            "<File><Length>3</Length><RecordLength>1</RecordLength><RecordNumber>3</RecordNumber><RecordFlag>1</"
+            "RecordFlag>"
+            "<CompressFlag>0</CompressFlag><MD5>902fbdd2b1df0c4f70b4a5d23525e932</MD5><Entity>QUJD</Entity></File>"
+            "</PutFile>" +
+            kClose);
 
     // A refusal has empty File elements and an empty FileRecord.
     h.withSessionId = true;
@@ -77,6 +85,8 @@ TEST(SoapMessages, ShortRepliesAndTheSessionIdRule) {
     TempDir dir;
     SoapHeader h{"20240301090507", "T1", "C1", "", false};
     EXPECT_EQ(written(dir, [&](XmlWriter& w) { writeReportStatusResponse(w, "0", h); }),
-              kOpen + "<ReportStatusResponse" + kNs + "<ResultCode>0</ResultCode><Header><Time>20240301090507</Time>"
-                  "<TerminalID>T1</TerminalID><TargetTerminalID>C1</TargetTerminalID></Header></ReportStatusResponse>" + kClose);
+              kOpen + "<ReportStatusResponse" + kNs +
+                  "<ResultCode>0</ResultCode><Header><Time>20240301090507</Time>"
+                  "<TerminalID>T1</TerminalID><TargetTerminalID>C1</TargetTerminalID></Header></ReportStatusResponse>" +
+                  kClose);
 }

@@ -39,7 +39,8 @@ TEST(SoapReader, NothingFromOutsideTheDocument) {
     writeFile(dir / "xxe.xml", "<!DOCTYPE r [<!ENTITY e SYSTEM \"file://" + (dir / "secret").string() +
                                    "\">]><r><SOAP-ENV:Body><M><SessionID>&e;</SessionID></M></SOAP-ENV:Body></r>");
     EXPECT_THROW(SoapDocument::parseFile(dir / "xxe.xml"), SoapParseError);
-    writeFile(dir / "bomb.xml", "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">]><r>&b;</r>");
+    writeFile(dir / "bomb.xml",
+              "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">]><r>&b;</r>");
     EXPECT_THROW(SoapDocument::parseFile(dir / "bomb.xml"), SoapParseError);
     writeFile(dir / "plain-doctype.xml", "<!DOCTYPE r><r/>");
     EXPECT_THROW(SoapDocument::parseFile(dir / "plain-doctype.xml"), SoapParseError);

@@ -7,7 +7,6 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -47,56 +46,30 @@ UniqueFd connectLoopback(int port) {
 
 } // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool captureStdout, bool captureStderr) {
-    captureStdout = captureStdout || captureStderr;
-    int pipeFds[2] = {-1, -1};
-    if (captureStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork");
-    if (pid_ == 0) {
-        if (captureStdout) ::dup2(pipeFds[1], STDOUT_FILENO);
-        if (captureStderr) ::dup2(pipeFds[1], STDERR_FILENO);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    if (captureStdout) {
-        ::close(pipeFds[1]);
-        out_ = pipeFds[0];
-    }
+namespace {
+
+ChildOptions peerOptions(bool captureStdout, bool captureStderr) {
+    ChildOptions options{.searchPath = true};
+    if (captureStdout || captureStderr) options.output = ChildStream::pipe();
+    if (captureStderr) options.errors = ChildStream::pipe();
+    return options;
 }
 
-ChildProcess::~ChildProcess() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 100 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (::waitpid(pid_, &status, WNOHANG) == 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
-    }
-    if (out_ >= 0) ::close(out_);
+} // namespace
+
+PeerProcess::PeerProcess(const std::vector<std::string>& argv, bool captureStdout, bool captureStderr)
+    : process_(argv, peerOptions(captureStdout, captureStderr)), pid_(process_.pid()), out_(process_.output()) {}
+
+PeerProcess::~PeerProcess() { process_.terminate(std::chrono::seconds(2)); }
+
+int PeerProcess::waitExit(int seconds) {
+    auto status = process_.waitFor(std::chrono::seconds(seconds));
+    if (!status) return -1;
+    pid_ = -1;
+    return exitCodeOf(*status);
 }
 
-int ChildProcess::waitExit(int seconds) {
-    if (pid_ <= 0) return -1;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -1;
-}
-
-std::string ChildProcess::readLine(int seconds) {
+std::string PeerProcess::readLine(int seconds) {
     std::string line;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -110,7 +83,7 @@ std::string ChildProcess::readLine(int seconds) {
     return line;
 }
 
-std::string ChildProcess::readAll(int seconds) {
+std::string PeerProcess::readAll(int seconds) {
     std::string text;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     char buffer[4096];
@@ -134,7 +107,7 @@ CenterSimulator::CenterSimulator(const std::vector<std::string>& extraArgs) {
                                      "--exit-with-parent",
                                      "--quiet"};
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
-    process_ = std::make_unique<ChildProcess>(argv, true);
+    process_ = std::make_unique<PeerProcess>(argv, true);
     std::string line = process_->readLine(30);
     port_ = jsonInt(line, "port");
     controlPort_ = jsonInt(line, "control_port");
@@ -151,7 +124,7 @@ TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
                          "LogLevel Critical\n";
     if (!user.empty()) config += "BasicAuth " + user + " " + password + "\n";
     writeFile(dir_ / "tinyproxy.conf", config);
-    process_ = std::make_unique<ChildProcess>(
+    process_ = std::make_unique<PeerProcess>(
         std::vector<std::string>{"tinyproxy", "-d", "-c", (dir_ / "tinyproxy.conf").string()});
     if (!waitForPort(port_, 10)) throw std::runtime_error("tinyproxy did not start");
 }
@@ -161,7 +134,7 @@ int freeLoopbackPort() {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return 0;
     socklen_t len = sizeof addr;
     ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&addr), &len);
     return ntohs(addr.sin_port);

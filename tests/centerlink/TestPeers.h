@@ -6,18 +6,20 @@
 #include <string>
 #include <vector>
 
+#include "platform/ChildProcess.h"
 #include "tests/TestSupport.h"
 
 namespace plx::test {
 
-// A child process, stopped with SIGTERM when the object goes.
-class ChildProcess {
+// A peer process (PATH is searched), asked to stop with SIGTERM when the
+// object goes and killed when it does not within 2 seconds.
+class PeerProcess {
 public:
     // With captureStderr, standard error goes to the same pipe as standard output.
-    explicit ChildProcess(const std::vector<std::string>& argv, bool captureStdout = false, bool captureStderr = false);
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
+    explicit PeerProcess(const std::vector<std::string>& argv, bool captureStdout = false, bool captureStderr = false);
+    ~PeerProcess();
+    PeerProcess(const PeerProcess&) = delete;
+    PeerProcess& operator=(const PeerProcess&) = delete;
     // One line of the child's standard output (waits at most seconds).
     std::string readLine(int seconds);
     // Everything the child writes until it closes its output (waits at most seconds).
@@ -27,6 +29,7 @@ public:
     int waitExit(int seconds);
 
 private:
+    plx::ChildProcess process_;
     int pid_ = -1;
     int out_ = -1;
 };
@@ -45,7 +48,7 @@ public:
 
 private:
     TempDir store_;
-    std::unique_ptr<ChildProcess> process_;
+    std::unique_ptr<PeerProcess> process_;
     int port_ = 0;
     int controlPort_ = 0;
     std::string caCert_;
@@ -60,7 +63,7 @@ public:
 private:
     TempDir dir_;
     int port_ = 0;
-    std::unique_ptr<ChildProcess> process_;
+    std::unique_ptr<PeerProcess> process_;
 };
 
 int freeLoopbackPort();

@@ -19,8 +19,7 @@ namespace {
 class TlsPeer {
 public:
     explicit TlsPeer(std::function<void(SSL*)> script)
-        : files_(test::makeSelfSignedCertificate(dir_.path())),
-          peer_([this, script = std::move(script)](int fd) {
+        : files_(test::makeSelfSignedCertificate(dir_.path())), peer_([this, script = std::move(script)](int fd) {
               SslCtxPtr ctx = makeServerContext();
               if (!loadCertificate(ctx.get(), files_.cert) || !loadPrivateKey(ctx.get(), files_.key)) return;
               SslPtr ssl = newTlsConnection(ctx.get(), fd);

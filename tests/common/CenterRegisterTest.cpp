@@ -223,3 +223,31 @@ TEST(GetFileStore, CreatesTheFileAndSeesEverySection) {
     EXPECT_EQ(entries[119].fileRecordKey, "KEY");
     EXPECT_NE(writeGetFileEntry({"bad", "x\ny", "k"}), 0);
 }
+
+TEST(CenterRegister, TheKindOfASectionIsAllOfItBeforeTheFirstComma) {
+    EXPECT_EQ(sectionKind("K001,/tmp/@zv1.tmp"), "K001");
+    EXPECT_EQ(sectionKind("LONGKIND,/tmp/a,b"), "LONGKIND");
+    EXPECT_EQ(sectionKind("nocomma"), "nocomma");
+    EXPECT_EQ(sectionKind(",/tmp/x"), "");
+}
+
+TEST(CenterRegister, StatusChangesOnlyAnEntryThatIsThere) {
+    RegisterHome h;
+    // No register yet: nothing to change, and no empty file made.
+    EXPECT_FALSE(updateCenterStatus("K001,/tmp/x", kStatusDone));
+    EXPECT_FALSE(std::filesystem::exists(centerIniPath()));
+
+    CenterRecord r = record("K001", h.dataFile(), kStatusWaiting, kDirectionSend);
+    writeCenterRecord(r);
+    std::string before = readFile(centerIniPath());
+    // An entry deleted meanwhile does not come back as a stub.
+    EXPECT_FALSE(updateCenterStatus("K001,/elsewhere", kStatusDone));
+    EXPECT_FALSE(updateCenterStatus("", kStatusDone));
+    EXPECT_EQ(readFile(centerIniPath()), before);
+
+    EXPECT_TRUE(updateCenterStatus(r.sectionName, kStatusInProgress));
+    auto records = loadCenterRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].status, kStatusInProgress);
+    EXPECT_EQ(records[0].clDataFilename, "out.dat"); // the rest of the entry stays
+}

@@ -33,7 +33,8 @@ FileTime local(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) { return 
 
 TEST_F(DateTextTest, NowTextsHaveTheirFormats) {
     EXPECT_TRUE(std::regex_match(getNowStamp(), std::regex("[0-9]{14}")));
-    EXPECT_TRUE(std::regex_match(getNowTimeText(), std::regex("[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}\\.[0-9]{2}")));
+    EXPECT_TRUE(
+        std::regex_match(getNowTimeText(), std::regex("[0-9]{4}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}\\.[0-9]{2}")));
     EXPECT_EQ(formatTimeText({2024, 3, 1, 9, 5, 7}), "2024/03/01 09:05.07");
     EXPECT_EQ(formatStamp({2024, 3, 1, 9, 5, 7}), "20240301090507");
 }

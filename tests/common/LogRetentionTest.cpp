@@ -37,8 +37,8 @@ TEST(LogRetention, DeletesDatedLogsPastTheirDays) {
     for (int age : {0, 6, 7, 40, 400}) writeFile(session / ("plsession" + dateDaysAgo(age) + ".log"), "x");
     for (int age : {0, 1}) writeFile(api / ("plapi" + dateDaysAgo(age) + ".log"), "x");
     // Names that cannot be dated are never touched.
-    for (const char* name : {"plsessionX.log", "plsession20230230.log", "plsession2020010.log", "plsession20200101.log.bak",
-                             "other20200101.log"})
+    for (const char* name : {"plsessionX.log", "plsession20230230.log", "plsession2020010.log",
+                             "plsession20200101.log.bak", "other20200101.log"})
         writeFile(session / name, "x");
     std::filesystem::create_directory(session / ("plsession" + dateDaysAgo(30) + ".log"));
 
@@ -51,8 +51,8 @@ TEST(LogRetention, DeletesDatedLogsPastTheirDays) {
     EXPECT_FALSE(std::filesystem::exists(session / ("plsession" + dateDaysAgo(400) + ".log")));
     EXPECT_TRUE(std::filesystem::exists(api / ("plapi" + dateDaysAgo(0) + ".log")));
     EXPECT_FALSE(std::filesystem::exists(api / ("plapi" + dateDaysAgo(1) + ".log")));
-    for (const char* name : {"plsessionX.log", "plsession20230230.log", "plsession2020010.log", "plsession20200101.log.bak",
-                             "other20200101.log"})
+    for (const char* name : {"plsessionX.log", "plsession20230230.log", "plsession2020010.log",
+                             "plsession20200101.log.bak", "other20200101.log"})
         EXPECT_TRUE(std::filesystem::exists(session / name)) << name;
     EXPECT_TRUE(std::filesystem::is_directory(session / ("plsession" + dateDaysAgo(30) + ".log")));
 }

@@ -197,7 +197,8 @@ TEST(Paths, FoldersAndJoins) {
     EXPECT_FALSE(pathExists(readOnly, true));
 
     EXPECT_TRUE(isPlainFileName("受信.dat"));
-    for (const char* bad : {"", ".", "..", "../x", "a/b", "a\nb", "\xFF.dat"}) EXPECT_FALSE(isPlainFileName(bad)) << bad;
+    for (const char* bad : {"", ".", "..", "../x", "a/b", "a\nb", "\xFF.dat"})
+        EXPECT_FALSE(isPlainFileName(bad)) << bad;
     EXPECT_TRUE(isPlainFileName(std::string(64, 'n')));
     EXPECT_FALSE(isPlainFileName(std::string(65, 'n')));
 

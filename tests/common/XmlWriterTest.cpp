@@ -18,7 +18,8 @@ TEST(XmlWriter, WritesElementsInCallOrder) {
     {
         XmlWriter w;
         ASSERT_TRUE(w.open(path));
-        w.writeStartTagWithAttribute("SOAP-ENV:Envelope", "xmlns:SOAP-ENV", "\"http://schemas.xmlsoap.org/soap/envelope/\"");
+        w.writeStartTagWithAttribute("SOAP-ENV:Envelope", "xmlns:SOAP-ENV",
+                                     "\"http://schemas.xmlsoap.org/soap/envelope/\"");
         w.writeStartTag("Body");
         w.writeElement("ResultCode", "00");
         w.writeElement("Empty", "");
@@ -27,9 +28,8 @@ TEST(XmlWriter, WritesElementsInCallOrder) {
         w.close();
         content = readFile(path);
     }
-    EXPECT_EQ(content,
-              "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><Body>"
-              "<ResultCode>00</ResultCode><Empty></Empty></Body></SOAP-ENV:Envelope>");
+    EXPECT_EQ(content, "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><Body>"
+                       "<ResultCode>00</ResultCode><Empty></Empty></Body></SOAP-ENV:Envelope>");
     // The file lives only as long as the writer.
     EXPECT_FALSE(std::filesystem::exists(path));
 }
@@ -41,8 +41,9 @@ TEST(XmlWriter, TextCannotOpenElementsOfItsOwn) {
     w.writeElement("TerminalID", "T1</TerminalID><ResultCode>00");
     w.writeElement("DataFileName", "a&b>c");
     w.close();
-    EXPECT_EQ(readFile(w.path()),
-              "<TerminalID>T1&lt;/TerminalID&gt;&lt;ResultCode&gt;00</TerminalID><DataFileName>a&amp;b&gt;c</DataFileName>");
+    EXPECT_EQ(
+        readFile(w.path()),
+        "<TerminalID>T1&lt;/TerminalID&gt;&lt;ResultCode&gt;00</TerminalID><DataFileName>a&amp;b&gt;c</DataFileName>");
 }
 
 TEST(XmlWriter, FileElementsCopyWholeFilesOrNothing) {

@@ -14,8 +14,8 @@
 #include "centerlink/HttpReceiver.h"
 #include "centerlink/SoapReader.h"
 #include "platform/FdIo.h"
-#include "service/CenterNetwork.h"
-#include "service/Client.h"
+#include "service/classes/Client.h"
+#include "service/gateway/CenterNetwork.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/ChildProcess.h"
 #include "tests/TestSupport.h"
@@ -11,7 +12,7 @@ using test::TempDir;
 TEST(ChildProcess, RunsWithExtraEnvironmentAndReportsTheExit) {
     TempDir dir;
     ChildProcess child({"/bin/sh", "-c", "echo \"$PLX_X:$1\" > \"$0\"; exit 7", (dir / "out").string(), "arg"},
-                       {"PLX_X=value"});
+                       ChildOptions{.extraEnv = {"PLX_X=value"}});
     auto status = child.waitFor(std::chrono::seconds(30));
     ASSERT_TRUE(status);
     EXPECT_EQ(exitCodeOf(*status), 7);
@@ -53,4 +54,75 @@ TEST(ChildProcess, TheOwnerEndsAChildItDidNotWaitFor) {
         EXPECT_FALSE(child.waitFor(std::chrono::milliseconds(10)));
     }
     EXPECT_NE(::kill(pid, 0), 0);
+}
+
+TEST(ChildProcess, FindsTheProgramOnPathOnlyWhenAsked) {
+    ChildProcess found({"sh", "-c", "exit 3"}, ChildOptions{.searchPath = true});
+    auto status = found.waitFor(std::chrono::seconds(30));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(exitCodeOf(*status), 3);
+
+    TempDir empty;
+    try {
+        ChildProcess child({"sh", "-c", "exit 0"}, ChildOptions{.workingFolder = empty.path()});
+        FAIL() << "a bare name ran without a PATH search";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), ENOENT);
+    }
+}
+
+TEST(ChildProcess, OutputAndErrorsGoWhereTheOwnerSays) {
+    TempDir dir;
+    ChildProcess toFiles({"/bin/sh", "-c", "pwd; echo oops >&2; read line; echo \"[$line]\""},
+                         ChildOptions{.input = ChildStream::null(),
+                                      .output = ChildStream::toFile(dir / "out"),
+                                      .errors = ChildStream::toFile(dir / "err"),
+                                      .workingFolder = dir.path()});
+    ASSERT_TRUE(toFiles.waitFor(std::chrono::seconds(30)));
+    EXPECT_EQ(test::readFile(dir / "out"), dir.path().string() + "\n[]\n");
+    EXPECT_EQ(test::readFile(dir / "err"), "oops\n");
+
+    ChildProcess toPipe({"/bin/sh", "-c", "echo out; echo err >&2"},
+                        ChildOptions{.output = ChildStream::pipe(), .errors = ChildStream::pipe()});
+    std::string text;
+    char buffer[64];
+    ssize_t n;
+    while ((n = ::read(toPipe.output(), buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    EXPECT_EQ(text, "out\nerr\n");
+    ASSERT_TRUE(toPipe.waitFor(std::chrono::seconds(30)));
+}
+
+TEST(ChildProcess, TheProgramRunsUnderTheNameInArgv) {
+    TempDir dir;
+    ChildProcess child({"given-name", "-c", "echo \"$0\""},
+                       ChildOptions{.program = "/bin/sh", .output = ChildStream::toFile(dir / "out")});
+    ASSERT_TRUE(child.waitFor(std::chrono::seconds(30)));
+    EXPECT_EQ(test::readFile(dir / "out"), "given-name\n");
+}
+
+TEST(ChildProcess, TerminateKillsAChildThatIgnoresTheRequest) {
+    TempDir dir;
+    ChildProcess child({"/bin/sh", "-c", "trap '' TERM; echo ready; exec sleep 600"},
+                       ChildOptions{.output = ChildStream::pipe()});
+    char c = 0;
+    ASSERT_EQ(::read(child.output(), &c, 1), 1); // the trap is set
+    pid_t pid = child.pid();
+    child.terminate(std::chrono::milliseconds(100));
+    EXPECT_EQ(child.pid(), -1);
+    EXPECT_NE(::kill(pid, 0), 0); // killed and reaped: no zombie either
+}
+
+TEST(ChildProcess, ADetachedChildIsReapedWhenItEnds) {
+    ChildProcess child({"/bin/sh", "-c", "exit 0"});
+    pid_t pid = child.pid();
+    child.detach();
+    // Gone once the reaper has collected it; a zombie would still answer.
+    for (int i = 0; i < 3000 && ::kill(pid, 0) == 0; ++i) ::usleep(1000);
+    EXPECT_NE(::kill(pid, 0), 0);
+}
+
+TEST(RunProgram, ReportsTheExitCodeOrMinusOne) {
+    EXPECT_EQ(runProgram({"sh", "-c", "exit 5"}), 5);
+    EXPECT_EQ(runProgram({"/nonexistent/program"}), -1);
+    EXPECT_EQ(runProgram({"sh", "-c", "kill -TERM $$"}), -1);
 }

@@ -14,18 +14,17 @@ using plx::test::writeFile;
 TEST(IniFileRead, FollowsProfileRules) {
     TempDir dir;
     auto ini = dir / "a.ini";
-    writeFile(ini,
-              "\xEF\xBB\xBF; comment\r\n"
-              "[Http]\r\n"
-              "  Daemon =  yes  \r\n"
-              "quoted=\"  spaced  \"\r\n"
-              "single='x'\r\n"
-              "half=\"open\r\n"
-              "empty=\r\n"
-              "daemon=second\r\n"
-              "noequals\r\n"
-              "[http]\r\n"
-              "other=hidden\r\n");
+    writeFile(ini, "\xEF\xBB\xBF; comment\r\n"
+                   "[Http]\r\n"
+                   "  Daemon =  yes  \r\n"
+                   "quoted=\"  spaced  \"\r\n"
+                   "single='x'\r\n"
+                   "half=\"open\r\n"
+                   "empty=\r\n"
+                   "daemon=second\r\n"
+                   "noequals\r\n"
+                   "[http]\r\n"
+                   "other=hidden\r\n");
     EXPECT_EQ(getProfileString(ini, "HTTP", "DAEMON"), "yes");
     EXPECT_EQ(getProfileString(ini, "http", "quoted"), "  spaced  ");
     EXPECT_EQ(getProfileString(ini, "http", "single"), "x");
@@ -108,7 +107,10 @@ TEST(IniFileWrite, ReplacesAtomicallyKeepingMode) {
     EXPECT_NE(before.st_ino, after.st_ino); // a new file renamed over the old one
     // No temporary file stays behind.
     int entries = 0;
-    for (auto& e : std::filesystem::directory_iterator(dir.path())) { (void)e; ++entries; }
+    for (auto& e : std::filesystem::directory_iterator(dir.path())) {
+        (void)e;
+        ++entries;
+    }
     EXPECT_EQ(entries, 1);
 }
 

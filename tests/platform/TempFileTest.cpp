@@ -16,7 +16,8 @@ TEST(TempFile, NamesAreUniqueUpperCaseAndPrivate) {
         std::string name = path.filename().string();
         ASSERT_EQ(name.rfind("@zv", 0), 0u);
         ASSERT_EQ(name.substr(name.size() - 4), ".tmp");
-        for (char c : name.substr(3, name.size() - 7)) ASSERT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) << name;
+        for (char c : name.substr(3, name.size() - 7))
+            ASSERT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) << name;
         names.insert(name);
         struct stat st {};
         ASSERT_EQ(::stat(path.c_str(), &st), 0);

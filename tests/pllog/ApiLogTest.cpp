@@ -26,14 +26,15 @@ TEST(PllogApiLog, WritesTheRecordFieldByField) {
     auto lines = logs.apiLines();
     ASSERT_EQ(lines.size(), 2u);
     auto g = test::splitFields(lines[1]);
-    EXPECT_EQ(std::vector<std::string>(g.begin() + 1, g.end()), (std::vector<std::string>{"-100", "0", "", "", "", ""}));
+    EXPECT_EQ(std::vector<std::string>(g.begin() + 1, g.end()),
+              (std::vector<std::string>{"-100", "0", "", "", "", ""}));
 }
 
 TEST(PllogApiLog, ValuesCannotForgeRecords) {
     LogFolders logs;
     std::string longArgument(6000, 'a');
-    ASSERT_EQ(callLogAPI(0, 0, 0, "bad\r\n20240101000000,0,0,x", "s,1\xff", "PL\nX", "one,two\r\nthree," + longArgument),
-              1);
+    ASSERT_EQ(
+        callLogAPI(0, 0, 0, "bad\r\n20240101000000,0,0,x", "s,1\xff", "PL\nX", "one,two\r\nthree," + longArgument), 1);
 
     auto lines = logs.apiLines();
     ASSERT_EQ(lines.size(), 1u);

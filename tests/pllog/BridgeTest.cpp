@@ -30,7 +30,8 @@ void callAll() {
     TerminalRec t;
     FileRec f;
     EXPECT_EQ(callLogAPI(1, 0, 0, "m", "s", "a", "x"), 0);
-    EXPECT_EQ(callSessionAPI(1, 0, "", "", 10, 11, 0, 0, "s", &t, &f, 0, "", "", ""), 0);
+    EXPECT_EQ(
+        callSessionAPI({.type = 1, .transferKind = 10, .phase = 11, .sessionId = "s", .terminal = &t, .file = &f}), 0);
     EXPECT_EQ(callLogPrint("p"), 0);
 }
 
@@ -56,7 +57,7 @@ TEST(PllogBridge, MissingLibraryOrExportIsSilent) {
         ASSERT_NE(::dladdr(reinterpret_cast<void*>(&::getpid), &info), 0);
         ScopedEnv library("PLX_PLLOG_LIBRARY", info.dli_fname);
         EXPECT_EQ(callLogAPI(1, 0, 0, "m", "s", "a", "x"), 1);
-        EXPECT_EQ(callSessionAPI(1, 0, "", "", 10, 11, 0, 0, "s", nullptr, nullptr, 0, "", "", ""), 1);
+        EXPECT_EQ(callSessionAPI({.type = 1, .transferKind = 10, .phase = 11, .sessionId = "s"}), 1);
         EXPECT_EQ(callLogPrint("p"), 1);
     }
     EXPECT_TRUE(logs.apiLines().empty());
@@ -92,8 +93,9 @@ TEST(PllogBridge, NullTextsAndFieldsAreEmpty) {
     logPrintFn(nullptr);
 
     auto api = test::onlyRecord(logs.apiLines());
-    EXPECT_EQ(std::vector<std::string>(api.begin() + 1, api.end()), (std::vector<std::string>{"3", "1", "", "", "", ""}));
+    EXPECT_EQ(std::vector<std::string>(api.begin() + 1, api.end()),
+              (std::vector<std::string>{"3", "1", "", "", "", ""}));
     EXPECT_EQ(test::onlyRecord(logs.sessionLines()),
-              (std::vector<std::string>{"1", "", "", "10", "11", "00", "0", "", "", "", "", "", "0", "", "", "", "10",
-                                        "1", "10", "0", "0", "", ""}));
+              (std::vector<std::string>{"1", "", "", "10", "11", "00", "0",  "",  "",  "", "", "",
+                                        "0", "", "", "",   "10", "1",  "10", "0", "0", "", ""}));
 }

@@ -20,7 +20,16 @@ std::size_t openDescriptors() {
 void logWithEvents() {
     EXPECT_EQ(callLogAPI(kEventError, 2, 5, "m", "s", "PLSendData", "x"), 1);
     EXPECT_EQ(callLogAPI(kEventWarning, 2, 5, "m", "s", "PLSendData", "x"), 1);
-    EXPECT_EQ(callSessionAPI(kEventError, 1, "a", "b", 20, 31, 1, 4, "s", nullptr, nullptr, 0, "", "", ""), 1);
+    EXPECT_EQ(callSessionAPI({.type = kEventError,
+                              .level = 1,
+                              .start = "a",
+                              .end = "b",
+                              .transferKind = 20,
+                              .phase = 31,
+                              .resultCode = 1,
+                              .detail = 4,
+                              .sessionId = "s"}),
+              1);
     EXPECT_EQ(callLogPrint("プロセス開始"), 1);
 }
 

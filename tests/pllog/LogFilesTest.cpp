@@ -31,7 +31,7 @@ private:
 
 void logBoth() {
     EXPECT_EQ(callLogAPI(0, 0, 0, "", "", "PLSendData", ""), 1);
-    EXPECT_EQ(callSessionAPI(0, 0, "", "", 10, 11, 0, 0, "", nullptr, nullptr, 0, "", "", ""), 1);
+    EXPECT_EQ(callSessionAPI({.transferKind = 10, .phase = 11}), 1);
 }
 
 } // namespace
@@ -62,7 +62,7 @@ TEST(PllogFiles, ExpiredLogsGoBeforeEachRecord) {
                 fs::exists(logs.api / ("plapi" + dateDaysAgo(-1) + ".log")));
 
     test::writeFile(oldSession, "old\n");
-    ASSERT_EQ(callSessionAPI(0, 0, "", "", 10, 11, 0, 0, "", nullptr, nullptr, 0, "", "", ""), 1);
+    ASSERT_EQ(callSessionAPI({.transferKind = 10, .phase = 11}), 1);
     EXPECT_FALSE(fs::exists(oldSession));
 }
 

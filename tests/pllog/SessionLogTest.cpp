@@ -37,30 +37,63 @@ FileRec fileRec(std::int32_t fileSize, std::int32_t recordLength, std::int32_t c
 Fields writeSession(const TerminalRec* term, const FileRec* file, std::int32_t resultCode = 0, std::int32_t detail = 0,
                     std::string_view sessionId = "SID") {
     LogFolders logs;
-    EXPECT_EQ(callSessionAPI(0, 2, "20240101100000", "20240101100005", 10, 21, resultCode, detail, sessionId, term,
-                             file, 0, "center.dat", "L1", "K1"),
+    EXPECT_EQ(callSessionAPI({.type = 0,
+                              .level = 2,
+                              .start = "20240101100000",
+                              .end = "20240101100005",
+                              .transferKind = 10,
+                              .phase = 21,
+                              .resultCode = resultCode,
+                              .detail = detail,
+                              .sessionId = sessionId,
+                              .terminal = term,
+                              .file = file,
+                              .centerFileName = "center.dat",
+                              .loadNo = "L1",
+                              .recordKey = "K1"}),
               1);
     return onlyRecord(logs.sessionLines());
 }
 
 Fields slice(const Fields& f, std::size_t from, std::size_t to) {
-    return f.size() >= to ? Fields(f.begin() + from, f.begin() + to) : Fields{};
+    auto at = [&](std::size_t i) { return f.begin() + static_cast<std::ptrdiff_t>(i); };
+    return f.size() >= to ? Fields(at(from), at(to)) : Fields{};
 }
 
 } // namespace
 
 TEST(PllogSessionLog, NullRecordsKeepTwentyThreeFields) {
-    EXPECT_EQ(writeSession(nullptr, nullptr),
-              (Fields{"2", "20240101100000", "20240101100005", "10", "21", "00", "0", "", "", "SID", "", "", "", "", "",
-                      "", "", "", "", "", "", "L1", "K1"}));
+    EXPECT_EQ(writeSession(nullptr, nullptr), (Fields{"2",
+                                                      "20240101100000",
+                                                      "20240101100005",
+                                                      "10",
+                                                      "21",
+                                                      "00",
+                                                      "0",
+                                                      "",
+                                                      "",
+                                                      "SID",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "",
+                                                      "L1",
+                                                      "K1"}));
 }
 
 TEST(PllogSessionLog, RecordFieldsInTheirPlaces) {
     TerminalRec t = terminal();
     FileRec file = fileRec(1000, 300, 1);
     EXPECT_EQ(slice(writeSession(&t, &file), 7, 23),
-              (Fields{"center.example", "C1", "SID", "pw", "1.0", "7", "PF", "AK", "center.dat", "300", "4", "1000", "1",
-                      "0", "L1", "K1"}));
+              (Fields{"center.example", "C1", "SID", "pw", "1.0", "7", "PF", "AK", "center.dat", "300", "4", "1000",
+                      "1", "0", "L1", "K1"}));
 }
 
 TEST(PllogSessionLog, LengthCountSizeAndFlags) {
@@ -99,7 +132,21 @@ TEST(PllogSessionLog, ValuesCannotForgeRecords) {
     FileRec file = fileRec(10, 5, 0);
     file.ProtocolFilename = file.AccessKey = evil;
     LogFolders logs;
-    ASSERT_EQ(callSessionAPI(1, 2, evil, evil, 20, 31, 1, 3, evil, &t, &file, 0, evil, evil, evil), 1);
+    ASSERT_EQ(callSessionAPI({.type = 1,
+                              .level = 2,
+                              .start = evil,
+                              .end = evil,
+                              .transferKind = 20,
+                              .phase = 31,
+                              .resultCode = 1,
+                              .detail = 3,
+                              .sessionId = evil,
+                              .terminal = &t,
+                              .file = &file,
+                              .centerFileName = evil,
+                              .loadNo = evil,
+                              .recordKey = evil}),
+              1);
     auto f = onlyRecord(logs.sessionLines());
     ASSERT_EQ(f.size(), 23u);
     for (int i : {1, 2, 7, 8, 9, 10, 11, 13, 14, 15, 21, 22}) EXPECT_EQ(f[i], "x   y") << i;

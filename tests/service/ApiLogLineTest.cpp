@@ -7,7 +7,7 @@
 
 #include "common/CenterRegister.h"
 #include "common/FileControl.h"
-#include "service/Retrieve.h"
+#include "service/classes/Retrieve.h"
 #include "tests/service/TransferFixture.h"
 
 using namespace plx;

@@ -70,7 +70,8 @@ TEST(BusApi, TermInfoRoundTripAndRecordOrder) {
     ServiceOnBus service;
     auto c = service.connect();
     ClientProxy client(*c);
-    client.PLSetTermInfo("1234", "5678", "center", "https://center.example/", "pw", "1.0", "proxy:8080", "user", "secret");
+    client.PLSetTermInfo("1234", "5678", "center", "https://center.example/", "pw", "1.0", "proxy:8080", "user",
+                         "secret");
     TerminalRec t = fromBus(client.PLGetTermInfo());
     EXPECT_EQ(t, (TerminalRec{"1234", "5678", "center", "https://center.example/", "pw", "1.0", "proxy:8080", "user",
                               "secret"}));

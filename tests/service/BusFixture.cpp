@@ -21,7 +21,7 @@ PrivateBus::PrivateBus(const std::filesystem::path& serviceDir) {
                       serviceDir.string() + "</servicedir>\n</busconfig>\n");
         argv[1] = "--config-file=" + (*config_ / "bus.conf").string();
     }
-    daemon_ = std::make_unique<ChildProcess>(argv, true);
+    daemon_ = std::make_unique<PeerProcess>(argv, true);
     address_ = daemon_->readLine(10);
     if (address_.empty()) throw std::runtime_error("dbus-daemon did not start");
 }
@@ -62,7 +62,7 @@ std::vector<std::string> gatewayArgv(int port, const std::vector<std::string>& a
 std::pair<int, std::string> runGateway(int port, const std::vector<std::string>& args) {
     std::vector<std::string> argv = gatewayArgv(port, {"--timeout", "30"});
     argv.insert(argv.end(), args.begin(), args.end());
-    ChildProcess p(argv, true);
+    PeerProcess p(argv, true);
     std::string summary = p.readLine(60);
     return {p.waitExit(60), summary};
 }
@@ -82,7 +82,7 @@ ServiceOnBus::ServiceOnBus(const std::string& extraConfig, const std::string& te
     busEnv_ = std::make_unique<ScopedEnv>("PLX_BUS", bus_.address());
     std::filesystem::create_directory(home_ / "tmp");
     tmpEnv_ = std::make_unique<ScopedEnv>("TMPDIR", (home_ / "tmp").string());
-    service_ = std::make_unique<ChildProcess>(std::vector<std::string>{PLX_SERVICE_PROGRAM});
+    service_ = std::make_unique<PeerProcess>(std::vector<std::string>{PLX_SERVICE_PROGRAM});
     if (!waitForService(15)) throw std::runtime_error("the service did not come up on the bus");
 }
 

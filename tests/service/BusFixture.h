@@ -21,7 +21,7 @@ public:
 
 private:
     std::unique_ptr<TempDir> config_;
-    std::unique_ptr<ChildProcess> daemon_;
+    std::unique_ptr<PeerProcess> daemon_;
     std::string address_;
 };
 
@@ -56,7 +56,7 @@ private:
     PrivateBus bus_;
     std::unique_ptr<ScopedEnv> busEnv_;
     std::unique_ptr<ScopedEnv> tmpEnv_; // its own temporary folder: start-up purges it
-    std::unique_ptr<ChildProcess> service_;
+    std::unique_ptr<PeerProcess> service_;
 };
 
 // The center simulator's gateway role against the service's gateway server

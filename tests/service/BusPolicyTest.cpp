@@ -8,12 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "service/Registration.h"
+#include "service/shell/Registration.h"
 #include "tests/service/BusFixture.h"
 
 using namespace plx;
 namespace fs = std::filesystem;
-using test::ChildProcess;
+using test::PeerProcess;
 using test::ProgramRun;
 using test::ScopedEnv;
 using test::TempDir;
@@ -127,7 +127,7 @@ public:
                              (etc / "group").string() +
                              " /etc/group && exec dbus-daemon --config-file=" + (dir_ / "bus.conf").string() +
                              " --nofork --print-address";
-        daemon_ = std::make_unique<ChildProcess>(
+        daemon_ = std::make_unique<PeerProcess>(
             std::vector<std::string>{"unshare", "--mount", "--propagation", "private", "sh", "-c", script}, true);
         address_ = daemon_->readLine(10);
         if (address_.empty()) throw std::runtime_error("the system-like dbus-daemon did not start");
@@ -141,7 +141,7 @@ public:
 private:
     TempDir dir_;
     Identity account_, operator_, outsider_;
-    std::unique_ptr<ChildProcess> daemon_;
+    std::unique_ptr<PeerProcess> daemon_;
     std::string address_;
 };
 
@@ -179,7 +179,7 @@ protected:
             ASSERT_EQ(::lchown(e.path().c_str(), account.uid, account.gid), 0);
         ASSERT_EQ(::lchown(home_.path().c_str(), account.uid, account.gid), 0);
         ::chmod(home_.path().c_str(), 0755); // open folders: the files' own modes decide
-        service_ = std::make_unique<ChildProcess>(as(account, {PLX_SERVICE_PROGRAM}));
+        service_ = std::make_unique<PeerProcess>(as(account, {PLX_SERVICE_PROGRAM}));
         ASSERT_TRUE(test::waitForService(15)) << "the service did not come up as its account";
     }
 
@@ -210,7 +210,7 @@ protected:
     test::ScopedHome home_;
     std::unique_ptr<SystemLikeBus> bus_;
     std::unique_ptr<ScopedEnv> busEnv_, tmpEnv_;
-    std::unique_ptr<ChildProcess> service_;
+    std::unique_ptr<PeerProcess> service_;
 };
 
 void expectRefused(const ProgramRun& run) {
@@ -327,7 +327,7 @@ TEST(SystemBus, TheServiceRefusesToRunAsRoot) {
     }
     // Any other bus is a local server's, which runs as its user.
     ScopedEnv bus("PLX_BUS", privateBus.address());
-    ChildProcess service({PLX_SERVICE_PROGRAM});
+    PeerProcess service({PLX_SERVICE_PROGRAM});
     EXPECT_TRUE(test::waitForService(15));
     auto c = openClientBus();
     ServiceProxy(*c).Close(true);

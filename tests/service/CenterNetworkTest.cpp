@@ -1,6 +1,6 @@
 // The gateway message handler driven as the server drives it: request files
 // in, reply files out, the register and the events checked in between.
-#include "service/CenterNetwork.h"
+#include "service/gateway/CenterNetwork.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +17,8 @@
 #include "common/Gzip.h"
 #include "platform/IniFile.h"
 #include "platform/Utf8.h"
-#include "service/Retrieve.h"
-#include "service/Transport.h"
+#include "service/classes/Retrieve.h"
+#include "service/classes/Transport.h"
 #include "tests/TestSupport.h"
 #include "tests/service/TransferFixture.h"
 

@@ -1,4 +1,4 @@
-#include "service/Client.h"
+#include "service/classes/Client.h"
 
 #include <algorithm>
 #include <atomic>

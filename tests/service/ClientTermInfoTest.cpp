@@ -1,4 +1,4 @@
-#include "service/Client.h"
+#include "service/classes/Client.h"
 
 #include <filesystem>
 #include <functional>
@@ -23,8 +23,8 @@ std::string repeat(std::string_view unit, std::size_t times) {
 }
 
 TerminalRec validTerm() {
-    return {"1234567890123456", "0000000000000042", "center01", "https://center.example/plx",
-            "pass1234", "1.0", "proxy.example:8080", "proxyuser", "proxysecret"};
+    return {"1234567890123456",   "0000000000000042", "center01",   "https://center.example/plx", "pass1234", "1.0",
+            "proxy.example:8080", "proxyuser",        "proxysecret"};
 }
 
 class ClientTermInfoTest : public ::testing::Test {
@@ -37,8 +37,8 @@ protected:
     fs::path termIni() const { return home / "plterm.ini"; }
 
     ApiResult set(const TerminalRec& r) {
-        return client.PLSetTermInfo(r.TerminalID, r.CenterID, r.CenterHost, r.CenterURL, r.Password,
-                                    r.ProtocolVersion, r.ProxyServer, r.ProxyUser, r.ProxyPassword);
+        return client.PLSetTermInfo(r.TerminalID, r.CenterID, r.CenterHost, r.CenterURL, r.Password, r.ProtocolVersion,
+                                    r.ProxyServer, r.ProxyUser, r.ProxyPassword);
     }
 
     void expectFailure(const ApiResult& result, std::int32_t code, std::int32_t detail, const std::string& message) {
@@ -73,10 +73,21 @@ TEST_F(ClientTermInfoTest, SetChecksArgumentsInOrderAndWritesNothingOnRefusal) {
         {[](TerminalRec& r) { r.TerminalID = "１２３"; }, 1, notDigits}, // full-width digits are not 0 to 9
         {[](TerminalRec& r) { r.CenterID = "9X"; }, 2, "センタIDに数字以外の文字が入力されました"},
         // The digit checks come after every length check, the terminal's first.
-        {[](TerminalRec& r) { r.TerminalID = "12A"; r.CenterHost = repeat("h", 17); }, 3, "センタホスト名が16桁を超えました"},
-        {[](TerminalRec& r) { r.TerminalID = "12A"; r.ProxyPassword = repeat("s", 257); }, 9,
-         "プロクシーパスワードが256桁を超えました"},
-        {[](TerminalRec& r) { r.TerminalID = "12A"; r.CenterID = "9X"; }, 1, notDigits},
+        {[](TerminalRec& r) {
+             r.TerminalID = "12A";
+             r.CenterHost = repeat("h", 17);
+         },
+         3, "センタホスト名が16桁を超えました"},
+        {[](TerminalRec& r) {
+             r.TerminalID = "12A";
+             r.ProxyPassword = repeat("s", 257);
+         },
+         9, "プロクシーパスワードが256桁を超えました"},
+        {[](TerminalRec& r) {
+             r.TerminalID = "12A";
+             r.CenterID = "9X";
+         },
+         1, notDigits},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));
@@ -93,7 +104,7 @@ TEST_F(ClientTermInfoTest, EverythingSetWithinTheCharacterLimitsReadsBack) {
     rec.CenterID = repeat("0", 16);
     rec.CenterHost = repeat("局", 16);
     rec.CenterURL = repeat("𠀋", 256); // 1024 bytes: no byte buffer may cut it
-    rec.Password = " 秘密の合言葉 ";  // 8 characters, blanks at both ends
+    rec.Password = " 秘密の合言葉 ";   // 8 characters, blanks at both ends
     rec.ProtocolVersion = "版１．０";
     rec.ProxyServer = repeat("代", 256);
     rec.ProxyUser = "\"" + repeat("利", 254) + "\""; // quotes the file would otherwise eat

@@ -5,13 +5,13 @@
 #include <unistd.h>
 
 #include "platform/IniFile.h"
-#include "service/Registration.h"
-#include "service/SystemFiles.h"
+#include "service/shell/Registration.h"
+#include "service/shell/SystemFiles.h"
 #include "tests/service/BusFixture.h"
 
 using namespace plx;
 namespace fs = std::filesystem;
-using test::ChildProcess;
+using test::PeerProcess;
 using test::ScopedEnv;
 using test::TempDir;
 
@@ -25,7 +25,7 @@ struct InstallRoot {
     fs::path operator/(std::string_view name) const { return root / name; }
 };
 
-int runProgram(const std::vector<std::string>& args) {
+int runService(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {PLX_SERVICE_PROGRAM};
     argv.insert(argv.end(), args.begin(), args.end());
     return test::runCaptured(argv).exitCode;
@@ -83,7 +83,7 @@ TEST(Deployment, TheUnitStartsTheServiceAsItsAccountWithTheProgramFolder) {
     fs::path home = inis / "ini folder 100%";
     {
         ScopedEnv carried("PLX_HOME", home.string() + "/");
-        ASSERT_EQ(runProgram({"-Service"}), 0);
+        ASSERT_EQ(runService({"-Service"}), 0);
     }
     InstallLayout layout = installLayout();
     std::string unit = test::readFile(layout.unit);
@@ -141,7 +141,7 @@ TEST(Deployment, TheUnitStartsTheServiceAsItsAccountWithTheProgramFolder) {
 TEST(Deployment, TheSysusersEntryMakesTheAccountAndTheOperatorsGroup) {
     if (::access(kSysusers, X_OK) != 0) GTEST_SKIP() << "no systemd-sysusers";
     InstallRoot root;
-    ASSERT_EQ(runProgram({"-Service"}), 0);
+    ASSERT_EQ(runService({"-Service"}), 0);
     TempDir system;
     fs::create_directories(system / "etc");
     auto run = test::runCaptured({kSysusers, "--root=" + system.path().string(), installLayout().sysusers.string()});
@@ -162,18 +162,18 @@ TEST(Deployment, AFailedRegistrationLeavesWhatWasThere) {
     fs::create_directories(root / "etc/systemd");
     test::writeFile(root / "etc/systemd/system", "in the way");
     auto blocked = filesUnder(root.root.path());
-    EXPECT_NE(runProgram({"-Service"}), 0);
+    EXPECT_NE(runService({"-Service"}), 0);
     EXPECT_EQ(filesUnder(root.root.path()), blocked); // no activation, policy or registry entry either
     EXPECT_FALSE(fs::exists(root / "usr"));
 
     // A registration in place stays whole when the next one fails.
     fs::remove(root / "etc/systemd/system");
-    ASSERT_EQ(runProgram({"-RegServer"}), 0);
+    ASSERT_EQ(runService({"-RegServer"}), 0);
     test::writeFile(root / "etc/systemd/system", "in the way");
     auto registered = filesUnder(root.root.path());
     {
         ScopedEnv home("PLX_HOME", "/elsewhere");
-        EXPECT_NE(runProgram({"-Service"}), 0);
+        EXPECT_NE(runService({"-Service"}), 0);
     }
     EXPECT_EQ(filesUnder(root.root.path()), registered);
 
@@ -184,7 +184,7 @@ TEST(Deployment, AFailedRegistrationLeavesWhatWasThere) {
     test::writeFile(root / "blocked", "no folder");
     {
         ScopedEnv registry("PLX_REGISTRY", (root / "blocked/registry.ini").string());
-        EXPECT_NE(runProgram({"-Service"}), 0);
+        EXPECT_NE(runService({"-Service"}), 0);
     }
     fs::remove(root / "blocked");
     EXPECT_EQ(filesUnder(root.root.path()), registered);
@@ -192,12 +192,12 @@ TEST(Deployment, AFailedRegistrationLeavesWhatWasThere) {
 
 TEST(Deployment, UnregisteringRemovesEverythingRegistrationWrote) {
     InstallRoot root;
-    ASSERT_EQ(runProgram({"-Service"}), 0);
+    ASSERT_EQ(runService({"-Service"}), 0);
     InstallLayout layout = installLayout();
     for (const auto& path : {layout.unit, layout.sysusers, layout.policy, layout.systemActivation,
                              layout.sessionActivation, layout.interfaceFile})
         EXPECT_TRUE(fs::is_regular_file(path)) << path;
-    ASSERT_EQ(runProgram({"-UnregServer"}), 0);
+    ASSERT_EQ(runService({"-UnregServer"}), 0);
     auto left = filesUnder(root.root.path());
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].rfind("registry.ini ", 0), 0u) << left[0];
@@ -215,7 +215,7 @@ TEST(Deployment, ActivationStartsTheServiceWithTheRegisteredProgramFolder) {
     test::writeFile(home / "plterm.ini", "[terminfo]\nterminalid=4242\ncenterid=9001\npassword=pw\n");
     {
         ScopedEnv carried("PLX_HOME", home.string());
-        ASSERT_EQ(runProgram({"-RegServer"}), 0);
+        ASSERT_EQ(runService({"-RegServer"}), 0);
     }
     ScopedEnv noHome("PLX_HOME", "");
     ScopedEnv runtime("PLX_RUNTIME_DIR", (inis / "run").string());

@@ -9,7 +9,7 @@
 #include "tests/service/BusFixture.h"
 
 using namespace plx;
-using test::ChildProcess;
+using test::PeerProcess;
 using test::runGateway;
 using test::ServiceOnBus;
 
@@ -91,8 +91,8 @@ TEST_F(GatewayRoad, TheCenterFetchesAStagedFile) {
 }
 
 TEST_F(GatewayRoad, TheCenterDeliversAFileThatIsPickedUp) {
-    auto [code, summary] = runGateway(port, {"--mode", "deliver", "--data", "delivered by the center", "--data-file-name",
-                                          "in.dat", "--compress", "1"});
+    auto [code, summary] = runGateway(port, {"--mode", "deliver", "--data", "delivered by the center",
+                                             "--data-file-name", "in.dat", "--compress", "1"});
     EXPECT_EQ(code, 0) << summary;
     waitForEvents(2);
     EXPECT_EQ(events.codes(), (std::vector<int>{4, 5}));
@@ -178,7 +178,7 @@ TEST_F(GatewayRoad, HostileDeliveriesAreRefused) {
 TEST_F(GatewayRoad, AStopDuringADeliveryLeavesNoEntryInProgress) {
     std::vector<std::string> argv =
         test::gatewayArgv(port, {"--mode", "deliver", "--data", "late", "--fault", "slow=20@file"});
-    ChildProcess center(argv, true);
+    PeerProcess center(argv, true);
     // The authentication creates the delivery's entry in progress.
     auto registerText = [&] {
         std::error_code ec;

@@ -8,7 +8,7 @@
 
 #include "common/CenterRegister.h"
 #include "common/FileControl.h"
-#include "service/Transport.h"
+#include "service/classes/Transport.h"
 #include "tests/TestSupport.h"
 
 using namespace plx;
@@ -70,7 +70,7 @@ protected:
         return out;
     }
     std::map<std::string, int> after(std::map<std::string, int> changes) {
-        std::map<std::string, int> expected = {{"one.dat", 2},   {"staged", 1},   {"two.dat", 2},  {"three.dat", 3},
+        std::map<std::string, int> expected = {{"one.dat", 2},  {"staged", 1},    {"two.dat", 2},  {"three.dat", 3},
                                                {"four.dat", 4}, {"other.dat", 2}, {"seven.dat", 2}};
         for (auto& [k, v] : changes) expected[k] = v;
         return expected;
@@ -150,7 +150,8 @@ TEST_F(GetDataTest, GetDataAFailuresLeaveTheUserFileAndTheEntry) {
 
     expectFailure(transport.PLGetDataA("k001", busy.filename().string(), user.string(), name, 0), 4, 1,
                   "ファイル種別が不正です");
-    expectFailure(transport.PLGetDataA("K001", "@zvNONE.tmp", user.string(), name, 0), 4, 2, "一時ファイル名が不正です");
+    expectFailure(transport.PLGetDataA("K001", "@zvNONE.tmp", user.string(), name, 0), 4, 2,
+                  "一時ファイル名が不正です");
     expectFailure(transport.PLGetDataA("K0011", "x", user.string(), name, 0), 4, 1, "ファイル種別が不正です");
 
     fs::remove(home / "plcenter.ini"); // the flag is checked before the register is read
@@ -204,7 +205,8 @@ TEST_F(GetDataTest, GetDataAppendAllOrEachUnderItsCenterName) {
 
     EXPECT_EQ(get("K009", 0, 3, ""), 0);
     EXPECT_EQ(files(user).size(), 4u);
-    EXPECT_EQ(files(home.path()), (Names{".run", "apilog", "plcenter.ini", "plconfig.ini", "sessionlog", "temp", "user"}));
+    EXPECT_EQ(files(home.path()),
+              (Names{".run", "apilog", "plcenter.ini", "plconfig.ini", "sessionlog", "temp", "user"}));
 }
 
 TEST_F(GetDataTest, GetDataFailureRestoresEverything) {

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
 #include <algorithm>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <random>
 #include <sys/stat.h>
 
@@ -162,7 +162,13 @@ TEST(RecvData, EmptyLoadNumberAndKeyAreNeverADuplicate) {
 }
 
 TEST(RecvData, GetFileRefusalsAreReportedBack) {
-    struct Case { std::string fault; std::int32_t detail; std::string message; std::string sessionResult; int report; };
+    struct Case {
+        std::string fault;
+        std::int32_t detail;
+        std::string message;
+        std::string sessionResult;
+        int report;
+    };
     for (const Case& c : {Case{"result=33@file", 33, "二重ファイル伝送", "33", 99},
                           Case{"result=47@file", 99, "電文\"ファイル受信\"がエラーコードで戻りました", "47", 99},
                           Case{"", 32, "ファイルなし", "32", 32}}) { // nothing to deliver

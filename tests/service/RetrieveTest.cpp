@@ -1,4 +1,4 @@
-#include "service/Retrieve.h"
+#include "service/classes/Retrieve.h"
 
 #include <array>
 #include <fcntl.h>
@@ -177,8 +177,10 @@ TEST_F(RetrieveTest, SearchReceivedStatusSizeAndGetOption) {
 TEST_F(RetrieveTest, SearchArgumentsAndSettings) {
     std::int32_t n = 0;
     EXPECT_TRUE(retrieve.PLSearchSent("売上月次", "", "", "", 0, n)); // four characters, twelve bytes
-    expectFailure(retrieve.PLSearchSent("", "", "2024030110000", "", 0, n), 4, 3, "データ作成日付 From の指定が不正です");
-    expectFailure(retrieve.PLSearchSent("", "", "20240230100000", "", 0, n), 4, 3, "データ作成日付 From の指定が不正です");
+    expectFailure(retrieve.PLSearchSent("", "", "2024030110000", "", 0, n), 4, 3,
+                  "データ作成日付 From の指定が不正です");
+    expectFailure(retrieve.PLSearchSent("", "", "20240230100000", "", 0, n), 4, 3,
+                  "データ作成日付 From の指定が不正です");
     expectFailure(retrieve.PLSearchReceived("", "", "", "", 0, 0, 4, n), 4, 7, "検索条件\"GetOption\"が範囲外です");
 
     fs::remove(home / "plconfig.ini");
@@ -194,12 +196,9 @@ TEST_F(RetrieveTest, DeleteNormalSparesWhatIsStillWantedForcedDoesNot) {
     for (int forced : {0, 1}) {
         fs::remove(home / "plcenter.ini");
         std::vector<fs::path> files = {
-            add({"K001", 1, 1, "waiting", "", now, 30}),
-            add({"K001", 1, 1, "expired", "", {2020, 1, 1, 0, 0, 0}, 1}),
-            add({"K001", 1, 2, "fetched", ""}),
-            add({"K001", 2, 2, "delivered", ""}),
-            add({"K001", 2, 4, "picked", ""}),
-            add({"K001", 2, 3, "progress", ""}),
+            add({"K001", 1, 1, "waiting", "", now, 30}), add({"K001", 1, 1, "expired", "", {2020, 1, 1, 0, 0, 0}, 1}),
+            add({"K001", 1, 2, "fetched", ""}),          add({"K001", 2, 2, "delivered", ""}),
+            add({"K001", 2, 4, "picked", ""}),           add({"K001", 2, 3, "progress", ""}),
         };
         std::int32_t n = 0;
         ASSERT_TRUE(retrieve.PLDeleteFile("", 0, "", "", forced, "", n));
@@ -217,7 +216,8 @@ TEST_F(RetrieveTest, DeleteFiltersAndRemovesOnlyItsOwnFiles) {
     fs::path named = add({"K001", 2, 4, "r1", "", {2024, 3, 2, 0, 0, 0}});
     add({"K002", 2, 4, "r2", "", {2024, 3, 2, 0, 0, 1}});
     std::int32_t n = 0;
-    expectFailure(retrieve.PLDeleteFile("", 0, "", "", 1, "@zvNOTHERE.tmp", n), 4, 6, "指定された一時ファイルが存在しません");
+    expectFailure(retrieve.PLDeleteFile("", 0, "", "", 1, "@zvNOTHERE.tmp", n), 4, 6,
+                  "指定された一時ファイルが存在しません");
     EXPECT_EQ(remainingSv(), (Names{"s1", "r1", "r2"}));
 
     ASSERT_TRUE(retrieve.PLDeleteFile("K002", 1, "", "", 1, "", n));
@@ -225,7 +225,8 @@ TEST_F(RetrieveTest, DeleteFiltersAndRemovesOnlyItsOwnFiles) {
     ASSERT_TRUE(retrieve.PLDeleteFile("", 2, "20240302", "", 1, "", n)); // up to that midnight exactly
     EXPECT_EQ(remainingSv(), (Names{"s1", "r2"}));
     EXPECT_FALSE(fs::exists(named));
-    ASSERT_TRUE(retrieve.PLDeleteFile("", 0, "", "", 0, fs::path(add({"K003", 1, 2, "s2", ""})).filename().string(), n));
+    ASSERT_TRUE(
+        retrieve.PLDeleteFile("", 0, "", "", 0, fs::path(add({"K003", 1, 2, "s2", ""})).filename().string(), n));
     EXPECT_EQ(remainingSv(), (Names{"s1", "r2"}));
 
     for (auto date : {"2024+1+1", "2024030", "20240230", "202403011"})

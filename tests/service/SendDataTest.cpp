@@ -15,7 +15,8 @@ using test::writeFile;
 namespace {
 
 std::string receivedBy(TransferFixture& f) {
-    for (const auto& e : std::filesystem::directory_iterator(f.center().store() / "received")) return readFile(e.path());
+    for (const auto& e : std::filesystem::directory_iterator(f.center().store() / "received"))
+        return readFile(e.path());
     return "";
 }
 
@@ -41,11 +42,11 @@ TEST(SendData, ArrivesWhole_PlainAndGzip_HttpAndHttps) {
             ASSERT_EQ(f.sessionLog("20").size(), 1u);
             auto fields = splitFields(f.sessionLog("20")[0]);
             ASSERT_EQ(fields.size(), 23u);
-            EXPECT_EQ(fields[3], "20");           // a terminal-started send
+            EXPECT_EQ(fields[3], "20"); // a terminal-started send
             EXPECT_EQ(fields[5], "00");
-            EXPECT_EQ(fields[16], "1");           // variable length records are sent as length 1
+            EXPECT_EQ(fields[16], "1"); // variable length records are sent as length 1
             EXPECT_EQ(fields[17], "200000");
-            EXPECT_EQ(fields[18], "200000");      // the real size
+            EXPECT_EQ(fields[18], "200000"); // the real size
             EXPECT_EQ(fields[19], std::to_string(compress));
             auto api = splitFields(f.apiLog("PLSendData").back());
             EXPECT_EQ(api[5], "PLSendData");

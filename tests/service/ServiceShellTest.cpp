@@ -5,12 +5,12 @@
 
 #include "platform/IniFile.h"
 #include "platform/UniqueFd.h"
-#include "service/CommandLine.h"
-#include "service/Registration.h"
+#include "service/shell/CommandLine.h"
+#include "service/shell/Registration.h"
 #include "tests/service/BusFixture.h"
 
 using namespace plx;
-using test::ChildProcess;
+using test::PeerProcess;
 using test::ScopedEnv;
 using test::ServiceOnBus;
 using test::TempDir;
@@ -22,10 +22,10 @@ ServiceSwitch parse(std::vector<const char*> args) {
     return parseServiceSwitch(static_cast<int>(args.size()), args.data());
 }
 
-int runProgram(const std::vector<std::string>& args) {
+int runService(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {PLX_SERVICE_PROGRAM};
     argv.insert(argv.end(), args.begin(), args.end());
-    ChildProcess p(argv);
+    PeerProcess p(argv);
     return p.waitExit(30);
 }
 
@@ -73,7 +73,7 @@ TEST(ServiceShell, RegistrationWritesAndRemovesItsFiles) {
     ScopedEnv registry("PLX_REGISTRY", (root / "registry.ini").string());
     InstallLayout layout = installLayout();
 
-    ASSERT_EQ(runProgram({"/Service"}), 0);
+    ASSERT_EQ(runService({"/Service"}), 0);
     EXPECT_TRUE(std::filesystem::exists(layout.unit));
     EXPECT_NE(test::readFile(layout.systemActivation).find("SystemdService=plserv.service"), std::string::npos);
     EXPECT_NE(test::readFile(layout.interfaceFile).find("com.korvane.PelorinIO.Transport"), std::string::npos);
@@ -83,35 +83,35 @@ TEST(ServiceShell, RegistrationWritesAndRemovesItsFiles) {
               "PelorinIO.Client.1");
 
     // Registering again without the service leaves no service behind.
-    ASSERT_EQ(runProgram({"-RegServer"}), 0);
+    ASSERT_EQ(runService({"-RegServer"}), 0);
     EXPECT_FALSE(std::filesystem::exists(layout.unit));
     EXPECT_FALSE(registeredAsService());
     EXPECT_EQ(test::readFile(layout.systemActivation).find("SystemdService"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(layout.sessionActivation));
 
-    ASSERT_EQ(runProgram({"-unregserver"}), 0);
+    ASSERT_EQ(runService({"-unregserver"}), 0);
     for (const auto& path :
          {layout.unit, layout.sessionActivation, layout.systemActivation, layout.policy, layout.interfaceFile})
         EXPECT_FALSE(std::filesystem::exists(path)) << path;
     EXPECT_TRUE(getProfileSectionNames(registryStorePath()).empty());
-    EXPECT_EQ(runProgram({"-UnregServer"}), 0); // nothing left to remove is no failure
+    EXPECT_EQ(runService({"-UnregServer"}), 0); // nothing left to remove is no failure
 }
 
 TEST(ServiceShell, AStartWithoutSettingsFailsVisibly) {
     test::ScopedHome home;
     test::PrivateBus bus;
     ScopedEnv busEnv("PLX_BUS", bus.address());
-    EXPECT_EQ(runProgram({}), 1);
+    EXPECT_EQ(runService({}), 1);
     std::filesystem::create_directory(home / "temp");
     test::writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + (home / "temp").string() + "\n");
-    EXPECT_EQ(runProgram({}), 1); // no log folders
+    EXPECT_EQ(runService({}), 1); // no log folders
 }
 
 TEST(ServiceShell, OneInstanceAtATime) {
     ServiceOnBus service;
     {
         ScopedEnv home("PLX_HOME", service.home().string());
-        EXPECT_EQ(runProgram({}), 0); // the second ends at once
+        EXPECT_EQ(runService({}), 0); // the second ends at once
     }
     auto c = service.connect();
     ClientProxy client(*c);
@@ -177,7 +177,7 @@ TEST(ServiceShell, AReadOnlyProgramFolderStartsUnlessTheRegisterNeedsARepair) {
     test::writeFile(home / "plcenter.ini", done);
     std::filesystem::permissions(home.path(), std::filesystem::perms(0555));
     {
-        ChildProcess service(withoutRootOverride({PLX_SERVICE_PROGRAM}));
+        PeerProcess service(withoutRootOverride({PLX_SERVICE_PROGRAM}));
         ASSERT_TRUE(test::waitForService(15));
         EXPECT_TRUE(closeService());
         EXPECT_EQ(service.waitExit(20), 0);
@@ -189,7 +189,7 @@ TEST(ServiceShell, AReadOnlyProgramFolderStartsUnlessTheRegisterNeedsARepair) {
     test::writeFile(home / "plcenter.ini",
                     done + "[K001," + (home / "temp" / "@zvC3.tmp").string() + "]\nstatus=3\nsendrecvflag=1\n");
     std::filesystem::permissions(home.path(), std::filesystem::perms(0555));
-    ChildProcess failing(withoutRootOverride({PLX_SERVICE_PROGRAM}), false, true);
+    PeerProcess failing(withoutRootOverride({PLX_SERVICE_PROGRAM}), false, true);
     std::string output = failing.readAll(20);
     EXPECT_EQ(failing.waitExit(20), 1) << output; // a clean failure, never an abort
     EXPECT_NE(output.find("plcenter.ini"), std::string::npos) << output;
@@ -235,7 +235,7 @@ TEST(ServiceShell, CloseEndsATransferWaitingForTheCenter) {
 
     // The next start is not refused as a second instance.
     ScopedEnv sameHome("PLX_HOME", home.string());
-    ChildProcess again({PLX_SERVICE_PROGRAM});
+    PeerProcess again({PLX_SERVICE_PROGRAM});
     EXPECT_TRUE(test::waitForService(15));
     EXPECT_TRUE(closeService());
     EXPECT_EQ(again.waitExit(20), 0);
@@ -247,7 +247,7 @@ TEST(ServiceShell, OnlySystemdStartsTheRegisteredServiceAsAService) {
     TempDir root;
     ScopedEnv installRoot("PLX_INSTALL_ROOT", root.path().string());
     ScopedEnv registry("PLX_REGISTRY", (root / "registry.ini").string());
-    ASSERT_EQ(runProgram({"/Service"}), 0);
+    ASSERT_EQ(runService({"/Service"}), 0);
     ASSERT_TRUE(registeredAsService());
     EXPECT_NE(test::readFile(installLayout().unit).find("NotifyAccess=main"), std::string::npos);
 
@@ -260,7 +260,7 @@ TEST(ServiceShell, OnlySystemdStartsTheRegisteredServiceAsAService) {
     {
         test::PrivateBus session;
         ScopedEnv sessionBus("DBUS_SESSION_BUS_ADDRESS", session.address());
-        ChildProcess byHand({PLX_SERVICE_PROGRAM});
+        PeerProcess byHand({PLX_SERVICE_PROGRAM});
         ASSERT_TRUE(test::waitForService(15));
         EXPECT_TRUE(closeService());
         EXPECT_EQ(byHand.waitExit(20), 0);

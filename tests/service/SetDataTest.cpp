@@ -15,8 +15,8 @@
 #include "common/DateText.h"
 #include "common/FileControl.h"
 #include "platform/UniqueFd.h"
-#include "service/Client.h"
-#include "service/Transport.h"
+#include "service/classes/Client.h"
+#include "service/classes/Transport.h"
 #include "tests/TestSupport.h"
 #include "tests/service/TransferFixture.h" // sampleData
 
@@ -36,9 +36,9 @@ protected:
     }
 
     void useTempFolder(const fs::path& folder) {
-        writeFile(home_ / "plconfig.ini", "[tempfile]\nlocation=" + folder.string() + "\n[apilog]\nlocation=" +
-                                              (home_ / "apilog").string() + "\n[sessionlog]\nlocation=" +
-                                              (home_ / "sessionlog").string() + "\n");
+        writeFile(home_ / "plconfig.ini", "[tempfile]\nlocation=" + folder.string() +
+                                              "\n[apilog]\nlocation=" + (home_ / "apilog").string() +
+                                              "\n[sessionlog]\nlocation=" + (home_ / "sessionlog").string() + "\n");
     }
     fs::path user() const { return home_ / "user"; }
     fs::path temp() const { return home_ / "temp"; }
@@ -64,9 +64,7 @@ protected:
         writeCenterRecord(r);
         return file.string();
     }
-    std::string registerText() const {
-        return fs::exists(centerIniPath()) ? readFile(centerIniPath()) : std::string();
-    }
+    std::string registerText() const { return fs::exists(centerIniPath()) ? readFile(centerIniPath()) : std::string(); }
     std::set<std::string> tempFiles(const fs::path& folder) const {
         std::set<std::string> names;
         for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
@@ -102,7 +100,8 @@ bool inChildren(int n, const std::function<bool(int)>& body) {
         if (pid == 0) {
             gateOut.reset();
             char c;
-            while (::read(gateIn.get(), &c, 1) < 0 && errno == EINTR) {}
+            while (::read(gateIn.get(), &c, 1) < 0 && errno == EINTR) {
+            }
             bool ok = false;
             try {
                 ok = body(i);

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "service/Client.h"
-#include "service/Transport.h"
+#include "service/classes/Client.h"
+#include "service/classes/Transport.h"
 #include "tests/TestSupport.h"
 #include "tests/centerlink/TestPeers.h"
 

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "common/CenterRegister.h"
-#include "service/Transport.h"
+#include "service/classes/Transport.h"
 #include "tests/TestSupport.h"
 
 using namespace plx;

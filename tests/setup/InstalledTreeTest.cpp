@@ -51,7 +51,7 @@ TEST(InstalledTree, TheServiceRunsFromThePatchedTreeAndLogsThroughItsLibrary) {
     ScopedEnv home("PLX_HOME", "");
     ScopedEnv locks("PLX_RUNTIME_DIR", runtime.path().string());
     ScopedEnv tmp("TMPDIR", runtime.path().string());
-    test::ChildProcess service({(tree.bin() / "plserv").string()});
+    test::PeerProcess service({(tree.bin() / "plserv").string()});
     ASSERT_TRUE(test::waitForService(15));
 
     auto connection = openClientBus();

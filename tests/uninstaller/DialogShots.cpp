@@ -65,7 +65,7 @@ void shootSecondInstance(const fs::path& out, const std::string& program) {
     ::unsetenv("PLX_UNINST_SCRIPT");
     test::writeFile(dir / "app.wqi", "Title=Korvane/PLX\n");
     auto lock = InstanceLock::take("Korvane/PLX", "Korvane/PLX アンインストール");
-    ChildProcess child({program, (dir / "app.wqi").string()}, {"QT_QPA_PLATFORM=xcb"});
+    ChildProcess child({program, (dir / "app.wqi").string()}, ChildOptions{.extraEnv = {"QT_QPA_PLATFORM=xcb"}});
     QElapsedTimer shown;
     shown.start();
     while (shown.elapsed() < 2000) QApplication::processEvents(QEventLoop::AllEvents, 50);

@@ -123,7 +123,7 @@ TEST_F(UnInstallTest, WithoutAShortcutTheThirdMarkFollowsTheFiles) {
 TEST_F(UnInstallTest, ASharedFileCountedTwiceStaysWithCountOne) {
     std::string lib = make("inst/lib/libshared.so").string();
     setCount(lib, "2");
-    EXPECT_EQ(run({{lib, /*shared=*/true}}), TCVUnInstall::kRemoved);
+    EXPECT_EQ(run({{lib, /*isShared=*/true}}), TCVUnInstall::kRemoved);
     EXPECT_TRUE(fs::exists(lib));
     EXPECT_EQ(count(lib), "1");
     EXPECT_TRUE(view_.questions.empty());

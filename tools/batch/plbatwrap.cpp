@@ -6,17 +6,15 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <spawn.h>
 #include <string>
 #include <string_view>
-#include <sys/wait.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
+#include "platform/ChildProcess.h"
 #include "platform/ProgramFolder.h"
 #include "tools/batch/BatchResult.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace plx;
@@ -51,16 +49,16 @@ std::optional<fs::path> findBatchProgram() {
 std::optional<int> runBatchProgram(int argc, char** argv) {
     std::optional<fs::path> program = findBatchProgram();
     if (!program) return std::nullopt;
-    std::vector<char*> args{const_cast<char*>(kBatchProgram)};
+    std::vector<std::string> args{kBatchProgram};
     args.insert(args.end(), argv + 1, argv + argc);
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, program->c_str(), nullptr, nullptr, args.data(), environ) != 0) return std::nullopt;
-    int status = 0;
-    // Should its status be lost, the run still must not pass for a success.
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return kBatchApiError;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    try {
+        ChildProcess batch(args, ChildOptions{.program = *program});
+        // Should its status be lost, the run still must not pass for a success.
+        std::optional<int> status = batch.wait();
+        return status ? exitCodeOf(*status) : kBatchApiError;
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
 }
 
 // The first line of the result file, without its line end, whatever its

@@ -15,9 +15,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/ChildProcess.h"
 #include "platform/FdIo.h"
 #include "platform/ProgramFolder.h"
-#include "platform/RunProgram.h"
 #include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
 #include "pllog/EventCatalog.h"

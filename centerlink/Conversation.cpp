@@ -1,0 +1,248 @@
+#include "centerlink/Conversation.h"
+
+#include <system_error>
+#include <unistd.h>
+#include <utility>
+
+#include "api/ApiErrors.h"
+#include "centerlink/HttpMessage.h"
+#include "centerlink/SocketError.h"
+#include "common/DateText.h"
+#include "common/FileControl.h"
+#include "common/LogBridge.h"
+#include "common/TermInfo.h"
+#include "platform/Numbers.h"
+#include "platform/Utf8.h"
+
+namespace plx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kAuthNotBuiltText = "認証要求生成中にエラー発生";
+constexpr const char* kAuthWriteText = "認証要求作成中にエラー（管理ファイルのデータ不足）";
+constexpr StepFailure kNoCookie{kApiCenterError, kResultOther, "認証回答後，cookie情報がとれません", kResultOther};
+constexpr StepFailure kNoCookieValue{kApiCenterError, kResultOther, "認証回答からCookie情報の取得に失敗", kResultOther};
+constexpr int kReportWaitSeconds = 1;
+
+// Resets the connection's progress direction however the exchange ends.
+class ProgressFor {
+public:
+    ProgressFor(HttpClient& http, HttpClient::Direction direction) : http_(http) {
+        http_.setProgressDirection(direction);
+    }
+    ~ProgressFor() { http_.setProgressDirection(HttpClient::kNoProgress); }
+    ProgressFor(const ProgressFor&) = delete;
+    ProgressFor& operator=(const ProgressFor&) = delete;
+
+private:
+    HttpClient& http_;
+};
+
+} // namespace
+
+std::string replyText(const std::string& text) { return utf8TruncateCharacters(text, kReplyTextLimit); }
+
+Conversation::Conversation(std::string target, SessionLog::TransferKind kind, bool withFile)
+    : start_(getNowStamp()), target_(std::move(target)), kind_(kind), withFile_(withFile) {}
+
+void Conversation::fail(const StepFailure& failure) {
+    result_ = failure.result;
+    throw PLException(failure.code, failure.detail, failure.message);
+}
+
+void Conversation::fail(const StepFailure& failure, std::int32_t phase) {
+    phase_ = phase;
+    fail(failure);
+}
+
+void Conversation::useTimeouts(const Settings& settings) {
+    http_.setReadTimeout(settings.tcpTimeout);
+    http_.setConnectTimeout(settings.connectTimeout);
+}
+
+bool Conversation::connectTo(const std::string& host, int port, const std::string& certFile,
+                             const std::string& keyFile) {
+    return http_.Connect(host, port, certFile, keyFile);
+}
+
+int Conversation::connectForTransfer(const TerminalReader& readTerminal, const StepFailure& notConnected) {
+    // An empty center URL has no host: the connect fails and nothing is sent.
+    const std::string url = terminal_ ? terminal_->CenterURL : std::string();
+    std::string host = connectHost(url);
+    int port = connectPort(url);
+    bool tls = isCenterHttps();
+    if (tls) {
+        if (int registered = sslRegist(readTerminal)) return registered;
+    }
+    if (!connectTo(host, port, tls ? getCertFilePath() : std::string(), tls ? getKeyFilePath() : std::string())) {
+        withoutFile();
+        fail(notConnected, SessionLog::kAuthRequest);
+    }
+    return 0;
+}
+
+std::optional<ScopedFileRemoval> Conversation::buildRequest(const std::function<void(XmlWriter&)>& write) {
+    XmlWriter body; // removes the message file when it goes
+    fs::path bodyPath = makeTempFile();
+    if (bodyPath.empty()) return std::nullopt;
+    if (!body.open(bodyPath)) {
+        ::unlink(bodyPath.c_str());
+        return std::nullopt;
+    }
+    write(body);
+    body.close();
+
+    HttpMessage message;
+    if (cookie_) message.addHeader("Cookie", std::string(kCookieName) + "=" + *cookie_);
+    message.setMethod("POST");
+    message.setRequestTarget(target_);
+    message.setBodyFile(body.path());
+    ScopedFileRemoval requestFile(makeTempFile());
+    if (requestFile.path().empty() || !message.writeRequest(requestFile.path())) return std::nullopt;
+    return requestFile;
+}
+
+Conversation::Reply Conversation::exchange(const Request& request) {
+    phase_ = request.phase;
+    std::optional<ScopedFileRemoval> requestFile = buildRequest(request.write);
+    if (!requestFile) fail({kApiCenterError, 1, request.notBuiltText, kResultOther});
+    http_.setFirstByteTimeout(request.firstByteTimeout);
+    Reply reply;
+    fs::path bodyOut;
+    int written;
+    {
+        ProgressFor progress(http_, request.progress);
+        written = http_.Write(requestFile->path(), reply.header, bodyOut);
+    }
+    requestFile.reset();
+    if (written != HttpClient::kDone) {
+        std::string_view text = http_.lastError() == kSessionStopped ? "セッションが中止されました"
+                                                                     : "タイムアウトなどにより処理が中断されました。";
+        std::int32_t phase = written == HttpClient::kSendFailed ? request.phase : request.phase + 1;
+        fail({kApiCenterError, 1, text, kResultCommunication}, phase);
+    }
+    reply.body = ScopedFileRemoval(bodyOut);
+    phase_ = request.phase + 1;
+    return reply;
+}
+
+void Conversation::authenticate(AuthenticationRequest request, int firstByteTimeout,
+                                const UnreadableReply& unreadable) {
+    request.header = requestHeader();
+    Reply reply;
+    try {
+        reply = exchange({SessionLog::kAuthRequest, firstByteTimeout, kAuthNotBuiltText,
+                          [&](XmlWriter& w) { writeRequestAuthentication(w, request); }});
+    } catch (const PLException&) {
+        throw;
+    } catch (const std::system_error& e) {
+        fail({kApiSystemError, e.code().value(), kAuthWriteText, kResultOther});
+    } catch (const std::exception&) {
+        fail({kApiSystemError, 0, kAuthWriteText, kResultOther});
+    }
+
+    std::optional<SoapDocument> document;
+    try {
+        document.emplace(SoapDocument::parseFile(reply.body.path()));
+    } catch (const SoapParseError& e) {
+        fail(unreadable(e.systemError()));
+    }
+    reply.body = ScopedFileRemoval();
+    std::optional<SoapElement> response;
+    try {
+        response = document->method({"RequestAuthenticationResponse"});
+        if (response) readAuthentication(*response);
+    } catch (const PLException&) {
+        throw;
+    } catch (const std::exception&) {
+        response.reset();
+    }
+    if (!response) fail(kNotAuthenticationReply);
+    takeCookie(reply.header);
+}
+
+void Conversation::readAuthentication(const SoapElement& response) {
+    if (std::int32_t code = resultCodeOf(response); code != kResultOk) {
+        withoutFile();
+        fail(centerRefusal(code, centerResultMessage(code)));
+    }
+    if (auto header = response.child("Header")) sessionId_ = replyText(header->childText("SessionID"));
+    if (auto record = response.child("FileRecord")) {
+        loadNo_ = replyText(record->childText("FileLoadNo"));
+        recordKey_ = replyText(record->childText("FileRecordKey"));
+        dataFileName_ = replyText(record->childText("DataFileName"));
+    }
+}
+
+void Conversation::takeCookie(const std::string& replyHeader) {
+    auto cookie = HttpMessage(replyHeader).getCookie();
+    if (!cookie) fail(kNoCookie);
+    if (cookie->find('=') == std::string::npos) fail(kNoCookieValue);
+    cookie_ = cookieSessionValue(*cookie);
+}
+
+void Conversation::postUnread(const std::function<void(XmlWriter&)>& write) {
+    try {
+        std::optional<ScopedFileRemoval> requestFile = buildRequest(write);
+        if (!requestFile) return;
+        std::string header;
+        fs::path reply;
+        if (http_.Write(requestFile->path(), header, reply) == HttpClient::kDone) ::unlink(reply.c_str());
+    } catch (...) {
+        // A report that cannot go out changes nothing of the failure it reports.
+    }
+}
+
+void Conversation::sendReportStatus(std::int32_t resultCode) {
+    if (!terminal_) return;
+    SoapHeader header = requestHeader();
+    http_.setFirstByteTimeout(kReportWaitSeconds);
+    postUnread([&](XmlWriter& w) { writeReportStatus(w, std::to_string(resultCode), header); });
+}
+
+void Conversation::sendResultReport(std::string_view element, std::string_view resultCode) {
+    if (!terminal_) return;
+    SoapHeader header = requestHeader();
+    header.sessionId = sessionId_;
+    postUnread([&](XmlWriter& w) { writeResultMessage(w, std::string(element), std::string(resultCode), header); });
+}
+
+SoapHeader Conversation::requestHeader() const {
+    return SoapHeader{getNowTimeText(), terminal_ ? terminal_->TerminalID : std::string(),
+                      terminal_ ? terminal_->CenterID : std::string(), "", true};
+}
+
+std::int32_t Conversation::resultCodeOf(const SoapElement& response) {
+    return leadingDecimal32(response.childText("ResultCode"));
+}
+
+StepFailure Conversation::centerRefusal(std::int32_t code, std::string_view message) {
+    return StepFailure{kApiCenterError, code, message, code};
+}
+
+void Conversation::withoutFile() {
+    file_.RecordLength = 0;
+    file_.CompressID = -1;
+}
+
+void Conversation::writeSessionRecord(std::int16_t type, std::int32_t level) {
+    std::string end = getNowStamp();
+    callSessionAPI({.type = type,
+                    .level = level,
+                    .start = start_,
+                    .end = end,
+                    .transferKind = kind_,
+                    .phase = phase_,
+                    .resultCode = result_,
+                    .detail = result_ == kResultCommunication ? http_.lastError() : 0,
+                    .sessionId = sessionId_,
+                    .terminal = terminal_ ? &*terminal_ : nullptr,
+                    .file = withFile_ ? &file_ : nullptr,
+                    .centerFileName = logsCenterFileName_ ? std::string_view(dataFileName_) : std::string_view(),
+                    .loadNo = loadNo_,
+                    .recordKey = recordKey_});
+}
+
+} // namespace plx

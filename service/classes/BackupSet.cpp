@@ -1,0 +1,88 @@
+#include "service/classes/BackupSet.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+
+#include "platform/TempFile.h"
+#include "service/classes/Transport.h"
+
+namespace plx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// path + ".rlbk" with the file's bytes, mode and times. A file of that name
+// that is not ours is never replaced: then a unique name is taken.
+fs::path copyBeside(const fs::path& path, const struct stat& st) {
+    fs::path copy = fs::path(path) += ".rlbk";
+    if (!copyFileStamped(path, copy, true)) {
+        if (errno != EEXIST) return {};
+        try {
+            copy = createUniqueFile(path.parent_path().empty() ? fs::path(".") : path.parent_path(),
+                                    path.filename().string() + ".rlbk", st.st_mode & 0777);
+        } catch (const std::system_error& e) {
+            errno = e.code().value();
+            return {};
+        }
+        ScopedFileRemoval undo(copy);
+        if (!copyFileStamped(path, copy, false)) return {};
+        undo.release();
+    }
+    ::chmod(copy.c_str(), st.st_mode & 07777);
+    timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, copy.c_str(), times, 0);
+    return copy;
+}
+
+} // namespace
+
+BackupSet::~BackupSet() {
+    if (!committed_) rollBack();
+}
+
+bool BackupSet::protect(const fs::path& path) {
+    if (find(path)) return true;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) return false;
+        entries_.push_back({path, {}});
+        return true;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    fs::path copy = copyBeside(path, st);
+    if (copy.empty()) return false;
+    entries_.push_back({path, std::move(copy)});
+    return true;
+}
+
+void BackupSet::noteCreated(const fs::path& path) {
+    if (!find(path)) entries_.push_back({path, {}});
+}
+
+void BackupSet::commit() {
+    committed_ = true;
+    for (const Entry& e : entries_)
+        if (!e.copy.empty()) ::unlink(e.copy.c_str());
+}
+
+bool BackupSet::find(const fs::path& path) const {
+    return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.path == path; });
+}
+
+void BackupSet::rollBack() noexcept {
+    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+        if (it->copy.empty())
+            ::unlink(it->path.c_str());
+        else
+            ::rename(it->copy.c_str(), it->path.c_str()); // a copy that cannot go back stays for the user
+    }
+}
+
+} // namespace plx

@@ -1,0 +1,122 @@
+#include "service/classes/Transfer.h"
+
+#include "centerlink/SessionControl.h"
+#include "common/IniLocks.h"
+#include "common/LogBridge.h"
+#include "service/classes/TransferSupport.h"
+
+namespace plx {
+
+namespace {
+
+constexpr StepFailure kNotConnected{kApiCenterError, 1, "接続に失敗", kResultCommunication};
+constexpr const char* kKindsUnreadText = "ファイル管理ファイルからのデータ取得に失敗";
+
+StepFailure kindsUnread(const ApiResult& search) {
+    return {kApiSystemError, search.systemError(), kKindsUnreadText, kResultOther};
+}
+
+} // namespace
+
+Transfer::Transfer(Transport& transport, const TransferRules& rules, std::string target, SessionLog::TransferKind kind,
+                   std::string argumentLine)
+    : Conversation(std::move(target), kind, true), transport_(transport), client_(transport.client()),
+      triple_(transport.triple()), rules_(rules), argumentLine_(std::move(argumentLine)) {
+    recorded_ = false; // until the data kind is known
+}
+
+ApiResult Transfer::run() {
+    CountingSemaphore session(kSessionCount, kSessionSemaphoreName);
+    if (!session.acquireUnlessStopped(1, kSessionWaitMs)) return triple_.set(kApiNotReady, 0, "セッション中止");
+    triple_.clear();
+    try {
+        if (int refused = steps(); refused != 0)
+            return triple_.set(kApiCenterError, refused, "端末の初期化に失敗したので処理を中止しました");
+        return succeeded();
+    } catch (const PLException& failure) {
+        return failed(failure);
+    } catch (...) {
+        return failedUnexpectedly();
+    }
+}
+
+void Transfer::useCheckedSettings() {
+    settings_ = loadCheckedSettings();
+    useTimeouts(*settings_);
+}
+
+void Transfer::readTerminalInfo() {
+    TerminalRec terminal;
+    if (ApiResult read = client_.PLGetTermInfo(terminal); read.failed)
+        fail({kApiSystemError, read.systemError(), "端末管理ファイルからの情報取得に失敗", kResultOther});
+    terminal_ = std::move(terminal);
+}
+
+void Transfer::readDefinition(const std::string& fileType, const StepFailure& notOne, bool recordedOnceFound) {
+    NamedLock kinds(fileIniMutex());
+    std::int32_t count = 0;
+    if (ApiResult search = client_.PLGetFileInfo(fileType, 0, "", "", 0, 0, count); search.failed)
+        fail(kindsUnread(search));
+    if (count != 1) fail(notOne);
+    recorded_ = recordedOnceFound;
+    if (ApiResult take = client_.PLGetFileInfoAt(0, file_); take.failed) fail(kindsUnread(take));
+}
+
+int Transfer::connect() {
+    int refused =
+        connectForTransfer([this](TerminalRec& out) { return !client_.PLGetTermInfo(out).failed; }, kNotConnected);
+    if (refused == 0) http_.startProgressThread(&transport_);
+    return refused;
+}
+
+AuthenticationRequest Transfer::authenticationRequest(std::string resendFlag) const {
+    AuthenticationRequest request;
+    request.password = terminal_->Password;
+    request.protocolVersion = terminal_->ProtocolVersion;
+    request.serviceNo = std::to_string(file_.ServiceNo);
+    request.protocolFileName = file_.ProtocolFilename;
+    request.accessKey = file_.AccessKey;
+    request.resendFlag = std::move(resendFlag);
+    return request;
+}
+
+ApiResult Transfer::finish(const ApiResult& outcome, std::int32_t result) {
+    callLogAPI(outcome.failed ? 1 : 0, outcome.code, outcome.detail, outcome.message, sessionId_, rules_.apiName,
+               argumentLine_);
+    phase_ = SessionLog::kEnded;
+    result_ = result;
+    writeSessionRecord(0, 0);
+    return outcome;
+}
+
+std::int16_t Transfer::failureLogType() const {
+    return rules_.warnsAfterAuthentication && phase_ > SessionLog::kAuthReply ? 2 : 1;
+}
+
+ApiResult Transfer::failed(const PLException& failure) {
+    ApiResult stored =
+        triple_.set(failure.code() == kApiOk ? kApiNoTempFile : failure.code(), failure.detail(), failure.message());
+    stored.failed = true;
+    if (result_ == kResultOk) result_ = kResultOther;
+    callLogAPI(failureLogType(), stored.code, stored.detail, stored.message, sessionId_, rules_.apiName, argumentLine_);
+    if (recorded_) {
+        bool early = phase_ <= SessionLog::kFileReply;
+        writeSessionRecord(early ? 1 : 2, early ? 2 : 1);
+    }
+    return stored;
+}
+
+ApiResult Transfer::failedUnexpectedly() {
+    ApiResult stored = triple_.set(kApiNoTempFile, 0, rules_.unknownText);
+    stored.failed = true;
+    callLogAPI(failureLogType(), stored.code, stored.detail, stored.message,
+               rules_.unknownWithSessionId ? std::string_view(sessionId_) : std::string_view(), rules_.apiName,
+               argumentLine_);
+    if (recorded_ || rules_.unknownAlwaysRecorded) {
+        bool early = phase_ < SessionLog::kFileRequest;
+        writeSessionRecord(early ? 1 : 2, early ? 2 : 1);
+    }
+    return stored;
+}
+
+} // namespace plx

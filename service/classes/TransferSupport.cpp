@@ -1,0 +1,35 @@
+#include "service/classes/TransferSupport.h"
+
+#include "api/ApiErrors.h"
+#include "common/PLException.h"
+#include "common/Paths.h"
+
+namespace plx {
+
+namespace {
+
+void checkFolder(const std::string& folder, const char* unsetText, const char* unusableFormat) {
+    if (folder.empty()) throw PLException(kApiSystemError, 2, unsetText, PLException::kExact);
+    if (!pathExists(folder, true)) {
+        std::string text = unusableFormat;
+        text.replace(text.find("%s"), 2, folder);
+        throw PLException(kApiSystemError, 2, text, PLException::kExact);
+    }
+}
+
+} // namespace
+
+std::unique_ptr<Settings> loadCheckedSettings() {
+    auto settings = loadSettings();
+    if (!settings)
+        throw PLException(kApiSystemError, 2, "設定管理ファイル(plconfig.ini)が見つかりません", PLException::kExact);
+    checkFolder(settings->tempFolder, "一時ファイル保存フォルダが指定されていません",
+                "一時ファイル保存フォルダ　\"%s\"　が存在しないか、読み取り専用属性です");
+    checkFolder(settings->apiLogFolder, "ＡＰＩログファイル保存フォルダが指定されていません",
+                "ＡＰＩログファイル保存フォルダ　\"%s\"　が存在しないか、読み取り専用属性です");
+    checkFolder(settings->sessionLogFolder, "通信ログファイル保存フォルダが指定されてません",
+                "通信ログファイル保存フォルダ　\"%s\"　が存在しないか、読み取り専用属性です");
+    return settings;
+}
+
+} // namespace plx

@@ -1,0 +1,515 @@
+// The gateway message handler: intake of every request, the authentication
+// that opens a conversation, the file messages, the completion report and
+// the end of an exchange.
+#include "service/gateway/CenterNetwork.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <mutex>
+#include <sys/socket.h>
+#include <system_error>
+
+#include "common/Base64.h"
+#include "common/DateText.h"
+#include "common/EntityExtraction.h"
+#include "common/FileControl.h"
+#include "common/Gzip.h"
+#include "common/IniLocks.h"
+#include "common/LogBridge.h"
+#include "common/Paths.h"
+#include "platform/IniFile.h"
+#include "platform/Numbers.h"
+#include "platform/TempFile.h"
+#include "platform/Utf8.h"
+#include "service/classes/TransferSupport.h"
+#include "service/gateway/CenterNetworkState.h"
+
+namespace plx {
+
+namespace fs = std::filesystem;
+using namespace gateway;
+
+namespace gateway {
+
+Intake::Cookie Intake::cookie(std::string& value) const {
+    auto header = http.getCookie();
+    if (!header) return Cookie::kMissing;
+    auto eq = header->find('=');
+    if (eq == std::string::npos) return Cookie::kNoValue;
+    value = header->substr(eq + 1);
+    return Cookie::kPresent;
+}
+
+std::string Intake::echoedCookie() const {
+    std::string value;
+    cookie(value);
+    return value;
+}
+
+fs::path writeReply(const std::function<void(XmlWriter&)>& body, std::string_view headerName,
+                    std::string_view cookieValue) {
+    fs::path bodyPath = makeTempFile();
+    if (bodyPath.empty()) return {};
+    ScopedFileRemoval removeBody(bodyPath);
+    XmlWriter writer;
+    if (!writer.open(bodyPath)) return {};
+    body(writer);
+    writer.close();
+
+    HttpMessage reply;
+    if (!headerName.empty()) reply.addHeader(headerName, std::string(kCookieName) + "=" + std::string(cookieValue));
+    reply.setBodyFile(bodyPath);
+    fs::path replyPath = makeTempFile();
+    if (replyPath.empty()) return {};
+    ScopedFileRemoval removeReply(replyPath);
+    if (!reply.writeResponse(replyPath)) return {};
+    removeReply.release();
+    return replyPath;
+}
+
+std::int32_t lastSocketError(int socket) {
+    if (socket < 0) return 0;
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return 0;
+    return error;
+}
+
+std::string limitText(const std::string& text, std::size_t maxBytes) { return utf8Truncate(text, maxBytes); }
+
+} // namespace gateway
+
+namespace {
+
+fs::path withSuffix(const fs::path& path, const char* suffix) {
+    fs::path out = path;
+    out += suffix;
+    return out;
+}
+
+std::unique_ptr<Settings> settingsOrNull() {
+    try {
+        return loadSettings();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+bool contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
+
+AuthenticationResponse authResponse(std::int32_t code, SoapHeader header) {
+    AuthenticationResponse r;
+    r.resultCode = std::to_string(code);
+    r.header = std::move(header);
+    return r;
+}
+
+} // namespace
+
+CenterNetwork::CenterNetwork(std::shared_ptr<Client> client)
+    : client_(std::move(client)), state_(std::make_unique<State>(*client_)) {}
+
+CenterNetwork::~CenterNetwork() = default;
+
+void CenterNetwork::beginConnection() {
+    try {
+        state_->closeOpenConversation();
+    } catch (...) {
+        // The new connection starts clean whatever the old one left.
+    }
+    state_->clear();
+}
+
+fs::path CenterNetwork::handle(const GatewayRequest& request) { return state_->handle(request); }
+
+// ---- Connection and request flow ----
+
+void CenterNetwork::State::clear() { static_cast<Telegram&>(*this) = Telegram{}; }
+
+fs::path CenterNetwork::State::handle(const GatewayRequest& request) {
+    if (!request.body) {
+        try {
+            endOfExchange(request.errorCode, request.level);
+        } catch (...) {
+        }
+        return {};
+    }
+    // The request and whatever extraction and expansion made of it.
+    const fs::path& body = *request.body;
+    ScopedFileRemoval removeBody(body);
+    ScopedFileRemoval removeDecoded(withSuffix(body, ".dat"));
+    ScopedFileRemoval removeRewritten(withSuffix(body, ".tmp1"));
+    ScopedFileRemoval removeExpanded(withSuffix(body, ".dat.dat"));
+    try {
+        return serve(request);
+    } catch (...) {
+        // No entry may stay in progress once nobody answers for it.
+        try {
+            closeOpenConversation();
+        } catch (...) {
+        }
+        return {};
+    }
+}
+
+fs::path CenterNetwork::State::serve(const GatewayRequest& request) {
+    Intake in{request, settingsOrNull(), HttpMessage(request.header), std::nullopt};
+    bool failed = !in.settings || in.settings->apiLogFolder.empty() || in.settings->sessionLogFolder.empty();
+    terminalRec = TerminalRec{};
+    if (!client.PLGetTermInfo(terminalRec)) failed = true;
+    bool checkApplication = !in.settings || in.settings->applicationCheck;
+    if (checkApplication && client.GetAliveCount() <= 0) return intakeRefusal(kResultNoApplication, true);
+    if (failed) return intakeRefusal(kResultOther, false);
+    return dispatch(in);
+}
+
+fs::path CenterNetwork::State::dispatch(Intake& in) {
+    in.entity = extractEntity(*in.request.body);
+    std::optional<SoapDocument> doc;
+    try {
+        // Without extraction the whole body would be parsed: the size cap refuses it.
+        doc.emplace(SoapDocument::parseFile(*in.request.body));
+    } catch (const std::exception&) {
+        return intakeRefusal(kResultBadMessage, false);
+    }
+    auto method = doc->method({"RequestAuthentication", "GetFile", "PutFile", "ReportStatus"});
+    if (!method) return intakeRefusal(kResultBadMessage, false); // "電文不正"
+    std::string name = method->name();
+    if (equalsIgnoreCase(name, "RequestAuthentication")) return authenticate(in, *method);
+    if (equalsIgnoreCase(name, "GetFile")) return getFile(in, *method);
+    if (equalsIgnoreCase(name, "PutFile")) return putFile(in, *method);
+    return reportStatus(in, *method);
+}
+
+// 35, the early 99 and an unreadable message: whatever the method, answered
+// as an authentication.
+fs::path CenterNetwork::State::intakeRefusal(std::int32_t code, bool withFileRecord) {
+    closeOpenConversation();
+    fileRefused = false;
+    resultCode = code;
+    std::string now = getNowStamp();
+    SoapHeader header = ownHeader(now);
+    header.sessionId.clear();
+    fs::path reply = writeReply(
+        [&](XmlWriter& w) {
+            if (withFileRecord)
+                writeRequestAuthenticationResponse(w, authResponse(code, header));
+            else
+                writeResultMessage(w, "RequestAuthenticationResponse", std::to_string(code), header);
+        },
+        "", "");
+    writeSession({.start = now, .phase = phase, .result = code, .withFile = false, .withKeys = false});
+    return reply;
+}
+
+void CenterNetwork::State::closeOpenConversation() {
+    if (phase > 0 && phase <= kReportAnswered && !conversationLogged) endOfExchange(0, 2);
+}
+
+void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t level) {
+    if (phase > kReportAnswered || resultCode == kResultNoFile || phase <= 0) return;
+    if (phase != kReportAnswered) copyLoggedValues();
+    if (level == 2 && phase == kAuthAnswered) phase = kFileReceived;
+    if (level == 2 && phase == kFileAnswered) phase = kReportReceived;
+
+    bool normal = phase == kReportAnswered && level == 2;
+    bool abnormal = !normal && ((transferKind == kDelivery && phase < kFileAnswered) ||
+                                (transferKind == kFetch && phase < kReportAnswered));
+    std::int16_t outcome = normal ? kNormalEnd : abnormal ? kAbnormalEnd : kWarning;
+
+    if (transferStarted && !endReported) {
+        if (transferKind == kDelivery)
+            fire(normal ? kDeliveryDone : kDeliveryFailed);
+        else
+            fire(normal ? kFetchDone : kFetchFailed);
+        endReported = true;
+    }
+    const std::string& section = centerRecord.sectionName;
+    if (!normal && transferKind == kFetch) updateCenterStatus(section, kStatusWaiting);
+    if (abnormal && transferKind == kDelivery && !section.empty()) {
+        deleteCenterRecord(section);
+        forceDeleteFile(tempReceivePath);
+    }
+    if (!conversationLogged) {
+        writeSession({.outcome = outcome,
+                      .level = normal     ? 0
+                               : abnormal ? 2
+                                          : 1,
+                      .start = startTime,
+                      .phase = normal ? 0 : phase,
+                      .result = normal ? 0 : 1,
+                      .detail = normal ? 0 : errorCode,
+                      .sessionId = sessionId});
+    }
+    if (phase == kReportAnswered) phase = kLogged;
+}
+
+// ---- Shared steps ----
+
+void CenterNetwork::State::fire(std::int32_t eventCode) { client.innerPLRecvRequest(eventCode, fileType); }
+
+void CenterNetwork::State::copyLoggedValues() {
+    fileRec.RecordLength = recordLength;
+    fileRec.FileSize = length;
+    fileRec.ServiceNo = serviceNo;
+    fileRec.CompressID = compressFlag;
+    fileRec.ProtocolFilename = protocolFileName;
+    fileRec.AccessKey = accessKey;
+}
+
+void CenterNetwork::State::perRequestReset() {
+    recordLength = 0;
+    length = 0;
+    compressFlag = 0;
+    transferKind = 0;
+    socket = 0;
+    dataFileName.clear();
+    tempReceivePath.clear();
+    conversationLogged = true;
+}
+
+void CenterNetwork::State::writeSession(const SessionEntry& e) {
+    std::string end = getNowStamp();
+    callSessionAPI({.type = e.outcome,
+                    .level = e.level,
+                    .start = e.start,
+                    .end = end,
+                    .transferKind = transferKind,
+                    .phase = e.phase,
+                    .resultCode = e.result,
+                    .detail = e.detail,
+                    .sessionId = e.sessionId,
+                    .terminal = &terminalRec,
+                    .file = e.withFile ? &fileRec : nullptr,
+                    .centerFileName = dataFileName,
+                    .loadNo = e.withKeys ? std::string_view(fileLoadNo) : std::string_view(),
+                    .recordKey = e.withKeys ? std::string_view(fileRecordKey) : std::string_view()});
+    perRequestReset();
+}
+
+SoapHeader CenterNetwork::State::ownHeader(std::string time, bool withSessionId) const {
+    return SoapHeader{std::move(time), terminalRec.TerminalID, terminalRec.CenterID, sessionId, withSessionId};
+}
+
+std::int32_t CenterNetwork::State::detailFor(std::int32_t code, int socketFd) {
+    errorDetail = code == 1 ? lastSocketError(socketFd) : 0;
+    return errorDetail;
+}
+
+// ---- RequestAuthentication ----
+
+fs::path CenterNetwork::State::authenticate(const Intake& in, const SoapElement& method) {
+    startConversation(in);
+    try {
+        const std::string& target = in.http.receivedTarget();
+        bool fetch = contains(target, "getfile");
+        bool delivery = contains(target, "putfile");
+        // Both are tested and the later match wins: a target naming both is a delivery.
+        if (fetch) transferKind = kFetch;
+        if (delivery) transferKind = kDelivery;
+        if (!fetch && !delivery) throw refusal(kResultBadMessage, "要求URIの不正");
+        bool passwordMatches = readAuthentication(method);
+        checkDataKind();
+        checkIdentity(passwordMatches);
+        if (transferKind == kDelivery) checkDataFileName();
+        if (isDoubleDelivery(in.settings.get())) return doubleDeliveryReply();
+        if (transferKind == kFetch) pickStagedFile();
+        if (transferKind == kDelivery) createReceiveEntry(in.settings.get());
+        return acceptAuthentication();
+    } catch (const PLException& refused) {
+        return authRefusal(in, refused.code());
+    }
+}
+
+// A new authentication ends whatever the connection had open.
+void CenterNetwork::State::startConversation(const Intake& in) {
+    closeOpenConversation();
+    TerminalRec terminal = std::move(terminalRec);
+    clear();
+    terminalRec = std::move(terminal);
+    phase = kAuthReceived;
+    socket = in.request.socket;
+    resultCode = kResultOther;
+    startTime = getNowStamp();
+}
+
+bool CenterNetwork::State::readAuthentication(const SoapElement& method) {
+    bool passwordMatches = false;
+    if (auto auth = method.child("Authenticate")) {
+        if (auto password = auth->child("Password")) passwordMatches = password->text() == terminalRec.Password;
+        protocolVersion = limitText(auth->childText("ProtocolVersion"));
+        serviceNo = leadingDecimal32(auth->childText("ServiceNo"));
+    }
+    if (auto header = method.child("Header")) {
+        terminalId = limitText(header->childText("TerminalID"));
+        targetTerminalId = limitText(header->childText("TargetTerminalID"));
+        sessionId = limitText(header->childText("SessionID"));
+    }
+    if (auto info = method.child("FileInfo")) {
+        protocolFileName = limitText(info->childText("ProtocolFileName"));
+        accessKey = limitText(info->childText("AccessKey"));
+        resendFlag = limitText(info->childText("ResendFlag"), kResendFlagLimit);
+    }
+    if (auto record = method.child("FileRecord")) {
+        fileLoadNo = limitText(record->childText("FileLoadNo"));
+        fileRecordKey = limitText(record->childText("FileRecordKey"));
+        dataFileName = limitText(record->childText("DataFileName"));
+    }
+    return passwordMatches;
+}
+
+// Narrowed step by step so the code tells which value is wrong.
+void CenterNetwork::State::checkDataKind() {
+    std::lock_guard lock(fileIniMutex());
+    errorDetail = 0;
+    std::int32_t count = 0;
+    auto search = [&](std::int32_t service, const std::string& key, std::int32_t notFound, const char* reason) {
+        if (!client.PLGetFileInfo("", service, protocolFileName, key, 0, 0, count))
+            throw refusal(kResultOther, kKindAccessText);
+        if (count < 1) throw refusal(notFound, reason);
+    };
+    auto takeFirst = [&](FileRec& out) {
+        if (!client.PLGetFileInfoAt(0, out)) throw refusal(kResultOther, kKindAccessText);
+    };
+    search(0, "", kResultProtocolFileName, "プロトコルファイル名なしエラー");
+    fileRec = FileRec{};
+    FileRec byName;
+    takeFirst(byName);
+    fileType = byName.FileType;
+    search(0, accessKey, kResultAccessKey, "ファイルアクセスキー不正");
+    search(serviceNo, accessKey, kResultServiceNo, kServiceNoText);
+    search(serviceNo, accessKey, kResultServiceNo, kServiceNoText);
+    takeFirst(fileRec);
+    if (serviceNo != fileRec.ServiceNo) throw refusal(kResultServiceNo, kServiceNoText);
+    fileType = fileRec.FileType;
+}
+
+void CenterNetwork::State::checkIdentity(bool passwordMatches) const {
+    if (!passwordMatches) throw refusal(kResultPassword, "パスワード不正");
+    if (terminalId != terminalRec.CenterID) throw refusal(kResultPeerTerminalId, "TerminalID不正");
+    if (targetTerminalId != terminalRec.TerminalID) throw refusal(kResultOwnTerminalId, "TargetTerminalID不正");
+}
+
+// The name kept is the first 64 characters: that one must be a plain file
+// name, as it names the application's file at pick-up.
+void CenterNetwork::State::checkDataFileName() const {
+    std::string kept = storedDataFileName();
+    if (!kept.empty() && !isPlainFileName(kept, kDataFileNameLimit)) throw refusal(kResultBadMessage, "電文不正");
+}
+
+std::string CenterNetwork::State::storedDataFileName() const {
+    return utf8TruncateCharacters(dataFileName, kDataFileNameLimit);
+}
+
+bool CenterNetwork::State::isDoubleDelivery(const Settings* settings) const {
+    bool permitted = !settings || settings->duplicationPermission;
+    if (permitted || transferKind != kDelivery || leadingDecimal32(resendFlag) != 0) return false;
+    auto records = loadCenterRecords();
+    return std::any_of(records.begin(), records.end(), [&](const CenterRecord& r) {
+        return r.sendRecvFlag == kDirectionRecv && sectionKind(r.sectionName) == fileType &&
+               r.fileLoadNo == fileLoadNo && r.fileRecordKey == fileRecordKey;
+    });
+}
+
+// Chosen and marked under one hold of the register lock, so nobody changes
+// the entry in between.
+void CenterNetwork::State::pickStagedFile() {
+    std::lock_guard lock(centerIniMutex());
+    FileTime limit = getNowFileTime();
+    startOfDayPlusDays(limit, 1);
+    for (const CenterRecord& r : loadCenterRecords()) {
+        std::error_code ec;
+        if (r.sendRecvFlag != kDirectionSend || sectionKind(r.sectionName) != fileType || r.status != kStatusWaiting)
+            continue;
+        if (r.tempFilePath.empty() || !fs::exists(r.tempFilePath, ec) || r.expiryTime < limit) continue;
+        centerRecord = r;
+        centerRecord.status = kStatusInProgress;
+        updateCenterStatus(r.sectionName, kStatusInProgress);
+        return;
+    }
+    errorDetail = 0;
+    throw refusal(kResultNoFile, kNoFileText);
+}
+
+// Made before the application hears of the delivery, so the entry it looks
+// for is there.
+void CenterNetwork::State::createReceiveEntry(const Settings* settings) {
+    std::string folder = settings ? settings->tempFolder : std::string();
+    if (folder.empty()) throw refusal(kResultOther, kReceiveFileText);
+    fs::path file;
+    try {
+        file = createUniqueFile(folder, kTempPrefix);
+    } catch (const std::system_error& e) {
+        errorDetail = e.code().value();
+        throw refusal(kResultOther, kReceiveFileText);
+    }
+    ScopedFileRemoval removeFile(file);
+    CenterRecord r;
+    r.sectionName = makeSectionName(fileType, file.string());
+    r.svDataFilename = storedDataFileName();
+    r.limitDays = 0;
+    r.sendRecvFlag = kDirectionRecv;
+    r.status = kStatusInProgress;
+    r.clDataDirectory = folder;
+    r.fileLoadNo = fileLoadNo;
+    r.fileRecordKey = fileRecordKey;
+    try {
+        writeCenterRecord(r);
+    } catch (const std::exception&) {
+        throw refusal(kResultOther, kReceiveFileText);
+    }
+    removeFile.release();
+    tempReceivePath = file.string();
+    centerRecord = r;
+}
+
+fs::path CenterNetwork::State::doubleDeliveryReply() {
+    fire(kDeliveryStarted);
+    fire(kDeliveryFailed);
+    transferStarted = endReported = true;
+    resultCode = kResultDoubleTransfer;
+    SoapHeader header{getNowStamp(), terminalId, targetTerminalId, "", true};
+    fs::path reply = writeReply(
+        [&](XmlWriter& w) { writeRequestAuthenticationResponse(w, authResponse(kResultDoubleTransfer, header)); }, "",
+        "");
+    copyLoggedValues();
+    fileRec.FileSize = 0;
+    fileRec.RecordLength = 0;
+    fileRec.CompressID = -1;
+    writeSession({.start = startTime, .phase = phase, .result = kResultDoubleTransfer, .sessionId = sessionId});
+    return reply;
+}
+
+fs::path CenterNetwork::State::authRefusal(const Intake& in, std::int32_t code) {
+    resultCode = code;
+    if (transferKind == kFetch) {
+        fire(kFetchStarted);
+        fire(in.noFilePermission() && code == kResultNoFile ? kFetchDone : kFetchFailed);
+    } else {
+        fire(kDeliveryStarted);
+        fire(kDeliveryFailed);
+    }
+    transferStarted = endReported = true;
+    copyLoggedValues();
+    fileRec.FileSize = 0;
+    fileRec.RecordLength = 0;
+    fileRec.CompressID = -1;
+    std::int32_t detail = detailFor(code, in.request.socket);
+    writeSession({.start = startTime, .phase = phase, .result = code, .detail = detail, .sessionId = sessionId});
+    SoapHeader header{getNowStamp(), terminalId, targetTerminalId, sessionId, true};
+    return writeReply([&](XmlWriter& w) { writeRequestAuthenticationResponse(w, authResponse(code, header)); },
+                      "Set-Cookie", getNowTimeText());
+}
+
+fs::path CenterNetwork::State::acceptAuthentication() {
+    transferStarted = true;
+    fire(transferKind == kFetch ? kFetchStarted : kDeliveryStarted);
+    setDateText = getNowTimeText();
+    AuthenticationResponse accepted = authResponse(0, ownHeader(getNowTimeText(), false));
+    fs::path reply =
+        writeReply([&](XmlWriter& w) { writeRequestAuthenticationResponse(w, accepted); }, "Set-Cookie", setDateText);
+    phase = kAuthAnswered;
+    return reply;
+}
+
+} // namespace plx

@@ -1,0 +1,208 @@
+#pragma once
+// Private to the gateway message handler: the conversation record of the
+// current connection and the steps that work on it.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "api/ApiRecords.h"
+#include "api/LogLayout.h"
+#include "api/ResultCodes.h"
+#include "centerlink/HttpMessage.h"
+#include "centerlink/SoapMessages.h"
+#include "centerlink/SoapReader.h"
+#include "common/CenterRegister.h"
+#include "common/PLException.h"
+#include "common/Settings.h"
+#include "service/gateway/CenterNetwork.h"
+
+namespace plx {
+
+namespace gateway {
+
+// Message kinds of the conversation, as the server sees them.
+inline constexpr std::int32_t kAuthReceived = SessionLog::kAuthRequest;
+inline constexpr std::int32_t kAuthAnswered = SessionLog::kAuthReply;
+inline constexpr std::int32_t kFileReceived = SessionLog::kFileRequest;
+inline constexpr std::int32_t kFileAnswered = SessionLog::kFileReply;
+inline constexpr std::int32_t kReportReceived = SessionLog::kReportRequest;
+inline constexpr std::int32_t kReportAnswered = SessionLog::kReportReply;
+inline constexpr std::int32_t kLogged = SessionLog::kLogged;
+
+// Transfer kinds: the center delivers (putfile) or fetches (getfile).
+inline constexpr std::int32_t kDelivery = SessionLog::kCenterDelivery;
+inline constexpr std::int32_t kFetch = SessionLog::kCenterFetch;
+
+// Events of PLRecvRequest.
+inline constexpr std::int32_t kFetchStarted = 1;
+inline constexpr std::int32_t kFetchDone = 2;
+inline constexpr std::int32_t kFetchFailed = 3;
+inline constexpr std::int32_t kDeliveryStarted = 4;
+inline constexpr std::int32_t kDeliveryDone = 5;
+inline constexpr std::int32_t kDeliveryFailed = 6;
+
+// Session-log outcomes.
+inline constexpr std::int16_t kNormalEnd = 0;
+inline constexpr std::int16_t kAbnormalEnd = 1;
+inline constexpr std::int16_t kWarning = 2;
+
+inline constexpr std::size_t kTextLimit = 1023;
+inline constexpr std::size_t kResendFlagLimit = 2;
+inline constexpr std::size_t kDataFileNameLimit = 64; // characters
+
+// Why a request was refused: not sent and not logged.
+inline constexpr const char* kKindAccessText = "ファイル管理ファイルのアクセス中にエラー発生";
+inline constexpr const char* kServiceNoText = "業務番号不正";
+inline constexpr const char* kNoFileText = "該当ファイルが存在しません";
+inline constexpr const char* kReceiveFileText = "受信用ファイルの生成に失敗";
+inline constexpr const char* kSessionText = "セッションエラー：cookie情報で特定できません";
+inline constexpr const char* kRestoreText = "データが正しく復元できません";
+inline constexpr const char* kPrepareText = "the body to send could not be prepared";
+
+// A refusal is a PLException with the center result code to answer with
+// and the reason as its message; the step that catches it answers.
+inline PLException refusal(std::int32_t code, std::string_view reason) { return PLException(code, 0, reason); }
+
+// One received request and what the intake learnt about it.
+struct Intake {
+    const GatewayRequest& request;
+    std::unique_ptr<Settings> settings;
+    HttpMessage http;
+    std::optional<std::filesystem::path> entity; // the decoded body, only from extraction
+
+    enum class Cookie { kMissing, kNoValue, kPresent };
+    // The session value of the request's cookie: the text after its first "=".
+    Cookie cookie(std::string& value) const;
+    // What a reply's cookie header echoes (empty when none came).
+    std::string echoedCookie() const;
+    // Missing settings count as their defaults.
+    bool noFilePermission() const { return !settings || settings->nofilePermission; }
+};
+
+// One session-log record; the transfer kind and the center file name come
+// from the conversation.
+struct SessionEntry {
+    std::int16_t outcome = kAbnormalEnd;
+    std::int32_t level = 2;
+    std::string start{};
+    std::int32_t phase = 0;
+    std::int32_t result = 0;
+    std::int32_t detail = 0;
+    std::string sessionId{};
+    bool withFile = true;
+    bool withKeys = true; // load number and record key
+};
+
+// Writes body as a SOAP message into a temporary file and wraps it into an
+// HTTP reply file; headerName ("Set-Cookie", "Cookie" or empty) carries
+// kCookieName=cookieValue. Empty path when a file cannot be made.
+std::filesystem::path writeReply(const std::function<void(XmlWriter&)>& body, std::string_view headerName,
+                                 std::string_view cookieValue);
+
+// The socket's pending error: the detail of result code 1.
+std::int32_t lastSocketError(int socket);
+
+std::string limitText(const std::string& text, std::size_t maxBytes = kTextLimit);
+
+// The conversation record of one connection.
+struct Telegram {
+    std::string setDateText;
+    std::string protocolFileName;
+    std::string accessKey;
+    std::string resendFlag;
+    std::string dataFileName;
+    int socket = 0;
+    FileRec fileRec;
+    TerminalRec terminalRec;
+    std::string tempReceivePath;
+    std::string terminalId;
+    std::string targetTerminalId;
+    bool conversationLogged = false;
+    bool transferStarted = false;
+    bool endReported = false;
+    bool fileRefused = false; // a GetFile or PutFile was refused: its ReportStatus may follow
+    std::string startTime;
+    std::string sessionId;
+    std::int32_t phase = 0;
+    std::int32_t resultCode = 0;
+    std::int32_t recordLength = 0;
+    std::string fileLoadNo;
+    std::string fileRecordKey;
+    std::int32_t transferKind = 0;
+    std::int32_t compressFlag = 0;
+    std::int32_t errorDetail = 0;
+    std::int32_t serviceNo = 0;
+    std::string protocolVersion;
+    std::int32_t recordNumber = 0;
+    std::int32_t length = 0;
+    std::string fileType;
+    CenterRecord centerRecord;
+};
+
+} // namespace gateway
+
+struct CenterNetwork::State : gateway::Telegram {
+    explicit State(Client& client) : client(client) {}
+
+    Client& client;
+
+    // Connection and request flow, authentication (CenterNetwork.cpp).
+    void clear();
+    std::filesystem::path handle(const GatewayRequest& request);
+    void endOfExchange(std::int32_t errorCode, std::int32_t level);
+    void closeOpenConversation();
+
+    // Shared steps.
+    void fire(std::int32_t eventCode);
+    void copyLoggedValues();
+    void perRequestReset();
+    void writeSession(const gateway::SessionEntry& entry);
+    SoapHeader ownHeader(std::string time, bool withSessionId = true) const;
+    std::int32_t detailFor(std::int32_t code, int socket);
+
+    // File messages and the completion report (transfers part).
+    std::filesystem::path putFile(const gateway::Intake& in, const SoapElement& method);
+    std::filesystem::path getFile(const gateway::Intake& in, const SoapElement& method);
+    std::filesystem::path reportStatus(const gateway::Intake& in, const SoapElement& method);
+
+private:
+    std::filesystem::path serve(const GatewayRequest& request);
+    std::filesystem::path dispatch(gateway::Intake& in);
+    std::filesystem::path intakeRefusal(std::int32_t code, bool withFileRecord);
+
+    std::filesystem::path authenticate(const gateway::Intake& in, const SoapElement& method);
+    void startConversation(const gateway::Intake& in);
+    bool readAuthentication(const SoapElement& method);
+    void checkDataKind();
+    void checkIdentity(bool passwordMatches) const;
+    void checkDataFileName() const;
+    std::string storedDataFileName() const;
+    bool isDoubleDelivery(const Settings* settings) const;
+    void pickStagedFile();
+    void createReceiveEntry(const Settings* settings);
+    std::filesystem::path doubleDeliveryReply();
+    std::filesystem::path authRefusal(const gateway::Intake& in, std::int32_t code);
+    std::filesystem::path acceptAuthentication();
+
+    bool isOpen() const { return !conversationLogged && !setDateText.empty(); }
+    std::filesystem::path strayRequest(const gateway::Intake& in, std::string_view reply, std::int32_t methodPhase,
+                                       std::int32_t code);
+    bool cookieMissing(const gateway::Intake& in) const;
+    bool cookieMatches(const gateway::Intake& in) const;
+    std::filesystem::path methodReply(const gateway::Intake& in, std::string_view reply, std::int32_t code,
+                                      bool withSessionId = true);
+
+    void storeDelivery(const gateway::Intake& in, const SoapElement& method);
+    std::filesystem::path putFileRefusal(const gateway::Intake& in, std::int32_t code);
+    void lookUpDataKind();
+    std::filesystem::path sendStagedFile(const gateway::Intake& in);
+    std::filesystem::path getFileRefusal(const gateway::Intake& in, std::int32_t code);
+    std::filesystem::path reportRefusal(const gateway::Intake& in, std::int32_t code);
+};
+
+} // namespace plx

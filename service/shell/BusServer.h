@@ -1,0 +1,82 @@
+#pragma once
+// The service's objects on the bus: the factory, the one Client, and the
+// Transport and Retrieve objects that each caller creates. Objects belong to
+// the caller that created them and go with Release() or when that caller
+// leaves the bus. Method calls run on a worker pool, never on the bus thread.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <sdbus-c++/IConnection.h>
+
+#include "service/classes/Client.h"
+#include "service/shell/WorkerPool.h"
+
+namespace plx {
+
+class BusObject;
+class ClientObject;
+class FactoryObject;
+class ServiceObject;
+
+class BusServer {
+public:
+    // Registers the factory and the Client on connection; the bus name is
+    // requested by the caller once the service is ready.
+    BusServer(sdbus::IConnection& connection, std::shared_ptr<Client> client);
+    ~BusServer();
+    BusServer(const BusServer&) = delete;
+    BusServer& operator=(const BusServer&) = delete;
+
+    // Called on the bus thread by the objects.
+    std::string createTransport(const std::string& owner);
+    std::string createRetrieve(const std::string& owner);
+    // False when path is not an object of caller's.
+    bool release(const std::string& path, const std::string& caller);
+    void advise(const std::string& sender);
+    void unadvise(const std::string& sender);
+    // Applications connected to the Client's events.
+    std::int32_t subscriberCount() const;
+
+    WorkerPool& workers() { return workers_; }
+    sdbus::IConnection& connection() { return connection_; }
+    // The close request of the service object; answers whether the service closes.
+    void setCloseHandler(std::function<bool(bool confirmed)> handler);
+    bool requestClose(bool confirmed);
+    // Objects released inside their own handler are destroyed at the next
+    // bus-thread call, never inside that handler; every handler calls this.
+    void collectReleased();
+
+    static constexpr std::size_t kMaxObjectsPerCaller = 256;
+
+private:
+    void peerGone(const std::string& name);
+    std::string newPath(const char* kind);
+
+    sdbus::IConnection& connection_;
+    std::shared_ptr<Client> client_;
+    WorkerPool workers_;
+
+    mutable std::mutex mutex_;
+    struct Owned {
+        std::string owner;
+        std::unique_ptr<BusObject> object;
+    };
+    std::map<std::string, Owned> objects_;
+    std::vector<std::unique_ptr<BusObject>> released_;
+    std::map<std::string, int> subscriptions_;
+    std::uint64_t nextId_ = 1;
+
+    std::unique_ptr<ClientObject> clientObject_;
+    std::unique_ptr<FactoryObject> factoryObject_;
+    std::unique_ptr<ServiceObject> serviceObject_;
+    std::function<bool(bool)> closeHandler_;
+    std::unique_ptr<sdbus::Slot> ownerWatch_;
+};
+
+} // namespace plx
