@@ -5,6 +5,8 @@
 #include <string_view>
 #include <sys/types.h>
 
+#include "platform/UniqueFd.h"
+
 namespace plx {
 
 // Creates an empty file named prefix + upper-case hex digits + ".tmp" in
@@ -12,6 +14,33 @@ namespace plx {
 // the folder cannot take a new file.
 std::filesystem::path createUniqueFile(const std::filesystem::path& folder, std::string_view prefix,
                                        mode_t mode = 0600);
+
+// A new file of createUniqueFile's kind, written and read through the
+// descriptor that created it (a reopen with O_TRUNC would make the file
+// system write the data back at close), and removed when it goes unless
+// kept.
+class OpenTempFile {
+public:
+    OpenTempFile() = default;
+    // Throws std::system_error when the folder cannot take a new file.
+    static OpenTempFile create(const std::filesystem::path& folder, std::string_view prefix, mode_t mode = 0600);
+    OpenTempFile(OpenTempFile&&) noexcept;
+    OpenTempFile& operator=(OpenTempFile&&) noexcept;
+    ~OpenTempFile();
+
+    explicit operator bool() const { return !path_.empty(); }
+    const std::filesystem::path& path() const { return path_; }
+    int fd() const { return fd_.get(); }
+    // Closes the descriptor; false (errno set) when the close reports a
+    // failed write. The file stays until the object goes.
+    bool close();
+    // The file is no longer removed; returns its path.
+    std::filesystem::path keep();
+
+private:
+    std::filesystem::path path_;
+    UniqueFd fd_;
+};
 
 // $TMPDIR when set and non-empty, else /tmp.
 std::filesystem::path systemTempFolder();

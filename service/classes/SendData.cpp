@@ -1,14 +1,15 @@
 // PLSendData: one terminal-started send, three exchanges with the center
 // on "/putfile": RequestAuthentication, PutFile, ReportStatus.
+#include <cerrno>
 #include <fcntl.h>
+#include <limits>
+#include <memory>
+#include <optional>
 #include <sys/stat.h>
 
 #include "api/ArgumentRules.h"
-#include "common/Base64.h"
-#include "common/FileControl.h"
-#include "common/Gzip.h"
+#include "common/EntitySource.h"
 #include "common/Paths.h"
-#include "platform/FdIo.h"
 #include "platform/UniqueFd.h"
 #include "service/classes/Transfer.h"
 
@@ -35,14 +36,15 @@ bool isRegularFile(const fs::path& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool copyToTemp(const fs::path& source, const fs::path& target) {
-    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in) return false;
+// Where the caller's file is opened for reading: a regular file or nothing.
+UniqueFd openSource(const fs::path& path) {
+    UniqueFd in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
-    if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    UniqueFd out(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (!out || !copyAll(in.get(), out.get())) return false;
-    return ::close(out.release()) == 0;
+    if (in && (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+        in.reset();
+        errno = EINVAL;
+    }
+    return in;
 }
 
 class Send final : public Transfer {
@@ -69,9 +71,9 @@ private:
     const std::string& fileName_;
     fs::path source_;
     std::int32_t fileSize_ = -1;
-    std::string md5_;
     bool compressed_ = false;
-    ScopedFileRemoval entity_; // the Base64 text of the data
+    // The data: its digest, and its text while the PutFile goes out.
+    std::shared_ptr<EntitySource> entity_;
 };
 
 int Send::steps() {
@@ -117,29 +119,20 @@ void Send::refusePutFile(std::string_view text) {
     fail({kApiCenterError, kResultOther, text, kResultOther});
 }
 
-// A copy of the file, its digest (of the data before compression), gzip
-// when the data kind asks for it, Base64.
+// The digest of the data before compression, and the gzip stream when the
+// data kind asks for it, in one read of the file.
 void Send::prepareData() {
-    ScopedFileRemoval copy(makeTempFile());
-    if (copy.path().empty() || !copyToTemp(source_, copy.path())) refusePutFile("一時ファイルにコピーできません");
-    std::int32_t size = 0;
-    // The sizes of the protocol and the logs are 32-bit: a larger file is refused, never wrapped.
-    if (!queryFileSize32(copy.path(), size)) refusePutFile(kUnreadableFileText);
-    fileSize_ = size;
-    file_.FileSize = size;
-    md5_ = getFileMD5(copy.path());
+    UniqueFd source = openSource(source_);
+    if (!source) refusePutFile("一時ファイルにコピーできません");
     compressed_ = file_.CompressID == 1;
-    entity_ = ScopedFileRemoval(makeTempFile());
-    bool prepared = !md5_.empty() && !entity_.path().empty();
-    ScopedFileRemoval packed;
-    fs::path content = copy.path();
-    if (prepared && compressed_) {
-        packed = ScopedFileRemoval(makeTempFile());
-        prepared = !packed.path().empty() && gzipFile(copy.path(), packed.path());
-        content = packed.path();
-    }
-    prepared = prepared && encodeFileBase64(content, entity_.path());
-    if (!prepared) refusePutFile(kUnreadableFileText);
+    EntitySource::Failure why = EntitySource::Failure::None;
+    int error = 0;
+    // The sizes of the protocol and the logs are 32-bit: a larger file is refused, never wrapped.
+    entity_ = EntitySource::prepare(std::move(source), compressed_, {}, std::numeric_limits<std::int32_t>::max(), why,
+                                    error);
+    if (!entity_) refusePutFile(kUnreadableFileText);
+    fileSize_ = static_cast<std::int32_t>(entity_->size());
+    file_.FileSize = fileSize_;
 }
 
 void Send::sendFile() {
@@ -148,12 +141,21 @@ void Send::sendFile() {
                      std::to_string(recordCount(fileSize_, file_.RecordLength)),
                      "",
                      compressed_ ? "1" : "0",
-                     md5_,
-                     entity_.path()};
+                     entity_->md5(),
+                     {},
+                     EntityText{entity_->textSize(), entity_->producer()}};
     SoapHeader header = requestHeader();
-    Reply reply = exchange({Phase::kFileRequest, settings_->fileTimeout, "ファイル送信生成中にエラー発生",
-                            [&](XmlWriter& w) { writePutFile(w, "0", header, file); }, HttpClient::kSending});
-    entity_ = ScopedFileRemoval();
+    std::optional<Reply> sent;
+    try {
+        sent = exchange({Phase::kFileRequest, settings_->fileTimeout, "ファイル送信生成中にエラー発生",
+                         [&](XmlWriter& w) { writePutFile(w, "0", header, file); }, HttpClient::kSending});
+    } catch (const PLException&) {
+        // The file, not the connection, cut the request short: it went unfinished.
+        if (entity_->failure() != EntitySource::Failure::None) refusePutFile(kUnreadableFileText);
+        throw;
+    }
+    Reply& reply = *sent;
+    entity_.reset();
     SoapDocument document = SoapDocument::parseFile(reply.body.path()); // a broken reply is an unexpected failure
     if (!document.body()) {
         sendReportStatus(3);

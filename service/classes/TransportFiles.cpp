@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "common/Paths.h"
 #include "platform/FdIo.h"
 #include "platform/IniFile.h"
+#include "platform/ReplacementFile.h"
 #include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
 #include "service/classes/Transport.h"
@@ -34,28 +36,14 @@ bool stampNow(int fd) {
 bool copyFileStamped(const fs::path& existingPath, const fs::path& newPath, bool failIfExists) {
     UniqueFd source(::open(existingPath.c_str(), O_RDONLY | O_CLOEXEC));
     if (!source) return false;
-    fs::path folder = newPath.has_parent_path() ? newPath.parent_path() : fs::path(".");
-    fs::path temp;
+    ReplacementFile target;
     try {
-        // The application's file: mode from its umask, not a private scratch mode.
-        temp = createUniqueFile(folder, ".plx", 0666);
-    } catch (...) {
+        target = ReplacementFile::create(newPath.parent_path());
+    } catch (const std::system_error& e) {
+        errno = e.code().value();
         return false;
     }
-    ScopedFileRemoval removeTemp(temp);
-    UniqueFd target(::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (!target || !copyContent(source.get(), target.get()) || !stampNow(target.get()) || ::fsync(target.get()) != 0)
-        return false;
-    if (::close(target.release()) != 0) return false;
-    if (failIfExists) {
-        // link() fails when the name exists: no window in which it could be overwritten.
-        if (::link(temp.c_str(), newPath.c_str()) != 0) return false;
-    } else if (::rename(temp.c_str(), newPath.c_str()) != 0) {
-        return false;
-    } else {
-        removeTemp.release();
-    }
-    return true;
+    return copyContent(source.get(), target.fd()) && target.commit(newPath, failIfExists);
 }
 
 bool appendFileStamped(const fs::path& source, const fs::path& target) {
