@@ -36,6 +36,8 @@ public:
     bool close();
     // The file is no longer removed; returns its path.
     std::filesystem::path keep();
+    // Hands the descriptor over (the file is still removed unless kept).
+    UniqueFd takeFd() { return std::move(fd_); }
 
 private:
     std::filesystem::path path_;
