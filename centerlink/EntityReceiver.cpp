@@ -9,6 +9,7 @@
 #include "common/FileControl.h"
 #include "common/XmlWriter.h"
 #include "platform/FdIo.h"
+#include "platform/PageBuffer.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
 
@@ -20,7 +21,7 @@ namespace {
 
 // The tags must lie within this many bytes of the start and of the end.
 constexpr std::size_t kWindow = 2047;
-constexpr std::size_t kFileBlock = 1 << 20;
+constexpr std::size_t kFileBlock = 256 * 1024;
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -297,12 +298,13 @@ fs::path EntityReceiver::receiveFile(const fs::path& messageFile) {
     UniqueFd in(::open(messageFile.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (!in || ::fstat(in.get(), &st) != 0 || !begin(st.st_size)) return {};
-    std::vector<char> block(kFileBlock);
+    PageBuffer block(kFileBlock);
     std::uint64_t left = total_;
     while (left > 0) {
-        ssize_t n = readSome(in.get(), block.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size())));
+        auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.capacity()));
+        ssize_t n = readSome(in.get(), block.data(), want);
         if (n <= 0) return {};
-        take(block.data(), static_cast<std::size_t>(n));
+        take(reinterpret_cast<const char*>(block.data()), static_cast<std::size_t>(n));
         left -= static_cast<std::uint64_t>(n);
     }
     return finish();

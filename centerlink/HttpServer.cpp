@@ -16,6 +16,7 @@
 #include "centerlink/SocketError.h"
 #include "common/Settings.h"
 #include "platform/FdIo.h"
+#include "platform/MemoryReturn.h"
 #include "platform/TempFile.h"
 
 namespace plx {
@@ -193,6 +194,7 @@ void HttpServer::Impl::serve(UniqueFd fd) {
 }
 
 void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool& endReported) {
+    MemoryReturnScope memory;
     CountingSemaphore session(kSessionCount, kSessionSemaphoreName);
     if (!session.acquireUnlessStopped(1, kSessionWaitMs)) return;
 

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <vector>
 
 #include "common/Base64Stream.h"
 #include "common/FileControl.h"
 #include "common/Md5.h"
 #include "common/ParallelGzip.h"
 #include "platform/FdIo.h"
+#include "platform/PageBuffer.h"
 
 namespace plx {
 
@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kReadBlock = 1 << 20;
+// Mapped, so its memory goes back at once when the transfer ends.
+constexpr std::size_t kReadBlock = 256 * 1024;
 
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
@@ -27,10 +28,10 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 // offset is not used) into sink; false with errno set, or 0 when the file
 // ended early.
 bool readRange(int fd, std::uint64_t size, const ByteSink& sink, bool& sinkRefused) {
-    std::vector<char> block(kReadBlock);
+    PageBuffer block(kReadBlock);
     std::uint64_t done = 0;
     while (done < size) {
-        auto want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - done));
+        auto want = static_cast<std::size_t>(std::min<std::uint64_t>(block.capacity(), size - done));
         ssize_t n = ::pread(fd, block.data(), want, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {

@@ -1,15 +1,15 @@
 #include "common/PlainDataWriter.h"
 
 #include <cerrno>
-#include <vector>
 
 #include "platform/FdIo.h"
+#include "platform/PageBuffer.h"
 
 namespace plx {
 
 namespace {
 
-constexpr std::size_t kReadBlock = 1 << 20;
+constexpr std::size_t kReadBlock = 256 * 1024;
 
 } // namespace
 
@@ -52,9 +52,9 @@ bool PlainDataWriter::finish() {
 }
 
 bool PlainDataWriter::writeFrom(int fd) {
-    std::vector<char> block(kReadBlock);
+    PageBuffer block(kReadBlock);
     for (;;) {
-        const ssize_t n = readSome(fd, block.data(), block.size());
+        const ssize_t n = readSome(fd, block.data(), block.capacity());
         if (n < 0) {
             writeError_ = errno;
             failure_ = Failure::Write;

@@ -19,6 +19,7 @@
 #include "platform/ReplacementFile.h"
 #include "platform/TempFile.h"
 #include "platform/Utf8.h"
+#include "platform/MemoryReturn.h"
 #include "service/classes/Transfer.h"
 
 namespace plx {
@@ -383,6 +384,8 @@ ApiResult Receive::succeeded() {
 
 ApiResult Transport::PLRecvData(const std::string& FileType, const std::string& ClDataDirectory,
                                 std::string& ClDataFilename, std::int32_t ResendFlag, std::int32_t& FileSize) {
+    // Everything the call held is gone before the scope ends.
+    MemoryReturnScope memory;
     return Receive(*this, FileType, ClDataDirectory, ClDataFilename, ResendFlag, FileSize).run();
 }
 

@@ -11,6 +11,7 @@
 #include "common/EntitySource.h"
 #include "common/Paths.h"
 #include "platform/UniqueFd.h"
+#include "platform/MemoryReturn.h"
 #include "service/classes/Transfer.h"
 
 namespace plx {
@@ -192,6 +193,8 @@ ApiResult Send::succeeded() {
 
 ApiResult Transport::PLSendData(const std::string& FileType, const std::string& ClDataDirectory,
                                 const std::string& ClDataFilename) {
+    // Everything the call held is gone before the scope ends.
+    MemoryReturnScope memory;
     return Send(*this, FileType, ClDataDirectory, ClDataFilename).run();
 }
 

@@ -2,6 +2,7 @@
 
 #include <sdbus-c++/Message.h>
 
+#include "platform/MemoryReturn.h"
 #include "service/shell/BusObjects.h"
 
 namespace plx {
@@ -97,6 +98,10 @@ void BusServer::peerGone(const std::string& name) {
         subscriptions_.erase(name);
     }
     client_->forgetCaller(name);
+    if (!dead.empty()) {
+        dead.clear();
+        returnFreeMemoryIfIdle(); // a caller that made many transfers has left
+    }
 }
 
 void BusServer::advise(const std::string& sender) {
