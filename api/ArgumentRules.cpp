@@ -10,4 +10,16 @@ std::optional<std::string_view> lengthFault(std::string_view value, const Length
     return std::nullopt;
 }
 
+bool isAbsoluteFolder(std::string_view folder) { return !folder.empty() && folder.front() == '/'; }
+
+bool isPlainName(std::string_view name) {
+    return name.find('/') == std::string_view::npos && name != "." && name != "..";
+}
+
+bool fitsIniValue(std::string_view value) {
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+bool fitsIniSection(std::string_view value) { return fitsIniValue(value) && value.find(']') == std::string_view::npos; }
+
 } // namespace plx
