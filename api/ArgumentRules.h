@@ -33,6 +33,9 @@ inline constexpr LengthRule kFileNameRule{kFileNameLimit, "ファイル名が64�
 inline constexpr std::string_view kBadDirectoryText = "ディレクトリの指定が不正です";
 inline constexpr std::string_view kBadFileNameText = "ファイル名の指定が不正です";
 
+// A value the settings files cannot carry (a line break, a "]" in a name).
+inline constexpr std::string_view kUnstorableText = "管理ファイルに書き込めない文字が含まれています";
+
 // A folder argument names its folder from the root: a relative one would
 // mean a folder of the service's own choosing.
 bool isAbsoluteFolder(std::string_view folder);

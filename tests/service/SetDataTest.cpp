@@ -233,7 +233,7 @@ TEST_F(SetData, FailuresLeaveRegisterAndFilesAsTheyWere) {
         EXPECT_EQ(r.message, "指定されたファイルが存在しません");
         unchanged();
     }
-    EXPECT_TRUE(lastApiRecord().starts_with("1,"));
+    EXPECT_TRUE(lastApiRecord().starts_with("3,2,")) << lastApiRecord();
     ApiResult r;
 
     // The copy succeeds, the register refuses its section name.
