@@ -1,5 +1,6 @@
 #include "api/ArgumentRules.h"
 
+#include "platform/IniFile.h"
 #include "platform/Utf8.h"
 
 namespace plx {
@@ -16,10 +17,8 @@ bool isPlainName(std::string_view name) {
     return name.find('/') == std::string_view::npos && name != "." && name != "..";
 }
 
-bool fitsIniValue(std::string_view value) {
-    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
+bool fitsIniValue(std::string_view value) { return isIniValue(value); }
 
-bool fitsIniSection(std::string_view value) { return fitsIniValue(value) && value.find(']') == std::string_view::npos; }
+bool fitsIniSection(std::string_view value) { return value.empty() || isIniSectionName(value); }
 
 } // namespace plx

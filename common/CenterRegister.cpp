@@ -95,21 +95,24 @@ std::vector<CenterRecord> loadCenterRecords() {
 
 void writeCenterRecord(const CenterRecord& r) {
     std::lock_guard lock(centerIniMutex());
-    updateProfile(centerIniPath(), [&](IniDocument& doc) {
-        const std::string& s = r.sectionName;
-        doc.set(s, "svdatafilename", utf8TruncateCharacters(r.svDataFilename, kSvDataFilenameLimit));
-        doc.set(s, "limit", std::to_string(r.limitDays));
-        doc.set(s, "status", std::to_string(r.status));
-        doc.set(s, "sendrecvflag", std::to_string(r.sendRecvFlag));
-        doc.set(s, "cldatafilename", r.clDataFilename);
-        doc.set(s, "cldatadirectory", r.clDataDirectory);
-        doc.set(s, "fileloadno", r.fileLoadNo);
-        doc.set(s, "filerecordkey", r.fileRecordKey);
-        if (r.appendBase >= 0)
-            doc.set(s, kAppendBaseKey, std::to_string(r.appendBase));
-        else
-            doc.removeKey(s, kAppendBaseKey);
-    });
+    updateProfile(
+        centerIniPath(),
+        [&](IniDocument& doc) {
+            const std::string& s = r.sectionName;
+            doc.set(s, "svdatafilename", utf8TruncateCharacters(r.svDataFilename, kSvDataFilenameLimit));
+            doc.set(s, "limit", std::to_string(r.limitDays));
+            doc.set(s, "status", std::to_string(r.status));
+            doc.set(s, "sendrecvflag", std::to_string(r.sendRecvFlag));
+            doc.set(s, "cldatafilename", r.clDataFilename);
+            doc.set(s, "cldatadirectory", r.clDataDirectory);
+            doc.set(s, "fileloadno", r.fileLoadNo);
+            doc.set(s, "filerecordkey", r.fileRecordKey);
+            if (r.appendBase >= 0)
+                doc.set(s, kAppendBaseKey, std::to_string(r.appendBase));
+            else
+                doc.removeKey(s, kAppendBaseKey);
+        },
+        kPrivateFileMode);
 }
 
 void deleteCenterRecord(std::string_view sectionName) {

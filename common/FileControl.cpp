@@ -45,8 +45,8 @@ fs::path makeTempFile(const fs::path& folder) {
     }
 }
 
-int purgeTempFiles() {
-    fs::path folder = systemTempFolder();
+int purgeTempFiles(const fs::path& given) {
+    fs::path folder = given.empty() ? systemTempFolder() : given;
     // A file the register still names is a staged or delivered file that
     // an application has yet to see; it must survive a restart.
     std::set<std::string> registered;

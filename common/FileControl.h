@@ -16,9 +16,10 @@ inline constexpr const char* kTempPrefix = "@zv";
 // empty); empty path when it cannot be made.
 std::filesystem::path makeTempFile(const std::filesystem::path& folder = {});
 
-// Deletes every regular "@zv*" file of the system temporary folder, except
-// the data files that plcenter.ini still names. Returns the count deleted.
-int purgeTempFiles();
+// Deletes every regular "@zv*" file of folder (the system temporary folder
+// when empty), except the data files that plcenter.ini still names: what a
+// run that was cut off left behind. Returns the count deleted.
+int purgeTempFiles(const std::filesystem::path& folder = {});
 
 // True when path is a regular "@zv" file directly inside the configured
 // temporary folder: the only kind of stored path the service deletes.
