@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "api/ArgumentRules.h"
@@ -17,6 +18,9 @@
 #include "common/Paths.h"
 #include "platform/Numbers.h"
 #include "platform/Utf8.h"
+#include "platform/FdIo.h"
+#include "platform/UniqueFd.h"
+#include "service/classes/CallerFiles.h"
 #include "service/classes/Transfer.h"
 
 namespace plx {
@@ -35,6 +39,8 @@ constexpr TransferRules kReceiveRules{.apiName = "PLRecvData",
 constexpr const char* kDuplicateText = "二重転送エラー";
 constexpr const char* kNotReportReplyText = "完了応答ではない電文でした";
 constexpr const char* kNamingText = "ファイルの保存に失敗(保存ファイル名の決定でエラー)";
+constexpr const char* kNotStoredText = "受信データの保存に失敗";
+constexpr const char* kNoFolderText = "受信データ保存ディレクトリが存在しないか、読み取り専用属性です";
 constexpr StepFailure kNotFileReply{kApiCenterError, kResultBadMessage, "ファイル応答ではない電文でした",
                                     kResultBadMessage};
 constexpr StepFailure kNoEntity{kApiCenterError, kResultBadMessage,
@@ -78,11 +84,11 @@ void checkGroup(std::int32_t position, const char* groupText, Check check) {
 
 class Receive final : public Transfer {
 public:
-    Receive(Transport& transport, const std::string& fileType, const std::string& directory, std::string& fileName,
-            std::int32_t resendFlag, std::int32_t& fileSize)
+    Receive(Transport& transport, const Caller& caller, const std::string& fileType, const std::string& directory,
+            std::string& fileName, std::int32_t resendFlag, std::int32_t& fileSize)
         : Transfer(transport, kReceiveRules, "/getfile", SessionLog::kTerminalReceive,
                    (ArgumentLine() << fileType << directory << fileName << resendFlag).text()),
-          fileType_(fileType), directory_(directory), fileName_(fileName), resendFlag_(resendFlag),
+          caller_(caller), fileType_(fileType), directory_(directory), fileName_(fileName), resendFlag_(resendFlag),
           fileSize_(fileSize) {
         logsCenterFileName_ = true;
     }
@@ -97,15 +103,18 @@ private:
     void fetchFile();
     std::optional<Delivery> walkFileReply(const SoapElement& response);
     Delivery readDelivery(const SoapElement& file);
+    void openFolder();
     void store(const Delivery& delivery);
-    fs::path chooseTarget();
+    void writeTarget(const fs::path& data);
     void finishConversation();
     // The center hears of a failure in a ReportStatus with resultCode.
     void report(const char* resultCode) { sendResultReport("ReportStatus", resultCode); }
 
+    const Caller& caller_;
     const std::string& fileType_;
     const std::string& directory_;
     std::string& fileName_;
+    std::optional<CallerFolder> folder_; // the caller's, opened once
     std::int32_t resendFlag_;
     std::int32_t& fileSize_;
 
@@ -132,16 +141,37 @@ void Receive::checkArguments() {
     checkGroup(1, "ファイル種別が不正です", [&] { checkArgument(1, fileType_, kFileTypeRule); });
     checkGroup(2, "ディレクトリの指定が不正です", [&] {
         checkArgument(2, directory_, kTargetDirectoryRule);
-        if (!pathExists(directory_, true))
-            throw argumentError(2, "受信データ保存ディレクトリが存在しないか、読み取り専用属性です");
+        if (!isAbsoluteFolder(directory_)) throw argumentError(2, kBadDirectoryText);
+        openFolder();
     });
-    checkGroup(3, "ファイル名の指定が不正です", [&] { checkArgument(3, fileName_, kReceivedNameRule); });
+    checkGroup(3, "ファイル名の指定が不正です", [&] {
+        checkArgument(3, fileName_, kReceivedNameRule);
+        if (!fileName_.empty() && !isPlainName(fileName_)) throw argumentError(3, kBadFileNameText);
+    });
     checkGroup(4, "再送フラグが不正です", [&] {
         if (resendFlag_ != 0 && resendFlag_ != 1) throw argumentError(4, "再送フラグが不正です");
     });
-    std::error_code ec;
-    if (!fileName_.empty() && fs::is_directory(joinPath(directory_, fileName_), ec))
-        throw PLException(kApiNoTempFile, EISDIR, "既存のディレクトリを指定しました");
+    if (fileName_.empty()) return;
+    // A target the caller may not replace is refused before the center is asked.
+    try {
+        folder_->openTarget(fileName_, false);
+    } catch (const CallerFileError& e) {
+        if (e.kind() == CallerFileError::kNotFile && e.error() == EISDIR)
+            throw PLException(kApiNoTempFile, EISDIR, "既存のディレクトリを指定しました");
+        if (e.kind() == CallerFileError::kSystem) throw PLException(kApiSystemError, e.error(), kBadFileNameText);
+        throw argumentError(3, kBadFileNameText);
+    }
+}
+
+// The folder, with the caller's right to write into it; one the service
+// cannot write is its own failure.
+void Receive::openFolder() {
+    try {
+        folder_.emplace(caller_, directory_, FolderUse::kWrite);
+    } catch (const CallerFileError& e) {
+        if (e.kind() == CallerFileError::kSystem) throw PLException(kApiSystemError, e.error(), kNoFolderText);
+        throw argumentError(2, kNoFolderText);
+    }
 }
 
 void Receive::loadSetup() {
@@ -258,33 +288,31 @@ void Receive::store(const Delivery& delivery) {
         fail(kBadDigest);
     }
 
-    fs::path target = chooseTarget();
-    // Through a temporary file and rename(): a failed copy never leaves the
-    // user's existing file half written.
-    if (!copyFileStamped(data, target, false)) {
-        int error = errno;
-        report("99");
-        fail({kApiNotReady, error, "受信データの保存に失敗", kResultOther});
-    }
+    writeTarget(data);
     // An empty pair is not stored: it would only ever match other empty pairs.
     if (!loadNo_.empty() || !recordKey_.empty()) writeGetFileEntry({fileType_, loadNo_, recordKey_});
 }
 
-fs::path Receive::chooseTarget() {
-    TargetName target;
+// The file appears under its name only once it is whole.
+void Receive::writeTarget(const fs::path& data) {
+    std::string name = chooseTargetName(fileName_, dataFileName_);
+    std::optional<CallerTarget> target;
     try {
-        target = chooseTargetName(directory_, fileName_, dataFileName_);
-    } catch (const std::system_error& e) {
-        int error = e.code().value();
+        UniqueFd in(::open(data.c_str(), O_RDONLY | O_CLOEXEC));
+        target.emplace(*folder_, name, WriteMode::kReplace);
+        if (!in || !copyAll(in.get(), target->fd()))
+            throw CallerFileError(CallerFileError::kSystem, errno, data.string());
+    } catch (const CallerFileError& e) {
         report("99");
-        fail({kApiBadArgument, error, kNamingText, kResultOther});
-    } catch (const std::exception&) {
-        report("99");
-        fail({kApiOk, 0, kNamingText, kResultOther});
+        fail({kApiNotReady, e.error(), kNotStoredText, kResultOther});
     }
-    if (target.created) ::unlink(target.path.c_str()); // only its name is wanted
-    fileName_ = target.name;
-    return target.path;
+    try {
+        fileName_ = target->commit();
+    } catch (const CallerFileError& e) {
+        report("99");
+        if (name.empty()) fail({kApiBadArgument, e.error(), kNamingText, kResultOther});
+        fail({kApiNotReady, e.error(), kNotStoredText, kResultOther});
+    }
 }
 
 void Receive::finishConversation() {
@@ -324,8 +352,9 @@ ApiResult Receive::succeeded() {
 } // namespace
 
 ApiResult Transport::PLRecvData(const std::string& FileType, const std::string& ClDataDirectory,
-                                std::string& ClDataFilename, std::int32_t ResendFlag, std::int32_t& FileSize) {
-    return Receive(*this, FileType, ClDataDirectory, ClDataFilename, ResendFlag, FileSize).run();
+                                std::string& ClDataFilename, std::int32_t ResendFlag, std::int32_t& FileSize,
+                                const Caller& caller) {
+    return Receive(*this, caller, FileType, ClDataDirectory, ClDataFilename, ResendFlag, FileSize).run();
 }
 
 } // namespace plx

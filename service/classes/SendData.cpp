@@ -10,6 +10,7 @@
 #include "common/Paths.h"
 #include "platform/FdIo.h"
 #include "platform/UniqueFd.h"
+#include "service/classes/CallerFiles.h"
 #include "service/classes/Transfer.h"
 
 namespace plx {
@@ -28,29 +29,19 @@ constexpr TransferRules kSendRules{.apiName = "PLSendData",
 constexpr const char* kUnreadableFileText = "ファイルから送信データを取得できません(指定ファイルを確認してください)";
 constexpr const char* kNotFileReplyText = "ファイル応答ではない電文でした";
 
-// The source must be a plain file: a device or a pipe could fill the disk
-// or hold a session count for ever.
-bool isRegularFile(const fs::path& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool copyToTemp(const fs::path& source, const fs::path& target) {
-    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in) return false;
-    struct stat st {};
-    if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+bool copyToTemp(int in, const fs::path& target) {
     UniqueFd out(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (!out || !copyAll(in.get(), out.get())) return false;
+    if (!out || !copyAll(in, out.get())) return false;
     return ::close(out.release()) == 0;
 }
 
 class Send final : public Transfer {
 public:
-    Send(Transport& transport, const std::string& fileType, const std::string& directory, const std::string& fileName)
+    Send(Transport& transport, const Caller& caller, const std::string& fileType, const std::string& directory,
+         const std::string& fileName)
         : Transfer(transport, kSendRules, "/putfile", SessionLog::kTerminalSend,
                    (ArgumentLine() << fileType << directory << fileName).text()),
-          fileType_(fileType), directory_(directory), fileName_(fileName) {}
+          caller_(caller), fileType_(fileType), directory_(directory), fileName_(fileName) {}
 
 private:
     int steps() override;
@@ -64,10 +55,11 @@ private:
     // The data cannot go: the center hears of it in a PutFile with "99".
     [[noreturn]] void refusePutFile(std::string_view text);
 
+    const Caller& caller_;
     const std::string& fileType_;
     const std::string& directory_;
     const std::string& fileName_;
-    fs::path source_;
+    UniqueFd source_; // opened with the caller's rights
     std::int32_t fileSize_ = -1;
     std::string md5_;
     bool compressed_ = false;
@@ -90,9 +82,20 @@ int Send::steps() {
 void Send::checkArguments() {
     checkArgument(1, fileType_, kFileTypeRule);
     checkArgument(2, directory_, kSourceDirectoryRule);
+    if (!isAbsoluteFolder(directory_)) throw argumentError(2, kBadDirectoryText);
     checkArgument(3, fileName_, kFileNameRule);
-    source_ = joinPath(directory_, fileName_);
-    if (!isRegularFile(source_)) throw PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません");
+    if (!isPlainName(fileName_)) throw argumentError(3, kBadFileNameText);
+    try {
+        source_ = CallerFolder(caller_, directory_, FolderUse::kRead).openSource(fileName_);
+    } catch (const CallerFileError& e) {
+        switch (e.kind()) {
+        // A pipe or a device could fill the disk or hold a session count for ever.
+        case CallerFileError::kMissing:
+        case CallerFileError::kNotFile: throw PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません");
+        case CallerFileError::kRefused: throw PLException(kApiNoTempFile, 2, kBadFileNameText);
+        case CallerFileError::kSystem: throw PLException(kApiSystemError, e.error(), kUnreadableFileText);
+        }
+    }
 }
 
 void Send::loadSetup() {
@@ -121,7 +124,8 @@ void Send::refusePutFile(std::string_view text) {
 // when the data kind asks for it, Base64.
 void Send::prepareData() {
     ScopedFileRemoval copy(makeTempFile());
-    if (copy.path().empty() || !copyToTemp(source_, copy.path())) refusePutFile("一時ファイルにコピーできません");
+    if (copy.path().empty() || !copyToTemp(source_.get(), copy.path()))
+        refusePutFile("一時ファイルにコピーできません");
     std::int32_t size = 0;
     // The sizes of the protocol and the logs are 32-bit: a larger file is refused, never wrapped.
     if (!queryFileSize32(copy.path(), size)) refusePutFile(kUnreadableFileText);
@@ -189,8 +193,8 @@ ApiResult Send::succeeded() {
 } // namespace
 
 ApiResult Transport::PLSendData(const std::string& FileType, const std::string& ClDataDirectory,
-                                const std::string& ClDataFilename) {
-    return Send(*this, FileType, ClDataDirectory, ClDataFilename).run();
+                                const std::string& ClDataFilename, const Caller& caller) {
+    return Send(*this, caller, FileType, ClDataDirectory, ClDataFilename).run();
 }
 
 } // namespace plx
