@@ -72,6 +72,10 @@ struct ApiLog {
         kFirstArgument,
         kFieldCount = kFirstArgument + 9
     };
+    // The longest line, in bytes without its line end: longer ones are cut
+    // at a character boundary, so a call with huge arguments costs the log
+    // no more than this.
+    static constexpr std::size_t kLineLimit = 5119;
 };
 
 } // namespace plx

@@ -18,6 +18,12 @@ namespace {
 
 constexpr std::size_t kSvDataFilenameLimit = 64; // characters, when stored and when read
 constexpr std::size_t kFileTypeLimit = 5;
+constexpr const char* kAppendBaseKey = "appendbase";
+
+std::int64_t appendBaseOf(const IniDocument& doc, const std::string& section) {
+    std::string value = doc.get(section, kAppendBaseKey, "");
+    return value.empty() ? -1 : leadingDecimal(value);
+}
 
 // An empty value counts as missing.
 std::int32_t numberOrMissing(const IniDocument& doc, const std::string& section, const char* key) {
@@ -37,6 +43,7 @@ CenterRecord recordFromSection(const IniDocument& doc, const std::string& name) 
     r.clDataDirectory = doc.get(name, "cldatadirectory", "");
     r.fileLoadNo = doc.get(name, "fileloadno", "");
     r.fileRecordKey = doc.get(name, "filerecordkey", "");
+    r.appendBase = appendBaseOf(doc, name);
 
     r.fileType = utf8TruncateCharacters(sectionKind(name), kFileTypeLimit);
     if (auto comma = name.find(','); comma != std::string::npos) r.tempFilePath = name.substr(comma + 1);
@@ -88,17 +95,24 @@ std::vector<CenterRecord> loadCenterRecords() {
 
 void writeCenterRecord(const CenterRecord& r) {
     std::lock_guard lock(centerIniMutex());
-    updateProfile(centerIniPath(), [&](IniDocument& doc) {
-        const std::string& s = r.sectionName;
-        doc.set(s, "svdatafilename", utf8TruncateCharacters(r.svDataFilename, kSvDataFilenameLimit));
-        doc.set(s, "limit", std::to_string(r.limitDays));
-        doc.set(s, "status", std::to_string(r.status));
-        doc.set(s, "sendrecvflag", std::to_string(r.sendRecvFlag));
-        doc.set(s, "cldatafilename", r.clDataFilename);
-        doc.set(s, "cldatadirectory", r.clDataDirectory);
-        doc.set(s, "fileloadno", r.fileLoadNo);
-        doc.set(s, "filerecordkey", r.fileRecordKey);
-    });
+    updateProfile(
+        centerIniPath(),
+        [&](IniDocument& doc) {
+            const std::string& s = r.sectionName;
+            doc.set(s, "svdatafilename", utf8TruncateCharacters(r.svDataFilename, kSvDataFilenameLimit));
+            doc.set(s, "limit", std::to_string(r.limitDays));
+            doc.set(s, "status", std::to_string(r.status));
+            doc.set(s, "sendrecvflag", std::to_string(r.sendRecvFlag));
+            doc.set(s, "cldatafilename", r.clDataFilename);
+            doc.set(s, "cldatadirectory", r.clDataDirectory);
+            doc.set(s, "fileloadno", r.fileLoadNo);
+            doc.set(s, "filerecordkey", r.fileRecordKey);
+            if (r.appendBase >= 0)
+                doc.set(s, kAppendBaseKey, std::to_string(r.appendBase));
+            else
+                doc.removeKey(s, kAppendBaseKey);
+        },
+        kPrivateFileMode);
 }
 
 void deleteCenterRecord(std::string_view sectionName) {
@@ -128,6 +142,13 @@ void recoverCenterRecords() {
         } else if (status == kStatusInProgress) {
             std::int32_t direction = numberOrMissing(doc, name, "sendrecvflag");
             if (direction == kDirectionSend) {
+                // An append cut off is cut back off the staged file: the
+                // center gets what was staged before it, never a part.
+                if (std::int64_t base = appendBaseOf(doc, name); base >= 0) {
+                    auto comma = name.find(',');
+                    if (comma != std::string::npos) truncateStoredFile(name.substr(comma + 1), base);
+                    doc.removeKey(name, kAppendBaseKey);
+                }
                 doc.set(name, "status", std::to_string(kStatusWaiting)); // the center may fetch it again
             } else if (direction == kDirectionRecv) {
                 auto comma = name.find(',');

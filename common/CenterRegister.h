@@ -29,6 +29,10 @@ struct CenterRecord {
     std::string clDataDirectory;
     std::string fileLoadNo;
     std::string fileRecordKey;
+    // While an append to the data file is in progress (status 3): its size
+    // before the append, which the start-up repair cuts it back to; -1
+    // otherwise. Stored only while it is 0 or more.
+    std::int64_t appendBase = -1;
     // Derived on reading:
     FileTime fileTime;         // last write of the data file
     FileTime expiryTime;       // fileTime + limitDays, or FileTime::kNoExpiry
@@ -46,7 +50,8 @@ std::string_view sectionKind(std::string_view sectionName);
 
 // Every section of plcenter.ini in file order; empty when it is missing or empty.
 std::vector<CenterRecord> loadCenterRecords();
-// Writes the eight stored keys of the record's section. Throws on failure
+// Writes the eight stored keys of the record's section (and appendBase
+// while it is set). Throws on failure
 // (a value the ini format cannot carry, a file that cannot be written).
 void writeCenterRecord(const CenterRecord& record);
 void deleteCenterRecord(std::string_view sectionName);

@@ -6,8 +6,8 @@
 #include <limits>
 #include <memory>
 #include <set>
-#include <system_error>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -55,8 +55,8 @@ OpenTempFile makeOpenTempFile(const fs::path& folder) {
     }
 }
 
-int purgeTempFiles() {
-    fs::path folder = systemTempFolder();
+int purgeTempFiles(const fs::path& given) {
+    fs::path folder = given.empty() ? systemTempFolder() : given;
     // A file the register still names is a staged or delivered file that
     // an application has yet to see; it must survive a restart.
     std::set<std::string> registered;
@@ -95,6 +95,16 @@ bool deleteStoredFile(const fs::path& path) {
     auto settings = loadSettings();
     if (!settings || !isOwnTempFile(path, settings->tempFolder)) return false;
     return ::unlink(path.c_str()) == 0;
+}
+
+bool truncateStoredFile(const fs::path& path, std::int64_t size) {
+    auto settings = loadSettings();
+    if (!settings || !isOwnTempFile(path, settings->tempFolder)) return false;
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0) return false;
+    if (st.st_size <= size) return true;
+    return ::ftruncate(fd.get(), size) == 0 && ::fsync(fd.get()) == 0;
 }
 
 int forceDeleteFile(const fs::path& path) {
@@ -161,12 +171,9 @@ std::string getFileMD5(const fs::path& path) {
     return md5.finishHex();
 }
 
-TargetName chooseTargetName(std::string_view folder, std::string_view requested, std::string_view centerName) {
-    if (!requested.empty()) return {joinPath(folder, requested), std::string(requested), false};
-    if (isPlainFileName(centerName)) return {joinPath(folder, centerName), std::string(centerName), false};
-    fs::path created = createUniqueFile(fs::path(folder), kTempPrefix, 0666);
-    std::string name = created.filename().string();
-    return {std::move(created), std::move(name), true};
+std::string chooseTargetName(std::string_view requested, std::string_view centerName) {
+    if (!requested.empty()) return std::string(requested);
+    return isPlainFileName(centerName) ? std::string(centerName) : std::string();
 }
 
 } // namespace plx

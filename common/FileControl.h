@@ -20,15 +20,20 @@ std::filesystem::path makeTempFile(const std::filesystem::path& folder = {});
 // removed when it goes. Empty (errno set) when it cannot be made.
 OpenTempFile makeOpenTempFile(const std::filesystem::path& folder = {});
 
-// Deletes every regular "@zv*" file of the system temporary folder, except
-// the data files that plcenter.ini still names. Returns the count deleted.
-int purgeTempFiles();
+// Deletes every regular "@zv*" file of folder (the system temporary folder
+// when empty), except the data files that plcenter.ini still names: what a
+// run that was cut off left behind. Returns the count deleted.
+int purgeTempFiles(const std::filesystem::path& folder = {});
 
 // True when path is a regular "@zv" file directly inside the configured
 // temporary folder: the only kind of stored path the service deletes.
 bool isOwnTempFile(const std::filesystem::path& path, const std::filesystem::path& tempFolder);
 // Deletes path when isOwnTempFile says so (with tempFolder from plconfig.ini).
 bool deleteStoredFile(const std::filesystem::path& path);
+
+// Cuts path back to size when isOwnTempFile says so and it is longer; true
+// when it then has at most that size.
+bool truncateStoredFile(const std::filesystem::path& path, std::int64_t size);
 
 // 0 when path is missing or cannot be deleted (a directory, say), non-zero
 // when it was deleted.
@@ -45,15 +50,9 @@ bool getFileWriteTime(const std::filesystem::path& path, FileTime& out);
 // 32 lower-case hex digits; empty when the file cannot be read.
 std::string getFileMD5(const std::filesystem::path& path);
 
-// Where a received or picked-up file goes in folder: the name the caller
-// asked for; else the center's name when it is a plain file name; else a
-// new empty "@zv" file made in folder (created; the caller writes over it
-// or removes it). Throws std::system_error when that file cannot be made.
-struct TargetName {
-    std::filesystem::path path;
-    std::string name; // the last element of path
-    bool created = false;
-};
-TargetName chooseTargetName(std::string_view folder, std::string_view requested, std::string_view centerName);
+// The name a received or picked-up file gets in its folder: the one the
+// caller asked for; else the center's when it is a plain file name; else
+// empty, for a new "@zv" name given when the file is put in place.
+std::string chooseTargetName(std::string_view requested, std::string_view centerName);
 
 } // namespace plx

@@ -15,7 +15,7 @@ std::filesystem::path getFileIniPath() { return programFolder() / "plgetfile.ini
 
 std::vector<GetFileEntry> loadGetFileEntries() {
     auto path = getFileIniPath();
-    UniqueFd created(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    UniqueFd created(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, kPrivateFileMode));
     created.reset();
     // Every section is read: a load number missed here would let a
     // duplicate delivery through.
@@ -30,10 +30,13 @@ std::vector<GetFileEntry> loadGetFileEntries() {
 
 int writeGetFileEntry(const GetFileEntry& entry) {
     try {
-        updateProfile(getFileIniPath(), [&](IniDocument& doc) {
-            doc.set(entry.sectionName, "fileloadno", entry.fileLoadNo);
-            doc.set(entry.sectionName, "filerecordkey", entry.fileRecordKey);
-        });
+        updateProfile(
+            getFileIniPath(),
+            [&](IniDocument& doc) {
+                doc.set(entry.sectionName, "fileloadno", entry.fileLoadNo);
+                doc.set(entry.sectionName, "filerecordkey", entry.fileRecordKey);
+            },
+            kPrivateFileMode);
         return 0;
     } catch (const std::system_error& e) {
         return e.code().value() ? e.code().value() : EIO;

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "api/LogLayout.h"
 #include "common/PLlogAbi.h"
+#include "platform/Utf8.h"
 
 namespace plx {
 
@@ -73,7 +75,9 @@ int callLogAPI(std::int16_t type, std::int32_t code, std::int32_t detail, std::s
                std::string_view sessionId, std::string_view apiName, std::string_view argumentLine) {
     try {
         // Only our own allocations can throw here; the caller must not notice.
-        std::string m(message), s(sessionId), a(apiName), l(argumentLine);
+        // No more than a line can hold goes to the library.
+        auto cut = [](std::string_view text) { return utf8Truncate(text, ApiLog::kLineLimit); };
+        std::string m = cut(message), s = cut(sessionId), a = cut(apiName), l = cut(argumentLine);
         return callExport<PLlogLogApiFn>("logAPI", type, code, detail, m.c_str(), s.c_str(), a.c_str(), l.c_str());
     } catch (...) {
         return kNotLoaded;

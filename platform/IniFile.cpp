@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cctype>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <memory>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -36,13 +39,10 @@ std::string_view dropQuotes(std::string_view s) {
     return s;
 }
 
-bool hasLineBreakOrNul(std::string_view s) {
-    return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
+bool hasLineBreakOrNul(std::string_view s) { return !isIniValue(s); }
 
 void checkSectionName(std::string_view section) {
-    if (section.empty() || hasLineBreakOrNul(section) || section.find(']') != std::string_view::npos)
-        throw IniFormatError("section name not allowed in an ini file");
+    if (!isIniSectionName(section)) throw IniFormatError("section name not allowed in an ini file");
 }
 
 void checkKeyName(std::string_view key) {
@@ -54,6 +54,26 @@ void checkKeyName(std::string_view key) {
 
 void checkValue(std::string_view value) {
     if (hasLineBreakOrNul(value)) throw IniFormatError("value holds a line break or NUL");
+}
+
+// Takes the writer's lock on a new temporary and makes sure a purge did not
+// remove it between its creation and the lock.
+bool lockedInPlace(int fd, const fs::path& temp) {
+    struct stat held {}, named {};
+    if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &held) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return ::lstat(temp.c_str(), &named) == 0 && named.st_ino == held.st_ino && named.st_dev == held.st_dev;
+}
+
+// ".<name>.<8 hex digits>~", as save() names its temporaries.
+bool isIniTemporary(std::string_view name) {
+    constexpr std::size_t kSuffix = 1 + 8 + 1; // ".XXXXXXXX~"
+    if (name.size() < 1 + 1 + kSuffix || name.front() != '.' || name.back() != '~') return false;
+    std::string_view hex = name.substr(name.size() - 9, 8);
+    return name[name.size() - kSuffix] == '.' &&
+           std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
 std::mutex& writerMutexFor(const fs::path& file) {
@@ -236,7 +256,7 @@ std::string IniDocument::text() const {
     return out;
 }
 
-void IniDocument::save(const fs::path& requested) const {
+void IniDocument::save(const fs::path& requested, mode_t newFileMode) const {
     std::error_code ec;
     fs::path path = fs::is_symlink(requested, ec) ? fs::canonical(requested) : requested;
     struct stat old {};
@@ -250,8 +270,10 @@ void IniDocument::save(const fs::path& requested) const {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, ".%08X~", static_cast<unsigned>(generator()));
         temp = folder / ("." + path.filename().string() + suffix);
-        fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+        fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, newFileMode));
         if (!fd && errno != EEXIST) throw std::system_error(errno, std::generic_category(), "create " + temp.string());
+        // Locked while it is written: a purge takes only the temporaries of dead writers.
+        if (fd && !lockedInPlace(fd.get(), temp)) fd.reset();
     }
     if (!fd) throw std::system_error(EEXIST, std::generic_category(), "create " + temp.string());
 
@@ -274,6 +296,30 @@ void IniDocument::save(const fs::path& requested) const {
     }
     UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir) ::fsync(dir.get());
+}
+
+bool isIniValue(std::string_view value) {
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+bool isIniSectionName(std::string_view name) {
+    return !name.empty() && isIniValue(name) && name.find(']') == std::string_view::npos;
+}
+
+int purgeIniTemporaries(const fs::path& folder) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir) return 0;
+    int removed = 0;
+    while (dirent* entry = ::readdir(dir.get())) {
+        if (!isIniTemporary(entry->d_name)) continue;
+        UniqueFd fd(::openat(::dirfd(dir.get()), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        // A writer still at work holds the lock.
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+        if (::unlinkat(::dirfd(dir.get()), entry->d_name, 0) == 0) ++removed;
+    }
+    return removed;
 }
 
 std::string getProfileString(const fs::path& file, std::string_view section, std::string_view key,

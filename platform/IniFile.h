@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace plx {
@@ -22,6 +23,20 @@ class IniFormatError : public std::invalid_argument {
 public:
     using std::invalid_argument::invalid_argument;
 };
+
+// The mode of an ini file that only its owner (the service) may read: the
+// register and the stores hold what callers must not see of each other.
+inline constexpr mode_t kPrivateFileMode = 0600;
+
+// What an ini line can carry: a value without CR, LF or NUL; a section name
+// that is such a value, not empty and without "]".
+bool isIniValue(std::string_view value);
+bool isIniSectionName(std::string_view name);
+
+// Removes the temporaries of ini files that a writer left in folder when it
+// died (".<name>.<HEX>~"); a temporary whose writer still works is left
+// alone. Returns the count removed.
+int purgeIniTemporaries(const std::filesystem::path& folder);
 
 // One parsed ini file, for callers that read or change many values at once
 // (while holding the lock that guards the file).
@@ -50,8 +65,9 @@ public:
     void removeSection(std::string_view section);
 
     std::string text() const;
-    // Atomic replace of path; keeps the old file's mode and owner.
-    void save(const std::filesystem::path& path) const;
+    // Atomic replace of path; keeps the old file's mode and owner. A new
+    // file gets newFileMode less the umask.
+    void save(const std::filesystem::path& path, mode_t newFileMode = 0666) const;
 
 private:
     struct Line {
@@ -87,9 +103,10 @@ void deleteProfileKey(const std::filesystem::path& file, std::string_view sectio
 void deleteProfileSection(const std::filesystem::path& file, std::string_view section);
 
 // Runs change on the loaded document and saves it, as one step under the
-// process-wide writer lock of that file.
+// process-wide writer lock of that file; a new file gets newFileMode less
+// the umask.
 template <typename Change>
-void updateProfile(const std::filesystem::path& file, Change&& change);
+void updateProfile(const std::filesystem::path& file, Change&& change, mode_t newFileMode = 0666);
 // As updateProfile for a file that exists; a missing file stays missing
 // (change is not run) and the answer is false.
 template <typename Change>
@@ -107,11 +124,11 @@ private:
 };
 
 template <typename Change>
-void updateProfile(const std::filesystem::path& file, Change&& change) {
+void updateProfile(const std::filesystem::path& file, Change&& change, mode_t newFileMode) {
     IniWriterLock lock(file);
     IniDocument doc = IniDocument::load(file);
     change(doc);
-    doc.save(file);
+    doc.save(file, newFileMode);
 }
 
 template <typename Change>

@@ -22,15 +22,19 @@ std::uint64_t randomSeed() {
 
 } // namespace
 
+std::string uniqueFileName(std::string_view prefix) {
+    thread_local std::mt19937_64 generator(randomSeed());
+    char hex[17];
+    // Upper case only: names end up in case-insensitive section names.
+    std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(generator() & 0xFFFFFFFFu));
+    return std::string(prefix) + hex + ".tmp";
+}
+
 namespace {
 
 fs::path createUnique(const fs::path& folder, std::string_view prefix, mode_t mode, UniqueFd& fd) {
-    thread_local std::mt19937_64 generator(randomSeed());
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        char hex[17];
-        // Upper case only: names end up in case-insensitive section names.
-        std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(generator() & 0xFFFFFFFFu));
-        fs::path candidate = folder / (std::string(prefix) + hex + ".tmp");
+        fs::path candidate = folder / uniqueFileName(prefix);
         fd.reset(::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
         if (fd) return candidate;
         if (errno != EEXIST) throw std::system_error(errno, std::generic_category(), "create " + candidate.string());

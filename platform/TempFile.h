@@ -2,12 +2,17 @@
 // Uniquely named files: "<prefix><HEX>.tmp", created exclusively.
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <sys/types.h>
 
 #include "platform/UniqueFd.h"
 
 namespace plx {
+
+// A name prefix + upper-case hex digits + ".tmp", random; whoever uses it
+// must create it exclusively (O_EXCL, link()) and try again on EEXIST.
+std::string uniqueFileName(std::string_view prefix);
 
 // Creates an empty file named prefix + upper-case hex digits + ".tmp" in
 // folder with O_EXCL, retrying on collision. Throws std::system_error when

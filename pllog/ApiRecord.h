@@ -17,7 +17,8 @@ struct ApiCall {
 };
 
 // "stamp,code,detail,message,sessionId,apiName,argumentLine" without the line
-// end; stamp is the fourteen-digit local time of writing.
+// end, cut to ApiLog::kLineLimit bytes at a character boundary; stamp is the
+// fourteen-digit local time of writing.
 std::string formatApiRecord(std::string_view stamp, const ApiCall& call);
 
 } // namespace plx

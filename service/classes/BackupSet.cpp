@@ -47,7 +47,8 @@ BackupSet::~BackupSet() {
 bool BackupSet::protect(const fs::path& path) {
     if (find(path)) return true;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    // A link is never followed: only the file the call itself writes is copied.
+    if (::lstat(path.c_str(), &st) != 0) {
         if (errno != ENOENT) return false;
         entries_.push_back({path, {}});
         return true;

@@ -73,6 +73,11 @@ ApiResult Client::PLSetTermInfo(const std::string& TerminalID, const std::string
             if (!keys[i].notDigitsText.empty() && !allDigits(rec.*keys[i].field))
                 throw argumentError(static_cast<std::int32_t>(i + 1), std::string(keys[i].notDigitsText));
         }
+        // A line break would end the value's line in plterm.ini.
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (!fitsIniValue(rec.*keys[i].field))
+                throw argumentError(static_cast<std::int32_t>(i + 1), std::string(kUnstorableText));
+        }
         writeIni([&] { saveTermInfo(rec); });
     });
 }

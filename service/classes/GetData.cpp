@@ -22,7 +22,9 @@
 #include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
+#include "platform/FdIo.h"
 #include "service/classes/BackupSet.h"
+#include "service/classes/CallerFiles.h"
 #include "service/classes/Retrieve.h"
 #include "service/classes/TransferSupport.h"
 #include "service/classes/Transport.h"
@@ -81,15 +83,34 @@ std::unique_ptr<Settings> settingsForPickUp() {
 
 // ---- PLGetDataA ----
 
-void checkGetDataAArguments(const std::string& fileType, const std::string& tempName, const std::string& folder,
-                            const std::string& name, std::int32_t createFlag) {
+// The caller's target folder, opened with its right to write there.
+CallerFolder openTargetFolder(const Caller& caller, const std::string& folder, std::int32_t position) {
+    if (!isAbsoluteFolder(folder)) throw argumentError(position, kBadDirectoryText);
+    try {
+        return CallerFolder(caller, folder, FolderUse::kWrite);
+    } catch (const CallerFileError& e) {
+        // A folder the caller may use but the service may not is the service's failure.
+        if (e.kind() == CallerFileError::kSystem) throw exact(kApiSystemError, e.error(), kNoFolderText);
+        throw argumentError(position, kNoFolderText);
+    }
+}
+
+void checkTargetName(const std::string& name, std::int32_t position) {
+    checkArgument(position, name, kOptionalNameRule);
+    if (!name.empty() && !isPlainName(name)) throw argumentError(position, kBadFileNameText);
+}
+
+CallerFolder checkGetDataAArguments(const Caller& caller, const std::string& fileType, const std::string& tempName,
+                                    const std::string& folder, const std::string& name, std::int32_t createFlag) {
     checkArgument(1, fileType, {kFileTypeLimit, "ファイル種別が不正です", kFileTypeRule.missingText});
     checkArgument(2, tempName, {kFileNameLimit, "一時ファイル名が64桁を超えました", "一時ファイル名が未入力です"});
     checkArgument(3, folder, kTargetDirectoryRule);
-    if (!isWritableFolder(folder, false)) throw argumentError(3, kNoFolderText);
-    checkArgument(4, name, kOptionalNameRule);
+    CallerFolder target = openTargetFolder(caller, folder, 3);
+    checkTargetName(name, 4);
     if (createFlag != 0 && createFlag != 1) throw argumentError(5, "作成フラグの指定が不正です");
+    return target;
 }
+
 
 // The deliveries of the kind whose temporary file has that name.
 std::vector<CenterRecord> deliveriesNamed(const std::vector<CenterRecord>& records, const std::string& fileType,
@@ -113,54 +134,39 @@ std::vector<CenterRecord> deliveriesNamed(const std::vector<CenterRecord>& recor
     return matches;
 }
 
-// Appends source to target; a partial append is taken back off the user's file.
-void appendOrUndo(const std::string& source, const fs::path& target) {
-    struct stat before {};
-    bool existed = ::stat(target.c_str(), &before) == 0;
-    if (appendFileStamped(source, target)) return;
-    int error = errno;
-    if (existed)
-        (void)::truncate(target.c_str(), before.st_size);
-    else
-        ::unlink(target.c_str());
-    throw exact(kApiNoTempFile, error, kCreateText);
-}
-
 // Copies one delivery into folder (or appends it) and marks it picked up;
 // the name used.
-std::string copyOut(const CenterRecord& r, const std::string& folder, const std::string& requested,
+std::string copyOut(const CenterRecord& r, const CallerFolder& folder, const std::string& requested,
                     std::int32_t createFlag) {
     // The source first: a missing one must leave the user's file alone.
     struct stat sourceStat {};
     UniqueFd source = openSource(r.tempFilePath, sourceStat);
     if (!source) throw exact(kApiSystemError, errno, kNotReceivedText);
 
-    TargetName target;
+    std::string name = chooseTargetName(requested, r.svDataFilename);
+    if (!name.empty() && sameFile(sourceStat, joinPath(folder.path(), name)))
+        throw exact(kApiNoTempFile, EINVAL, kCreateText);
     try {
-        target = chooseTargetName(folder, requested, r.svDataFilename);
-    } catch (const std::system_error& e) {
-        throw exact(kApiNoTempFile, e.code().value(), kCreateText);
-    }
-    ScopedFileRemoval created(target.created ? target.path : fs::path());
-    if (sameFile(sourceStat, target.path)) throw exact(kApiNoTempFile, EINVAL, kCreateText);
-    if (createFlag == 0) {
-        // Through a temporary file and rename(): the old file stays whole until the new one is.
-        if (!copyFileStamped(r.tempFilePath, target.path, false)) throw exact(kApiNoTempFile, errno, kCreateText);
-    } else {
-        appendOrUndo(r.tempFilePath, target.path);
+        CallerTarget target(folder, name, createFlag == 0 ? WriteMode::kReplace : WriteMode::kAppend);
+        if (!copyAll(source.get(), target.fd())) throw exact(kApiNoTempFile, errno, kCreateText);
+        name = target.commit();
+    } catch (const CallerFileError& e) {
+        throw exact(kApiNoTempFile, e.error(), kCreateText);
     }
     CenterRecord picked = r;
     picked.status = kStatusPickedUp;
     writeCenterRecord(picked);
-    created.release();
-    return target.name;
+    return name;
 }
 
 // ---- PLGetData ----
 
-void checkGetDataArguments(const std::string& fileType, const std::string& centerName, const std::string& from,
-                           const std::string& to, std::int32_t fileSize, std::int32_t status, std::int32_t option,
-                           const std::string& folder, const std::string& name) {
+// The folder when one is given (the temporary folder stands for an empty one).
+std::optional<CallerFolder> checkGetDataArguments(const Caller& caller, const std::string& fileType,
+                                                  const std::string& centerName, const std::string& from,
+                                                  const std::string& to, std::int32_t fileSize, std::int32_t status,
+                                                  std::int32_t option, const std::string& folder,
+                                                  const std::string& name) {
     auto badDate = [](const std::string& text) {
         FileTime t;
         return !text.empty() && !dateTimeTextToFileTime(text, t);
@@ -173,55 +179,56 @@ void checkGetDataArguments(const std::string& fileType, const std::string& cente
     if (status < 0 || status > 2) throw argumentError(6, "受信ステータスの指定が不正です");
     if (option < 0 || option > 4) throw argumentError(7, "受信データの取得方法が不正です");
     checkArgument(8, folder, {kDirectoryLimit, kTargetDirectoryRule.tooLongText, {}});
-    if (!folder.empty() && !isWritableFolder(folder, false)) throw argumentError(8, kNoFolderText);
-    checkArgument(9, name, kOptionalNameRule);
+    std::optional<CallerFolder> target;
+    if (!folder.empty()) target.emplace(openTargetFolder(caller, folder, 8));
+    checkTargetName(name, 9);
+    return target;
 }
 
 // One PLGetData's copying: each match written into the folder (replaced,
 // or appended with GetOption 3) under the protection of its backups.
 class PickUp {
 public:
-    PickUp(std::string folder, std::string requested, std::int32_t option, BackupSet& backups)
-        : folder_(std::move(folder)), requested_(std::move(requested)), option_(option), backups_(backups) {}
+    PickUp(const CallerFolder& folder, std::string requested, std::int32_t option, BackupSet& backups)
+        : folder_(folder), requested_(std::move(requested)), option_(option), backups_(backups) {}
 
     void copy(const FileRec& rec, const CenterRecord& entry);
 
 private:
-    fs::path target(const FileRec& rec);
-
-    std::string folder_;
+    const CallerFolder& folder_;
     std::string requested_; // "" with GetOption 4: each file keeps the center's name
     std::int32_t option_;
     BackupSet& backups_;
 };
 
-fs::path PickUp::target(const FileRec& rec) {
-    try {
-        TargetName target = chooseTargetName(folder_, requested_, rec.SvDataFilename);
-        if (target.created) backups_.noteCreated(target.path);
-        return target.path;
-    } catch (const std::system_error& e) {
-        throw exact(kApiBadArgument, e.code().value(), "保存先のクライアントファイルが生成できませんでした");
-    }
-}
-
 void PickUp::copy(const FileRec& rec, const CenterRecord& entry) {
-    fs::path target = this->target(rec);
-    struct stat targetStat {};
-    if (::stat(target.c_str(), &targetStat) == 0 && !S_ISREG(targetStat.st_mode))
-        throw exact(kApiNotReady, EISDIR, kBadTargetText);
-    // The register's own path, not one rebuilt from today's settings.
-    const std::string& source = entry.tempFilePath;
-    if (!backups_.protect(target)) throw exact(kApiNotReady, errno, kWriteText);
+    bool append = option_ == 3;
+    std::string name = chooseTargetName(requested_, rec.SvDataFilename);
+    if (!name.empty()) {
+        try {
+            folder_.openTarget(name, append);
+        } catch (const CallerFileError& e) {
+            throw exact(kApiNotReady, e.error(), kBadTargetText);
+        }
+        if (!backups_.protect(joinPath(folder_.path(), name))) throw exact(kApiNotReady, errno, kWriteText);
+    }
 
+    // The register's own path, not one rebuilt from today's settings.
     struct stat sourceStat {};
-    UniqueFd in = openSource(source, sourceStat);
+    UniqueFd in = openSource(entry.tempFilePath, sourceStat);
     if (!in) throw exact(kApiNotReady, errno, kBadSourceText);
     // Appending a file to itself would never end.
-    if (sameFile(sourceStat, target)) throw exact(kApiNotReady, EINVAL, kBadTargetText);
+    if (!name.empty() && sameFile(sourceStat, joinPath(folder_.path(), name)))
+        throw exact(kApiNotReady, EINVAL, kBadTargetText);
 
-    bool written = option_ == 3 ? appendFileStamped(source, target) : copyFileStamped(source, target, false);
-    if (!written) throw exact(kApiNotReady, errno, kWriteText);
+    try {
+        CallerTarget target(folder_, name, append ? WriteMode::kAppend : WriteMode::kReplace);
+        if (!copyAll(in.get(), target.fd())) throw exact(kApiNotReady, errno, kWriteText);
+        std::string used = target.commit();
+        if (name.empty()) backups_.noteCreated(joinPath(folder_.path(), used));
+    } catch (const CallerFileError& e) {
+        throw exact(kApiNotReady, e.error(), kWriteText);
+    }
     if (!ChangeGetStatus(entry.sectionName, kStatusPickedUp)) throw PLException(kApiNotReady, 0, "");
 }
 
@@ -246,16 +253,17 @@ void markOlderPickedUp(const std::string& fileType, const std::string& copiedSec
 
 ApiResult Transport::PLGetDataA(const std::string& FileType, const std::string& ClTempFilename,
                                 const std::string& ClDataDirectory, std::string& ClDataFilename,
-                                std::int32_t CreateFlag) {
+                                std::int32_t CreateFlag, const Caller& caller) {
     auto line =
         (ArgumentLine() << FileType << ClTempFilename << ClDataDirectory << ClDataFilename << CreateFlag).text();
     ApiMethod method{.name = "PLGetDataA", .argumentLine = std::move(line), .defaultMessage = kUnknownText};
     return runApiMethod(triple_, method, [&] {
-        checkGetDataAArguments(FileType, ClTempFilename, ClDataDirectory, ClDataFilename, CreateFlag);
+        CallerFolder folder =
+            checkGetDataAArguments(caller, FileType, ClTempFilename, ClDataDirectory, ClDataFilename, CreateFlag);
         std::lock_guard lock(centerIniMutex());
         std::string usedName = ClDataFilename;
         for (const CenterRecord& r : deliveriesNamed(loadCenterRecords(), FileType, ClTempFilename))
-            usedName = copyOut(r, ClDataDirectory, ClDataFilename, CreateFlag);
+            usedName = copyOut(r, folder, ClDataFilename, CreateFlag);
         ClDataFilename = usedName;
     });
 }
@@ -264,7 +272,7 @@ ApiResult Transport::PLGetData(const std::string& FileType, const std::string& S
                                const std::string& SetDateTimeFrom, const std::string& SetDateTimeTo,
                                std::int32_t FileSize, std::int32_t Status, std::int32_t GetOption,
                                const std::string& ClDataDirectory, const std::string& ClDataFilename,
-                               std::int32_t& count) {
+                               std::int32_t& count, const Caller& caller) {
     count = 0;
     auto line = (ArgumentLine() << FileType << SvDataFilename << SetDateTimeFrom << SetDateTimeTo << FileSize << Status
                                 << GetOption << ClDataDirectory << ClDataFilename)
@@ -276,11 +284,13 @@ ApiResult Transport::PLGetData(const std::string& FileType, const std::string& S
         std::lock_guard lock(centerIniMutex());
         BackupSet backups;
         clearResults();
-        checkGetDataArguments(FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize, Status, GetOption,
-                              ClDataDirectory, ClDataFilename);
+        std::optional<CallerFolder> folder =
+            checkGetDataArguments(caller, FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize, Status,
+                                  GetOption, ClDataDirectory, ClDataFilename);
         auto settings = settingsForPickUp();
-        PickUp pickUp(ClDataDirectory.empty() ? settings->tempFolder : ClDataDirectory,
-                      GetOption != 4 ? ClDataFilename : std::string(), GetOption, backups);
+        // The temporary folder is the service's: a caller may use it only as far as its own rights go.
+        if (!folder) folder.emplace(openTargetFolder(caller, fs::absolute(settings->tempFolder).string(), 8));
+        PickUp pickUp(*folder, GetOption != 4 ? ClDataFilename : std::string(), GetOption, backups);
 
         // In-process: a call over the bus to ourselves would wait on the lock we hold.
         Retrieve retrieve(client_);

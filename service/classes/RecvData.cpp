@@ -15,11 +15,11 @@
 #include "common/GetFileStore.h"
 #include "common/Paths.h"
 #include "common/PlainDataWriter.h"
+#include "platform/MemoryReturn.h"
 #include "platform/Numbers.h"
-#include "platform/ReplacementFile.h"
 #include "platform/TempFile.h"
 #include "platform/Utf8.h"
-#include "platform/MemoryReturn.h"
+#include "service/classes/CallerFiles.h"
 #include "service/classes/Transfer.h"
 
 namespace plx {
@@ -38,6 +38,8 @@ constexpr TransferRules kReceiveRules{.apiName = "PLRecvData",
 constexpr const char* kDuplicateText = "二重転送エラー";
 constexpr const char* kNotReportReplyText = "完了応答ではない電文でした";
 constexpr const char* kNamingText = "ファイルの保存に失敗(保存ファイル名の決定でエラー)";
+constexpr const char* kNotStoredText = "受信データの保存に失敗";
+constexpr const char* kNoFolderText = "受信データ保存ディレクトリが存在しないか、読み取り専用属性です";
 constexpr StepFailure kNotFileReply{kApiCenterError, kResultBadMessage, "ファイル応答ではない電文でした",
                                     kResultBadMessage};
 constexpr StepFailure kNoEntity{kApiCenterError, kResultBadMessage,
@@ -74,10 +76,6 @@ void readValue(std::string_view name, const std::string& text, Delivery& deliver
         delivery.compressFlag = leadingDecimal32(text);
 }
 
-// Where the received data is written: a new file in the client's folder,
-// put in its place under the chosen name once it is whole and checked.
-ReplacementFile openTarget(const fs::path& folder) { return ReplacementFile::create(folder); }
-
 // The parsed reply, or nullopt when it is no readable document; the reply
 // file is gone either way.
 std::optional<SoapDocument> parseReply(Conversation::Reply& reply) {
@@ -103,11 +101,11 @@ void checkGroup(std::int32_t position, const char* groupText, Check check) {
 
 class Receive final : public Transfer {
 public:
-    Receive(Transport& transport, const std::string& fileType, const std::string& directory, std::string& fileName,
-            std::int32_t resendFlag, std::int32_t& fileSize)
+    Receive(Transport& transport, const Caller& caller, const std::string& fileType, const std::string& directory,
+            std::string& fileName, std::int32_t resendFlag, std::int32_t& fileSize)
         : Transfer(transport, kReceiveRules, "/getfile", SessionLog::kTerminalReceive,
                    (ArgumentLine() << fileType << directory << fileName << resendFlag).text()),
-          fileType_(fileType), directory_(directory), fileName_(fileName), resendFlag_(resendFlag),
+          caller_(caller), fileType_(fileType), directory_(directory), fileName_(fileName), resendFlag_(resendFlag),
           fileSize_(fileSize) {
         logsCenterFileName_ = true;
     }
@@ -123,17 +121,21 @@ private:
     EntityPlan planEntity(const EntityHead& head);
     std::optional<Delivery> walkFileReply(const SoapElement& response);
     Delivery readDelivery(const SoapElement& file);
+    void openFolder();
+    void openTarget();
     void store(const Delivery& delivery, const EntityOutcome& entity);
     std::string storedDigest(const Delivery& delivery, const EntityOutcome& entity);
     [[noreturn]] void notSaved(int error);
-    TargetName chooseTarget();
+    void commitTarget();
     void finishConversation();
     // The center hears of a failure in a ReportStatus with resultCode.
     void report(const char* resultCode) { sendResultReport("ReportStatus", resultCode); }
 
+    const Caller& caller_;
     const std::string& fileType_;
     const std::string& directory_;
     std::string& fileName_;
+    std::optional<CallerFolder> folder_; // the caller's, opened once
     std::int32_t resendFlag_;
     std::int32_t& fileSize_;
 
@@ -141,7 +143,7 @@ private:
     std::int32_t size_ = 0;
     std::int32_t recordLength_ = 0;
     // Where the body goes as it arrives; gone on every exit unless stored.
-    ReplacementFile target_;
+    std::optional<CallerTarget> target_;
     std::optional<Delivery> planned_; // the File values the body was written by
     OpenTempFile scratch_;            // the body as it came, when they were not known ahead
     int targetError_ = 0;             // why no file could be made for it
@@ -163,16 +165,37 @@ void Receive::checkArguments() {
     checkGroup(1, "ファイル種別が不正です", [&] { checkArgument(1, fileType_, kFileTypeRule); });
     checkGroup(2, "ディレクトリの指定が不正です", [&] {
         checkArgument(2, directory_, kTargetDirectoryRule);
-        if (!pathExists(directory_, true))
-            throw argumentError(2, "受信データ保存ディレクトリが存在しないか、読み取り専用属性です");
+        if (!isAbsoluteFolder(directory_)) throw argumentError(2, kBadDirectoryText);
+        openFolder();
     });
-    checkGroup(3, "ファイル名の指定が不正です", [&] { checkArgument(3, fileName_, kReceivedNameRule); });
+    checkGroup(3, "ファイル名の指定が不正です", [&] {
+        checkArgument(3, fileName_, kReceivedNameRule);
+        if (!fileName_.empty() && !isPlainName(fileName_)) throw argumentError(3, kBadFileNameText);
+    });
     checkGroup(4, "再送フラグが不正です", [&] {
         if (resendFlag_ != 0 && resendFlag_ != 1) throw argumentError(4, "再送フラグが不正です");
     });
-    std::error_code ec;
-    if (!fileName_.empty() && fs::is_directory(joinPath(directory_, fileName_), ec))
-        throw PLException(kApiNoTempFile, EISDIR, "既存のディレクトリを指定しました");
+    if (fileName_.empty()) return;
+    // A target the caller may not replace is refused before the center is asked.
+    try {
+        folder_->openTarget(fileName_, false);
+    } catch (const CallerFileError& e) {
+        if (e.kind() == CallerFileError::kNotFile && e.error() == EISDIR)
+            throw PLException(kApiNoTempFile, EISDIR, "既存のディレクトリを指定しました");
+        if (e.kind() == CallerFileError::kSystem) throw PLException(kApiSystemError, e.error(), kBadFileNameText);
+        throw argumentError(3, kBadFileNameText);
+    }
+}
+
+// The folder, with the caller's right to write into it; one the service
+// cannot write is its own failure.
+void Receive::openFolder() {
+    try {
+        folder_.emplace(caller_, directory_, FolderUse::kWrite);
+    } catch (const CallerFileError& e) {
+        if (e.kind() == CallerFileError::kSystem) throw PLException(kApiSystemError, e.error(), kNoFolderText);
+        throw argumentError(2, kNoFolderText);
+    }
 }
 
 void Receive::loadSetup() {
@@ -229,9 +252,9 @@ EntityPlan Receive::planEntity(const EntityHead& head) {
             Delivery values;
             readValue("Length", *head.length, values);
             readValue("CompressFlag", *head.compressFlag, values);
-            target_ = openTarget(directory_);
+            openTarget();
             planned_ = values;
-            return {target_.fd(), target_.path(), values.compressed(), values.expansionLimit()};
+            return {target_->fd(), {}, values.compressed(), values.expansionLimit()};
         }
         scratch_ = OpenTempFile::create(systemTempFolder(), kTempPrefix);
         return {scratch_.fd(), scratch_.path(), false};
@@ -278,7 +301,7 @@ Delivery Receive::readDelivery(const SoapElement& file) {
 
 void Receive::notSaved(int error) {
     report("99");
-    fail({kApiNotReady, error, "受信データの保存に失敗", kResultOther});
+    fail({kApiNotReady, error, kNotStoredText, kResultOther});
 }
 
 // The digest of the data now in the target file; empty when the data
@@ -293,11 +316,11 @@ std::string Receive::storedDigest(const Delivery& delivery, const EntityOutcome&
     }
     if (!scratch_) notSaved(targetError_);
     try {
-        target_ = openTarget(directory_);
+        openTarget();
     } catch (const std::system_error& e) {
         notSaved(e.code().value());
     }
-    PlainDataWriter data(target_.fd(), delivery.compressed(), delivery.expansionLimit());
+    PlainDataWriter data(target_->fd(), delivery.compressed(), delivery.expansionLimit());
     if (::lseek(scratch_.fd(), 0, SEEK_SET) != 0) notSaved(errno);
     data.writeFrom(scratch_.fd());
     scratch_ = OpenTempFile();
@@ -318,32 +341,28 @@ void Receive::store(const Delivery& delivery, const EntityOutcome& entity) {
         report("99");
         fail(kBadDigest);
     }
-    // Renamed into place: a failure never leaves the user's existing file
-    // half written.
-    TargetName target = chooseTarget();
-    if (!target_.commit(target.path)) {
-        int error = errno;
-        if (target.created) ::unlink(target.path.c_str());
-        notSaved(error);
-    }
+    commitTarget();
     // An empty pair is not stored: it would only ever match other empty pairs.
     if (!loadNo_.empty() || !recordKey_.empty()) writeGetFileEntry({fileType_, loadNo_, recordKey_});
 }
 
-TargetName Receive::chooseTarget() {
-    TargetName target;
+// Where the received data is written: an unnamed file in the caller's
+// folder, put in place under the chosen name once it is whole and checked,
+// so a failure never leaves the caller's existing file half written.
+// Throws CallerFileError.
+void Receive::openTarget() {
+    target_.emplace(*folder_, chooseTargetName(fileName_, dataFileName_), WriteMode::kReplace);
+}
+
+void Receive::commitTarget() {
     try {
-        target = chooseTargetName(directory_, fileName_, dataFileName_);
-    } catch (const std::system_error& e) {
-        int error = e.code().value();
+        fileName_ = target_->commit();
+    } catch (const CallerFileError& e) {
         report("99");
-        fail({kApiBadArgument, error, kNamingText, kResultOther});
-    } catch (const std::exception&) {
-        report("99");
-        fail({kApiOk, 0, kNamingText, kResultOther});
+        if (chooseTargetName(fileName_, dataFileName_).empty())
+            fail({kApiBadArgument, e.error(), kNamingText, kResultOther});
+        fail({kApiNotReady, e.error(), kNotStoredText, kResultOther});
     }
-    fileName_ = target.name;
-    return target;
 }
 
 void Receive::finishConversation() {
@@ -383,10 +402,11 @@ ApiResult Receive::succeeded() {
 } // namespace
 
 ApiResult Transport::PLRecvData(const std::string& FileType, const std::string& ClDataDirectory,
-                                std::string& ClDataFilename, std::int32_t ResendFlag, std::int32_t& FileSize) {
+                                std::string& ClDataFilename, std::int32_t ResendFlag, std::int32_t& FileSize,
+                                const Caller& caller) {
     // Everything the call held is gone before the scope ends.
     MemoryReturnScope memory;
-    return Receive(*this, FileType, ClDataDirectory, ClDataFilename, ResendFlag, FileSize).run();
+    return Receive(*this, caller, FileType, ClDataDirectory, ClDataFilename, ResendFlag, FileSize).run();
 }
 
 } // namespace plx

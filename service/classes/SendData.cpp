@@ -10,8 +10,9 @@
 #include "api/ArgumentRules.h"
 #include "common/EntitySource.h"
 #include "common/Paths.h"
-#include "platform/UniqueFd.h"
 #include "platform/MemoryReturn.h"
+#include "platform/UniqueFd.h"
+#include "service/classes/CallerFiles.h"
 #include "service/classes/Transfer.h"
 
 namespace plx {
@@ -30,30 +31,13 @@ constexpr TransferRules kSendRules{.apiName = "PLSendData",
 constexpr const char* kUnreadableFileText = "ファイルから送信データを取得できません(指定ファイルを確認してください)";
 constexpr const char* kNotFileReplyText = "ファイル応答ではない電文でした";
 
-// The source must be a plain file: a device or a pipe could fill the disk
-// or hold a session count for ever.
-bool isRegularFile(const fs::path& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Where the caller's file is opened for reading: a regular file or nothing.
-UniqueFd openSource(const fs::path& path) {
-    UniqueFd in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (in && (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
-        in.reset();
-        errno = EINVAL;
-    }
-    return in;
-}
-
 class Send final : public Transfer {
 public:
-    Send(Transport& transport, const std::string& fileType, const std::string& directory, const std::string& fileName)
+    Send(Transport& transport, const Caller& caller, const std::string& fileType, const std::string& directory,
+         const std::string& fileName)
         : Transfer(transport, kSendRules, "/putfile", SessionLog::kTerminalSend,
                    (ArgumentLine() << fileType << directory << fileName).text()),
-          fileType_(fileType), directory_(directory), fileName_(fileName) {}
+          caller_(caller), fileType_(fileType), directory_(directory), fileName_(fileName) {}
 
 private:
     int steps() override;
@@ -67,10 +51,11 @@ private:
     // The data cannot go: the center hears of it in a PutFile with "99".
     [[noreturn]] void refusePutFile(std::string_view text);
 
+    const Caller& caller_;
     const std::string& fileType_;
     const std::string& directory_;
     const std::string& fileName_;
-    fs::path source_;
+    UniqueFd source_; // opened with the caller's rights
     std::int32_t fileSize_ = -1;
     bool compressed_ = false;
     // The data: its digest, and its text while the PutFile goes out.
@@ -93,9 +78,20 @@ int Send::steps() {
 void Send::checkArguments() {
     checkArgument(1, fileType_, kFileTypeRule);
     checkArgument(2, directory_, kSourceDirectoryRule);
+    if (!isAbsoluteFolder(directory_)) throw argumentError(2, kBadDirectoryText);
     checkArgument(3, fileName_, kFileNameRule);
-    source_ = joinPath(directory_, fileName_);
-    if (!isRegularFile(source_)) throw PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません");
+    if (!isPlainName(fileName_)) throw argumentError(3, kBadFileNameText);
+    try {
+        source_ = CallerFolder(caller_, directory_, FolderUse::kRead).openSource(fileName_);
+    } catch (const CallerFileError& e) {
+        switch (e.kind()) {
+        // A pipe or a device could fill the disk or hold a session count for ever.
+        case CallerFileError::kMissing:
+        case CallerFileError::kNotFile: throw PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません");
+        case CallerFileError::kRefused: throw PLException(kApiNoTempFile, 2, kBadFileNameText);
+        case CallerFileError::kSystem: throw PLException(kApiSystemError, e.error(), kUnreadableFileText);
+        }
+    }
 }
 
 void Send::loadSetup() {
@@ -123,13 +119,11 @@ void Send::refusePutFile(std::string_view text) {
 // The digest of the data before compression, and the gzip stream when the
 // data kind asks for it, in one read of the file.
 void Send::prepareData() {
-    UniqueFd source = openSource(source_);
-    if (!source) refusePutFile("一時ファイルにコピーできません");
     compressed_ = file_.CompressID == 1;
     EntitySource::Failure why = EntitySource::Failure::None;
     int error = 0;
     // The sizes of the protocol and the logs are 32-bit: a larger file is refused, never wrapped.
-    entity_ = EntitySource::prepare(std::move(source), compressed_, {}, std::numeric_limits<std::int32_t>::max(), why,
+    entity_ = EntitySource::prepare(std::move(source_), compressed_, {}, std::numeric_limits<std::int32_t>::max(), why,
                                     error);
     if (!entity_) refusePutFile(kUnreadableFileText);
     fileSize_ = static_cast<std::int32_t>(entity_->size());
@@ -192,10 +186,10 @@ ApiResult Send::succeeded() {
 } // namespace
 
 ApiResult Transport::PLSendData(const std::string& FileType, const std::string& ClDataDirectory,
-                                const std::string& ClDataFilename) {
+                                const std::string& ClDataFilename, const Caller& caller) {
     // Everything the call held is gone before the scope ends.
     MemoryReturnScope memory;
-    return Send(*this, FileType, ClDataDirectory, ClDataFilename).run();
+    return Send(*this, caller, FileType, ClDataDirectory, ClDataFilename).run();
 }
 
 } // namespace plx

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -22,10 +23,13 @@
 #include "common/IniLocks.h"
 #include "common/Paths.h"
 #include "common/Settings.h"
+#include "platform/FdIo.h"
 #include "platform/IniFile.h"
+#include "platform/PendingFile.h"
 #include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
+#include "service/classes/CallerFiles.h"
 #include "service/classes/TransferSupport.h"
 #include "service/classes/Transport.h"
 
@@ -53,10 +57,6 @@ struct Request {
     std::int32_t option;
 };
 
-bool hasLineBreakOrNul(std::string_view s) {
-    return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
 // The data kind is the part of a section name before its first comma, and
 // section names live in "[...]": such characters would forge another entry.
 bool isPlainFileType(std::string_view s) {
@@ -64,30 +64,37 @@ bool isPlainFileType(std::string_view s) {
                         [](unsigned char c) { return c < 0x20 || c == 0x7F || c == ',' || c == '[' || c == ']'; });
 }
 
-void checkSource(const fs::path& source) {
-    struct stat st {};
-    if (::stat(source.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            throw PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません", PLException::kExact);
-        throw argumentError(3, "ファイル名の指定が不正です");
+// The source opened with the caller's rights; the copy reads it through
+// this descriptor, so the name cannot be swapped for a pipe in between.
+UniqueFd openSource(const Caller& caller, const Request& rq) {
+    auto missing = [] { return PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません", PLException::kExact); };
+    try {
+        return CallerFolder(caller, rq.directory, FolderUse::kRead).openSource(rq.filename);
+    } catch (const CallerFileError& e) {
+        switch (e.kind()) {
+        // A pipe or a device could block the copy while the register is locked.
+        case CallerFileError::kMissing:
+        case CallerFileError::kNotFile: throw missing();
+        case CallerFileError::kRefused: throw argumentError(3, kBadFileNameText);
+        case CallerFileError::kSystem: throw PLException(kApiSystemError, e.error(), "");
+        }
     }
-    // A pipe or a device could block the copy while the register is locked.
-    if (!S_ISREG(st.st_mode))
-        throw PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません", PLException::kExact);
+    throw missing();
 }
 
-void checkArguments(const Request& rq) {
+UniqueFd checkArguments(const Caller& caller, const Request& rq) {
     checkArgument(1, rq.fileType, kFileTypeRule);
     if (!isPlainFileType(rq.fileType)) throw argumentError(1, "ファイル種別が不正です");
     checkArgument(2, rq.directory, kSourceDirectoryRule);
     // Line breaks would end the register's value line and start a forged entry.
-    if (hasLineBreakOrNul(rq.directory)) throw argumentError(2, "ディレクトリの指定が不正です");
+    if (!fitsIniValue(rq.directory) || !isAbsoluteFolder(rq.directory)) throw argumentError(2, kBadDirectoryText);
     // File-name failures keep code 3 and detail 2, which callers test for.
     if (auto fault = lengthFault(rq.filename, kFileNameRule))
         throw PLException(kApiNoTempFile, 2, *fault, PLException::kExact);
-    if (hasLineBreakOrNul(rq.filename)) throw argumentError(3, "ファイル名の指定が不正です");
-    checkSource(joinPath(rq.directory, rq.filename));
+    if (!fitsIniValue(rq.filename) || !isPlainName(rq.filename)) throw argumentError(3, kBadFileNameText);
+    UniqueFd source = openSource(caller, rq);
     if (rq.limitDay < 0) throw argumentError(4, "有効日数の指定が不正です");
+    return source;
 }
 
 std::unique_ptr<Settings> checkedSettings() {
@@ -108,25 +115,6 @@ void requireDataKind(Client& client, const std::string& fileType) {
     if (count < 1)
         throw PLException(kApiSystemError, 0, "ファイル管理ファイルに登録されていないファイル種別が指定されました");
 }
-
-// The source opened once and checked to be a plain file. The copy reads it
-// again through this descriptor, so the name cannot be swapped for a pipe
-// in between.
-class CheckedSource {
-public:
-    explicit CheckedSource(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {
-        struct stat st {};
-        if (fd_ && (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
-            fd_.reset();
-            errno = EINVAL;
-        }
-    }
-    explicit operator bool() const { return static_cast<bool>(fd_); }
-    fs::path path() const { return "/proc/self/fd/" + std::to_string(fd_.get()); }
-
-private:
-    UniqueFd fd_;
-};
 
 // Register writes fail as store errors with the default text.
 template <typename F>
@@ -170,27 +158,50 @@ void withdraw(const std::string& section, ScopedFileRemoval& copy) {
     }
 }
 
-// A new "@zv" file whose name no register entry uses: the stale entry of a
-// vanished file must not merge with the new one (names match in any case).
-ScopedFileRemoval newTempFile(const fs::path& folder, const std::vector<CenterRecord>& records) {
-    std::vector<ScopedFileRemoval> inUse; // held so the next try picks another name
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        fs::path path = makeTempFile(folder);
-        if (path.empty()) throw PLException(kApiNoTempFile, errno, kNoTempNameText);
-        ScopedFileRemoval file(path);
-        auto sameName = [&](const CenterRecord& r) { return equalsIgnoreCase(r.tempFilePath, path.string()); };
-        bool taken = std::any_of(records.begin(), records.end(), sameName);
-        if (!taken) return file;
-        inUse.push_back(std::move(file));
+// The copy of the source, named only once it is whole: a crash leaves no
+// part of it behind, and a whole one that missed its entry goes at the next
+// start with the other unregistered "@zv" files.
+class StagedCopy {
+public:
+    StagedCopy(const fs::path& tempFolder, int source)
+        : folder_(::open(tempFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
+        if (!folder_) throw PLException(kApiNoTempFile, errno, kNoTempNameText);
+        try {
+            // The service's own: nobody else reads staged data.
+            file_.emplace(folder_.get(), 0600);
+        } catch (const std::system_error& e) {
+            throw PLException(kApiNoTempFile, e.code().value(), kNoTempNameText);
+        }
+        if (!copyAll(source, file_->fd())) throw PLException(kApiNotReady, errno, kCopyFailedText);
     }
-    throw PLException(kApiNoTempFile, EEXIST, kNoTempNameText);
-}
 
-std::string stageNewFile(const Request& rq, const fs::path& source, const fs::path& tempFolder,
+    // Names it "@zv<HEX>.tmp" in the folder, with a name no register entry
+    // uses: the stale entry of a vanished file must not merge with it
+    // (names match in any case). Returns the full path.
+    fs::path place(const fs::path& tempFolder, const std::vector<CenterRecord>& records) {
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            fs::path path = tempFolder / uniqueFileName(kTempPrefix);
+            auto sameName = [&](const CenterRecord& r) { return equalsIgnoreCase(r.tempFilePath, path.string()); };
+            if (std::any_of(records.begin(), records.end(), sameName)) continue;
+            try {
+                file_->linkAs(path.filename().string());
+                return path;
+            } catch (const std::system_error& e) {
+                if (e.code().value() != EEXIST) throw PLException(kApiNotReady, e.code().value(), kCopyFailedText);
+            }
+        }
+        throw PLException(kApiNoTempFile, EEXIST, kNoTempNameText);
+    }
+
+private:
+    UniqueFd folder_;
+    std::optional<PendingFile> file_;
+};
+
+std::string stageNewFile(const Request& rq, int source, const fs::path& tempFolder,
                          const std::vector<CenterRecord>& records, const std::vector<CenterRecord>& superseded) {
-    ScopedFileRemoval copy = newTempFile(tempFolder, records);
-    CheckedSource in(source);
-    if (!in || !copyFileStamped(in.path(), copy.path(), false)) throw PLException(kApiNotReady, errno, kCopyFailedText);
+    StagedCopy staged(tempFolder, source);
+    ScopedFileRemoval copy(staged.place(tempFolder, records));
 
     CenterRecord entry;
     entry.sectionName = makeSectionName(rq.fileType, copy.path().string());
@@ -208,35 +219,42 @@ std::string stageNewFile(const Request& rq, const fs::path& source, const fs::pa
         throw;
     }
     for (const CenterRecord& r : superseded) deleteStoredFile(r.tempFilePath);
-    std::string staged = copy.path().string();
+    std::string path = copy.path().string();
     copy.release();
-    return staged;
+    return path;
 }
 
-std::string appendToWaiting(const Request& rq, const fs::path& source, CenterRecord entry) {
+// Appends in place. The size before the append is in the register with the
+// entry's status 3 until the append is whole on disk, so a crash meanwhile
+// is cut back at the next start: the center never collects half an append.
+std::string appendToWaiting(const Request& rq, int source, CenterRecord entry) {
     const fs::path target = entry.tempFilePath;
     struct stat st {};
-    if (::stat(target.c_str(), &st) != 0) throw PLException(kApiNotReady, errno, kAttributeText);
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        throw PLException(kApiNotReady, errno, kAttributeText);
     if ((st.st_mode & S_IWUSR) == 0 && ::chmod(target.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0)
         throw PLException(kApiNotReady, errno, kAttributeText);
+    UniqueFd out(::open(target.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
+    if (!out || ::fstat(out.get(), &st) != 0) throw PLException(kApiNotReady, errno, kAttributeText);
 
     entry.status = kStatusInProgress;
+    entry.appendBase = st.st_size;
     registerStep([&] { writeCenterRecord(entry); });
-    CheckedSource in(source);
-    if (!in || !appendFileStamped(in.path(), target)) {
+    if (!appendStamped(source, out.get()) || ::fsync(out.get()) != 0) {
         int error = errno;
-        // The center must never collect half an append.
-        [[maybe_unused]] int trimmed = ::truncate(target.c_str(), st.st_size);
+        [[maybe_unused]] int trimmed = ::ftruncate(out.get(), st.st_size);
         entry.status = kStatusWaiting;
+        entry.appendBase = -1;
         try {
             writeCenterRecord(entry);
         } catch (...) {
-            // Left at status 3, the start-up repair puts it back to 1.
+            // Left at status 3, the start-up repair cuts it back and puts it back to 1.
         }
         throw PLException(kApiNotReady, error, kMergeFailedText);
     }
 
     entry.status = kStatusWaiting;
+    entry.appendBase = -1;
     entry.clDataDirectory = rq.directory;
     entry.clDataFilename = rq.filename;
     registerStep([&] { writeCenterRecord(entry); });
@@ -248,9 +266,8 @@ std::string appendToWaiting(const Request& rq, const fs::path& source, CenterRec
     return entry.tempFilePath;
 }
 
-std::string stage(Client& client, const Request& rq) {
-    checkArguments(rq);
-    const fs::path source = joinPath(rq.directory, rq.filename);
+std::string stage(Client& client, const Caller& caller, const Request& rq) {
+    UniqueFd source = checkArguments(caller, rq);
     std::unique_ptr<Settings> settings = checkedSettings();
     // The gateway finds the file by the path in the section name: make it full.
     const fs::path tempFolder = fs::absolute(settings->tempFolder);
@@ -271,19 +288,19 @@ std::string stage(Client& client, const Request& rq) {
     };
     bool append = rq.option == kOptionAppend && std::any_of(records.begin(), records.end(), appendable);
     if (rq.option < 0 || rq.option > kOptionAdd) throw argumentError(5, "SetOptionが範囲外です");
-    if (append) return appendToWaiting(rq, source, *std::find_if(records.rbegin(), records.rend(), appendable));
+    if (append) return appendToWaiting(rq, source.get(), *std::find_if(records.rbegin(), records.rend(), appendable));
 
     std::vector<CenterRecord> superseded;
     if (rq.option != kOptionAdd)
         std::copy_if(records.begin(), records.end(), std::back_inserter(superseded), waitingSendOfKind);
-    return stageNewFile(rq, source, tempFolder, records, superseded);
+    return stageNewFile(rq, source.get(), tempFolder, records, superseded);
 }
 
 } // namespace
 
 ApiResult Transport::PLSetData(const std::string& FileType, const std::string& ClDataDirectory,
                                const std::string& ClDataFilename, std::int32_t LimitDay, std::int32_t SetOption,
-                               std::string& ClTempFilename) {
+                               std::string& ClTempFilename, const Caller& caller) {
     ClTempFilename.clear();
     ArgumentLine line;
     line << FileType << ClDataDirectory << ClDataFilename << LimitDay << SetOption;
@@ -292,7 +309,7 @@ ApiResult Transport::PLSetData(const std::string& FileType, const std::string& C
     method.defaultCode = kApiNotReady;
     std::string staged;
     ApiResult result = runApiMethod(triple_, method, [&] {
-        staged = stage(*client_, Request{FileType, ClDataDirectory, ClDataFilename, LimitDay, SetOption});
+        staged = stage(*client_, caller, Request{FileType, ClDataDirectory, ClDataFilename, LimitDay, SetOption});
     });
     if (result) ClTempFilename = staged;
     return result;

@@ -52,16 +52,12 @@ void saveTermInfo(const TerminalRec& rec) {
     std::filesystem::path folder = programFolder();
     if (folder.empty()) throw std::system_error(ENOENT, std::generic_category(), "no program folder");
     std::filesystem::path file = folder / kTermIni;
-    updateProfile(file, [&](IniDocument& doc) {
-        for (const TermKey& key : termKeys()) doc.set(kTermSection, key.name, iniValueText(rec.*key.field));
-        // Created here, after every value was accepted, so a refused value
-        // leaves no empty file behind; the save keeps this mode.
-        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0)
-            ::close(fd);
-        else if (errno != EEXIST)
-            throw std::system_error(errno, std::generic_category(), "create " + file.string());
-    });
+    updateProfile(
+        file,
+        [&](IniDocument& doc) {
+            for (const TermKey& key : termKeys()) doc.set(kTermSection, key.name, iniValueText(rec.*key.field));
+        },
+        kPrivateFileMode);
 }
 
 std::string iniValueText(std::string_view value) {

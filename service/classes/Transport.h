@@ -13,6 +13,7 @@
 #include "api/ApiRecords.h"
 #include "centerlink/TransferProgressSink.h"
 #include "service/classes/ApiMethod.h"
+#include "service/classes/CallerFiles.h"
 #include "service/classes/Client.h"
 
 namespace plx {
@@ -24,20 +25,24 @@ public:
     ErrorTriple& triple() { return triple_; }
     Client& client() { return *client_; }
 
+    // The methods that name a caller's files open them with caller's rights
+    // checked (CallerFiles.h); the service itself calls with its own.
     ApiResult PLSendData(const std::string& FileType, const std::string& ClDataDirectory,
-                         const std::string& ClDataFilename);
+                         const std::string& ClDataFilename, const Caller& caller = Caller::service());
     ApiResult PLSetData(const std::string& FileType, const std::string& ClDataDirectory,
                         const std::string& ClDataFilename, std::int32_t LimitDay, std::int32_t SetOption,
-                        std::string& ClTempFilename);
+                        std::string& ClTempFilename, const Caller& caller = Caller::service());
     // ClDataFilename is in and out.
     ApiResult PLRecvData(const std::string& FileType, const std::string& ClDataDirectory, std::string& ClDataFilename,
-                         std::int32_t ResendFlag, std::int32_t& FileSize);
+                         std::int32_t ResendFlag, std::int32_t& FileSize, const Caller& caller = Caller::service());
     ApiResult PLGetDataA(const std::string& FileType, const std::string& ClTempFilename,
-                         const std::string& ClDataDirectory, std::string& ClDataFilename, std::int32_t CreateFlag);
+                         const std::string& ClDataDirectory, std::string& ClDataFilename, std::int32_t CreateFlag,
+                         const Caller& caller = Caller::service());
     ApiResult PLGetData(const std::string& FileType, const std::string& SvDataFilename,
                         const std::string& SetDateTimeFrom, const std::string& SetDateTimeTo, std::int32_t FileSize,
                         std::int32_t Status, std::int32_t GetOption, const std::string& ClDataDirectory,
-                        const std::string& ClDataFilename, std::int32_t& count);
+                        const std::string& ClDataFilename, std::int32_t& count,
+                        const Caller& caller = Caller::service());
     ApiResult PLGetDataAt(std::int32_t index, FileRec& out);
 
     // TransferProgressSink: forwarded to the Client's events.
@@ -55,14 +60,18 @@ private:
     std::vector<FileRec> results_;
 };
 
-// Copies existingPath to newPath through a temporary file in newPath's
-// folder and a rename, so the target is never seen half written; the copy
-// is writable and stamped with the current time. With failIfExists an
-// existing target is kept and the copy fails.
+// Copies existingPath (never through a link as its last name) to newPath
+// through an unnamed file in newPath's folder that gets its name only when
+// whole, so the target is never seen half written and a crash leaves
+// nothing; the copy is writable and stamped with the current time. With
+// failIfExists an existing target is kept and the copy fails.
 bool copyFileStamped(const std::filesystem::path& existingPath, const std::filesystem::path& newPath,
                      bool failIfExists);
 // Appends source to target (created when missing) and stamps it.
 bool appendFileStamped(const std::filesystem::path& source, const std::filesystem::path& target);
+// Copies the rest of from onto to and stamps to with the current time;
+// false with errno set.
+bool appendStamped(int from, int to);
 // Sets the status of an existing register entry (updateCenterStatus); false
 // also when that fails.
 bool ChangeGetStatus(const std::string& sectionName, std::int32_t status);

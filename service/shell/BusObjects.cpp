@@ -40,18 +40,33 @@ sdbus::MethodCall currentCall(sdbus::IObject& object) {
     return *static_cast<const sdbus::MethodCall*>(object.getCurrentlyProcessedMessage());
 }
 
-// Runs work on the pool with the call's reply; work answers it.
+// Runs work on pool with the call's reply; work answers it.
 template <typename... R, typename Work>
-void onWorker(sdbus::IObject& object, BusServer& server, sdbus::Result<R...>&& result, Work work) {
+void onPool(WorkerPool& pool, sdbus::IObject& object, BusServer& server, sdbus::Result<R...>&& result, Work work) {
     server.collectReleased();
     auto reply = std::make_shared<Reply<R...>>(std::move(result), currentCall(object));
-    server.workers().submit([reply, work = std::move(work)]() mutable {
+    pool.submit([reply, work = std::move(work)]() mutable {
         try {
             work(*reply);
         } catch (const std::exception& e) {
             reply->unexpected(e);
         }
     });
+}
+
+// A call that answers at once: settings, searches, result lists.
+template <typename... R, typename Work>
+void onWorker(sdbus::IObject& object, BusServer& server, sdbus::Result<R...>&& result, Work work) {
+    onPool(server.quickCalls(), object, server, std::move(result), std::move(work));
+}
+
+// A call that moves files, with the caller whose files they are: known here,
+// on the bus thread, while its call is the one being served.
+template <typename... R, typename Work>
+void onTransferWorker(sdbus::IObject& object, BusServer& server, sdbus::Result<R...>&& result, Work work) {
+    Caller caller = server.callers().of(callerOf(object));
+    onPool(server.transfers(), object, server, std::move(result),
+           [caller = std::move(caller), work = std::move(work)](auto& reply) mutable { work(reply, caller); });
 }
 
 } // namespace
@@ -200,39 +215,43 @@ void TransportObject::Init(const sdbus::ObjectPath&) { server_.collectReleased()
 
 void TransportObject::PLSendData(sdbus::Result<>&& result, std::string FileType, std::string ClDataDirectory,
                                  std::string ClDataFilename) {
-    onWorker(getObject(), server_, std::move(result),
-             [t = transport_, FileType, ClDataDirectory, ClDataFilename](auto& reply) {
-                 ApiResult r = t->PLSendData(FileType, ClDataDirectory, ClDataFilename);
+    onTransferWorker(getObject(), server_, std::move(result),
+                     [t = transport_, FileType, ClDataDirectory, ClDataFilename](auto& reply, const Caller& caller) {
+                 ApiResult r = t->PLSendData(FileType, ClDataDirectory, ClDataFilename, caller);
                  reply(r);
              });
 }
 
 void TransportObject::PLSetData(sdbus::Result<std::string>&& result, std::string FileType, std::string ClDataDirectory,
                                 std::string ClDataFilename, int32_t LimitDay, int32_t SetOption) {
-    onWorker(getObject(), server_, std::move(result),
-             [t = transport_, FileType, ClDataDirectory, ClDataFilename, LimitDay, SetOption](auto& reply) {
+    onTransferWorker(getObject(), server_, std::move(result),
+                     [t = transport_, FileType, ClDataDirectory, ClDataFilename, LimitDay,
+                      SetOption](auto& reply, const Caller& caller) {
                  std::string temp;
-                 ApiResult r = t->PLSetData(FileType, ClDataDirectory, ClDataFilename, LimitDay, SetOption, temp);
+                 ApiResult r =
+                     t->PLSetData(FileType, ClDataDirectory, ClDataFilename, LimitDay, SetOption, temp, caller);
                  reply(r, temp);
              });
 }
 
 void TransportObject::PLRecvData(sdbus::Result<std::string, int32_t>&& result, std::string FileType,
                                  std::string ClDataDirectory, std::string ClDataFilename, int32_t ResendFlag) {
-    onWorker(getObject(), server_, std::move(result),
-             [t = transport_, FileType, ClDataDirectory, ClDataFilename, ResendFlag](auto& reply) mutable {
+    onTransferWorker(getObject(), server_, std::move(result),
+                     [t = transport_, FileType, ClDataDirectory, ClDataFilename,
+                      ResendFlag](auto& reply, const Caller& caller) mutable {
                  std::int32_t size = 0;
-                 ApiResult r = t->PLRecvData(FileType, ClDataDirectory, ClDataFilename, ResendFlag, size);
+                 ApiResult r = t->PLRecvData(FileType, ClDataDirectory, ClDataFilename, ResendFlag, size, caller);
                  reply(r, ClDataFilename, size);
              });
 }
 
 void TransportObject::PLGetDataA(sdbus::Result<std::string>&& result, std::string FileType, std::string ClTempFilename,
                                  std::string ClDataDirectory, std::string ClDataFilename, int32_t CreateFlag) {
-    onWorker(
+    onTransferWorker(
         getObject(), server_, std::move(result),
-        [t = transport_, FileType, ClTempFilename, ClDataDirectory, ClDataFilename, CreateFlag](auto& reply) mutable {
-            ApiResult r = t->PLGetDataA(FileType, ClTempFilename, ClDataDirectory, ClDataFilename, CreateFlag);
+        [t = transport_, FileType, ClTempFilename, ClDataDirectory, ClDataFilename,
+         CreateFlag](auto& reply, const Caller& caller) mutable {
+            ApiResult r = t->PLGetDataA(FileType, ClTempFilename, ClDataDirectory, ClDataFilename, CreateFlag, caller);
             reply(r, ClDataFilename);
         });
 }
@@ -241,12 +260,12 @@ void TransportObject::PLGetData(sdbus::Result<int32_t>&& result, std::string Fil
                                 std::string SetDateTimeFrom, std::string SetDateTimeTo, int32_t FileSize,
                                 int32_t Status, int32_t GetOption, std::string ClDataDirectory,
                                 std::string ClDataFilename) {
-    onWorker(getObject(), server_, std::move(result),
-             [t = transport_, FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize, Status, GetOption,
-              ClDataDirectory, ClDataFilename](auto& reply) {
+    onTransferWorker(getObject(), server_, std::move(result),
+                     [t = transport_, FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize, Status,
+                      GetOption, ClDataDirectory, ClDataFilename](auto& reply, const Caller& caller) {
                  std::int32_t count = 0;
                  ApiResult r = t->PLGetData(FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize, Status,
-                                            GetOption, ClDataDirectory, ClDataFilename, count);
+                                            GetOption, ClDataDirectory, ClDataFilename, count, caller);
                  reply(r, count);
              });
 }

@@ -8,7 +8,7 @@
 namespace plx {
 
 BusServer::BusServer(sdbus::IConnection& connection, std::shared_ptr<Client> client)
-    : connection_(connection), client_(std::move(client)) {
+    : connection_(connection), client_(std::move(client)), callers_(connection) {
     client_->setSubscriberCounter([this] { return subscriberCount(); });
     clientObject_ = std::make_unique<ClientObject>(connection_, client_, *this);
     factoryObject_ = std::make_unique<FactoryObject>(connection_, *this);
@@ -98,6 +98,7 @@ void BusServer::peerGone(const std::string& name) {
         subscriptions_.erase(name);
     }
     client_->forgetCaller(name);
+    callers_.forget(name);
     if (!dead.empty()) {
         dead.clear();
         returnFreeMemoryIfIdle(); // a caller that made many transfers has left

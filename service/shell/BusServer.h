@@ -2,7 +2,9 @@
 // The service's objects on the bus: the factory, the one Client, and the
 // Transport and Retrieve objects that each caller creates. Objects belong to
 // the caller that created them and go with Release() or when that caller
-// leaves the bus. Method calls run on a worker pool, never on the bus thread.
+// leaves the bus. Method calls run on worker pools, never on the bus thread:
+// transfers on one, every other call on its own, so no call waits in line
+// behind transfers.
 
 #include <cstdint>
 #include <functional>
@@ -15,6 +17,7 @@
 #include <sdbus-c++/IConnection.h>
 
 #include "service/classes/Client.h"
+#include "service/shell/BusCallers.h"
 #include "service/shell/WorkerPool.h"
 
 namespace plx {
@@ -43,7 +46,12 @@ public:
     // Applications connected to the Client's events.
     std::int32_t subscriberCount() const;
 
-    WorkerPool& workers() { return workers_; }
+    // Calls that move files (PLSendData, PLSetData, PLRecvData, PLGetDataA,
+    // PLGetData): they can take minutes.
+    WorkerPool& transfers() { return transfers_; }
+    // Everything else: settings, searches, result lists.
+    WorkerPool& quickCalls() { return quickCalls_; }
+    BusCallers& callers() { return callers_; }
     sdbus::IConnection& connection() { return connection_; }
     // The close request of the service object; answers whether the service closes.
     void setCloseHandler(std::function<bool(bool confirmed)> handler);
@@ -53,6 +61,8 @@ public:
     void collectReleased();
 
     static constexpr std::size_t kMaxObjectsPerCaller = 256;
+    // Quick calls are short: a few threads keep them moving.
+    static constexpr std::size_t kQuickCallThreads = 16;
 
 private:
     void peerGone(const std::string& name);
@@ -60,7 +70,9 @@ private:
 
     sdbus::IConnection& connection_;
     std::shared_ptr<Client> client_;
-    WorkerPool workers_;
+    BusCallers callers_;
+    WorkerPool transfers_;
+    WorkerPool quickCalls_{kQuickCallThreads};
 
     mutable std::mutex mutex_;
     struct Owned {

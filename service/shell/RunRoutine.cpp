@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <poll.h>
 #include <pthread.h>
@@ -23,6 +24,9 @@
 #include "common/Settings.h"
 #include "common/TermInfo.h"
 #include "platform/BusConnection.h"
+#include "platform/IniFile.h"
+#include "platform/ProgramFolder.h"
+#include "platform/TempFile.h"
 #include "platform/SingleInstance.h"
 #include "platform/UniqueFd.h"
 #include "service/classes/ApiMethod.h"
@@ -35,6 +39,8 @@
 namespace plx {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // What a message box of the service says goes to the journal (stderr).
 void report(const std::string& text) { std::fprintf(stderr, "Korvane/PLX: %s\n", text.c_str()); }
@@ -197,6 +203,16 @@ int serve(bool asService, const UniqueFd& signals, bool compulsion, const std::s
     }
 }
 
+// What a run that was cut off left behind: scratch files, staged or
+// delivered copies that never made it into the register, and ini files'
+// temporaries.
+void removeLeftovers(const Settings& settings) {
+    purgeTempFiles();
+    std::error_code ec;
+    if (!fs::equivalent(systemTempFolder(), settings.tempFolder, ec)) purgeTempFiles(settings.tempFolder);
+    purgeIniTemporaries(programFolder());
+}
+
 } // namespace
 
 int runService(bool asService) {
@@ -225,11 +241,12 @@ int runService(bool asService) {
         bool compulsion = true;
         std::shared_ptr<Client> client;
         try {
-            compulsion = loadCheckedSettings()->shutdownCompulsion;
+            auto settings = loadCheckedSettings();
+            compulsion = settings->shutdownCompulsion;
             deleteExpiredLogs();
-            purgeTempFiles();
             client = Client::instance();
             recoverCenterRecords();
+            removeLeftovers(*settings);
         } catch (const PLException& e) {
             report(e.message());
             return 1;

@@ -176,6 +176,40 @@ TEST(CenterRegister, StartRecoveryFollowsTheTable) {
     EXPECT_TRUE(std::filesystem::exists(outside));
 }
 
+// An append that a crash cut off left the staged file half appended, and the
+// repair put it back to waiting: the center then fetched a torn file. The
+// size before the append, kept in the entry while it runs, cuts it back.
+TEST(CenterRegister, StartRecoveryCutsAHalfAppendBack) {
+    RegisterHome h;
+    auto staged = h.dataFile("first part|second p");
+    auto outside = h.home / "@zvOUTSIDE.tmp";
+    writeFile(outside, "user data, longer than any base");
+    writeFile(centerIniPath(), "[SEND," + staged.string() +
+                                   "]\nstatus=3\nsendrecvflag=1\nappendbase=11\n"
+                                   "[ESC," +
+                                   outside.string() + "]\nstatus=3\nsendrecvflag=1\nappendbase=4\n");
+    recoverCenterRecords();
+    EXPECT_EQ(readFile(staged), "first part|");
+    auto records = loadCenterRecords();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].status, kStatusWaiting);
+    EXPECT_EQ(records[0].appendBase, -1);
+    EXPECT_EQ(readFile(centerIniPath()).find("appendbase"), std::string::npos);
+    // Only the service's own temporary files are ever cut.
+    EXPECT_EQ(readFile(outside), "user data, longer than any base");
+
+    // While an append runs the entry carries the base; a finished one does not.
+    CenterRecord r = records[0];
+    r.status = kStatusInProgress;
+    r.appendBase = 11;
+    writeCenterRecord(r);
+    EXPECT_EQ(loadCenterRecords()[0].appendBase, 11);
+    r.status = kStatusWaiting;
+    r.appendBase = -1;
+    writeCenterRecord(r);
+    EXPECT_EQ(loadCenterRecords()[0].appendBase, -1);
+}
+
 TEST(CenterRegister, TwoProcessesUpdatingUnderTheLockLoseNothing) {
     RegisterHome h;
     auto file = h.dataFile();

@@ -136,26 +136,8 @@ TEST(FileControl, Md5OfFiles) {
 }
 
 TEST(FileControl, TargetNameIsTheCallersThenTheCentersThenANewOne) {
-    TempDir folder;
-    TargetName asked = chooseTargetName(folder.path().string(), "mine.dat", "center.dat");
-    EXPECT_EQ(asked.path, folder / "mine.dat");
-    EXPECT_EQ(asked.name, "mine.dat");
-    EXPECT_FALSE(asked.created);
-
-    TargetName centers = chooseTargetName(folder.path().string(), "", "center.dat");
-    EXPECT_EQ(centers.path, folder / "center.dat");
-    EXPECT_FALSE(centers.created);
-    EXPECT_TRUE(std::filesystem::is_empty(folder.path())); // nothing made for a name that was given
-
+    EXPECT_EQ(chooseTargetName("mine.dat", "center.dat"), "mine.dat");
+    EXPECT_EQ(chooseTargetName("", "center.dat"), "center.dat");
     // A center's name that is not one plain entry of the folder is never used.
-    for (const char* unusable : {"", "../x", "a/b", "."}) {
-        TargetName made = chooseTargetName(folder.path().string(), "", unusable);
-        EXPECT_TRUE(made.created) << unusable;
-        EXPECT_EQ(made.path.parent_path(), folder.path());
-        EXPECT_EQ(made.name, made.path.filename().string());
-        EXPECT_EQ(made.name.rfind("@zv", 0), 0u) << made.name;
-        EXPECT_TRUE(std::filesystem::exists(made.path)); // made, so that nobody else takes the name
-        std::filesystem::remove(made.path);
-    }
-    EXPECT_THROW(chooseTargetName((folder / "missing").string(), "", ""), std::system_error);
+    for (const char* unusable : {"", "../x", "a/b", ".", ".."}) EXPECT_EQ(chooseTargetName("", unusable), "") << unusable;
 }

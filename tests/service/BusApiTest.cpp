@@ -183,3 +183,45 @@ TEST(BusApi, ABlockedCallDoesNotHoldUpOtherCallers) {
     search.join();
     EXPECT_TRUE(searchDone);
 }
+
+// With every transfer thread busy, a PLGetTermInfo waited in line behind the
+// transfers. Quick calls have threads of their own.
+TEST(BusApi, QuickCallsNeverWaitBehindTransfers) {
+    ServiceOnBus service;
+    auto connection = service.connect();
+    ClientProxy client(*connection);
+    client.PLSetTermInfo("1", "2", "", "", "pw", "", "", "", "");
+    defineKind(client, "K001", "PFA");
+    test::writeFile(service.home() / "data.dat", "staged");
+    auto transport = sdbus::createProxy(*connection, kBusName, FactoryProxy(*connection).CreateTransport());
+
+    // Every staging waits for the register, which this process holds.
+    test::ScopedEnv runtime("PLX_RUNTIME_DIR", (service.home() / ".run").string());
+    NamedLock held(centerIniMutex());
+    constexpr int kTransfers = 128; // as many threads as transfers get
+    std::atomic<int> staged{0};
+    for (int i = 0; i < kTransfers; ++i)
+        transport->callMethodAsync("PLSetData")
+            .onInterface(kTransportInterface)
+            .withArguments(std::string("K001"), service.home().string(), std::string("data.dat"), 0, 3)
+            .uponReplyInvoke([&](const sdbus::Error*, std::string) { ++staged; });
+    auto threads = [&] {
+        std::string status = test::readFile("/proc/" + std::to_string(service.pid()) + "/status");
+        return std::stoi(status.substr(status.find("Threads:") + 8));
+    };
+    for (int i = 0; i < 3000 && threads() < kTransfers; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GE(threads(), kTransfers);
+
+    std::atomic<bool> answered{false};
+    auto clientProxy = sdbus::createProxy(*connection, kBusName, kClientPath);
+    clientProxy->callMethodAsync("PLGetTermInfo")
+        .onInterface(kClientInterface)
+        .uponReplyInvoke([&](const sdbus::Error*, BusTerminalRec) { answered = true; });
+    for (int i = 0; i < 3000 && !answered; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(staged, 0);
+
+    held.unlock();
+    for (int i = 0; i < 3000 && staged < kTransfers; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(staged, kTransfers);
+}

@@ -26,6 +26,28 @@ PrivateBus::PrivateBus(const std::filesystem::path& serviceDir) {
     if (address_.empty()) throw std::runtime_error("dbus-daemon did not start");
 }
 
+std::vector<std::string> as(const Identity& who, std::vector<std::string> argv) {
+    std::vector<std::string> out{"/usr/bin/setpriv", "--reuid=" + std::to_string(who.uid),
+                                 "--regid=" + std::to_string(who.gid)};
+    if (who.groups.empty()) {
+        out.push_back("--clear-groups");
+    } else {
+        std::string list;
+        for (unsigned g : who.groups) list += (list.empty() ? "" : ",") + std::to_string(g);
+        out.push_back("--groups=" + list);
+    }
+    out.insert(out.end(), argv.begin(), argv.end());
+    return out;
+}
+
+std::unique_ptr<PeerProcess> startDaemonSeeing(const std::filesystem::path& config, const std::filesystem::path& etc) {
+    std::string script = "mount --bind " + (etc / "passwd").string() + " /etc/passwd && mount --bind " +
+                         (etc / "group").string() + " /etc/group && exec dbus-daemon --config-file=" + config.string() +
+                         " --nofork --print-address";
+    return std::make_unique<PeerProcess>(
+        std::vector<std::string>{"unshare", "--mount", "--propagation", "private", "sh", "-c", script}, true);
+}
+
 void writeServiceConfig(const std::filesystem::path& home, const std::string& extraConfig) {
     for (const char* folder : {"temp", "apilog", "sessionlog"}) std::filesystem::create_directory(home / folder);
     writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + (home / "temp").string() +

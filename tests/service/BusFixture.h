@@ -25,6 +25,19 @@ private:
     std::string address_;
 };
 
+// A user as the kernel knows it.
+struct Identity {
+    unsigned uid = 0;
+    unsigned gid = 0;
+    std::vector<unsigned> groups; // supplementary
+};
+// argv run as who (through setpriv; needs root).
+std::vector<std::string> as(const Identity& who, std::vector<std::string> argv);
+// A dbus-daemon on config that sees etc/passwd and etc/group as the user
+// and group databases (bound over /etc in a mount namespace of its own:
+// the daemon refuses users it cannot look up); needs root.
+std::unique_ptr<PeerProcess> startDaemonSeeing(const std::filesystem::path& config, const std::filesystem::path& etc);
+
 // plconfig.ini for a service whose folders are temp, apilog and sessionlog
 // under home (made here), with more sections after it.
 void writeServiceConfig(const std::filesystem::path& home, const std::string& extraConfig = "");

@@ -13,6 +13,8 @@
 
 using namespace plx;
 namespace fs = std::filesystem;
+using test::as;
+using test::Identity;
 using test::PeerProcess;
 using test::ProgramRun;
 using test::ScopedEnv;
@@ -21,12 +23,6 @@ using test::TempDir;
 namespace {
 
 constexpr const char* kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
-
-struct Identity {
-    unsigned uid = 0;
-    unsigned gid = 0;
-    std::vector<unsigned> groups; // supplementary
-};
 
 std::vector<std::string> splitOn(const std::string& text, char separator) {
     std::vector<std::string> out;
@@ -123,12 +119,7 @@ public:
                 "           send_interface=\"org.freedesktop.DBus.Introspectable\"/>\n"
                 "  </policy>\n  <include>" +
                 layout.policy.string() + "</include>\n</busconfig>\n");
-        std::string script = "mount --bind " + (etc / "passwd").string() + " /etc/passwd && mount --bind " +
-                             (etc / "group").string() +
-                             " /etc/group && exec dbus-daemon --config-file=" + (dir_ / "bus.conf").string() +
-                             " --nofork --print-address";
-        daemon_ = std::make_unique<PeerProcess>(
-            std::vector<std::string>{"unshare", "--mount", "--propagation", "private", "sh", "-c", script}, true);
+        daemon_ = test::startDaemonSeeing(dir_ / "bus.conf", etc);
         address_ = daemon_->readLine(10);
         if (address_.empty()) throw std::runtime_error("the system-like dbus-daemon did not start");
     }
@@ -144,20 +135,6 @@ private:
     std::unique_ptr<PeerProcess> daemon_;
     std::string address_;
 };
-
-std::vector<std::string> as(const Identity& who, std::vector<std::string> argv) {
-    std::vector<std::string> out{"/usr/bin/setpriv", "--reuid=" + std::to_string(who.uid),
-                                 "--regid=" + std::to_string(who.gid)};
-    if (who.groups.empty()) {
-        out.push_back("--clear-groups");
-    } else {
-        std::string list;
-        for (unsigned g : who.groups) list += (list.empty() ? "" : ",") + std::to_string(g);
-        out.push_back("--groups=" + list);
-    }
-    out.insert(out.end(), argv.begin(), argv.end());
-    return out;
-}
 
 const Identity kRoot{0, 0, {}};
 

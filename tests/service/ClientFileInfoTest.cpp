@@ -170,12 +170,22 @@ TEST_F(ClientFileInfoTest, SetChecksArgumentsInOrder) {
         {{.userData = repeat("u", 65)}, 8, "アプリケーション利用領域が64桁を超えました"},
         {{.fileType = "", .serviceNo = -1, .compressId = 5}, 1, "ファイル種別が未入力です"},
         {{.dataName = "", .recordLength = 5000}, 2, "ファイル名称が未入力です"},
+        // What plfile.ini cannot carry is the argument's fault, not the store's.
+        {{.fileType = "A]1"}, 1, "管理ファイルに書き込めない文字が含まれています"},
+        {{.fileType = "A\n1"}, 1, "管理ファイルに書き込めない文字が含まれています"},
+        {{.dataName = "名\r称"}, 2, "管理ファイルに書き込めない文字が含まれています"},
+        {{.protocolFilename = "P\nF"}, 4, "管理ファイルに書き込めない文字が含まれています"},
+        {{.accessKey = "K\r"}, 5, "管理ファイルに書き込めない文字が含まれています"},
+        {{.userData = "run\n[AB01]"}, 8, "管理ファイルに書き込めない文字が含まれています"},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));
         expectFailure(set(cases[i].kind), kApiBadArgument, cases[i].detail, cases[i].message);
         EXPECT_FALSE(fs::exists(fileIni()));
     }
+    // "]" is only a section name's end: as a value it is stored and read back.
+    EXPECT_FALSE(set(Kind{.fileType = "Z1", .dataName = "[x]", .userData = "a]b"}).failed);
+    EXPECT_EQ(found({.fileType = "Z1"}).at(0).UserData, "a]b");
     // The edges themselves pass, record length 0 included.
     EXPECT_FALSE(set(Kind{.fileType = "種別名四", .serviceNo = 0, .recordLength = 0, .compressId = 1}).failed);
     EXPECT_FALSE(set(Kind{.fileType = "R", .protocolFilename = "P4", .recordLength = 4096}).failed);

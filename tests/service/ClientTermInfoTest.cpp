@@ -88,6 +88,11 @@ TEST_F(ClientTermInfoTest, SetChecksArgumentsInOrderAndWritesNothingOnRefusal) {
              r.CenterID = "9X";
          },
          1, notDigits},
+        // What plterm.ini cannot carry is the argument's fault, not the store's.
+        {[](TerminalRec& r) { r.CenterHost = "a\nb"; }, 3, "管理ファイルに書き込めない文字が含まれています"},
+        {[](TerminalRec& r) { r.CenterURL = "http://x/\r"; }, 4, "管理ファイルに書き込めない文字が含まれています"},
+        {[](TerminalRec& r) { r.Password = "p\nw"; }, 5, "管理ファイルに書き込めない文字が含まれています"},
+        {[](TerminalRec& r) { r.ProxyPassword = "s\r\n[x]"; }, 9, "管理ファイルに書き込めない文字が含まれています"},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));

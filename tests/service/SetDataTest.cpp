@@ -225,16 +225,16 @@ TEST_F(SetData, FailuresLeaveRegisterAndFilesAsTheyWere) {
         EXPECT_TRUE(out.empty());
     };
 
-    // A regular file whose reads fail.
-    ApiResult r = transport_.PLSetData("K001", "/proc/self", "mem", 0, 1, out);
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.message, "一時ファイルの作成に失敗");
-    unchanged();
-    r = transport_.PLSetData("K001", "/proc/self", "mem", 0, 2, out);
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.message, "マージに失敗しました");
-    unchanged();
-    EXPECT_TRUE(lastApiRecord().starts_with("1,"));
+    // The kernel's own "regular files" are no data: refused before anything is read.
+    for (std::int32_t option : {1, 2}) {
+        ApiResult r = transport_.PLSetData("K001", "/proc/self", "status", 0, option, out);
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(r.detail, 2);
+        EXPECT_EQ(r.message, "指定されたファイルが存在しません");
+        unchanged();
+    }
+    EXPECT_TRUE(lastApiRecord().starts_with("3,2,")) << lastApiRecord();
+    ApiResult r;
 
     // The copy succeeds, the register refuses its section name.
     fs::create_directory(home_ / "te]mp");

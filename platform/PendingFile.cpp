@@ -1,0 +1,148 @@
+#include "platform/PendingFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "platform/FileAccess.h"
+#include "platform/TempFile.h"
+
+namespace plx {
+
+namespace {
+
+constexpr const char* kHiddenPrefix = ".plx";
+
+[[noreturn]] void fail(int error, const std::string& what) {
+    throw std::system_error(error, std::generic_category(), what);
+}
+
+// Runs make(name) with fresh unique names until it does not report EEXIST.
+template <typename Make>
+std::string underUniqueName(std::string_view prefix, Make make) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::string name = uniqueFileName(prefix);
+        if (make(name)) return name;
+        if (errno != EEXIST) fail(errno, "name " + name);
+    }
+    fail(EEXIST, "no free name");
+}
+
+// Rights that held only through the mask are what they were, once every
+// entry stands on its own.
+AccessAcl unmasked(const AccessAcl& acl) {
+    AccessAcl out = AccessAcl::fromMode(0);
+    unsigned mask = acl.hasMask() ? acl.perm(AccessAcl::kMask) : 7u;
+    for (const AccessAcl::Entry& e : acl.entries()) {
+        switch (e.tag) {
+        case AccessAcl::kOwner:
+        case AccessAcl::kOther: out.set(e.tag, e.perm); break;
+        case AccessAcl::kOwningGroup: out.set(e.tag, e.perm & mask); break;
+        case AccessAcl::kUser:
+        case AccessAcl::kGroup: out.grant(e.tag, e.id, e.perm & mask); break;
+        case AccessAcl::kMask: break;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+PendingFile::PendingFile(int dirFd, mode_t mode) : dirFd_(dirFd) {
+    fd_.reset(::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+    if (fd_) return;
+    int error = errno;
+    // Only a file system without unnamed files gets a named stand-in.
+    if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL) fail(error, "create a file");
+    stagedName_ = underUniqueName(kHiddenPrefix, [&](const std::string& name) {
+        fd_.reset(::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        return static_cast<bool>(fd_);
+    });
+}
+
+PendingFile::PendingFile(PendingFile&& other) noexcept
+    : dirFd_(other.dirFd_), fd_(std::move(other.fd_)), stagedName_(std::move(other.stagedName_)),
+      placed_(other.placed_) {
+    other.stagedName_.clear();
+    other.placed_ = true;
+}
+
+PendingFile::~PendingFile() {
+    if (!placed_ && !stagedName_.empty()) ::unlinkat(dirFd_, stagedName_.c_str(), 0);
+}
+
+void PendingFile::keepPermissionsOf(int oldFd, const struct stat& old) {
+    bool ownerKept = old.st_uid == ::geteuid() || ::fchown(fd_.get(), old.st_uid, static_cast<gid_t>(-1)) == 0;
+    bool groupKept = ::fchown(fd_.get(), static_cast<uid_t>(-1), old.st_gid) == 0;
+    std::optional<AccessAcl> oldAcl = AccessAcl::ofFile(oldFd, old);
+    if (!oldAcl) fail(errno, "read the permissions");
+    AccessAcl acl = unmasked(*oldAcl);
+    unsigned ownerPerm = (old.st_mode >> 6) & 7u;
+    acl.set(AccessAcl::kOwner, ownerPerm);
+    if (!ownerKept) acl.grant(AccessAcl::kUser, old.st_uid, ownerPerm);
+    if (!groupKept) {
+        // The old group keeps its rights by name; the new group gets none of them.
+        acl.grant(AccessAcl::kGroup, old.st_gid, acl.perm(AccessAcl::kOwningGroup));
+        acl.set(AccessAcl::kOwningGroup, 0);
+    }
+    if (!acl.hasNamedEntries()) {
+        mode_t mode = (ownerPerm << 6) | (acl.perm(AccessAcl::kOwningGroup) << 3) | acl.perm(AccessAcl::kOther);
+        if (::fchmod(fd_.get(), mode) != 0) fail(errno, "set the mode");
+    } else {
+        if (!acl.applyTo(fd_.get())) fail(errno, "set the access list");
+    }
+}
+
+void PendingFile::flush() {
+    if (::fsync(fd_.get()) != 0) fail(errno, "flush");
+}
+
+std::string PendingFile::linkHidden() {
+    if (!stagedName_.empty()) return stagedName_;
+    std::string source = "/proc/self/fd/" + std::to_string(fd_.get());
+    stagedName_ = underUniqueName(kHiddenPrefix, [&](const std::string& name) {
+        return ::linkat(AT_FDCWD, source.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    });
+    return stagedName_;
+}
+
+void PendingFile::linkAs(std::string_view name) {
+    flush();
+    std::string target(name);
+    if (stagedName_.empty()) {
+        std::string source = "/proc/self/fd/" + std::to_string(fd_.get());
+        if (::linkat(AT_FDCWD, source.c_str(), dirFd_, target.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            fail(errno, "link " + target);
+    } else {
+        if (::linkat(dirFd_, stagedName_.c_str(), dirFd_, target.c_str(), 0) != 0) fail(errno, "link " + target);
+        ::unlinkat(dirFd_, stagedName_.c_str(), 0);
+        stagedName_.clear();
+    }
+    placed_ = true;
+}
+
+std::string PendingFile::linkUnique(std::string_view prefix) {
+    flush();
+    std::string source = "/proc/self/fd/" + std::to_string(fd_.get());
+    std::string name = underUniqueName(prefix, [&](const std::string& candidate) {
+        return stagedName_.empty()
+                   ? ::linkat(AT_FDCWD, source.c_str(), dirFd_, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0
+                   : ::linkat(dirFd_, stagedName_.c_str(), dirFd_, candidate.c_str(), 0) == 0;
+    });
+    if (!stagedName_.empty()) ::unlinkat(dirFd_, stagedName_.c_str(), 0);
+    stagedName_.clear();
+    placed_ = true;
+    return name;
+}
+
+void PendingFile::replace(std::string_view name) {
+    flush();
+    std::string hidden = linkHidden();
+    std::string target(name);
+    if (::renameat(dirFd_, hidden.c_str(), dirFd_, target.c_str()) != 0) fail(errno, "replace " + target);
+    stagedName_.clear();
+    placed_ = true;
+}
+
+} // namespace plx

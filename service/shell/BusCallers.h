@@ -1,0 +1,37 @@
+#pragma once
+// The callers on the bus and what they hold for the file permission checks:
+// asked of the bus once per connection (its user and process), then taken
+// from that process's current credentials.
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <sdbus-c++/IConnection.h>
+#include <sdbus-c++/IProxy.h>
+
+#include "service/classes/CallerFiles.h"
+
+namespace plx {
+
+class BusCallers {
+public:
+    explicit BusCallers(sdbus::IConnection& connection);
+
+    // The caller behind a unique bus name; Caller::unknown() when the bus
+    // cannot say (the caller left already). Called on the bus thread while
+    // one of sender's calls is served.
+    Caller of(const std::string& sender);
+    // sender left the bus.
+    void forget(const std::string& sender);
+
+private:
+    Caller ask(const std::string& sender);
+
+    std::unique_ptr<sdbus::IProxy> driver_;
+    std::mutex mutex_;
+    std::map<std::string, Caller> known_;
+};
+
+} // namespace plx

@@ -1,0 +1,186 @@
+// The real service killed in the middle of its work, and started again:
+// what it leaves in the callers' folders, in its own folders, and what the
+// center gets afterwards.
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+#include "common/CenterRegister.h"
+#include "common/FileControl.h"
+#include "platform/UniqueFd.h"
+#include "tests/service/BusFixture.h"
+
+using namespace plx;
+using namespace plx::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kBigFile = 256u << 20;
+
+// A terminal whose service can be killed and started again on the same
+// folders and bus.
+class Terminal {
+public:
+    Terminal() {
+        writeServiceConfig(home_.path());
+        fs::create_directory(home_ / "tmp");
+        fs::create_directory(user());
+    }
+    void start() {
+        service_ = std::make_unique<PeerProcess>(std::vector<std::string>{PLX_SERVICE_PROGRAM});
+        if (!waitForService(15)) throw std::runtime_error("the service did not come up");
+        connection_ = openClientBus();
+        connection_->enterEventLoopAsync();
+    }
+    void kill() {
+        ::kill(service_->pid(), SIGKILL);
+        service_->waitExit(10);
+        service_.reset();
+    }
+    int pid() const { return service_->pid(); }
+    sdbus::IConnection& connection() { return *connection_; }
+    fs::path temp() const { return home_ / "temp"; }
+    fs::path user() const { return home_ / "user"; }
+    const fs::path& home() const { return home_.path(); }
+
+    // Waits (a minute at most) until the service has a file of folder open.
+    bool holdsFileIn(const fs::path& folder) const {
+        for (int i = 0; i < 600000; ++i) {
+            std::error_code ec;
+            for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid()) + "/fd", ec)) {
+                fs::path target = fs::read_symlink(e.path(), ec);
+                if (!ec && target.string().rfind(folder.string() + "/", 0) == 0) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        return false;
+    }
+
+    ~Terminal() {
+        connection_.reset();
+        service_.reset();
+    }
+
+private:
+    ScopedHome home_;
+    PrivateBus bus_;
+    ScopedEnv busEnv_{"PLX_BUS", bus_.address()};
+    ScopedEnv tmpEnv_{"TMPDIR", (home_ / "tmp").string()};
+    std::unique_ptr<PeerProcess> service_;
+    std::unique_ptr<sdbus::IConnection> connection_;
+};
+
+void bigFile(const fs::path& path) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    ASSERT_TRUE(fd);
+    ASSERT_EQ(::ftruncate(fd.get(), static_cast<off_t>(kBigFile)), 0);
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// A call made on a thread of its own; it ends with the service.
+class Call {
+public:
+    explicit Call(std::function<void()> call)
+        : thread_([call = std::move(call)] {
+              try {
+                  call();
+              } catch (const sdbus::Error&) {
+              }
+          }) {}
+    ~Call() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
+} // namespace
+
+// Partial copies stayed in the callers' folders for ever (".plx...tmp").
+TEST(KilledService, LeavesNothingInTheCallersFolder) {
+    Terminal t;
+    t.start();
+    fs::path data = makeTempFile(t.temp());
+    bigFile(data);
+    CenterRecord r;
+    r.sectionName = makeSectionName("K001", data.string());
+    r.svDataFilename = "big.dat";
+    r.status = kStatusDone;
+    r.sendRecvFlag = kDirectionRecv;
+    writeCenterRecord(r);
+
+    TransportProxy transport(t.connection(), FactoryProxy(t.connection()).CreateTransport());
+    {
+        Call pickUp([&] { transport.PLGetDataA("K001", data.filename().string(), t.user().string(), "", 0); });
+        ASSERT_TRUE(t.holdsFileIn(t.user())) << "the copy was never seen under way";
+        t.kill();
+    }
+    EXPECT_EQ(namesIn(t.user()), std::vector<std::string>{});
+}
+
+// An append cut off by a crash left a torn staged file that the repair
+// offered to the center as waiting.
+TEST(KilledService, AnAppendCutOffIsCutBackAtTheNextStart) {
+    Terminal t;
+    t.start();
+    ClientProxy(t.connection()).PLSetFileInfo("K001", "kind", 7, "PF01", "AK0001", -1, 0, "");
+    writeFile(t.user() / "first.dat", "first part");
+    bigFile(t.user() / "big.dat");
+    std::string staged;
+    {
+        TransportProxy transport(t.connection(), FactoryProxy(t.connection()).CreateTransport());
+        staged = transport.PLSetData("K001", t.user().string(), "first.dat", 0, 3);
+        Call append([&] { transport.PLSetData("K001", t.user().string(), "big.dat", 0, 2); });
+        bool appending = false;
+        for (int i = 0; i < 600000 && !appending; ++i) {
+            appending = readFile(centerIniPath()).find("status=3") != std::string::npos;
+            if (!appending) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        ASSERT_TRUE(appending) << "the append was never seen under way";
+        t.kill();
+    }
+    t.start();
+    EXPECT_EQ(readFile(staged), "first part");
+    auto records = loadCenterRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].tempFilePath, staged);
+    EXPECT_EQ(records[0].status, kStatusWaiting);
+    EXPECT_EQ(namesIn(t.temp()), std::vector<std::string>{fs::path(staged).filename().string()});
+}
+
+// Partial "@zv" copies in the temporary folder and ini temporaries stayed
+// for ever: the next start removes what is the service's own and no longer
+// in use, and nothing else.
+TEST(ServiceStart, RemovesTheLeftoversOfACutOffRun) {
+    Terminal t;
+    writeFile(t.temp() / "@zv0000A1.tmp", "half a staged copy");
+    writeFile(t.temp() / "@zv0000A2.tmp.dat", "a decoded body");
+    writeFile(t.temp() / "keep.txt", "not ours");
+    fs::path staged = makeTempFile(t.temp());
+    writeFile(staged, "staged");
+    CenterRecord r;
+    r.sectionName = makeSectionName("K001", staged.string());
+    r.status = kStatusWaiting;
+    r.sendRecvFlag = kDirectionSend;
+    writeCenterRecord(r);
+    writeFile(t.home() / ".plcenter.ini.0A1B2C3D~", "half a register");
+    writeFile(t.home() / ".plfile.ini.0A1B2C3E~", "being written");
+    UniqueFd busy(::open((t.home() / ".plfile.ini.0A1B2C3E~").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(busy.get(), LOCK_EX), 0);
+
+    t.start();
+    EXPECT_EQ(namesIn(t.temp()), (std::vector<std::string>{staged.filename().string(), "keep.txt"}));
+    EXPECT_FALSE(fs::exists(t.home() / ".plcenter.ini.0A1B2C3D~"));
+    EXPECT_TRUE(fs::exists(t.home() / ".plfile.ini.0A1B2C3E~"));
+    EXPECT_EQ(readFile(staged), "staged");
+}
