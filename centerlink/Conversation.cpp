@@ -1,5 +1,6 @@
 #include "centerlink/Conversation.h"
 
+#include <new>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
@@ -83,40 +84,36 @@ int Conversation::connectForTransfer(const TerminalReader& readTerminal, const S
     return 0;
 }
 
-std::optional<ScopedFileRemoval> Conversation::buildRequest(const std::function<void(XmlWriter&)>& write) {
-    XmlWriter body; // removes the message file when it goes
-    fs::path bodyPath = makeTempFile();
-    if (bodyPath.empty()) return std::nullopt;
-    if (!body.open(bodyPath)) {
-        ::unlink(bodyPath.c_str());
-        return std::nullopt;
-    }
-    write(body);
-    body.close();
+OutgoingMessage Conversation::buildRequest(const std::function<void(XmlWriter&)>& write) const {
+    OutgoingMessage body;
+    XmlWriter writer;
+    writer.open(body);
+    write(writer);
+    writer.close();
 
     HttpMessage message;
     if (cookie_) message.addHeader("Cookie", std::string(kCookieName) + "=" + *cookie_);
     message.setMethod("POST");
     message.setRequestTarget(target_);
-    message.setBodyFile(body.path());
-    ScopedFileRemoval requestFile(makeTempFile());
-    if (requestFile.path().empty() || !message.writeRequest(requestFile.path())) return std::nullopt;
-    return requestFile;
+    return message.request(std::move(body));
 }
 
 Conversation::Reply Conversation::exchange(const Request& request) {
     phase_ = request.phase;
-    std::optional<ScopedFileRemoval> requestFile = buildRequest(request.write);
-    if (!requestFile) fail({kApiCenterError, 1, request.notBuiltText, kResultOther});
+    OutgoingMessage message;
+    try {
+        message = buildRequest(request.write);
+    } catch (const std::bad_alloc&) {
+        fail({kApiCenterError, 1, request.notBuiltText, kResultOther});
+    }
     http_.setFirstByteTimeout(request.firstByteTimeout);
     Reply reply;
     fs::path bodyOut;
     int written;
     {
         ProgressFor progress(http_, request.progress);
-        written = http_.Write(requestFile->path(), reply.header, bodyOut);
+        written = http_.Write(message, reply.header, bodyOut, request.replyReader);
     }
-    requestFile.reset();
     if (written != HttpClient::kDone) {
         std::string_view text = http_.lastError() == kSessionStopped ? "セッションが中止されました"
                                                                      : "タイムアウトなどにより処理が中断されました。";
@@ -185,11 +182,10 @@ void Conversation::takeCookie(const std::string& replyHeader) {
 
 void Conversation::postUnread(const std::function<void(XmlWriter&)>& write) {
     try {
-        std::optional<ScopedFileRemoval> requestFile = buildRequest(write);
-        if (!requestFile) return;
+        OutgoingMessage request = buildRequest(write);
         std::string header;
         fs::path reply;
-        if (http_.Write(requestFile->path(), header, reply) == HttpClient::kDone) ::unlink(reply.c_str());
+        if (http_.Write(request, header, reply) == HttpClient::kDone) ::unlink(reply.c_str());
     } catch (...) {
         // A report that cannot go out changes nothing of the failure it reports.
     }

@@ -57,15 +57,16 @@ public:
     Conversation(const Conversation&) = delete;
     Conversation& operator=(const Conversation&) = delete;
 
-    // One request of the conversation: its message, written by write into
-    // a temporary file and POSTed to the target (with the session cookie
-    // once there is one).
+    // One request of the conversation: its message, written by write and
+    // POSTed to the target (with the session cookie once there is one) as
+    // it is produced.
     struct Request {
         std::int32_t phase; // the message kind of the request
         int firstByteTimeout;
-        std::string_view notBuiltText; // the message when the request cannot be written
+        std::string_view notBuiltText; // the message when the request cannot be built
         std::function<void(XmlWriter&)> write;
         HttpClient::Direction progress = HttpClient::kNoProgress;
+        BodyReader* replyReader = nullptr; // takes the reply's body as it arrives
     };
     struct Reply {
         std::string header;
@@ -95,7 +96,7 @@ protected:
     int connectForTransfer(const TerminalReader& readTerminal, const StepFailure& notConnected);
 
     // Sends the request and expects a reply. A request that cannot be
-    // written fails with 5/1, its text and result 99; no reply fails with
+    // built (no memory) fails with 5/1, its text and result 99; no reply fails with
     // 5/1 and result 1, at the request's message kind when sending failed
     // and at the reply's when receiving did. The reply's message kind holds
     // afterwards. What write throws goes on to the caller.
@@ -147,8 +148,8 @@ protected:
     bool logsCenterFileName_ = false;     // the record names the center's file
 
 private:
-    // The request file of write's message; nullopt when it cannot be made.
-    std::optional<ScopedFileRemoval> buildRequest(const std::function<void(XmlWriter&)>& write);
+    // The request of write's message.
+    OutgoingMessage buildRequest(const std::function<void(XmlWriter&)>& write) const;
     void readAuthentication(const SoapElement& response);
     void takeCookie(const std::string& replyHeader);
     void postUnread(const std::function<void(XmlWriter&)>& write);

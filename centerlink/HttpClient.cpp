@@ -7,6 +7,8 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -226,50 +228,38 @@ bool HttpClient::Disconnect() {
     return wasOpen;
 }
 
-bool HttpClient::sendRequest(const std::filesystem::path& requestFile) {
+bool HttpClient::sendRequest(const OutgoingMessage& request) {
+    totalBytes_ = static_cast<std::int64_t>(request.size());
+    doneBytes_ = 0;
+    progressMode_ = kSending;
+    bool stopped = false;
+    bool sent = false;
     try {
-        UniqueFd request(::open(requestFile.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!request) {
-            fail(kSessionStopped);
-            return false;
-        }
-        off_t size = ::lseek(request.get(), 0, SEEK_END);
-        ::lseek(request.get(), 0, SEEK_SET);
-        totalBytes_ = size < 0 ? 0 : size;
-        doneBytes_ = 0;
-        progressMode_ = kSending;
-        std::vector<char> block(kSendBlock);
-        for (;;) {
-            ssize_t n = readSome(request.get(), block.data(), block.size());
-            if (n < 0) throw std::system_error(errno, std::generic_category(), "read request");
-            if (n == 0) break;
+        sent = request.writeTo([&](const void* data, std::size_t size) {
+            // Checked between blocks, so closing the service ends a long send.
             if (SessionEvent::isSet()) {
-                progressMode_ = kNoProgress;
-                fail(kSessionStopped);
-                Disconnect();
+                stopped = true;
                 return false;
             }
-            if (!connection_.writeAll(block.data(), static_cast<std::size_t>(n), readTimeout_)) {
-                progressMode_ = kNoProgress;
-                fail(recordedSocketError(socketError()));
-                Disconnect();
-                return false;
-            }
-            doneBytes_ += n;
-        }
+            if (!connection_.writeAll(static_cast<const char*>(data), size, readTimeout_)) return false;
+            doneBytes_ += static_cast<std::int64_t>(size);
+            return true;
+        });
     } catch (const std::exception&) {
-        progressMode_ = kNoProgress;
-        fail(recordedSocketError(socketError()));
+        sent = false;
+    }
+    progressMode_ = kNoProgress;
+    if (!sent) {
+        fail(stopped ? kSessionStopped : recordedSocketError(socketError()));
         Disconnect();
         return false;
     }
-    progressMode_ = kNoProgress;
     if (progressDirection_ == kSending && sink_)
         sink_->onSendProgress(clamp32(totalBytes_), clamp32(totalBytes_), elapsedMs());
     return true;
 }
 
-bool HttpClient::receiveReply(ReceivedMessage& reply) {
+bool HttpClient::receiveReply(ReceivedMessage& reply, BodyReader* reader) {
     doneBytes_ = totalBytes_.load();
     recvBytes_ = 0;
     totalBytes_ = 0;
@@ -278,6 +268,7 @@ bool HttpClient::receiveReply(ReceivedMessage& reply) {
         ReceiveOptions options;
         options.firstByteTimeout = firstByteTimeout_;
         options.readTimeout = readTimeout_;
+        options.reader = reader;
         options.stopRequested = [] { return SessionEvent::isSet(); };
         options.onProgress = [this](std::int64_t received, std::int64_t total) {
             totalBytes_ = total;
@@ -305,11 +296,32 @@ bool HttpClient::receiveReply(ReceivedMessage& reply) {
 
 int HttpClient::Write(const std::filesystem::path& requestFile, std::string& headerOut,
                       std::filesystem::path& bodyOut) {
+    auto file = std::make_shared<UniqueFd>(::open(requestFile.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (!*file || ::fstat(file->get(), &st) != 0) {
+        fail(kSessionStopped);
+        return kSendFailed;
+    }
+    OutgoingMessage request;
+    request.appendProduced(static_cast<std::uint64_t>(st.st_size), [file](const ByteSink& sink) {
+        std::vector<char> block(kSendBlock);
+        for (;;) {
+            ssize_t n = readSome(file->get(), block.data(), block.size());
+            if (n < 0) throw std::system_error(errno, std::generic_category(), "read request");
+            if (n == 0) return true;
+            if (!sink(block.data(), static_cast<std::size_t>(n))) return false;
+        }
+    });
+    return Write(request, headerOut, bodyOut);
+}
+
+int HttpClient::Write(const OutgoingMessage& request, std::string& headerOut, std::filesystem::path& bodyOut,
+                      BodyReader* reader) {
     if (!connection_.isOpen()) Connect(host_, port_, certFile_, keyFile_);
     startTick_ = nowMs();
-    if (!sendRequest(requestFile)) return kSendFailed;
+    if (!sendRequest(request)) return kSendFailed;
     ReceivedMessage reply;
-    if (!receiveReply(reply)) return kReceiveFailed;
+    if (!receiveReply(reply, reader)) return kReceiveFailed;
     if (progressDirection_ == kReceiving && sink_)
         sink_->onRecvProgress(clamp32(reply.contentLength), clamp32(reply.contentLength), elapsedMs());
     if (!isKeepAlive(reply.headerText)) Disconnect();

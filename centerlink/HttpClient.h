@@ -15,6 +15,7 @@
 #include "centerlink/Connection.h"
 #include "centerlink/HttpReceiver.h"
 #include "centerlink/TransferProgressSink.h"
+#include "common/OutgoingMessage.h"
 
 namespace plx {
 
@@ -44,6 +45,10 @@ public:
     // Sends the request file and receives the reply: kDone with the reply's
     // header text and body file (the caller deletes it), else the failed phase.
     int Write(const std::filesystem::path& requestFile, std::string& headerOut, std::filesystem::path& bodyOut);
+    // The same with a request streamed as it is produced. With a reader the
+    // reply body goes to it as it arrives, and bodyOut is the file it gives.
+    int Write(const OutgoingMessage& request, std::string& headerOut, std::filesystem::path& bodyOut,
+              BodyReader* reader = nullptr);
 
     bool isConnected() const { return connection_.isOpen(); }
     // 0, kSessionStopped (-100), or a Winsock error of 10000 or more.
@@ -54,8 +59,8 @@ private:
     bool openTunnel();
     bool startTls();
     bool readProxyAnswer(int& status);
-    bool sendRequest(const std::filesystem::path& requestFile);
-    bool receiveReply(ReceivedMessage& reply);
+    bool sendRequest(const OutgoingMessage& request);
+    bool receiveReply(ReceivedMessage& reply, BodyReader* reader);
     void fail(int error);
     void progressLoop(int intervalMs);
     std::int32_t elapsedMs() const;

@@ -56,7 +56,7 @@ void HttpMessage::setRequestTarget(std::string_view path) {
     }
 }
 
-bool HttpMessage::writeRequest(const std::filesystem::path& file) const {
+std::string HttpMessage::requestHead() const {
     bool keepAlive = useKeepAlive();
     std::string head = method_ + " " + target_ + (keepAlive ? " HTTP/1.1" : " HTTP/1.0") + "\r\n";
     for (const auto& [name, value] : headers_) head += name + ": " + value + "\r\n";
@@ -64,15 +64,29 @@ bool HttpMessage::writeRequest(const std::filesystem::path& file) const {
     ProxySetting proxy;
     if (getProxy(proxy))
         head += "Proxy-Authorization:Basic " + encodeBase64(proxy.user + ":" + proxy.password) + "\r\n";
-    return write(file, head);
+    return head;
 }
 
-bool HttpMessage::writeResponse(const std::filesystem::path& file) const {
+std::string HttpMessage::responseHead() const {
     std::string head = "HTTP/1.1 200 OK\r\n";
     for (const auto& [name, value] : headers_) head += name + ": " + value + "\r\n";
     head += "Pragma: no-cache\r\n";
     head += "Connection: Keep-Alive\r\n";
-    return write(file, head);
+    return head;
+}
+
+bool HttpMessage::writeRequest(const std::filesystem::path& file) const { return write(file, requestHead()); }
+
+bool HttpMessage::writeResponse(const std::filesystem::path& file) const { return write(file, responseHead()); }
+
+OutgoingMessage HttpMessage::request(OutgoingMessage body) const {
+    body.prepend(requestHead() + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n");
+    return body;
+}
+
+OutgoingMessage HttpMessage::response(OutgoingMessage body) const {
+    body.prepend(responseHead() + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n");
+    return body;
 }
 
 bool HttpMessage::write(const std::filesystem::path& file, const std::string& head) const {

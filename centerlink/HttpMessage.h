@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/HeaderText.h"
+#include "common/OutgoingMessage.h"
 
 namespace plx {
 
@@ -32,6 +33,10 @@ public:
     // created or written (the file is then removed).
     bool writeRequest(const std::filesystem::path& file) const;
     bool writeResponse(const std::filesystem::path& file) const;
+    // The message with body in front of it, as writeRequest and
+    // writeResponse would write it, to be streamed out.
+    OutgoingMessage request(OutgoingMessage body) const;
+    OutgoingMessage response(OutgoingMessage body) const;
 
     HeaderList parseHeaders() const;
     // Value of the first "Set-Cookie" or "Cookie" header, name included.
@@ -41,6 +46,8 @@ public:
     const std::string& receivedTarget() const { return receivedTarget_; }
 
 private:
+    std::string requestHead() const;
+    std::string responseHead() const;
     bool write(const std::filesystem::path& file, const std::string& head) const;
 
     std::string received_;

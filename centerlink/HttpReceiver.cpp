@@ -80,15 +80,18 @@ private:
     // Complete once the header is whole and the body file open; nullopt
     // while the header is not whole yet; else the failure.
     std::optional<ReceiveStatus> takeHeader();
-    bool writeBody(const char* data, std::size_t size) { return writeAll(out_.get(), data, size); }
+    bool writeBody(const char* data, std::size_t size) {
+        if (options_.reader) return options_.reader->take(data, size);
+        return writeAll(body_.fd(), data, size);
+    }
+    bool openBody();
 
     Connection& connection_;
     const ReceiveOptions& options_;
     ReceivedMessage result_;
     std::vector<char> block_;
     std::string text_; // the header so far
-    ScopedFileRemoval body_;
-    UniqueFd out_;
+    OpenTempFile body_;
     std::int64_t received_ = 0;
     bool headerDone_ = false;
 };
@@ -106,10 +109,7 @@ std::optional<ReceiveStatus> Receiving::takeHeader() {
     if (!length || *length > options_.maxBodyBytes) return ReceiveStatus::BadHeader;
     result_.contentLength = *length;
     result_.headerText = std::string(headerBlock) + "\n\n";
-    body_ = ScopedFileRemoval(makeTempFile(options_.bodyFolder));
-    if (body_.path().empty()) return ReceiveStatus::NoBodyFile;
-    out_.reset(::open(body_.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (!out_) return ReceiveStatus::NoBodyFile;
+    if (!openBody()) return ReceiveStatus::NoBodyFile;
     headerDone_ = true;
     // Bytes past the announced length belong to no message of ours.
     auto available = static_cast<std::int64_t>(text_.size() - end - sepLength);
@@ -119,6 +119,12 @@ std::optional<ReceiveStatus> Receiving::takeHeader() {
     text_.clear();
     text_.shrink_to_fit();
     return ReceiveStatus::Complete;
+}
+
+bool Receiving::openBody() {
+    if (options_.reader) return options_.reader->begin(result_.contentLength);
+    body_ = makeOpenTempFile(options_.bodyFolder);
+    return static_cast<bool>(body_);
 }
 
 ReceivedMessage Receiving::run() {
@@ -153,9 +159,13 @@ ReceivedMessage Receiving::run() {
         }
     }
 
-    if (::close(out_.release()) != 0) return fail(ReceiveStatus::NoBodyFile);
-    result_.bodyFile = body_.path();
-    body_.release();
+    if (options_.reader) {
+        result_.bodyFile = options_.reader->finish();
+        if (result_.bodyFile.empty()) return fail(ReceiveStatus::NoBodyFile);
+    } else {
+        if (!body_.close()) return fail(ReceiveStatus::NoBodyFile);
+        result_.bodyFile = body_.keep();
+    }
     result_.status = ReceiveStatus::Complete;
     result_.socketError = 0;
     return result_;

@@ -1,6 +1,7 @@
 #pragma once
 // Receives one HTTP message (request or reply) from a connection: the header
-// block into text, the body (Content-Length bytes) into a new temporary file.
+// block into text, the body (Content-Length bytes) into a new temporary file
+// or, as it arrives, to a BodyReader.
 
 #include <cstdint>
 #include <filesystem>
@@ -12,6 +13,19 @@
 
 namespace plx {
 
+// Takes a message body in as it arrives, instead of a file of it.
+class BodyReader {
+public:
+    virtual ~BodyReader() = default;
+    // The header is whole; contentLength bytes follow. False refuses the body.
+    virtual bool begin(std::int64_t contentLength) = 0;
+    // The next bytes; false ends the receive as a failure to keep the body.
+    virtual bool take(const char* data, std::size_t size) = 0;
+    // Every byte is in: the file that stands for the body (the caller owns
+    // it), empty when there is none.
+    virtual std::filesystem::path finish() = 0;
+};
+
 struct ReceiveOptions {
     int firstByteTimeout = 0; // seconds for the first byte
     int readTimeout = 180;    // seconds for every other read
@@ -21,6 +35,7 @@ struct ReceiveOptions {
     std::filesystem::path bodyFolder;    // empty: the system temporary folder
     std::function<bool()> stopRequested; // looked at before every read
     std::function<void(std::int64_t received, std::int64_t total)> onProgress;
+    BodyReader* reader = nullptr; // takes the body instead of a file
 };
 
 enum class ReceiveStatus {
@@ -29,7 +44,7 @@ enum class ReceiveStatus {
     BadFirstByte, // nothing, or not the start of "HTTP/", "GET" or "POST"
     ReadFailed,   // closed, failed or timed out while reading
     BadHeader,    // too long, no usable Content-Length
-    NoBodyFile,   // the body file could not be made or written
+    NoBodyFile,   // the body file could not be made or written, or the reader refused
 };
 
 struct ReceivedMessage {

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "centerlink/SocketError.h"
 #include "common/Settings.h"
 #include "platform/FdIo.h"
+#include "platform/MemoryReturn.h"
 #include "platform/TempFile.h"
 
 namespace plx {
@@ -58,23 +60,29 @@ struct SendOutcome {
     std::int32_t level = 0; // 0 sent; otherwise the level of the handler's failure call
 };
 
-// Deletes the reply file before returning, whatever happened, so that the
-// handler's failure call never sees it left behind.
-SendOutcome sendReply(Connection& connection, const std::filesystem::path& reply, int seconds) {
-    ScopedFileRemoval removal(reply);
-    UniqueFd file;
-    if (!reply.empty()) file.reset(::open(reply.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file) return {0, 2};
-    std::vector<char> block(kReplyBlock);
-    for (;;) {
-        if (SessionEvent::isSet()) return {kSessionStopped, 1};
-        ssize_t n = readSome(file.get(), block.data(), block.size());
-        if (n < 0) return {0, 1};
-        if (n == 0) return {};
-        setSocketError(0);
-        if (!connection.writeAll(block.data(), static_cast<std::size_t>(n), seconds))
-            return {recordedSocketError(socketError()), 1};
+// Sends the reply as it is produced; an empty one is nothing to send.
+SendOutcome sendReply(Connection& connection, const OutgoingMessage& reply, int seconds) {
+    if (reply.empty()) return {0, 2};
+    bool stopped = false;
+    bool socketFailed = false;
+    bool sent = false;
+    try {
+        sent = reply.writeTo([&](const void* data, std::size_t size) {
+            if (SessionEvent::isSet()) {
+                stopped = true;
+                return false;
+            }
+            setSocketError(0);
+            if (connection.writeAll(static_cast<const char*>(data), size, seconds)) return true;
+            socketFailed = true;
+            return false;
+        });
+    } catch (const std::exception&) {
+        sent = false;
     }
+    if (sent) return {};
+    if (stopped) return {kSessionStopped, 1};
+    return {socketFailed ? recordedSocketError(socketError()) : 0, 1};
 }
 
 } // namespace
@@ -186,6 +194,7 @@ void HttpServer::Impl::serve(UniqueFd fd) {
 }
 
 void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool& endReported) {
+    MemoryReturnScope memory;
     CountingSemaphore session(kSessionCount, kSessionSemaphoreName);
     if (!session.acquireUnlessStopped(1, kSessionWaitMs)) return;
 
@@ -202,6 +211,7 @@ void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool
         setSendTimeout(socket, tcp);
 
         ReceiveOptions options;
+        options.reader = h ? h->requestReader() : nullptr;
         options.firstByteTimeout = firstByteTimeout(settings, exchange);
         options.readTimeout = tcp;
         options.maxHeaderBytes = kMaxHeaderBytes;
@@ -225,12 +235,32 @@ void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool
         if (!h) return;
         std::filesystem::path bodyPath = body.path();
         body.release(); // the handler's from now on
-        std::filesystem::path reply = h->handle(GatewayRequest{socket, &bodyPath, request.headerText, 0, 0});
+        OutgoingMessage reply = h->respond(GatewayRequest{socket, &bodyPath, request.headerText, 0, 0});
 
         auto [error, level] = sendReply(connection, reply, tcp);
+        reply = OutgoingMessage(); // what it holds (files) goes before the handler hears more
         if (level != 0) return end(error, level);
     }
     end(0, 2);
+}
+
+OutgoingMessage GatewayHandler::respond(const GatewayRequest& request) {
+    auto file = std::make_shared<ScopedFileRemoval>(handle(request));
+    auto in = std::make_shared<UniqueFd>();
+    if (!file->path().empty()) in->reset(::open(file->path().c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (!*in || ::fstat(in->get(), &st) != 0) return {};
+    OutgoingMessage reply;
+    reply.appendProduced(static_cast<std::uint64_t>(st.st_size), [file, in](const ByteSink& sink) {
+        std::vector<char> block(kReplyBlock);
+        for (;;) {
+            ssize_t n = readSome(in->get(), block.data(), block.size());
+            if (n < 0) return false;
+            if (n == 0) return true;
+            if (!sink(block.data(), static_cast<std::size_t>(n))) return false;
+        }
+    });
+    return reply;
 }
 
 HttpServer::HttpServer(int port, std::string certFile, std::string keyFile) : impl_(std::make_unique<Impl>()) {

@@ -11,7 +11,9 @@
 #include <string>
 #include <thread>
 
+#include "centerlink/HttpReceiver.h"
 #include "centerlink/TlsIo.h"
+#include "common/OutgoingMessage.h"
 #include "platform/UniqueFd.h"
 
 namespace plx {
@@ -33,6 +35,14 @@ public:
     // The reply file to send, or an empty path to end the connection. After a
     // complete request the body file belongs to the handler.
     virtual std::filesystem::path handle(const GatewayRequest& request) = 0;
+
+    // What the server calls. How the next request's body is taken in as it
+    // arrives (the handler keeps the reader until the next call; the body
+    // file then is the one the reader gives); null: into a file as it came.
+    virtual BodyReader* requestReader() { return nullptr; }
+    // The reply to send, streamed; an empty message ends the connection.
+    // By default the file that handle() gives.
+    virtual OutgoingMessage respond(const GatewayRequest& request);
 };
 
 class HttpServer {

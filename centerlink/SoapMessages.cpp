@@ -18,6 +18,11 @@ void writeFileElement(XmlWriter& w, const FileElement& f) {
     w.writeElement("RecordFlag", f.recordFlag);
     w.writeElement("CompressFlag", f.compressFlag);
     w.writeElement("MD5", f.md5);
+    if (f.entityText) {
+        w.writeProducedElement("Entity", f.entityText->size, f.entityText->produce);
+        w.writeEndTag("File");
+        return;
+    }
     // A message without its body must never go out as a success.
     if (::access(f.entityFile.c_str(), R_OK) != 0)
         throw std::system_error(errno, std::generic_category(), "entity file " + f.entityFile.string());

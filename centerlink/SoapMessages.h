@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include "common/OutgoingMessage.h"
 #include "common/XmlWriter.h"
 
 namespace plx {
@@ -44,7 +46,14 @@ struct AuthenticationResponse {
     std::string fileRecordKey;
 };
 
-// The File element; entityFile holds the Base64 text of the body.
+// The Base64 text of a body, produced while the message is sent.
+struct EntityText {
+    std::uint64_t size = 0;
+    OutgoingMessage::Producer produce;
+};
+
+// The File element; entityFile holds the Base64 text of the body, unless
+// entityText produces it.
 struct FileElement {
     std::string length;
     std::string recordLength;
@@ -53,6 +62,7 @@ struct FileElement {
     std::string compressFlag;
     std::string md5;
     std::filesystem::path entityFile;
+    std::optional<EntityText> entityText = std::nullopt;
 };
 
 // The record length as the File element carries it: variable length (-1) as 1.

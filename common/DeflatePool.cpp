@@ -164,6 +164,20 @@ void DeflatePool::giveBuffer(PageBuffer buffer) {
     // else the buffer is unmapped as it goes out of scope
 }
 
+void DeflatePool::openStream() {
+    std::lock_guard lock(mutex_);
+    ++streams_;
+}
+
+void DeflatePool::closeStream() {
+    std::vector<PageBuffer> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        if (--streams_ == 0) dropped.swap(cache_);
+    }
+    // unmapped here, outside the lock
+}
+
 void DeflatePool::work() {
     WorkerDeflate deflater;
     for (;;) {

@@ -6,8 +6,9 @@
 // for another; more blocks at a time (to keep every worker busy) take one of
 // the pool's spare places, shared by all streams. Memory is therefore at
 // most (streams + spare places) blocks, whatever the file sizes. Block
-// buffers are mapped pages, unmapped once the pool's small cache is full, so
-// memory goes back to the system after a burst of transfers.
+// buffers are mapped pages, unmapped once the pool's small cache is full and
+// when the last stream ends, so memory goes back to the system after a
+// burst of transfers.
 
 #include <condition_variable>
 #include <cstddef>
@@ -87,6 +88,10 @@ public:
     // Buffers from the cache or freshly mapped; throw std::bad_alloc.
     PageBuffer takeBuffer(std::size_t capacity);
     void giveBuffer(PageBuffer buffer);
+    // A stream begins or ends; when none is left the cached buffers go back
+    // to the system.
+    void openStream();
+    void closeStream();
 
 private:
     void work();
@@ -99,6 +104,7 @@ private:
     std::size_t spareTotal_;
     std::size_t spareFree_;
     std::size_t inFlight_ = 0;
+    std::size_t streams_ = 0;
     std::size_t peak_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> workers_;

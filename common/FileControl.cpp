@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -41,6 +42,15 @@ fs::path makeTempFile(const fs::path& folder) {
     try {
         return createUniqueFile(folder.empty() ? systemTempFolder() : folder, kTempPrefix);
     } catch (...) {
+        return {};
+    }
+}
+
+OpenTempFile makeOpenTempFile(const fs::path& folder) {
+    try {
+        return OpenTempFile::create(folder.empty() ? systemTempFolder() : folder, kTempPrefix);
+    } catch (const std::system_error& e) {
+        errno = e.code().value();
         return {};
     }
 }

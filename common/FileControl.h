@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/FileTime.h"
+#include "platform/TempFile.h"
 
 namespace plx {
 
@@ -15,6 +16,9 @@ inline constexpr const char* kTempPrefix = "@zv";
 // A new empty "@zv….tmp" file in folder (the system temporary folder when
 // empty); empty path when it cannot be made.
 std::filesystem::path makeTempFile(const std::filesystem::path& folder = {});
+// The same file kept open: written through the descriptor that made it and
+// removed when it goes. Empty (errno set) when it cannot be made.
+OpenTempFile makeOpenTempFile(const std::filesystem::path& folder = {});
 
 // Deletes every regular "@zv*" file of folder (the system temporary folder
 // when empty), except the data files that plcenter.ini still names: what a

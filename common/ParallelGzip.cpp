@@ -40,9 +40,13 @@ ParallelGzip::ParallelGzip(ByteSink sink, Options options)
       outputCapacity_(deflateBound(nullptr, static_cast<uLong>(blockSize_)) + kFlushSlack),
       sync_(std::make_shared<detail::DeflateSync>()) {
     if (level_ < 0 || level_ > 9) failure_ = Failure::Compression;
+    pool_.openStream();
 }
 
-ParallelGzip::~ParallelGzip() { abandon(); }
+ParallelGzip::~ParallelGzip() {
+    abandon();
+    pool_.closeStream();
+}
 
 // A block to fill, primed with the last 32 KiB of previous's data.
 std::unique_ptr<ParallelGzip::Job> ParallelGzip::newJob(const Job* previous) {

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -30,6 +32,8 @@ XmlWriter::~XmlWriter() {
     if (!path_.empty()) ::unlink(path_.c_str());
 }
 
+void XmlWriter::open(OutgoingMessage& message) { message_ = &message; }
+
 bool XmlWriter::open(const std::filesystem::path& path) {
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (!fd) return false;
@@ -39,6 +43,10 @@ bool XmlWriter::open(const std::filesystem::path& path) {
 }
 
 void XmlWriter::write(std::string_view text) {
+    if (message_) {
+        message_->append(text);
+        return;
+    }
     if (!fd_) throw std::system_error(EBADF, std::generic_category(), "XmlWriter is not open");
     if (!writeAll(fd_.get(), text.data(), text.size()))
         throw std::system_error(errno, std::generic_category(), "write " + path_.string());
@@ -56,17 +64,43 @@ void XmlWriter::writeElement(std::string_view name, std::string_view text) {
 }
 
 void XmlWriter::writeFileElement(std::string_view name, const std::filesystem::path& path) {
-    UniqueFd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!source) return;
-    writeStartTag(name);
-    std::vector<char> block(1 << 16);
-    for (;;) {
-        ssize_t n = readSome(source.get(), block.data(), block.size());
-        if (n < 0) {
-            throw std::system_error(errno, std::generic_category(), "read " + path.string());
+    auto source = std::make_shared<UniqueFd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!*source) return;
+    struct stat st {};
+    if (::fstat(source->get(), &st) != 0) return;
+    auto size = static_cast<std::uint64_t>(st.st_size);
+    writeProducedElement(name, size, [source, path, size](const ByteSink& sink) {
+        std::vector<char> block(1 << 16);
+        std::uint64_t done = 0;
+        while (done < size) {
+            ssize_t n = readSome(source->get(), block.data(), block.size());
+            if (n < 0) throw std::system_error(errno, std::generic_category(), "read " + path.string());
+            if (n == 0) return false; // shorter than it was a moment ago
+            if (!sink(block.data(), static_cast<std::size_t>(n))) return false;
+            done += static_cast<std::uint64_t>(n);
         }
-        if (n == 0) break;
-        write(std::string_view(block.data(), static_cast<std::size_t>(n)));
+        return true;
+    });
+}
+
+void XmlWriter::writeProducedElement(std::string_view name, std::uint64_t size, OutgoingMessage::Producer produce) {
+    writeStartTag(name);
+    if (message_) {
+        message_->appendProduced(size, std::move(produce));
+    } else {
+        std::uint64_t given = 0;
+        int error = 0;
+        ByteSink toFile = [&](const void* data, std::size_t n) {
+            if (n > size - given || !fd_) return false;
+            if (!writeAll(fd_.get(), data, n)) {
+                error = errno;
+                return false;
+            }
+            given += n;
+            return true;
+        };
+        if (!produce(toFile) || given != size)
+            throw std::system_error(error ? error : EIO, std::generic_category(), "write " + path_.string());
     }
     writeEndTag(name);
 }
@@ -74,6 +108,7 @@ void XmlWriter::writeFileElement(std::string_view name, const std::filesystem::p
 void XmlWriter::writeEndTag(std::string_view name) { write("</" + std::string(name) + ">"); }
 
 void XmlWriter::close() {
+    message_ = nullptr;
     if (!fd_) return;
     int fd = fd_.release();
     if (::close(fd) != 0 && errno != EINTR)

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <sys/types.h>
 
+#include "platform/UniqueFd.h"
+
 namespace plx {
 
 // A name prefix + upper-case hex digits + ".tmp", random; whoever uses it
@@ -17,6 +19,35 @@ std::string uniqueFileName(std::string_view prefix);
 // the folder cannot take a new file.
 std::filesystem::path createUniqueFile(const std::filesystem::path& folder, std::string_view prefix,
                                        mode_t mode = 0600);
+
+// A new file of createUniqueFile's kind, written and read through the
+// descriptor that created it (a reopen with O_TRUNC would make the file
+// system write the data back at close), and removed when it goes unless
+// kept.
+class OpenTempFile {
+public:
+    OpenTempFile() = default;
+    // Throws std::system_error when the folder cannot take a new file.
+    static OpenTempFile create(const std::filesystem::path& folder, std::string_view prefix, mode_t mode = 0600);
+    OpenTempFile(OpenTempFile&&) noexcept;
+    OpenTempFile& operator=(OpenTempFile&&) noexcept;
+    ~OpenTempFile();
+
+    explicit operator bool() const { return !path_.empty(); }
+    const std::filesystem::path& path() const { return path_; }
+    int fd() const { return fd_.get(); }
+    // Closes the descriptor; false (errno set) when the close reports a
+    // failed write. The file stays until the object goes.
+    bool close();
+    // The file is no longer removed; returns its path.
+    std::filesystem::path keep();
+    // Hands the descriptor over (the file is still removed unless kept).
+    UniqueFd takeFd() { return std::move(fd_); }
+
+private:
+    std::filesystem::path path_;
+    UniqueFd fd_;
+};
 
 // $TMPDIR when set and non-empty, else /tmp.
 std::filesystem::path systemTempFolder();

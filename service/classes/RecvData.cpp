@@ -7,19 +7,18 @@
 #include <optional>
 #include <string>
 #include <system_error>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "api/ArgumentRules.h"
-#include "common/EntityExtraction.h"
+#include "centerlink/EntityReceiver.h"
 #include "common/FileControl.h"
 #include "common/GetFileStore.h"
-#include "common/Gzip.h"
 #include "common/Paths.h"
+#include "common/PlainDataWriter.h"
+#include "platform/MemoryReturn.h"
 #include "platform/Numbers.h"
+#include "platform/TempFile.h"
 #include "platform/Utf8.h"
-#include "platform/FdIo.h"
-#include "platform/UniqueFd.h"
 #include "service/classes/CallerFiles.h"
 #include "service/classes/Transfer.h"
 
@@ -57,7 +56,25 @@ struct Delivery {
     std::int32_t recordLength = -1;
     std::int32_t compressFlag = 0;
     std::string md5;
+
+    // The data travels gzip-compressed.
+    bool compressed() const { return compressFlag == 1; }
+    // The announced length bounds the expansion: no decompression bomb.
+    std::uint64_t expansionLimit() const { return static_cast<std::uint64_t>(std::max(size, 0)); }
 };
+
+// A File value as the reply is read: a value that cannot be read is skipped.
+void readValue(std::string_view name, const std::string& text, Delivery& delivery) {
+    if (text.empty()) return;
+    if (equalsIgnoreCase(name, "Length"))
+        delivery.size = leadingDecimal32(text);
+    else if (equalsIgnoreCase(name, "RecordLength"))
+        delivery.recordLength = leadingDecimal32(text);
+    else if (equalsIgnoreCase(name, "MD5"))
+        delivery.md5 = text;
+    else if (equalsIgnoreCase(name, "CompressFlag"))
+        delivery.compressFlag = leadingDecimal32(text);
+}
 
 // The parsed reply, or nullopt when it is no readable document; the reply
 // file is gone either way.
@@ -101,11 +118,15 @@ private:
     void loadSetup();
     void checkDuplicate();
     void fetchFile();
+    EntityPlan planEntity(const EntityHead& head);
     std::optional<Delivery> walkFileReply(const SoapElement& response);
     Delivery readDelivery(const SoapElement& file);
     void openFolder();
-    void store(const Delivery& delivery);
-    void writeTarget(const fs::path& data);
+    void openTarget();
+    void store(const Delivery& delivery, const EntityOutcome& entity);
+    std::string storedDigest(const Delivery& delivery, const EntityOutcome& entity);
+    [[noreturn]] void notSaved(int error);
+    void commitTarget();
     void finishConversation();
     // The center hears of a failure in a ReportStatus with resultCode.
     void report(const char* resultCode) { sendResultReport("ReportStatus", resultCode); }
@@ -121,8 +142,11 @@ private:
     bool duplicate_ = false;
     std::int32_t size_ = 0;
     std::int32_t recordLength_ = 0;
-    // The body decoded from the GetFile reply; gone on every exit.
-    ScopedFileRemoval decoded_;
+    // Where the body goes as it arrives; gone on every exit unless stored.
+    std::optional<CallerTarget> target_;
+    std::optional<Delivery> planned_; // the File values the body was written by
+    OpenTempFile scratch_;            // the body as it came, when they were not known ahead
+    int targetError_ = 0;             // why no file could be made for it
 };
 
 int Receive::steps() {
@@ -194,10 +218,11 @@ void Receive::checkDuplicate() {
 
 void Receive::fetchFile() {
     SoapHeader header = requestHeader();
+    // The body is decoded, expanded, hashed and written as it arrives; only
+    // a body that was really extracted is ever used as the file.
+    EntityReceiver entity([this](const EntityHead& head) { return planEntity(head); });
     Reply reply = exchange({Phase::kFileRequest, settings_->fileTimeout, "ファイル受信生成中にエラー発生",
-                            [&](XmlWriter& w) { writeGetFile(w, "0", header); }, HttpClient::kReceiving});
-    // Only a body that was really extracted is ever used as the file.
-    if (auto extracted = extractEntity(reply.body.path())) decoded_ = ScopedFileRemoval(*extracted);
+                            [&](XmlWriter& w) { writeGetFile(w, "0", header); }, HttpClient::kReceiving, &entity});
     std::optional<SoapDocument> document = parseReply(reply);
     std::optional<SoapElement> response;
     std::optional<Delivery> delivery;
@@ -214,7 +239,29 @@ void Receive::fetchFile() {
         fail(kNotFileReply);
     }
     if (!delivery) fail({kApiNotReady, 0, "ファイル受信に失敗", kResultOk}, Phase::kReportReply);
-    if (!duplicate_) store(*delivery);
+    if (!duplicate_) store(*delivery, entity.outcome());
+}
+
+// With the File values ahead of the body, straight into the client's
+// folder; else the body as it came into a scratch file, expanded from there
+// once the whole reply is read. A duplicate is only checked, not kept.
+EntityPlan Receive::planEntity(const EntityHead& head) {
+    if (duplicate_) return {};
+    try {
+        if (head.length && head.compressFlag) {
+            Delivery values;
+            readValue("Length", *head.length, values);
+            readValue("CompressFlag", *head.compressFlag, values);
+            openTarget();
+            planned_ = values;
+            return {target_->fd(), {}, values.compressed(), values.expansionLimit()};
+        }
+        scratch_ = OpenTempFile::create(systemTempFolder(), kTempPrefix);
+        return {scratch_.fd(), scratch_.path(), false};
+    } catch (const std::system_error& e) {
+        targetError_ = e.code().value();
+        return {};
+    }
 }
 
 // The File element, after a ResultCode of 0; nullopt when there is none.
@@ -246,26 +293,43 @@ std::optional<Delivery> Receive::walkFileReply(const SoapElement& response) {
 
 Delivery Receive::readDelivery(const SoapElement& file) {
     Delivery delivery;
-    for (const SoapElement& child : file.children()) {
-        std::string name = child.name();
-        std::string text = replyText(child.text());
-        if (text.empty()) continue; // a value that cannot be read is skipped
-        if (equalsIgnoreCase(name, "Length"))
-            delivery.size = leadingDecimal32(text);
-        else if (equalsIgnoreCase(name, "RecordLength"))
-            delivery.recordLength = leadingDecimal32(text);
-        else if (equalsIgnoreCase(name, "MD5"))
-            delivery.md5 = text;
-        else if (equalsIgnoreCase(name, "CompressFlag"))
-            delivery.compressFlag = leadingDecimal32(text);
-    }
+    for (const SoapElement& child : file.children()) readValue(child.name(), replyText(child.text()), delivery);
     size_ = delivery.size;
     recordLength_ = delivery.recordLength;
     return delivery;
 }
 
-void Receive::store(const Delivery& delivery) {
-    if (delivery.md5.empty() || decoded_.path().empty()) {
+void Receive::notSaved(int error) {
+    report("99");
+    fail({kApiNotReady, error, kNotStoredText, kResultOther});
+}
+
+// The digest of the data now in the target file; empty when the data
+// could not be restored.
+std::string Receive::storedDigest(const Delivery& delivery, const EntityOutcome& entity) {
+    if (planned_) {
+        if (entity.failure == PlainDataWriter::Failure::Write) notSaved(entity.writeError);
+        // Written by the values read ahead: right only if the reply says the same.
+        bool same = planned_->compressed() == delivery.compressed() &&
+                    (!delivery.compressed() || planned_->expansionLimit() == delivery.expansionLimit());
+        return same ? entity.md5 : std::string();
+    }
+    if (!scratch_) notSaved(targetError_);
+    try {
+        openTarget();
+    } catch (const std::system_error& e) {
+        notSaved(e.code().value());
+    }
+    PlainDataWriter data(target_->fd(), delivery.compressed(), delivery.expansionLimit());
+    if (::lseek(scratch_.fd(), 0, SEEK_SET) != 0) notSaved(errno);
+    data.writeFrom(scratch_.fd());
+    scratch_ = OpenTempFile();
+    if (data.failure() == PlainDataWriter::Failure::Write) notSaved(data.writeError());
+    return data.md5();
+}
+
+void Receive::store(const Delivery& delivery, const EntityOutcome& entity) {
+    if (delivery.md5.empty() || !entity.extracted) {
         report("99");
         fail(kNoEntity);
     }
@@ -273,44 +337,30 @@ void Receive::store(const Delivery& delivery) {
     file_.RecordLength = delivery.recordLength;
     file_.CompressID = delivery.compressFlag;
 
-    ScopedFileRemoval expanded;
-    fs::path data = decoded_.path();
-    bool readable = true;
-    if (delivery.compressFlag == 1) {
-        expanded = ScopedFileRemoval(fs::path(decoded_.path()) += ".dat");
-        // The announced length bounds the expansion: no decompression bomb.
-        readable = gunzipFile(decoded_.path(), expanded.path(), static_cast<std::uint64_t>(std::max(delivery.size, 0)));
-        decoded_ = ScopedFileRemoval();
-        data = expanded.path();
-    }
-    if (!readable || getFileMD5(data) != delivery.md5) {
+    if (storedDigest(delivery, entity) != delivery.md5) {
         report("99");
         fail(kBadDigest);
     }
-
-    writeTarget(data);
+    commitTarget();
     // An empty pair is not stored: it would only ever match other empty pairs.
     if (!loadNo_.empty() || !recordKey_.empty()) writeGetFileEntry({fileType_, loadNo_, recordKey_});
 }
 
-// The file appears under its name only once it is whole.
-void Receive::writeTarget(const fs::path& data) {
-    std::string name = chooseTargetName(fileName_, dataFileName_);
-    std::optional<CallerTarget> target;
+// Where the received data is written: an unnamed file in the caller's
+// folder, put in place under the chosen name once it is whole and checked,
+// so a failure never leaves the caller's existing file half written.
+// Throws CallerFileError.
+void Receive::openTarget() {
+    target_.emplace(*folder_, chooseTargetName(fileName_, dataFileName_), WriteMode::kReplace);
+}
+
+void Receive::commitTarget() {
     try {
-        UniqueFd in(::open(data.c_str(), O_RDONLY | O_CLOEXEC));
-        target.emplace(*folder_, name, WriteMode::kReplace);
-        if (!in || !copyAll(in.get(), target->fd()))
-            throw CallerFileError(CallerFileError::kSystem, errno, data.string());
+        fileName_ = target_->commit();
     } catch (const CallerFileError& e) {
         report("99");
-        fail({kApiNotReady, e.error(), kNotStoredText, kResultOther});
-    }
-    try {
-        fileName_ = target->commit();
-    } catch (const CallerFileError& e) {
-        report("99");
-        if (name.empty()) fail({kApiBadArgument, e.error(), kNamingText, kResultOther});
+        if (chooseTargetName(fileName_, dataFileName_).empty())
+            fail({kApiBadArgument, e.error(), kNamingText, kResultOther});
         fail({kApiNotReady, e.error(), kNotStoredText, kResultOther});
     }
 }
@@ -354,6 +404,8 @@ ApiResult Receive::succeeded() {
 ApiResult Transport::PLRecvData(const std::string& FileType, const std::string& ClDataDirectory,
                                 std::string& ClDataFilename, std::int32_t ResendFlag, std::int32_t& FileSize,
                                 const Caller& caller) {
+    // Everything the call held is gone before the scope ends.
+    MemoryReturnScope memory;
     return Receive(*this, caller, FileType, ClDataDirectory, ClDataFilename, ResendFlag, FileSize).run();
 }
 

@@ -1,14 +1,16 @@
 // PLSendData: one terminal-started send, three exchanges with the center
 // on "/putfile": RequestAuthentication, PutFile, ReportStatus.
+#include <cerrno>
 #include <fcntl.h>
+#include <limits>
+#include <memory>
+#include <optional>
 #include <sys/stat.h>
 
 #include "api/ArgumentRules.h"
-#include "common/Base64.h"
-#include "common/FileControl.h"
-#include "common/Gzip.h"
+#include "common/EntitySource.h"
 #include "common/Paths.h"
-#include "platform/FdIo.h"
+#include "platform/MemoryReturn.h"
 #include "platform/UniqueFd.h"
 #include "service/classes/CallerFiles.h"
 #include "service/classes/Transfer.h"
@@ -28,12 +30,6 @@ constexpr TransferRules kSendRules{.apiName = "PLSendData",
 
 constexpr const char* kUnreadableFileText = "ファイルから送信データを取得できません(指定ファイルを確認してください)";
 constexpr const char* kNotFileReplyText = "ファイル応答ではない電文でした";
-
-bool copyToTemp(int in, const fs::path& target) {
-    UniqueFd out(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-    if (!out || !copyAll(in, out.get())) return false;
-    return ::close(out.release()) == 0;
-}
 
 class Send final : public Transfer {
 public:
@@ -61,9 +57,9 @@ private:
     const std::string& fileName_;
     UniqueFd source_; // opened with the caller's rights
     std::int32_t fileSize_ = -1;
-    std::string md5_;
     bool compressed_ = false;
-    ScopedFileRemoval entity_; // the Base64 text of the data
+    // The data: its digest, and its text while the PutFile goes out.
+    std::shared_ptr<EntitySource> entity_;
 };
 
 int Send::steps() {
@@ -120,30 +116,18 @@ void Send::refusePutFile(std::string_view text) {
     fail({kApiCenterError, kResultOther, text, kResultOther});
 }
 
-// A copy of the file, its digest (of the data before compression), gzip
-// when the data kind asks for it, Base64.
+// The digest of the data before compression, and the gzip stream when the
+// data kind asks for it, in one read of the file.
 void Send::prepareData() {
-    ScopedFileRemoval copy(makeTempFile());
-    if (copy.path().empty() || !copyToTemp(source_.get(), copy.path()))
-        refusePutFile("一時ファイルにコピーできません");
-    std::int32_t size = 0;
-    // The sizes of the protocol and the logs are 32-bit: a larger file is refused, never wrapped.
-    if (!queryFileSize32(copy.path(), size)) refusePutFile(kUnreadableFileText);
-    fileSize_ = size;
-    file_.FileSize = size;
-    md5_ = getFileMD5(copy.path());
     compressed_ = file_.CompressID == 1;
-    entity_ = ScopedFileRemoval(makeTempFile());
-    bool prepared = !md5_.empty() && !entity_.path().empty();
-    ScopedFileRemoval packed;
-    fs::path content = copy.path();
-    if (prepared && compressed_) {
-        packed = ScopedFileRemoval(makeTempFile());
-        prepared = !packed.path().empty() && gzipFile(copy.path(), packed.path());
-        content = packed.path();
-    }
-    prepared = prepared && encodeFileBase64(content, entity_.path());
-    if (!prepared) refusePutFile(kUnreadableFileText);
+    EntitySource::Failure why = EntitySource::Failure::None;
+    int error = 0;
+    // The sizes of the protocol and the logs are 32-bit: a larger file is refused, never wrapped.
+    entity_ = EntitySource::prepare(std::move(source_), compressed_, {}, std::numeric_limits<std::int32_t>::max(), why,
+                                    error);
+    if (!entity_) refusePutFile(kUnreadableFileText);
+    fileSize_ = static_cast<std::int32_t>(entity_->size());
+    file_.FileSize = fileSize_;
 }
 
 void Send::sendFile() {
@@ -152,12 +136,21 @@ void Send::sendFile() {
                      std::to_string(recordCount(fileSize_, file_.RecordLength)),
                      "",
                      compressed_ ? "1" : "0",
-                     md5_,
-                     entity_.path()};
+                     entity_->md5(),
+                     {},
+                     EntityText{entity_->textSize(), entity_->producer()}};
     SoapHeader header = requestHeader();
-    Reply reply = exchange({Phase::kFileRequest, settings_->fileTimeout, "ファイル送信生成中にエラー発生",
-                            [&](XmlWriter& w) { writePutFile(w, "0", header, file); }, HttpClient::kSending});
-    entity_ = ScopedFileRemoval();
+    std::optional<Reply> sent;
+    try {
+        sent = exchange({Phase::kFileRequest, settings_->fileTimeout, "ファイル送信生成中にエラー発生",
+                         [&](XmlWriter& w) { writePutFile(w, "0", header, file); }, HttpClient::kSending});
+    } catch (const PLException&) {
+        // The file, not the connection, cut the request short: it went unfinished.
+        if (entity_->failure() != EntitySource::Failure::None) refusePutFile(kUnreadableFileText);
+        throw;
+    }
+    Reply& reply = *sent;
+    entity_.reset();
     SoapDocument document = SoapDocument::parseFile(reply.body.path()); // a broken reply is an unexpected failure
     if (!document.body()) {
         sendReportStatus(3);
@@ -194,6 +187,8 @@ ApiResult Send::succeeded() {
 
 ApiResult Transport::PLSendData(const std::string& FileType, const std::string& ClDataDirectory,
                                 const std::string& ClDataFilename, const Caller& caller) {
+    // Everything the call held is gone before the scope ends.
+    MemoryReturnScope memory;
     return Send(*this, caller, FileType, ClDataDirectory, ClDataFilename).run();
 }
 

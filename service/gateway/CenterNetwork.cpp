@@ -9,11 +9,8 @@
 #include <sys/socket.h>
 #include <system_error>
 
-#include "common/Base64.h"
 #include "common/DateText.h"
-#include "common/EntityExtraction.h"
 #include "common/FileControl.h"
-#include "common/Gzip.h"
 #include "common/IniLocks.h"
 #include "common/LogBridge.h"
 #include "common/Paths.h"
@@ -46,25 +43,17 @@ std::string Intake::echoedCookie() const {
     return value;
 }
 
-fs::path writeReply(const std::function<void(XmlWriter&)>& body, std::string_view headerName,
-                    std::string_view cookieValue) {
-    fs::path bodyPath = makeTempFile();
-    if (bodyPath.empty()) return {};
-    ScopedFileRemoval removeBody(bodyPath);
+OutgoingMessage writeReply(const std::function<void(XmlWriter&)>& body, std::string_view headerName,
+                           std::string_view cookieValue) {
+    OutgoingMessage content;
     XmlWriter writer;
-    if (!writer.open(bodyPath)) return {};
+    writer.open(content);
     body(writer);
     writer.close();
 
     HttpMessage reply;
     if (!headerName.empty()) reply.addHeader(headerName, std::string(kCookieName) + "=" + std::string(cookieValue));
-    reply.setBodyFile(bodyPath);
-    fs::path replyPath = makeTempFile();
-    if (replyPath.empty()) return {};
-    ScopedFileRemoval removeReply(replyPath);
-    if (!reply.writeResponse(replyPath)) return {};
-    removeReply.release();
-    return replyPath;
+    return reply.response(std::move(content));
 }
 
 std::int32_t lastSocketError(int socket) {
@@ -80,12 +69,6 @@ std::string limitText(const std::string& text, std::size_t maxBytes) { return ut
 } // namespace gateway
 
 namespace {
-
-fs::path withSuffix(const fs::path& path, const char* suffix) {
-    fs::path out = path;
-    out += suffix;
-    return out;
-}
 
 std::unique_ptr<Settings> settingsOrNull() {
     try {
@@ -120,28 +103,75 @@ void CenterNetwork::beginConnection() {
     state_->clear();
 }
 
-fs::path CenterNetwork::handle(const GatewayRequest& request) { return state_->handle(request); }
+BodyReader* CenterNetwork::requestReader() { return state_->requestReader(); }
+
+OutgoingMessage CenterNetwork::respond(const GatewayRequest& request) { return state_->handle(request); }
+
+fs::path CenterNetwork::handle(const GatewayRequest& request) {
+    OutgoingMessage reply = respond(request);
+    if (reply.empty()) return {};
+    // The reply written out whole, as a file the caller sends.
+    OpenTempFile file = makeOpenTempFile();
+    int error = 0;
+    if (!file || !reply.writeTo(fdSink(file.fd(), error)) || !file.close()) return {};
+    return file.keep();
+}
 
 // ---- Connection and request flow ----
 
 void CenterNetwork::State::clear() { static_cast<Telegram&>(*this) = Telegram{}; }
 
-fs::path CenterNetwork::State::handle(const GatewayRequest& request) {
+// The body's Entity goes, as it arrives, where planEntity says.
+std::unique_ptr<EntityReceiver> CenterNetwork::State::newReceiver() {
+    planned.reset();
+    scratch = OpenTempFile();
+    return std::make_unique<EntityReceiver>([this](const EntityHead& head) { return planEntity(head); });
+}
+
+BodyReader* CenterNetwork::State::requestReader() {
+    receiving = newReceiver();
+    return receiving.get();
+}
+
+// Straight into the receive file of a delivery that awaits its PutFile,
+// when the File values come ahead of the body; into a scratch file when
+// they do not; nowhere (only checked) for any other request.
+EntityPlan CenterNetwork::State::planEntity(const EntityHead& head) {
+    planned.reset();
+    scratch = OpenTempFile();
+    if (!isOpen() || transferKind != kDelivery || phase != kAuthAnswered || !receiveFd) return {};
+    if (head.length && head.compressFlag) {
+        PlannedBody values{leadingDecimal32(*head.length), leadingDecimal32(*head.compressFlag)};
+        planned = values;
+        return {receiveFd.get(), tempReceivePath, values.compressed(), values.expansionLimit()};
+    }
+    scratch = makeOpenTempFile();
+    if (!scratch) return {};
+    return {scratch.fd(), scratch.path(), false};
+}
+
+OutgoingMessage CenterNetwork::State::handle(const GatewayRequest& request) {
     if (!request.body) {
+        receiving.reset();
         try {
             endOfExchange(request.errorCode, request.level);
         } catch (...) {
         }
         return {};
     }
-    // The request and whatever extraction and expansion made of it.
+    // The request and whatever extraction made of it.
     const fs::path& body = *request.body;
     ScopedFileRemoval removeBody(body);
-    ScopedFileRemoval removeDecoded(withSuffix(body, ".dat"));
-    ScopedFileRemoval removeRewritten(withSuffix(body, ".tmp1"));
-    ScopedFileRemoval removeExpanded(withSuffix(body, ".dat.dat"));
+    std::unique_ptr<EntityReceiver> reader = std::move(receiving);
     try {
-        return serve(request);
+        if (!reader) {
+            // A body that came as a file is taken in the same way now.
+            reader = newReceiver();
+            ScopedFileRemoval message(reader->receiveFile(body));
+            if (message.path().empty()) return {};
+            return serve(request, message.path(), reader->outcome());
+        }
+        return serve(request, body, reader->outcome());
     } catch (...) {
         // No entry may stay in progress once nobody answers for it.
         try {
@@ -152,8 +182,9 @@ fs::path CenterNetwork::State::handle(const GatewayRequest& request) {
     }
 }
 
-fs::path CenterNetwork::State::serve(const GatewayRequest& request) {
-    Intake in{request, settingsOrNull(), HttpMessage(request.header), std::nullopt};
+OutgoingMessage CenterNetwork::State::serve(const GatewayRequest& request, const fs::path& message,
+                                            const EntityOutcome& entity) {
+    Intake in{request, message, settingsOrNull(), HttpMessage(request.header), entity};
     bool failed = !in.settings || in.settings->apiLogFolder.empty() || in.settings->sessionLogFolder.empty();
     terminalRec = TerminalRec{};
     if (!client.PLGetTermInfo(terminalRec)) failed = true;
@@ -163,12 +194,11 @@ fs::path CenterNetwork::State::serve(const GatewayRequest& request) {
     return dispatch(in);
 }
 
-fs::path CenterNetwork::State::dispatch(Intake& in) {
-    in.entity = extractEntity(*in.request.body);
+OutgoingMessage CenterNetwork::State::dispatch(Intake& in) {
     std::optional<SoapDocument> doc;
     try {
         // Without extraction the whole body would be parsed: the size cap refuses it.
-        doc.emplace(SoapDocument::parseFile(*in.request.body));
+        doc.emplace(SoapDocument::parseFile(in.message));
     } catch (const std::exception&) {
         return intakeRefusal(kResultBadMessage, false);
     }
@@ -183,14 +213,14 @@ fs::path CenterNetwork::State::dispatch(Intake& in) {
 
 // 35, the early 99 and an unreadable message: whatever the method, answered
 // as an authentication.
-fs::path CenterNetwork::State::intakeRefusal(std::int32_t code, bool withFileRecord) {
+OutgoingMessage CenterNetwork::State::intakeRefusal(std::int32_t code, bool withFileRecord) {
     closeOpenConversation();
     fileRefused = false;
     resultCode = code;
     std::string now = getNowStamp();
     SoapHeader header = ownHeader(now);
     header.sessionId.clear();
-    fs::path reply = writeReply(
+    OutgoingMessage reply = writeReply(
         [&](XmlWriter& w) {
             if (withFileRecord)
                 writeRequestAuthenticationResponse(w, authResponse(code, header));
@@ -265,6 +295,7 @@ void CenterNetwork::State::perRequestReset() {
     socket = 0;
     dataFileName.clear();
     tempReceivePath.clear();
+    receiveFd.reset();
     conversationLogged = true;
 }
 
@@ -298,7 +329,7 @@ std::int32_t CenterNetwork::State::detailFor(std::int32_t code, int socketFd) {
 
 // ---- RequestAuthentication ----
 
-fs::path CenterNetwork::State::authenticate(const Intake& in, const SoapElement& method) {
+OutgoingMessage CenterNetwork::State::authenticate(const Intake& in, const SoapElement& method) {
     startConversation(in);
     try {
         const std::string& target = in.http.receivedTarget();
@@ -436,16 +467,15 @@ void CenterNetwork::State::pickStagedFile() {
 void CenterNetwork::State::createReceiveEntry(const Settings* settings) {
     std::string folder = settings ? settings->tempFolder : std::string();
     if (folder.empty()) throw refusal(kResultOther, kReceiveFileText);
-    fs::path file;
+    OpenTempFile file;
     try {
-        file = createUniqueFile(folder, kTempPrefix);
+        file = OpenTempFile::create(folder, kTempPrefix);
     } catch (const std::system_error& e) {
         errorDetail = e.code().value();
         throw refusal(kResultOther, kReceiveFileText);
     }
-    ScopedFileRemoval removeFile(file);
     CenterRecord r;
-    r.sectionName = makeSectionName(fileType, file.string());
+    r.sectionName = makeSectionName(fileType, file.path().string());
     r.svDataFilename = storedDataFileName();
     r.limitDays = 0;
     r.sendRecvFlag = kDirectionRecv;
@@ -458,18 +488,19 @@ void CenterNetwork::State::createReceiveEntry(const Settings* settings) {
     } catch (const std::exception&) {
         throw refusal(kResultOther, kReceiveFileText);
     }
-    removeFile.release();
-    tempReceivePath = file.string();
+    // The delivery is written through the descriptor that made the file.
+    receiveFd = file.takeFd();
+    tempReceivePath = file.keep().string();
     centerRecord = r;
 }
 
-fs::path CenterNetwork::State::doubleDeliveryReply() {
+OutgoingMessage CenterNetwork::State::doubleDeliveryReply() {
     fire(kDeliveryStarted);
     fire(kDeliveryFailed);
     transferStarted = endReported = true;
     resultCode = kResultDoubleTransfer;
     SoapHeader header{getNowStamp(), terminalId, targetTerminalId, "", true};
-    fs::path reply = writeReply(
+    OutgoingMessage reply = writeReply(
         [&](XmlWriter& w) { writeRequestAuthenticationResponse(w, authResponse(kResultDoubleTransfer, header)); }, "",
         "");
     copyLoggedValues();
@@ -480,7 +511,7 @@ fs::path CenterNetwork::State::doubleDeliveryReply() {
     return reply;
 }
 
-fs::path CenterNetwork::State::authRefusal(const Intake& in, std::int32_t code) {
+OutgoingMessage CenterNetwork::State::authRefusal(const Intake& in, std::int32_t code) {
     resultCode = code;
     if (transferKind == kFetch) {
         fire(kFetchStarted);
@@ -501,12 +532,12 @@ fs::path CenterNetwork::State::authRefusal(const Intake& in, std::int32_t code) 
                       "Set-Cookie", getNowTimeText());
 }
 
-fs::path CenterNetwork::State::acceptAuthentication() {
+OutgoingMessage CenterNetwork::State::acceptAuthentication() {
     transferStarted = true;
     fire(transferKind == kFetch ? kFetchStarted : kDeliveryStarted);
     setDateText = getNowTimeText();
     AuthenticationResponse accepted = authResponse(0, ownHeader(getNowTimeText(), false));
-    fs::path reply =
+    OutgoingMessage reply =
         writeReply([&](XmlWriter& w) { writeRequestAuthenticationResponse(w, accepted); }, "Set-Cookie", setDateText);
     phase = kAuthAnswered;
     return reply;

@@ -2,6 +2,7 @@
 // Private to the gateway message handler: the conversation record of the
 // current connection and the steps that work on it.
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -13,12 +14,15 @@
 #include "api/ApiRecords.h"
 #include "api/LogLayout.h"
 #include "api/ResultCodes.h"
+#include "centerlink/EntityReceiver.h"
 #include "centerlink/HttpMessage.h"
 #include "centerlink/SoapMessages.h"
 #include "centerlink/SoapReader.h"
 #include "common/CenterRegister.h"
 #include "common/PLException.h"
 #include "common/Settings.h"
+#include "platform/TempFile.h"
+#include "platform/UniqueFd.h"
 #include "service/gateway/CenterNetwork.h"
 
 namespace plx {
@@ -62,6 +66,7 @@ inline constexpr const char* kNoFileText = "該当ファイルが存在しませ
 inline constexpr const char* kReceiveFileText = "受信用ファイルの生成に失敗";
 inline constexpr const char* kSessionText = "セッションエラー：cookie情報で特定できません";
 inline constexpr const char* kRestoreText = "データが正しく復元できません";
+inline constexpr const char* kNotStoredText = "受信データの保存に失敗";
 inline constexpr const char* kPrepareText = "the body to send could not be prepared";
 
 // A refusal is a PLException with the center result code to answer with
@@ -71,9 +76,10 @@ inline PLException refusal(std::int32_t code, std::string_view reason) { return 
 // One received request and what the intake learnt about it.
 struct Intake {
     const GatewayRequest& request;
+    const std::filesystem::path& message; // the request with its Entity text taken out
     std::unique_ptr<Settings> settings;
     HttpMessage http;
-    std::optional<std::filesystem::path> entity; // the decoded body, only from extraction
+    const EntityOutcome& entity; // what became of the Entity text
 
     enum class Cookie { kMissing, kNoValue, kPresent };
     // The session value of the request's cookie: the text after its first "=".
@@ -98,10 +104,9 @@ struct SessionEntry {
     bool withKeys = true; // load number and record key
 };
 
-// Writes body as a SOAP message into a temporary file and wraps it into an
-// HTTP reply file; headerName ("Set-Cookie", "Cookie" or empty) carries
-// kCookieName=cookieValue. Empty path when a file cannot be made.
-std::filesystem::path writeReply(const std::function<void(XmlWriter&)>& body, std::string_view headerName,
+// Writes body as a SOAP message and wraps it into an HTTP reply; headerName
+// ("Set-Cookie", "Cookie" or empty) carries kCookieName=cookieValue.
+OutgoingMessage writeReply(const std::function<void(XmlWriter&)>& body, std::string_view headerName,
                                  std::string_view cookieValue);
 
 // The socket's pending error: the detail of result code 1.
@@ -120,6 +125,7 @@ struct Telegram {
     FileRec fileRec;
     TerminalRec terminalRec;
     std::string tempReceivePath;
+    UniqueFd receiveFd; // the descriptor that made tempReceivePath
     std::string terminalId;
     std::string targetTerminalId;
     bool conversationLogged = false;
@@ -146,14 +152,29 @@ struct Telegram {
 
 } // namespace gateway
 
+// The File values a delivery's body was written by, read ahead of it.
+struct PlannedBody {
+    std::int32_t size = 0;
+    std::int32_t compressFlag = 0;
+
+    bool compressed() const { return compressFlag == 1; }
+    // The announced length bounds the expansion: no decompression bomb.
+    std::uint64_t expansionLimit() const { return static_cast<std::uint64_t>(std::max(size, 0)); }
+};
+
 struct CenterNetwork::State : gateway::Telegram {
     explicit State(Client& client) : client(client) {}
 
     Client& client;
+    // The reader of the request being received, and where its body went.
+    std::unique_ptr<EntityReceiver> receiving;
+    std::optional<PlannedBody> planned;
+    OpenTempFile scratch; // the body as it came, when its File values were not ahead of it
 
     // Connection and request flow, authentication (CenterNetwork.cpp).
     void clear();
-    std::filesystem::path handle(const GatewayRequest& request);
+    BodyReader* requestReader();
+    OutgoingMessage handle(const GatewayRequest& request);
     void endOfExchange(std::int32_t errorCode, std::int32_t level);
     void closeOpenConversation();
 
@@ -166,16 +187,19 @@ struct CenterNetwork::State : gateway::Telegram {
     std::int32_t detailFor(std::int32_t code, int socket);
 
     // File messages and the completion report (transfers part).
-    std::filesystem::path putFile(const gateway::Intake& in, const SoapElement& method);
-    std::filesystem::path getFile(const gateway::Intake& in, const SoapElement& method);
-    std::filesystem::path reportStatus(const gateway::Intake& in, const SoapElement& method);
+    OutgoingMessage putFile(const gateway::Intake& in, const SoapElement& method);
+    OutgoingMessage getFile(const gateway::Intake& in, const SoapElement& method);
+    OutgoingMessage reportStatus(const gateway::Intake& in, const SoapElement& method);
 
 private:
-    std::filesystem::path serve(const GatewayRequest& request);
-    std::filesystem::path dispatch(gateway::Intake& in);
-    std::filesystem::path intakeRefusal(std::int32_t code, bool withFileRecord);
+    std::unique_ptr<EntityReceiver> newReceiver();
+    EntityPlan planEntity(const EntityHead& head);
+    OutgoingMessage serve(const GatewayRequest& request, const std::filesystem::path& message,
+                          const EntityOutcome& entity);
+    OutgoingMessage dispatch(gateway::Intake& in);
+    OutgoingMessage intakeRefusal(std::int32_t code, bool withFileRecord);
 
-    std::filesystem::path authenticate(const gateway::Intake& in, const SoapElement& method);
+    OutgoingMessage authenticate(const gateway::Intake& in, const SoapElement& method);
     void startConversation(const gateway::Intake& in);
     bool readAuthentication(const SoapElement& method);
     void checkDataKind();
@@ -185,24 +209,25 @@ private:
     bool isDoubleDelivery(const Settings* settings) const;
     void pickStagedFile();
     void createReceiveEntry(const Settings* settings);
-    std::filesystem::path doubleDeliveryReply();
-    std::filesystem::path authRefusal(const gateway::Intake& in, std::int32_t code);
-    std::filesystem::path acceptAuthentication();
+    OutgoingMessage doubleDeliveryReply();
+    OutgoingMessage authRefusal(const gateway::Intake& in, std::int32_t code);
+    OutgoingMessage acceptAuthentication();
 
     bool isOpen() const { return !conversationLogged && !setDateText.empty(); }
-    std::filesystem::path strayRequest(const gateway::Intake& in, std::string_view reply, std::int32_t methodPhase,
+    OutgoingMessage strayRequest(const gateway::Intake& in, std::string_view reply, std::int32_t methodPhase,
                                        std::int32_t code);
     bool cookieMissing(const gateway::Intake& in) const;
     bool cookieMatches(const gateway::Intake& in) const;
-    std::filesystem::path methodReply(const gateway::Intake& in, std::string_view reply, std::int32_t code,
+    OutgoingMessage methodReply(const gateway::Intake& in, std::string_view reply, std::int32_t code,
                                       bool withSessionId = true);
 
     void storeDelivery(const gateway::Intake& in, const SoapElement& method);
-    std::filesystem::path putFileRefusal(const gateway::Intake& in, std::int32_t code);
+    std::string deliveredDigest(const gateway::Intake& in, std::int32_t size, std::int32_t compress);
+    OutgoingMessage putFileRefusal(const gateway::Intake& in, std::int32_t code);
     void lookUpDataKind();
-    std::filesystem::path sendStagedFile(const gateway::Intake& in);
-    std::filesystem::path getFileRefusal(const gateway::Intake& in, std::int32_t code);
-    std::filesystem::path reportRefusal(const gateway::Intake& in, std::int32_t code);
+    OutgoingMessage sendStagedFile(const gateway::Intake& in);
+    OutgoingMessage getFileRefusal(const gateway::Intake& in, std::int32_t code);
+    OutgoingMessage reportRefusal(const gateway::Intake& in, std::int32_t code);
 };
 
 } // namespace plx

@@ -1,14 +1,16 @@
 // The file exchanges of a conversation: GetFile, PutFile and ReportStatus.
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
+#include <limits>
 #include <mutex>
 #include <sys/socket.h>
+#include <unistd.h>
 
-#include "common/Base64.h"
 #include "common/DateText.h"
-#include "common/EntityExtraction.h"
+#include "common/EntitySource.h"
 #include "common/FileControl.h"
-#include "common/Gzip.h"
+#include "common/PlainDataWriter.h"
 #include "common/IniLocks.h"
 #include "common/LogBridge.h"
 #include "platform/IniFile.h"
@@ -23,9 +25,18 @@ namespace plx {
 namespace fs = std::filesystem;
 using namespace gateway;
 
+namespace {
+
+// Where the staged file is opened for sending.
+UniqueFd openStagedFile(const fs::path& staged) {
+    return UniqueFd(staged.empty() ? -1 : ::open(staged.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+}
+
+} // namespace
+
 // A file message or report is served only inside the conversation that an
 // answered authentication of the matching kind opened.
-fs::path CenterNetwork::State::strayRequest(const Intake& in, std::string_view reply, std::int32_t methodPhase,
+OutgoingMessage CenterNetwork::State::strayRequest(const Intake& in, std::string_view reply, std::int32_t methodPhase,
                                             std::int32_t code) {
     closeOpenConversation();
     fileRefused = false;
@@ -46,7 +57,7 @@ bool CenterNetwork::State::cookieMatches(const Intake& in) const {
     return in.cookie(value) == Intake::Cookie::kPresent && !setDateText.empty() && equalsIgnoreCase(value, setDateText);
 }
 
-fs::path CenterNetwork::State::methodReply(const Intake& in, std::string_view reply, std::int32_t code,
+OutgoingMessage CenterNetwork::State::methodReply(const Intake& in, std::string_view reply, std::int32_t code,
                                            bool withSessionId) {
     SoapHeader header = ownHeader(getNowStamp(), withSessionId);
     return writeReply(
@@ -61,7 +72,7 @@ fs::path CenterNetwork::State::methodReply(const Intake& in, std::string_view re
 
 // ---- PutFile ----
 
-fs::path CenterNetwork::State::putFile(const Intake& in, const SoapElement& method) {
+OutgoingMessage CenterNetwork::State::putFile(const Intake& in, const SoapElement& method) {
     if (!isOpen() || transferKind != kDelivery || phase != kAuthAnswered)
         return strayRequest(in, "PutFileResponse", kFileReceived, kResultBadMessage);
     phase = kFileReceived;
@@ -75,7 +86,7 @@ fs::path CenterNetwork::State::putFile(const Intake& in, const SoapElement& meth
         updateCenterStatus(centerRecord.sectionName, kStatusDone);
         centerRecord.status = kStatusDone;
         SoapHeader header = ownHeader(getNowTimeText());
-        fs::path reply =
+        OutgoingMessage reply =
             writeReply([&](XmlWriter& w) { writePutFileResponse(w, "0", header); }, "Cookie", in.echoedCookie());
         phase = kFileAnswered;
         return reply;
@@ -96,30 +107,40 @@ void CenterNetwork::State::storeDelivery(const Intake& in, const SoapElement& me
     std::string entity = text("Entity");
     if (size < 0 || records < 0 || recordFlag < 0 || md5.empty() || entity.empty())
         throw refusal(kResultFileLength, kRestoreText);
-    if (!in.entity || entity != in.entity->string()) throw refusal(kResultFileLength, kRestoreText);
+    if (!in.entity.extracted || in.entity.plan.path.empty() || entity != in.entity.plan.path.string())
+        throw refusal(kResultFileLength, kRestoreText);
     recordLength = size;
     recordNumber = records;
     compressFlag = leadingDecimal32(text("CompressFlag"));
 
-    fs::path body = *in.entity;
-    if (compressFlag == 1) {
-        fs::path expanded = body;
-        expanded += ".dat";
-        // A failed or over-long expansion shows as a digest mismatch.
-        gunzipFile(body, expanded, static_cast<std::uint64_t>(size));
-        forceDeleteFile(body);
-        body = expanded;
-    }
-    if (getFileMD5(body) != md5) throw refusal(kResultUnpack, "データ本体が正常に抽出できません");
+    // A failed or over-long expansion shows as a digest mismatch.
+    if (deliveredDigest(in, size, compressFlag) != md5) throw refusal(kResultUnpack, "データ本体が正常に抽出できません");
     recordLength = leadingDecimal32(text("RecordLength"));
     length = size;
-    std::error_code ec;
-    fs::copy_file(body, tempReceivePath, fs::copy_options::overwrite_existing, ec);
-    if (ec) throw refusal(kResultUnpack, "受信データの保存に失敗");
-    forceDeleteFile(body);
+    if (::close(receiveFd.release()) != 0) throw refusal(kResultUnpack, kNotStoredText);
 }
 
-fs::path CenterNetwork::State::putFileRefusal(const Intake& in, std::int32_t code) {
+// The digest of the data now in the receive file; empty when it could not
+// be restored.
+std::string CenterNetwork::State::deliveredDigest(const Intake& in, std::int32_t size, std::int32_t compress) {
+    PlannedBody got{size, compress};
+    if (planned && in.entity.plan.fd == receiveFd.get()) {
+        if (in.entity.failure == PlainDataWriter::Failure::Write) throw refusal(kResultUnpack, kNotStoredText);
+        // Written by the values read ahead: right only if the message says the same.
+        bool same = planned->compressed() == got.compressed() &&
+                    (!got.compressed() || planned->expansionLimit() == got.expansionLimit());
+        return same ? in.entity.md5 : std::string();
+    }
+    if (!scratch || !receiveFd || in.entity.plan.fd != scratch.fd()) throw refusal(kResultUnpack, kNotStoredText);
+    PlainDataWriter data(receiveFd.get(), got.compressed(), got.expansionLimit());
+    if (::lseek(scratch.fd(), 0, SEEK_SET) != 0) throw refusal(kResultUnpack, kNotStoredText);
+    data.writeFrom(scratch.fd());
+    scratch = OpenTempFile();
+    if (data.failure() == PlainDataWriter::Failure::Write) throw refusal(kResultUnpack, kNotStoredText);
+    return data.md5();
+}
+
+OutgoingMessage CenterNetwork::State::putFileRefusal(const Intake& in, std::int32_t code) {
     if (!endReported) fire(kDeliveryFailed);
     endReported = true;
     if (code <= 0) code = kResultOther;
@@ -135,7 +156,7 @@ fs::path CenterNetwork::State::putFileRefusal(const Intake& in, std::int32_t cod
 
 // ---- GetFile ----
 
-fs::path CenterNetwork::State::getFile(const Intake& in, const SoapElement& method) {
+OutgoingMessage CenterNetwork::State::getFile(const Intake& in, const SoapElement& method) {
     if (!isOpen() || transferKind != kFetch || phase != kAuthAnswered) {
         // A cookie naming no session of this connection is the cookie check's 99.
         std::string value;
@@ -166,29 +187,29 @@ void CenterNetwork::State::lookUpDataKind() {
     if (!client.PLGetFileInfoAt(0, fileRec)) throw refusal(kResultOther, kKindAccessText);
 }
 
-fs::path CenterNetwork::State::sendStagedFile(const Intake& in) {
-    const fs::path staged = centerRecord.tempFilePath;
-    std::int32_t size = 0;
-    if (staged.empty() || !queryFileSize32(staged, size)) {
+// The staged file read once for its digest (and its gzip stream), then
+// Base64-encoded straight into the reply as it is sent.
+OutgoingMessage CenterNetwork::State::sendStagedFile(const Intake& in) {
+    UniqueFd staged = openStagedFile(centerRecord.tempFilePath);
+    if (!staged) {
         errorDetail = 0;
         throw refusal(kResultNoFile, kNoFileText);
     }
-    std::string md5 = getFileMD5(staged);
-    if (md5.empty()) throw refusal(kResultOther, kNoFileText);
+    EntitySource::Failure why = EntitySource::Failure::None;
+    int error = 0;
+    auto source = EntitySource::prepare(std::move(staged), fileRec.CompressID == 1, {},
+                                        std::numeric_limits<std::int32_t>::max(), why, error);
+    if (!source) {
+        if (why == EntitySource::Failure::TooLarge) {
+            errorDetail = 0;
+            throw refusal(kResultNoFile, kNoFileText);
+        }
+        bool unreadable = why == EntitySource::Failure::Read || why == EntitySource::Failure::Changed;
+        throw refusal(kResultOther, unreadable ? kNoFileText : kPrepareText);
+    }
+    auto size = static_cast<std::int32_t>(source->size());
     length = size;
     recordLength = fileRec.RecordLength;
-
-    fs::path source = staged;
-    ScopedFileRemoval compressed;
-    if (fileRec.CompressID == 1) {
-        compressed = ScopedFileRemoval(makeTempFile());
-        if (compressed.path().empty() || !gzipFile(staged, compressed.path()))
-            throw refusal(kResultOther, kPrepareText);
-        source = compressed.path();
-    }
-    ScopedFileRemoval encoded(makeTempFile());
-    if (encoded.path().empty() || !encodeFileBase64(source, encoded.path())) throw refusal(kResultOther, kPrepareText);
-    compressed = ScopedFileRemoval();
 
     std::int32_t rl = fileRec.RecordLength;
     FileElement file;
@@ -197,22 +218,17 @@ fs::path CenterNetwork::State::sendStagedFile(const Intake& in) {
     file.recordNumber = std::to_string(recordCount(size, rl == 0 ? 1 : rl)); // never divide by 0
     file.recordFlag = rl == -1 ? "1" : "0";
     file.compressFlag = fileRec.CompressID == 1 ? "1" : "0";
-    file.md5 = md5;
-    file.entityFile = encoded.path();
+    file.md5 = source->md5();
+    file.entityText = EntityText{source->textSize(), source->producer()};
     SoapHeader header = ownHeader(getNowStamp());
-    fs::path reply;
-    try {
-        reply =
-            writeReply([&](XmlWriter& w) { writeGetFileResponse(w, "0", header, &file); }, "Cookie", in.echoedCookie());
-    } catch (const std::exception&) {
-        throw refusal(kResultOther, kPrepareText); // never a success without its body
-    }
+    OutgoingMessage reply =
+        writeReply([&](XmlWriter& w) { writeGetFileResponse(w, "0", header, &file); }, "Cookie", in.echoedCookie());
     compressFlag = fileRec.CompressID;
     phase = kFileAnswered;
     return reply;
 }
 
-fs::path CenterNetwork::State::getFileRefusal(const Intake& in, std::int32_t code) {
+OutgoingMessage CenterNetwork::State::getFileRefusal(const Intake& in, std::int32_t code) {
     bool nothingToSend = in.noFilePermission() && code == kResultNoFile;
     if (!endReported) fire(nothingToSend ? kFetchDone : kFetchFailed);
     endReported = true;
@@ -232,7 +248,7 @@ fs::path CenterNetwork::State::getFileRefusal(const Intake& in, std::int32_t cod
 
 // ---- ReportStatus ----
 
-fs::path CenterNetwork::State::reportStatus(const Intake& in, const SoapElement& method) {
+OutgoingMessage CenterNetwork::State::reportStatus(const Intake& in, const SoapElement& method) {
     bool afterFile = transferKind == kDelivery || transferKind == kFetch;
     bool afterAnswer = isOpen() && afterFile && phase == kFileAnswered;
     // The center reports a refused file message with its code: still the
@@ -246,7 +262,7 @@ fs::path CenterNetwork::State::reportStatus(const Intake& in, const SoapElement&
         if (!cookieMatches(in)) throw refusal(kResultBadMessage, kSessionText);
         if (std::int32_t code = leadingDecimal32(method.childText("ResultCode")); code != 0)
             throw refusal(code, "完了報告でエラー");
-        fs::path reply = methodReply(in, "ReportStatusResponse", 0, false);
+        OutgoingMessage reply = methodReply(in, "ReportStatusResponse", 0, false);
         if (transferKind == kFetch) updateCenterStatus(centerRecord.sectionName, kStatusDone);
         copyLoggedValues();
         phase = kReportAnswered; // the server's closing call logs the normal end
@@ -256,7 +272,7 @@ fs::path CenterNetwork::State::reportStatus(const Intake& in, const SoapElement&
     }
 }
 
-fs::path CenterNetwork::State::reportRefusal(const Intake& in, std::int32_t code) {
+OutgoingMessage CenterNetwork::State::reportRefusal(const Intake& in, std::int32_t code) {
     updateCenterStatus(centerRecord.sectionName, kStatusWaiting);
     if (!endReported) {
         if (transferKind == kDelivery)

@@ -2,6 +2,7 @@
 
 #include <sdbus-c++/Message.h>
 
+#include "platform/MemoryReturn.h"
 #include "service/shell/BusObjects.h"
 
 namespace plx {
@@ -98,6 +99,10 @@ void BusServer::peerGone(const std::string& name) {
     }
     client_->forgetCaller(name);
     callers_.forget(name);
+    if (!dead.empty()) {
+        dead.clear();
+        returnFreeMemoryIfIdle(); // a caller that made many transfers has left
+    }
 }
 
 void BusServer::advise(const std::string& sender) {

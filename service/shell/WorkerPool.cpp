@@ -1,8 +1,13 @@
 #include "service/shell/WorkerPool.h"
 
+#include <algorithm>
+
+#include "platform/MemoryReturn.h"
+
 namespace plx {
 
-WorkerPool::WorkerPool(std::size_t maxThreads) : maxThreads_(maxThreads == 0 ? 1 : maxThreads) {}
+WorkerPool::WorkerPool(std::size_t maxThreads, std::size_t keptThreads, std::chrono::milliseconds idleLimit)
+    : maxThreads_(maxThreads == 0 ? 1 : maxThreads), keptThreads_(keptThreads), idleLimit_(idleLimit) {}
 
 WorkerPool::~WorkerPool() {
     {
@@ -20,12 +25,38 @@ void WorkerPool::submit(std::function<void()> task) {
     wake_.notify_one();
 }
 
+std::size_t WorkerPool::threadCount() {
+    std::lock_guard lock(mutex_);
+    return threads_.size();
+}
+
 void WorkerPool::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
         ++idle_;
-        wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+        bool woken = wake_.wait_for(lock, idleLimit_, [&] { return stopping_ || !queue_.empty(); });
         --idle_;
+        if (!woken) {
+            if (threads_.size() > keptThreads_) {
+                // Idle for long: this thread ends. Detached, it touches
+                // nothing of the pool once the lock is let go.
+                auto self = std::find_if(threads_.begin(), threads_.end(),
+                                         [](const std::thread& t) { return t.get_id() == std::this_thread::get_id(); });
+                self->detach();
+                threads_.erase(self);
+                trimWanted_ = true;
+                return;
+            }
+            // A kept thread returns what the ended ones left behind, once
+            // they are surely gone.
+            if (trimWanted_) {
+                trimWanted_ = false;
+                lock.unlock();
+                returnFreeMemoryIfIdle();
+                lock.lock();
+            }
+            continue;
+        }
         if (queue_.empty()) return; // stopping, nothing left
         {
             auto task = std::move(queue_.front());

@@ -1,0 +1,139 @@
+#include "common/EntitySource.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "common/Base64Stream.h"
+#include "common/FileControl.h"
+#include "common/Md5.h"
+#include "common/ParallelGzip.h"
+#include "platform/FdIo.h"
+#include "platform/PageBuffer.h"
+
+namespace plx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Mapped, so its memory goes back at once when the transfer ends.
+constexpr std::size_t kReadBlock = 256 * 1024;
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec && a.st_ino == b.st_ino;
+}
+
+// Reads size bytes of fd from offset 0 (positioned reads: the descriptor's
+// offset is not used) into sink; false with errno set, or 0 when the file
+// ended early.
+bool readRange(int fd, std::uint64_t size, const ByteSink& sink, bool& sinkRefused) {
+    PageBuffer block(kReadBlock);
+    std::uint64_t done = 0;
+    while (done < size) {
+        auto want = static_cast<std::size_t>(std::min<std::uint64_t>(block.capacity(), size - done));
+        ssize_t n = ::pread(fd, block.data(), want, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = 0;
+            return false;
+        }
+        if (!sink(block.data(), static_cast<std::size_t>(n))) {
+            sinkRefused = true;
+            return false;
+        }
+        done += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::shared_ptr<EntitySource> EntitySource::prepare(UniqueFd data, bool compress, const fs::path& scratchFolder,
+                                                    std::int64_t maxSize, Failure& why, int& error) {
+    std::shared_ptr<EntitySource> source(new EntitySource());
+    source->data_ = std::move(data);
+    source->compressed_ = compress;
+    if (!source->readOnce(maxSize, scratchFolder)) {
+        why = source->failure_;
+        error = source->error_;
+        return nullptr;
+    }
+    why = Failure::None;
+    error = 0;
+    return source;
+}
+
+bool EntitySource::fail(Failure why, int error) {
+    failure_ = why;
+    error_ = error;
+    return false;
+}
+
+// One pass: the digest, and the compression on the way.
+bool EntitySource::readOnce(std::int64_t maxSize, const fs::path& scratchFolder) {
+    if (::fstat(data_.get(), &taken_) != 0) return fail(Failure::Read, errno);
+    if (!S_ISREG(taken_.st_mode)) return fail(Failure::Read, EINVAL);
+    if (taken_.st_size > maxSize) return fail(Failure::TooLarge, 0);
+    size_ = taken_.st_size;
+
+    int scratchError = 0;
+    std::unique_ptr<ParallelGzip> gzip;
+    if (compressed_) {
+        packed_ = makeOpenTempFile(scratchFolder);
+        if (!packed_) return fail(Failure::Scratch, errno);
+        gzip = std::make_unique<ParallelGzip>(fdSink(packed_.fd(), scratchError));
+    }
+    Md5 md5;
+    bool refused = false;
+    ByteSink hashAndPack = [&](const void* bytes, std::size_t n) {
+        md5.update(bytes, n);
+        return !gzip || gzip->write(bytes, n);
+    };
+    if (!readRange(data_.get(), static_cast<std::uint64_t>(size_), hashAndPack, refused)) {
+        if (!refused) return fail(errno == 0 ? Failure::Changed : Failure::Read, errno);
+        return fail(scratchError ? Failure::Scratch : Failure::Compression, scratchError);
+    }
+    if (gzip) {
+        if (!gzip->finish()) return fail(scratchError ? Failure::Scratch : Failure::Compression, scratchError);
+        packedSize_ = gzip->bytesOut();
+    }
+    md5_ = md5.finishHex();
+    if (md5_.empty()) return fail(Failure::Read, 0);
+    // Grown or rewritten while it was read: the digest may describe neither.
+    if (!unchanged()) return fail(Failure::Changed, 0);
+    if (compressed_) data_.reset(); // the gzip stream stands for it from now on
+    return true;
+}
+
+bool EntitySource::unchanged() const {
+    struct stat now {};
+    return ::fstat(data_.get(), &now) == 0 && sameFile(now, taken_);
+}
+
+std::uint64_t EntitySource::textSize() const {
+    return base64Length(compressed_ ? packedSize_ : static_cast<std::uint64_t>(size_));
+}
+
+bool EntitySource::writeText(const ByteSink& sink) {
+    failure_ = Failure::None;
+    Base64Encoder text(sink);
+    bool refused = false;
+    ByteSink encode = [&](const void* bytes, std::size_t n) { return text.write(bytes, n); };
+    int fd = compressed_ ? packed_.fd() : data_.get();
+    std::uint64_t size = compressed_ ? packedSize_ : static_cast<std::uint64_t>(size_);
+    if (!readRange(fd, size, encode, refused)) {
+        if (refused) return false;
+        return fail(errno == 0 ? Failure::Changed : (compressed_ ? Failure::Scratch : Failure::Read), errno);
+    }
+    // Checked before the last group goes: a changed file never completes a message.
+    if (!compressed_ && !unchanged()) return fail(Failure::Changed, 0);
+    return text.finish();
+}
+
+OutgoingMessage::Producer EntitySource::producer() {
+    std::shared_ptr<EntitySource> self = shared_from_this();
+    return [self](const ByteSink& sink) { return self->writeText(sink); };
+}
+
+} // namespace plx
