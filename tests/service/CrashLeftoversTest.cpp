@@ -141,15 +141,19 @@ TEST(KilledService, AnAppendCutOffIsCutBackAtTheNextStart) {
         TransportProxy transport(t.connection(), FactoryProxy(t.connection()).CreateTransport());
         staged = transport.PLSetData("K001", t.user().string(), "first.dat", 0, 3);
         Call append([&] { transport.PLSetData("K001", t.user().string(), "big.dat", 0, 2); });
+        // Killed once the staged file has grown: the append is half done.
         bool appending = false;
         for (int i = 0; i < 600000 && !appending; ++i) {
-            appending = readFile(centerIniPath()).find("status=3") != std::string::npos;
+            std::error_code ec;
+            appending = readFile(centerIniPath()).find("status=3") != std::string::npos &&
+                        fs::file_size(staged, ec) > std::string("first part").size();
             if (!appending) std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
         ASSERT_TRUE(appending) << "the append was never seen under way";
         t.kill();
     }
     t.start();
+    ASSERT_EQ(fs::file_size(staged), std::string("first part").size()) << "the append was not cut back";
     EXPECT_EQ(readFile(staged), "first part");
     auto records = loadCenterRecords();
     ASSERT_EQ(records.size(), 1u);
