@@ -7,13 +7,13 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <openssl/evp.h>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "centerlink/SoapReader.h"
 #include "platform/UniqueFd.h"
 #include "tests/TestSupport.h"
+#include "tests/common/TestData.h"
 
 namespace plx {
 namespace {
@@ -22,18 +22,6 @@ namespace fs = std::filesystem;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
-
-// Stretches of random bytes between stretches of text.
-std::string sampleBytes(std::size_t size) {
-    std::mt19937 random(42);
-    std::string out;
-    while (out.size() < size) {
-        for (int i = 0; i < 3000; ++i) out += static_cast<char>(random());
-        for (int i = 0; i < 200; ++i) out += "line " + std::to_string(i) + " of the report\n";
-    }
-    out.resize(size);
-    return out;
-}
 
 std::string md5Hex(const std::string& data) {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -45,19 +33,14 @@ std::string md5Hex(const std::string& data) {
     return hex;
 }
 
-// Standard output of a system tool run on the content of a file.
-std::string tool(const std::vector<std::string>& argv, const std::string& input) {
+// The text of the system's base64, in lines of lineWidth (0: one line).
+std::string base64(const std::string& data, int lineWidth) {
     TempDir dir;
-    writeFile(dir / "in", input);
-    std::vector<std::string> args = argv;
-    args.push_back((dir / "in").string());
-    const test::ProgramRun run = test::runCaptured(args);
+    writeFile(dir / "data", data);
+    const test::ProgramRun run =
+        test::runCaptured({"/usr/bin/base64", "-w", std::to_string(lineWidth), (dir / "data").string()});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     return run.out;
-}
-std::string gzipped(const std::string& data) { return tool({"/bin/gzip", "-6", "-c"}, data); }
-std::string base64(const std::string& data, int lineWidth) {
-    return tool({"/usr/bin/base64", "-w", std::to_string(lineWidth)}, data);
 }
 
 std::string getFileResponse(const std::string& fileValues, const std::string& entityText,
@@ -115,8 +98,8 @@ UniqueFd createFile(const fs::path& path) {
 
 TEST(EntityReceiver, TextInAnyPiecesIsDecodedExpandedAndHashedIntoThePlannedFile) {
     TempDir dir;
-    const std::string data = sampleBytes(300000);
-    const std::string packed = gzipped(data);
+    const std::string data = test::mixedData(300000, 1);
+    const std::string packed = test::gzipInMemory(data);
     const fs::path target = dir / "a&b.dat"; // named in the message, escaped
     for (bool compressed : {false, true}) {
         for (int lineWidth : {0, 76}) {
@@ -219,9 +202,9 @@ TEST(EntityReceiver, TextOutOfReachOrNotBase64IsNeverGood) {
 
 TEST(EntityReceiver, AnExpansionStopsAtItsLimit) {
     TempDir dir;
-    const std::string data = sampleBytes(200000);
-    const std::string text = base64(gzipped(data), 0);
-    const std::string bomb = base64(gzipped(std::string(32 << 20, '\0')), 0); // 32 MiB from some 32 KiB
+    const std::string data = test::mixedData(200000, 2);
+    const std::string text = base64(test::gzipInMemory(data), 0);
+    const std::string bomb = base64(test::gzipInMemory(std::string(32 << 20, '\0')), 0); // 32 MiB from some 32 KiB
     struct Case {
         const char* what;
         std::string text;
@@ -260,13 +243,13 @@ TEST(EntityReceiver, AFileThatRefusesTheDataIsAWriteFailureWithItsErrno) {
         bool expand;
         int error;
     };
-    const std::string data = sampleBytes(100000);
+    const std::string data = test::mixedData(100000, 3);
     for (const Case& c : {Case{"/dev/full", O_WRONLY, false, ENOSPC}, Case{"/dev/full", O_WRONLY, true, ENOSPC},
                           Case{dir / "readonly", O_RDONLY, false, EBADF}}) {
         SCOPED_TRACE(c.path.string() + (c.expand ? " expanded" : ""));
         UniqueFd fd(::open(c.path.c_str(), c.flags | O_CLOEXEC));
         ASSERT_TRUE(fd);
-        const std::string text = base64(c.expand ? gzipped(data) : data, 76);
+        const std::string text = base64(c.expand ? test::gzipInMemory(data) : data, 76);
         const Received r = receive(getFileResponse("", text), 8192, {fd.get(), c.path, c.expand}, dir.path());
         EXPECT_TRUE(r.outcome.extracted); // the text itself was good
         EXPECT_EQ(r.outcome.failure, PlainDataWriter::Failure::Write);
