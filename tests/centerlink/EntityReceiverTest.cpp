@@ -230,6 +230,7 @@ TEST(EntityReceiver, AnExpansionStopsAtItsLimit) {
             continue;
         }
         EXPECT_EQ(r.outcome.failure, PlainDataWriter::Failure::Expansion);
+        EXPECT_EQ(r.outcome.bytesOut, 0u);
         EXPECT_EQ(r.outcome.md5, "");
     }
 }
@@ -255,6 +256,7 @@ TEST(EntityReceiver, AFileThatRefusesTheDataIsAWriteFailureWithItsErrno) {
         EXPECT_EQ(r.outcome.failure, PlainDataWriter::Failure::Write);
         EXPECT_EQ(r.outcome.writeError, c.error);
         EXPECT_EQ(r.outcome.md5, "");
+        EXPECT_EQ(r.outcome.bytesOut, 0u);
     }
 }
 
