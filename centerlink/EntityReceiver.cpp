@@ -28,10 +28,10 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 // One open element of the head and what is known of its place.
 struct OpenElement {
     std::string name;
-    std::size_t children = 0;      // element children begun so far
-    std::size_t bodies = 0;        // of them named SOAP-ENV:Body
-    std::size_t files = 0;         // of them named File
-    bool expected = false;         // where the reader of the whole message looks
+    std::size_t children = 0;       // element children begun so far
+    std::size_t bodies = 0;         // of them named SOAP-ENV:Body
+    std::size_t files = 0;          // of them named File
+    bool expected = false;          // where the reader of the whole message looks
     std::string* capture = nullptr; // a value being read
 };
 
@@ -53,9 +53,8 @@ public:
         // The start tag that follows must open the Entity of the File that
         // the reader finds: root, its first body, the body's first element,
         // that element's first File.
-        if (stack_.size() != 4 || !std::all_of(stack_.begin() + 1, stack_.end(), [](const OpenElement& e) {
-                return e.expected;
-            }))
+        if (stack_.size() != 4 ||
+            !std::all_of(stack_.begin() + 1, stack_.end(), [](const OpenElement& e) { return e.expected; }))
             return {};
         EntityHead head;
         if (!lengthAmbiguous_ && length_) head.length = *length_;
@@ -269,7 +268,8 @@ bool EntityReceiver::finishText() {
     writer_->finish();
     tail_.erase(0, close);
     outcome_.md5 = writer_->md5();
-    outcome_.bytesOut = writer_->bytesOut();
+    // A count of data cut short is no size: only whole data has one.
+    outcome_.bytesOut = outcome_.md5.empty() ? 0 : writer_->bytesOut();
     outcome_.failure = writer_->failure();
     outcome_.writeError = writer_->writeError();
     return true;
