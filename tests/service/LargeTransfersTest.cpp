@@ -84,6 +84,36 @@ TEST_F(LargeTransfers, AGzipDeliveryIsStoredUnchanged) {
     EXPECT_EQ(leftOver(), std::vector<std::string>{});
 }
 
+// A center may put the File values after the data: the body then waits in
+// one scratch file until the values are read, and is expanded from there.
+TEST(LateFileValues, TheDeliveryIsStoredUnchangedAndNothingStaysBehind) {
+    TempDir user;
+    CenterSimulator center{{"--kind", "PF01,AK0001,7,0", "--kind", "PF02,AK0002,7,1", "--fault", "entity-first"}};
+    ServiceOnBus service;
+    auto bus = service.connect();
+    setUpKinds(*bus, center.port());
+    FactoryProxy factory(*bus);
+    TransportProxy transport(*bus, factory.CreateTransport());
+    struct Case {
+        const char* fileType;
+        const char* protocolName;
+        const char* name;
+    };
+    for (const Case& c : {Case{"K001", "PF01", "plain.dat"}, Case{"K002", "PF02", "gzip.dat"}}) {
+        SCOPED_TRACE(c.name);
+        const std::string data = mixedData(kSize, 6);
+        fs::create_directories(center.store() / "outbox" / c.protocolName);
+        writeFile(center.store() / "outbox" / c.protocolName / c.name, data);
+        auto [name, size] = transport.PLRecvData(c.fileType, user.path().string(), "", 0);
+        EXPECT_EQ(name, c.name);
+        EXPECT_EQ(size, static_cast<std::int32_t>(kSize));
+        EXPECT_TRUE(readFile(user / c.name) == data);
+    }
+    EXPECT_NE(center.log().find("\"compress_flag\": \"1\""), std::string::npos);
+    for (const char* folder : {"temp", "tmp"})
+        if (fs::exists(service.home() / folder)) EXPECT_TRUE(fs::is_empty(service.home() / folder)) << folder;
+}
+
 } // namespace
 
 #ifdef PLX_CENTER_STANDIN

@@ -19,6 +19,7 @@ SERVER_FAULTS = {
     "garbage": (False, None),
     "result": (True, None),
     "bad-md5": (False, ("GetFile",)),
+    "entity-first": (False, ("GetFile",)),
     "no-cert": (False, ("RegistTerminal",)),
 }
 

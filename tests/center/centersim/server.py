@@ -569,7 +569,8 @@ class CenterServer:
             code, note = forced, "forced"
         if code:
             return conv, self._refuse_getfile(conv, code, note)
-        return conv, self._deliver(conv, faultmod.first(rules, "bad-md5"))
+        return conv, self._deliver(conv, faultmod.first(rules, "bad-md5"),
+                                   faultmod.first(rules, "entity-first"))
 
     def _refuse_getfile(self, conv, code, note):
         empty = [(n, "") for n in ("Length", "RecordLength", "RecordNumber",
@@ -582,7 +583,7 @@ class CenterServer:
             ("FileRecord", [("FileLoadNo", ""), ("FileRecordKey", "")])],
             code, note=note)
 
-    def _deliver(self, conv, bad_md5):
+    def _deliver(self, conv, bad_md5, entity_first=False):
         kdef = conv.kind_def
         compress = int(kdef.get("compress", self.cfg["compress"]))
         rl = int(kdef.get("record_length", self.cfg["record_length"]))
@@ -601,6 +602,10 @@ class CenterServer:
             "entity_chars": len(fields["Entity"]), "moved_to": None,
         }
         items[-1] = ("Entity", soap.Raw(fields["Entity"]))
+        if entity_first:
+            # A sender may order the File values freely: the reader learns
+            # the length and compression only after the data.
+            items.insert(0, items.pop())
         return Answer("GetFileResponse", [
             ("ResultCode", "0"),
             ("Header", self._header(conv, self._session_id(conv))),
