@@ -110,8 +110,11 @@ TEST(LateFileValues, TheDeliveryIsStoredUnchangedAndNothingStaysBehind) {
         EXPECT_TRUE(readFile(user / c.name) == data);
     }
     EXPECT_NE(center.log().find("\"compress_flag\": \"1\""), std::string::npos);
-    for (const char* folder : {"temp", "tmp"})
-        if (fs::exists(service.home() / folder)) EXPECT_TRUE(fs::is_empty(service.home() / folder)) << folder;
+    for (const char* folder : {"temp", "tmp"}) {
+        if (fs::exists(service.home() / folder)) {
+            EXPECT_TRUE(fs::is_empty(service.home() / folder)) << folder;
+        }
+    }
 }
 
 } // namespace
