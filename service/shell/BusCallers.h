@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 
 #include <sdbus-c++/IConnection.h>
 #include <sdbus-c++/IProxy.h>
@@ -27,11 +28,17 @@ public:
     void forget(const std::string& sender);
 
 private:
-    Caller ask(const std::string& sender);
+    // What the bus knows of a connection: fixed for its life.
+    struct Identity {
+        bool known = false;
+        uid_t uid = 0;
+        pid_t pid = 0; // 0: the bus did not say
+    };
+    Identity ask(const std::string& sender);
 
     std::unique_ptr<sdbus::IProxy> driver_;
     std::mutex mutex_;
-    std::map<std::string, Caller> known_;
+    std::map<std::string, Identity> known_;
 };
 
 } // namespace plx
