@@ -19,10 +19,10 @@
 #include "common/FileControl.h"
 #include "common/IniLocks.h"
 #include "common/Paths.h"
+#include "platform/FdIo.h"
 #include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
-#include "platform/FdIo.h"
 #include "service/classes/BackupSet.h"
 #include "service/classes/CallerFiles.h"
 #include "service/classes/Retrieve.h"
@@ -37,7 +37,6 @@ namespace fs = std::filesystem;
 
 // A failure that brings no text of its own.
 constexpr const char* kUnknownText = "エラー(原因不明)";
-constexpr const char* kNoFolderText = "受信データ保存ディレクトリが存在しないか、読み取り専用属性です";
 constexpr const char* kCreateText = "ファイル生成中にエラー";
 constexpr const char* kNotReceivedText = "受信ファイルが存在しません";
 constexpr const char* kBadTargetText = "保存先のクライアントファイル名が不正です";
@@ -69,31 +68,7 @@ UniqueFd openSource(const std::string& path, struct stat& st) {
     return fd;
 }
 
-std::unique_ptr<Settings> settingsForPickUp() {
-    try {
-        return loadCheckedSettings();
-    } catch (const PLException&) {
-        throw;
-    } catch (const std::system_error& e) {
-        throw PLException(kApiSystemError, e.code().value(), "設定管理ファイル(plconfig.ini)が不正です");
-    } catch (...) {
-        throw PLException(kApiSystemError, 0, "設定管理ファイル(plconfig.ini)が不正です");
-    }
-}
-
 // ---- PLGetDataA ----
-
-// The caller's target folder, opened with its right to write there.
-CallerFolder openTargetFolder(const Caller& caller, const std::string& folder, std::int32_t position) {
-    if (!isAbsoluteFolder(folder)) throw argumentError(position, kBadDirectoryText);
-    try {
-        return CallerFolder(caller, folder, FolderUse::kWrite);
-    } catch (const CallerFileError& e) {
-        // A folder the caller may use but the service may not is the service's failure.
-        if (e.kind() == CallerFileError::kSystem) throw exact(kApiSystemError, e.error(), kNoFolderText);
-        throw argumentError(position, kNoFolderText);
-    }
-}
 
 void checkTargetName(const std::string& name, std::int32_t position) {
     checkArgument(position, name, kOptionalNameRule);
@@ -110,7 +85,6 @@ CallerFolder checkGetDataAArguments(const Caller& caller, const std::string& fil
     if (createFlag != 0 && createFlag != 1) throw argumentError(5, "作成フラグの指定が不正です");
     return target;
 }
-
 
 // The deliveries of the kind whose temporary file has that name.
 std::vector<CenterRecord> deliveriesNamed(const std::vector<CenterRecord>& records, const std::string& fileType,
@@ -287,7 +261,7 @@ ApiResult Transport::PLGetData(const std::string& FileType, const std::string& S
         std::optional<CallerFolder> folder =
             checkGetDataArguments(caller, FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize, Status,
                                   GetOption, ClDataDirectory, ClDataFilename);
-        auto settings = settingsForPickUp();
+        auto settings = loadCheckedSettingsOrInvalid();
         // The temporary folder is the service's: a caller may use it only as far as its own rights go.
         if (!folder) folder.emplace(openTargetFolder(caller, fs::absolute(settings->tempFolder).string(), 8));
         PickUp pickUp(*folder, GetOption != 4 ? ClDataFilename : std::string(), GetOption, backups);
@@ -334,7 +308,7 @@ ApiResult Transport::PLGetDataAt(std::int32_t index, FileRec& out) {
                 throw argumentError(1, "index値が有効範囲外です");
             kept = results_[static_cast<std::size_t>(index)];
         }
-        settingsForPickUp();
+        loadCheckedSettingsOrInvalid();
         out = std::move(kept);
     });
 }

@@ -21,6 +21,7 @@
 #include "platform/Utf8.h"
 #include "service/classes/CallerFiles.h"
 #include "service/classes/Transfer.h"
+#include "service/classes/TransferSupport.h"
 
 namespace plx {
 
@@ -39,7 +40,6 @@ constexpr const char* kDuplicateText = "二重転送エラー";
 constexpr const char* kNotReportReplyText = "完了応答ではない電文でした";
 constexpr const char* kNamingText = "ファイルの保存に失敗(保存ファイル名の決定でエラー)";
 constexpr const char* kNotStoredText = "受信データの保存に失敗";
-constexpr const char* kNoFolderText = "受信データ保存ディレクトリが存在しないか、読み取り専用属性です";
 constexpr StepFailure kNotFileReply{kApiCenterError, kResultBadMessage, "ファイル応答ではない電文でした",
                                     kResultBadMessage};
 constexpr StepFailure kNoEntity{kApiCenterError, kResultBadMessage,
@@ -89,7 +89,7 @@ std::optional<SoapDocument> parseReply(Conversation::Reply& reply) {
 
 // Runs one argument group; an unexpected failure inside it gets the group's text.
 template <typename Check>
-void checkGroup(std::int32_t position, const char* groupText, Check check) {
+void checkGroup(std::int32_t position, std::string_view groupText, Check check) {
     try {
         check();
     } catch (const PLException&) {
@@ -121,7 +121,6 @@ private:
     EntityPlan planEntity(const EntityHead& head);
     std::optional<Delivery> walkFileReply(const SoapElement& response);
     Delivery readDelivery(const SoapElement& file);
-    void openFolder();
     void openTarget();
     void store(const Delivery& delivery, const EntityOutcome& entity);
     std::string storedDigest(const Delivery& delivery, const EntityOutcome& entity);
@@ -163,12 +162,11 @@ int Receive::steps() {
 
 void Receive::checkArguments() {
     checkGroup(1, "ファイル種別が不正です", [&] { checkArgument(1, fileType_, kFileTypeRule); });
-    checkGroup(2, "ディレクトリの指定が不正です", [&] {
+    checkGroup(2, kBadDirectoryText, [&] {
         checkArgument(2, directory_, kTargetDirectoryRule);
-        if (!isAbsoluteFolder(directory_)) throw argumentError(2, kBadDirectoryText);
-        openFolder();
+        folder_.emplace(openTargetFolder(caller_, directory_, 2));
     });
-    checkGroup(3, "ファイル名の指定が不正です", [&] {
+    checkGroup(3, kBadFileNameText, [&] {
         checkArgument(3, fileName_, kReceivedNameRule);
         if (!fileName_.empty() && !isPlainName(fileName_)) throw argumentError(3, kBadFileNameText);
     });
@@ -184,17 +182,6 @@ void Receive::checkArguments() {
             throw PLException(kApiNoTempFile, EISDIR, "既存のディレクトリを指定しました");
         if (e.kind() == CallerFileError::kSystem) throw PLException(kApiSystemError, e.error(), kBadFileNameText);
         throw argumentError(3, kBadFileNameText);
-    }
-}
-
-// The folder, with the caller's right to write into it; one the service
-// cannot write is its own failure.
-void Receive::openFolder() {
-    try {
-        folder_.emplace(caller_, directory_, FolderUse::kWrite);
-    } catch (const CallerFileError& e) {
-        if (e.kind() == CallerFileError::kSystem) throw PLException(kApiSystemError, e.error(), kNoFolderText);
-        throw argumentError(2, kNoFolderText);
     }
 }
 

@@ -67,7 +67,9 @@ bool isPlainFileType(std::string_view s) {
 // The source opened with the caller's rights; the copy reads it through
 // this descriptor, so the name cannot be swapped for a pipe in between.
 UniqueFd openSource(const Caller& caller, const Request& rq) {
-    auto missing = [] { return PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません", PLException::kExact); };
+    auto missing = [] {
+        return PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません", PLException::kExact);
+    };
     try {
         return CallerFolder(caller, rq.directory, FolderUse::kRead).openSource(rq.filename);
     } catch (const CallerFileError& e) {
@@ -95,18 +97,6 @@ UniqueFd checkArguments(const Caller& caller, const Request& rq) {
     UniqueFd source = openSource(caller, rq);
     if (rq.limitDay < 0) throw argumentError(4, "有効日数の指定が不正です");
     return source;
-}
-
-std::unique_ptr<Settings> checkedSettings() {
-    try {
-        return loadCheckedSettings();
-    } catch (const PLException&) {
-        throw;
-    } catch (const std::system_error& e) {
-        throw PLException(kApiSystemError, e.code().value(), "設定管理ファイル(plconfig.ini)が不正です");
-    } catch (const std::exception&) {
-        throw PLException(kApiSystemError, 0, "設定管理ファイル(plconfig.ini)が不正です");
-    }
 }
 
 void requireDataKind(Client& client, const std::string& fileType) {
@@ -268,7 +258,7 @@ std::string appendToWaiting(const Request& rq, int source, CenterRecord entry) {
 
 std::string stage(Client& client, const Caller& caller, const Request& rq) {
     UniqueFd source = checkArguments(caller, rq);
-    std::unique_ptr<Settings> settings = checkedSettings();
+    std::unique_ptr<Settings> settings = loadCheckedSettingsOrInvalid();
     // The gateway finds the file by the path in the section name: make it full.
     const fs::path tempFolder = fs::absolute(settings->tempFolder);
     requireDataKind(client, rq.fileType);

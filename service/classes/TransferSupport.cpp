@@ -1,12 +1,19 @@
 #include "service/classes/TransferSupport.h"
 
+#include <system_error>
+
 #include "api/ApiErrors.h"
+#include "api/ArgumentRules.h"
 #include "common/PLException.h"
 #include "common/Paths.h"
+#include "service/classes/ApiMethod.h"
 
 namespace plx {
 
 namespace {
+
+constexpr const char* kInvalidSettingsText = "設定管理ファイル(plconfig.ini)が不正です";
+constexpr const char* kNoTargetFolderText = "受信データ保存ディレクトリが存在しないか、読み取り専用属性です";
 
 void checkFolder(const std::string& folder, const char* unsetText, const char* unusableFormat) {
     if (folder.empty()) throw PLException(kApiSystemError, 2, unsetText, PLException::kExact);
@@ -30,6 +37,30 @@ std::unique_ptr<Settings> loadCheckedSettings() {
     checkFolder(settings->sessionLogFolder, "通信ログファイル保存フォルダが指定されてません",
                 "通信ログファイル保存フォルダ　\"%s\"　が存在しないか、読み取り専用属性です");
     return settings;
+}
+
+std::unique_ptr<Settings> loadCheckedSettingsOrInvalid() {
+    try {
+        return loadCheckedSettings();
+    } catch (const PLException&) {
+        throw;
+    } catch (const std::system_error& e) {
+        throw PLException(kApiSystemError, e.code().value(), kInvalidSettingsText);
+    } catch (...) {
+        throw PLException(kApiSystemError, 0, kInvalidSettingsText);
+    }
+}
+
+CallerFolder openTargetFolder(const Caller& caller, const std::string& folder, std::int32_t position) {
+    if (!isAbsoluteFolder(folder)) throw argumentError(position, kBadDirectoryText);
+    try {
+        return CallerFolder(caller, folder, FolderUse::kWrite);
+    } catch (const CallerFileError& e) {
+        // A folder the caller may use but the service may not is the service's failure.
+        if (e.kind() == CallerFileError::kSystem)
+            throw PLException(kApiSystemError, e.error(), kNoTargetFolderText, PLException::kExact);
+        throw argumentError(position, kNoTargetFolderText);
+    }
 }
 
 } // namespace plx
