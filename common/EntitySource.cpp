@@ -80,8 +80,8 @@ bool EntitySource::readOnce(std::int64_t maxSize, const fs::path& scratchFolder)
     int scratchError = 0;
     std::unique_ptr<ParallelGzip> gzip;
     if (compressed_) {
-        packed_ = makeOpenTempFile(scratchFolder);
-        if (!packed_) return fail(Failure::Scratch, errno);
+        packed_ = makeOpenTempFile(scratchFolder, &scratchError);
+        if (!packed_) return fail(Failure::Scratch, scratchError);
         gzip = std::make_unique<ParallelGzip>(fdSink(packed_.fd(), scratchError));
     }
     Md5 md5;

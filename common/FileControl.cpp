@@ -46,11 +46,11 @@ fs::path makeTempFile(const fs::path& folder) {
     }
 }
 
-OpenTempFile makeOpenTempFile(const fs::path& folder) {
+OpenTempFile makeOpenTempFile(const fs::path& folder, int* error) {
     try {
         return OpenTempFile::create(folder.empty() ? systemTempFolder() : folder, kTempPrefix);
     } catch (const std::system_error& e) {
-        errno = e.code().value();
+        if (error) *error = e.code().value();
         return {};
     }
 }

@@ -17,8 +17,9 @@ inline constexpr const char* kTempPrefix = "@zv";
 // empty); empty path when it cannot be made.
 std::filesystem::path makeTempFile(const std::filesystem::path& folder = {});
 // The same file kept open: written through the descriptor that made it and
-// removed when it goes. Empty (errno set) when it cannot be made.
-OpenTempFile makeOpenTempFile(const std::filesystem::path& folder = {});
+// removed when it goes. Empty when it cannot be made, with the errno in
+// *error when given.
+OpenTempFile makeOpenTempFile(const std::filesystem::path& folder = {}, int* error = nullptr);
 
 // Deletes every regular "@zv*" file of folder (the system temporary folder
 // when empty), except the data files that plcenter.ini still names: what a
