@@ -124,20 +124,32 @@ protected:
         EXPECT_EQ(::chmod(p.c_str(), mode), 0);
     }
 
-    Answer call(const Identity& who, std::vector<std::string> args) {
-        args.insert(args.begin(), PLX_TEST_CALLER);
-        ProgramRun run = runCaptured(as(who, args));
-        Answer a;
-        std::size_t first = run.out.find(' '), second = run.out.find(' ', first + 1);
-        if (run.exitCode != 0 || second == std::string::npos) {
-            ADD_FAILURE() << "the caller failed: " << run.out << run.err;
-            return a;
+    Answer call(const Identity& who, std::vector<std::string> args) { return calls(as(who, args)).front(); }
+    // Every answer of one caller run (argv through as()), a line each.
+    std::vector<Answer> calls(std::vector<std::string> argv) {
+        auto program = std::find(argv.begin(), argv.end(), "/usr/bin/setpriv") + 1;
+        while (program != argv.end() && program->rfind("--", 0) == 0) ++program;
+        argv.insert(program, PLX_TEST_CALLER);
+        ProgramRun run = runCaptured(argv);
+        std::vector<Answer> answers;
+        for (std::size_t start = 0; start < run.out.size();) {
+            std::size_t end = run.out.find('\n', start);
+            if (end == std::string::npos) end = run.out.size();
+            std::string line = run.out.substr(start, end - start);
+            start = end + 1;
+            std::size_t first = line.find(' '), second = line.find(' ', first + 1);
+            if (second == std::string::npos) break;
+            Answer a;
+            a.code = std::stoi(line.substr(0, first));
+            a.detail = std::stoi(line.substr(first + 1, second - first - 1));
+            a.text = line.substr(second + 1);
+            answers.push_back(a);
         }
-        a.code = std::stoi(run.out.substr(0, first));
-        a.detail = std::stoi(run.out.substr(first + 1, second - first - 1));
-        a.text = run.out.substr(second + 1);
-        if (!a.text.empty() && a.text.back() == '\n') a.text.pop_back();
-        return a;
+        if (run.exitCode != 0 || answers.empty()) {
+            ADD_FAILURE() << "the caller failed: " << run.out << run.err;
+            answers.assign(1, Answer{});
+        }
+        return answers;
     }
     std::vector<std::string> receivedByCenter() const {
         std::vector<std::string> out;
@@ -186,6 +198,18 @@ TEST_F(CallerRights, ACallerSendsOnlyWhatItCouldReadItself) {
     std::vector<std::string> sent = receivedByCenter();
     std::sort(sent.begin(), sent.end());
     EXPECT_EQ(sent, (std::vector<std::string>{"alice's own", "for the team"}));
+}
+
+// Rights a caller gave up after its first call are not lent back to it.
+TEST_F(CallerRights, GroupsACallerDroppedCountNoLonger) {
+    std::vector<std::string> argv = as(kBob, {"send-dropping-groups", "K001", shared_.string(), "team.dat"});
+    // Keeps the right to drop its groups, and only that.
+    argv.insert(argv.begin() + 1, {"--inh-caps=+setgid", "--ambient-caps=+setgid"});
+    std::vector<Answer> answers = calls(argv);
+    ASSERT_EQ(answers.size(), 2u);
+    expectAnswer(answers[0], 0, 0, "");
+    expectAnswer(answers[1], 3, 2, kNotYours);
+    EXPECT_EQ(receivedByCenter(), std::vector<std::string>{"for the team"});
 }
 
 // A caller replaced plconfig.ini through a receive into the service's folder.

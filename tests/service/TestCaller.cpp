@@ -7,7 +7,10 @@
 //   plx_test_caller recv FILETYPE FOLDER FILE RESENDFLAG
 //   plx_test_caller geta FILETYPE TEMPNAME FOLDER FILE CREATEFLAG
 //   plx_test_caller get FILETYPE FOLDER FILE GETOPTION
+//   plx_test_caller send-dropping-groups FILETYPE FOLDER FILE
+//     (sends, drops its supplementary groups, sends again: two lines)
 #include <cstdio>
+#include <grp.h>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,15 @@ int main(int argc, char** argv) {
     auto n = [&](std::size_t i) { return static_cast<std::int32_t>(std::stol(a.at(i))); };
     const std::string& m = a[0];
     if (m == "send" && a.size() == 4) return print(t.PLSendData(a[1], a[2], a[3]).wait(), "");
+    if (m == "send-dropping-groups" && a.size() == 4) {
+        print(t.PLSendData(a[1], a[2], a[3]).wait(), "");
+        std::fflush(stdout);
+        if (::setgroups(0, nullptr) != 0) {
+            std::perror("setgroups");
+            return 1;
+        }
+        return print(t.PLSendData(a[1], a[2], a[3]).wait(), "");
+    }
     if (m == "set" && a.size() == 6) {
         auto r = t.PLSetData(a[1], a[2], a[3], n(4), n(5)).wait();
         return print(r, r.value);
