@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
-#include <system_error>
 #include <vector>
 
 #include "common/CenterRegister.h"
