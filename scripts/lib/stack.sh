@@ -24,10 +24,13 @@ plx_first_line() {
 }
 
 plx_ensure_built() {
+  bash "$top/scripts/install-deps"
+  local targets=(plserv plxdemo PLlog "$@")
   if [ ! -x "$build/bin/plserv" ] || [ ! -x "$build/bin/plxdemo" ] || [ ! -f "$build/bin/libPLlog.so" ]; then
-    cmake -S "$top" -B "$build" -G Ninja >/dev/null
-    cmake --build "$build" --target plserv plxdemo PLlog >/dev/null
+    echo "building ${targets[*]} (first run only)..."
   fi
+  [ -f "$build/build.ninja" ] || cmake -S "$top" -B "$build" -G Ninja
+  cmake --build "$build" --target "${targets[@]}"
 }
 
 # plx_bus_start WORK: a private bus; sets and exports PLX_BUS.
