@@ -27,7 +27,9 @@ plx_ensure_built() {
   bash "$top/scripts/install-deps"
   local targets=(plserv plxdemo PLlog "$@")
   if [ ! -x "$build/bin/plserv" ] || [ ! -x "$build/bin/plxdemo" ] || [ ! -f "$build/bin/libPLlog.so" ]; then
-    echo "building ${targets[*]} (first run only)..."
+    local n=${#targets[@]} list
+    list=$(IFS=,; echo "${targets[*]:0:n-1}" | sed 's/,/, /g')
+    echo "building $list and ${targets[n-1]} (first run only)..."
   fi
   [ -f "$build/build.ninja" ] || cmake -S "$top" -B "$build" -G Ninja
   cmake --build "$build" --target "${targets[@]}"
