@@ -43,7 +43,7 @@ sdbus::MethodCall currentCall(sdbus::IObject& object) {
 // Runs work on pool with the call's reply; work answers it.
 template <typename... R, typename Work>
 void onPool(WorkerPool& pool, sdbus::IObject& object, BusServer& server, sdbus::Result<R...>&& result, Work work) {
-    server.collectReleased();
+    server.collectReleased(object.getObjectPath());
     auto reply = std::make_shared<Reply<R...>>(std::move(result), currentCall(object));
     pool.submit([reply, work = std::move(work)]() mutable {
         try {
@@ -211,7 +211,7 @@ TransportObject::TransportObject(sdbus::IConnection& connection, std::string pat
 
 TransportObject::~TransportObject() { unregisterAdaptor(); }
 
-void TransportObject::Init(const sdbus::ObjectPath&) { server_.collectReleased(); } // it has its Client already
+void TransportObject::Init(const sdbus::ObjectPath&) { server_.collectReleased(path_); } // it has its Client already
 
 void TransportObject::PLSendData(sdbus::Result<>&& result, std::string FileType, std::string ClDataDirectory,
                                  std::string ClDataFilename) {
@@ -279,12 +279,17 @@ void TransportObject::PLGetDataAt(sdbus::Result<BusFileRec>&& result, int32_t in
 }
 
 void TransportObject::Release() {
+    server_.collectReleased(path_);
     if (!server_.release(path_, callerOf(getObject()))) throw sdbus::Error(kErrorName, "not an object of the caller");
 }
 
-int32_t TransportObject::LastErrorCd() { return transport_->triple().code(); }
-int32_t TransportObject::LastErrorCdDetail() { return transport_->triple().detail(); }
-std::string TransportObject::LastErrorMsg() { return transport_->triple().message(); }
+ErrorTriple& TransportObject::triple() {
+    server_.collectReleased(path_);
+    return transport_->triple();
+}
+int32_t TransportObject::LastErrorCd() { return triple().code(); }
+int32_t TransportObject::LastErrorCdDetail() { return triple().detail(); }
+std::string TransportObject::LastErrorMsg() { return triple().message(); }
 
 // ---- Retrieve ----
 
@@ -296,7 +301,7 @@ RetrieveObject::RetrieveObject(sdbus::IConnection& connection, std::string path,
 
 RetrieveObject::~RetrieveObject() { unregisterAdaptor(); }
 
-void RetrieveObject::Init(const sdbus::ObjectPath&) { server_.collectReleased(); }
+void RetrieveObject::Init(const sdbus::ObjectPath&) { server_.collectReleased(path_); }
 
 void RetrieveObject::PLSearchSent(sdbus::Result<int32_t>&& result, std::string FileType, std::string ClDataFilename,
                                   std::string SetDateTimeFrom, std::string SetDateTimeTo, int32_t Status) {
@@ -351,11 +356,16 @@ void RetrieveObject::PLDeleteFile(sdbus::Result<int32_t>&& result, std::string F
 }
 
 void RetrieveObject::Release() {
+    server_.collectReleased(path_);
     if (!server_.release(path_, callerOf(getObject()))) throw sdbus::Error(kErrorName, "not an object of the caller");
 }
 
-int32_t RetrieveObject::LastErrorCd() { return retrieve_->triple().code(); }
-int32_t RetrieveObject::LastErrorCdDetail() { return retrieve_->triple().detail(); }
-std::string RetrieveObject::LastErrorMsg() { return retrieve_->triple().message(); }
+ErrorTriple& RetrieveObject::triple() {
+    server_.collectReleased(path_);
+    return retrieve_->triple();
+}
+int32_t RetrieveObject::LastErrorCd() { return triple().code(); }
+int32_t RetrieveObject::LastErrorCdDetail() { return triple().detail(); }
+std::string RetrieveObject::LastErrorMsg() { return triple().message(); }
 
 } // namespace plx
