@@ -69,6 +69,22 @@ void onTransferWorker(sdbus::IObject& object, BusServer& server, sdbus::Result<R
            [caller = std::move(caller), work = std::move(work)](auto& reply) mutable { work(reply, caller); });
 }
 
+// The Client's events go to each advised caller alone, never to the whole
+// bus: no other caller sees what another transfers.
+template <typename... Args>
+void emitToAdvised(sdbus::IObject& object, BusServer& server, const char* name, const Args&... args) {
+    for (const std::string& caller : server.subscribers()) {
+        try {
+            sdbus::Signal signal = object.createSignal(kClientInterface, name);
+            signal.setDestination(caller);
+            (signal << ... << args);
+            object.emitSignal(signal);
+        } catch (const sdbus::Error&) {
+            // A caller that just left must not keep the event from the others.
+        }
+    }
+}
+
 } // namespace
 
 // ---- Factory ----
@@ -116,15 +132,15 @@ ClientObject::~ClientObject() {
 }
 
 void ClientObject::PLSendStatus(std::int32_t totalByte, std::int32_t sentByte, std::int32_t passedTime) {
-    emitPLSendStatus(totalByte, sentByte, passedTime);
+    emitToAdvised(getObject(), server_, "PLSendStatus", totalByte, sentByte, passedTime);
 }
 
 void ClientObject::PLRecvStatus(std::int32_t totalByte, std::int32_t recvByte, std::int32_t passedTime) {
-    emitPLRecvStatus(totalByte, recvByte, passedTime);
+    emitToAdvised(getObject(), server_, "PLRecvStatus", totalByte, recvByte, passedTime);
 }
 
 void ClientObject::PLRecvRequest(std::int32_t eventCode, const std::string& fileType) {
-    emitPLRecvRequest(eventCode, fileType);
+    emitToAdvised(getObject(), server_, "PLRecvRequest", eventCode, fileType);
 }
 
 void ClientObject::PLSetTermInfo(sdbus::Result<>&& result, std::string TerminalID, std::string CenterID,

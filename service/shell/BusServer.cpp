@@ -137,6 +137,13 @@ std::int32_t BusServer::subscriberCount() const {
     return count;
 }
 
+std::vector<std::string> BusServer::subscribers() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    for (const auto& [name, n] : subscriptions_) names.push_back(name);
+    return names;
+}
+
 void BusServer::setCloseHandler(std::function<bool(bool)> handler) {
     std::lock_guard lock(mutex_);
     closeHandler_ = std::move(handler);

@@ -45,6 +45,8 @@ public:
     void unadvise(const std::string& sender);
     // Applications connected to the Client's events.
     std::int32_t subscriberCount() const;
+    // Their bus names, each once.
+    std::vector<std::string> subscribers() const;
 
     // Calls that move files (PLSendData, PLSetData, PLRecvData, PLGetDataA,
     // PLGetData): they can take minutes.

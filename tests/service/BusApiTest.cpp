@@ -160,6 +160,24 @@ TEST(BusApi, AReleasedObjectAnswersUnknownWhileOthersTransfersGoOn) {
     EXPECT_EQ(service.waitExit(0), -1);
 }
 
+// The events were broadcast: a caller that never advised saw every transfer.
+TEST(BusApi, EventsReachOnlyTheAdvisedCallers) {
+    test::CenterSimulator center;
+    ServiceOnBus service;
+    auto advised = service.connect();
+    auto other = service.connect();
+    ClientProxy listening(*advised), watching(*other);
+    std::atomic<int> heard{0}, overheard{0};
+    listening.onSendStatus = [&](std::int32_t, std::int32_t, std::int32_t) { ++heard; };
+    watching.onSendStatus = [&](std::int32_t, std::int32_t, std::int32_t) { ++overheard; };
+    listening.Advise();
+    test::RunningSend send(service, *advised, center);
+    EXPECT_EQ(send.finish(), "");
+    watching.GetAliveCount(); // answered after any event sent to it before
+    EXPECT_GT(heard.load(), 0);
+    EXPECT_EQ(overheard.load(), 0);
+}
+
 TEST(BusApi, TransferFailuresAnswerWithTheObjectsTriple) {
     ServiceOnBus service;
     auto c = service.connect();
