@@ -69,6 +69,13 @@ void onTransferWorker(sdbus::IObject& object, BusServer& server, sdbus::Result<R
            [caller = std::move(caller), work = std::move(work)](auto& reply) mutable { work(reply, caller); });
 }
 
+// The triple of a Transport or Retrieve; a released one answers UnknownObject.
+template <typename Object>
+ErrorTriple& liveTriple(BusServer& server, const std::string& path, Object& object) {
+    server.collectReleased(path);
+    return object.triple();
+}
+
 // The Client's events go to each advised caller alone, never to the whole
 // bus: no other caller sees what another transfers.
 template <typename... Args>
@@ -299,13 +306,9 @@ void TransportObject::Release() {
     if (!server_.release(path_, callerOf(getObject()))) throw sdbus::Error(kErrorName, "not an object of the caller");
 }
 
-ErrorTriple& TransportObject::triple() {
-    server_.collectReleased(path_);
-    return transport_->triple();
-}
-int32_t TransportObject::LastErrorCd() { return triple().code(); }
-int32_t TransportObject::LastErrorCdDetail() { return triple().detail(); }
-std::string TransportObject::LastErrorMsg() { return triple().message(); }
+int32_t TransportObject::LastErrorCd() { return liveTriple(server_, path_, *transport_).code(); }
+int32_t TransportObject::LastErrorCdDetail() { return liveTriple(server_, path_, *transport_).detail(); }
+std::string TransportObject::LastErrorMsg() { return liveTriple(server_, path_, *transport_).message(); }
 
 // ---- Retrieve ----
 
@@ -376,12 +379,8 @@ void RetrieveObject::Release() {
     if (!server_.release(path_, callerOf(getObject()))) throw sdbus::Error(kErrorName, "not an object of the caller");
 }
 
-ErrorTriple& RetrieveObject::triple() {
-    server_.collectReleased(path_);
-    return retrieve_->triple();
-}
-int32_t RetrieveObject::LastErrorCd() { return triple().code(); }
-int32_t RetrieveObject::LastErrorCdDetail() { return triple().detail(); }
-std::string RetrieveObject::LastErrorMsg() { return triple().message(); }
+int32_t RetrieveObject::LastErrorCd() { return liveTriple(server_, path_, *retrieve_).code(); }
+int32_t RetrieveObject::LastErrorCdDetail() { return liveTriple(server_, path_, *retrieve_).detail(); }
+std::string RetrieveObject::LastErrorMsg() { return liveTriple(server_, path_, *retrieve_).message(); }
 
 } // namespace plx

@@ -112,8 +112,6 @@ private:
     int32_t LastErrorCd() override;
     int32_t LastErrorCdDetail() override;
     std::string LastErrorMsg() override;
-    // The object's triple; a released object answers UnknownObject.
-    ErrorTriple& triple();
 
     std::string path_;
     std::shared_ptr<Transport> transport_;
@@ -142,8 +140,6 @@ private:
     int32_t LastErrorCd() override;
     int32_t LastErrorCdDetail() override;
     std::string LastErrorMsg() override;
-    // The object's triple; a released object answers UnknownObject.
-    ErrorTriple& triple();
 
     std::string path_;
     std::shared_ptr<Retrieve> retrieve_;
