@@ -2,6 +2,7 @@
 // The error triple every object of the API carries: LastErrorCd (one of the
 // classes below), LastErrorCdDetail and LastErrorMsg.
 
+#include <cerrno>
 #include <cstdint>
 
 namespace plx {
@@ -23,5 +24,10 @@ inline constexpr std::int32_t kInitFailureDetail = 99;
 // that is not registered: a client that only wants the kind gone may take
 // it as done.
 inline constexpr const char* kFileTypeNotFoundText = "指定したファイル種別が存在しません";
+
+// PLGetTermInfo before any terminal information is stored (no plterm.ini):
+// code kApiSystemError with this detail, the system's error for the missing
+// file. A client's first run may take it as "nothing set up yet".
+inline constexpr std::int32_t kNoTermInfoDetail = ENOENT;
 
 } // namespace plx

@@ -31,8 +31,10 @@ std::optional<StartupFailure> loadStartupData(AppState& state, UserNotifier& not
     state.logSettings = readLogSettings();
     if (auto failure = createWrapper(state, notifier, std::move(clock))) return failure;
     state.terminal = state.wrapper->GetTermInfo();
-    if (state.wrapper->LastErrorCd() != 0)
-        return StartupFailure{"端末情報の読出しが異常終了しました。", state.wrapper->triple()};
+    const CallStatus& read = state.wrapper->triple();
+    // A first run has no terminal information yet: the settings dialog is where it is entered.
+    bool firstRun = read.code == kApiSystemError && read.detail == kNoTermInfoDetail;
+    if (!read.ok() && !firstRun) return StartupFailure{"端末情報の読出しが異常終了しました。", read};
     return loadDataKinds(*state.wrapper, state.kinds);
 }
 

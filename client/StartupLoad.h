@@ -28,9 +28,10 @@ struct StartupFailure {
 };
 
 // The desktop client's load: log settings, a new wrapper, the terminal
-// information, the data kinds and their pairs. After a failure the wrapper
-// is kept (a wrapper that did not start answers every transfer with that
-// failure) and the data-kind table is empty.
+// information (none stored yet is no failure: a first run), the data kinds
+// and their pairs. After a failure the wrapper is kept (a wrapper that did
+// not start answers every transfer with that failure) and the data-kind
+// table is empty.
 std::optional<StartupFailure> loadStartupData(AppState& state, UserNotifier& notifier,
                                               ServiceWrapper::Clock clock = {});
 

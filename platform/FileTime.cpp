@@ -12,6 +12,40 @@ constexpr int kMaxYear = 30827;
 
 bool isLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
+std::tm brokenDown(const LocalDateTime& local) {
+    std::tm tm{};
+    tm.tm_year = local.year - 1900;
+    tm.tm_mon = local.month - 1;
+    tm.tm_mday = local.day;
+    tm.tm_hour = local.hour;
+    tm.tm_min = local.minute;
+    tm.tm_sec = local.second;
+    return tm;
+}
+
+// A wall-clock reading as seconds, so that readings compare as numbers.
+std::int64_t readingSeconds(const std::tm& tm) {
+    std::tm copy = tm;
+    return static_cast<std::int64_t>(::timegm(&copy));
+}
+
+// The first instant whose local reading is not before reading, near around:
+// for a reading that a spring-forward change skipped, the change itself.
+std::time_t firstInstantShowing(std::int64_t reading, std::time_t around) {
+    constexpr std::time_t kDay = 86400;
+    std::time_t low = around - kDay;
+    std::time_t high = around + kDay;
+    while (low < high) {
+        std::time_t middle = low + (high - low) / 2;
+        std::tm tm{};
+        if (::localtime_r(&middle, &tm) && readingSeconds(tm) >= reading)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return high;
+}
+
 } // namespace
 
 FileTime FileTime::fromUnix(std::time_t seconds, long nanoseconds) {
@@ -86,17 +120,15 @@ std::optional<LocalDateTime> toLocal(FileTime utc) {
 
 std::optional<FileTime> fromLocal(const LocalDateTime& local) {
     if (!isValidDateTime(local)) return std::nullopt;
-    std::tm tm{};
-    tm.tm_year = local.year - 1900;
-    tm.tm_mon = local.month - 1;
-    tm.tm_mday = local.day;
-    tm.tm_hour = local.hour;
-    tm.tm_min = local.minute;
-    tm.tm_sec = local.second;
+    const std::tm asked = brokenDown(local);
+    std::tm tm = asked;
     tm.tm_isdst = -1; // let the zone rules decide, daylight saving included
     tm.tm_wday = -1;
     std::time_t seconds = ::mktime(&tm);
     if (tm.tm_wday < 0) return std::nullopt; // mktime failed
+    // A reading the clock skipped comes back moved: it stands for the change,
+    // so that a later reading never gives an earlier instant.
+    if (readingSeconds(tm) != readingSeconds(asked)) seconds = firstInstantShowing(readingSeconds(asked), seconds);
     if (static_cast<std::int64_t>(seconds) + FileTime::kUnixEpochSeconds < 0) return std::nullopt;
     return FileTime::fromUnix(seconds);
 }

@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <sched.h>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
@@ -65,6 +67,37 @@ ProgramRun runCaptured(const std::vector<std::string>& argv, const fs::path& wor
     run.out = readFile(outPath);
     run.err = readFile(errPath);
     return run;
+}
+
+namespace {
+
+[[noreturn]] void runWithoutFreeInodes(const fs::path& folder, const std::function<std::string()>& body, int out) {
+    std::string text = "no mount namespace";
+    try {
+        if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+            ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "nr_inodes=1,size=64k") == 0)
+            text = body();
+    } catch (const std::exception& e) {
+        text = e.what();
+    }
+    (void)!::write(out, text.data(), text.size());
+    ::_exit(0);
+}
+
+} // namespace
+
+std::string withoutFreeInodes(const fs::path& folder, const std::function<std::string()>& body) {
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+    pid_t pid = ::fork();
+    if (pid == 0) runWithoutFreeInodes(folder, body, pipe[1]);
+    ::close(pipe[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    ::close(pipe[0]);
+    if (pid > 0) ::waitpid(pid, nullptr, 0);
+    return text;
 }
 
 void writeFile(const fs::path& path, std::string_view content) {

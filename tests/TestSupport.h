@@ -2,6 +2,7 @@
 // Shared helpers of the tests: scratch folders and environment overrides.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,10 @@ struct ProgramRun {
 // Runs argv[0] (a path) with this process's environment, standard input
 // empty, in workingFolder (empty: this process's), and waits for it.
 ProgramRun runCaptured(const std::vector<std::string>& argv, const std::filesystem::path& workingFolder = {});
+
+// What body returns, run in a child process that sees folder as an empty
+// file system without a free inode (its own mount namespace; needs root).
+std::string withoutFreeInodes(const std::filesystem::path& folder, const std::function<std::string()>& body);
 
 void writeFile(const std::filesystem::path& path, std::string_view content);
 std::string readFile(const std::filesystem::path& path);

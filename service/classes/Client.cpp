@@ -17,6 +17,7 @@ namespace plx {
 namespace {
 
 constexpr const char* kTermIniAccessText = "端末管理ファイルへのアクセス中にエラー発生";
+constexpr const char* kTermIniMissingText = "端末管理ファイル(plterm.ini)が見つかりません";
 constexpr auto kResultsWait = std::chrono::milliseconds(3000);
 
 bool allDigits(const std::string& text) {
@@ -87,14 +88,14 @@ ApiResult Client::PLGetTermInfo(TerminalRec& out) {
     ApiMethod method{.name = "PLGetTermInfo", .argumentLine = "", .defaultMessage = kTermIniAccessText};
     return runApiMethod(triple_, method, [&] {
         auto doc = loadTermIni();
-        // First start: callers tell "not set up yet" by the code staying 0.
-        if (!doc) throw PLException(kApiOk, 0, "", PLException::kExact);
+        // Not set up yet (first start) is a failure like any other: never code 0.
+        if (!doc) throw PLException(kApiSystemError, kNoTermInfoDetail, kTermIniMissingText, PLException::kExact);
         for (const TermKey& key : termKeys()) {
             std::string value = termValue(*doc, key.name);
             if (utf8Length(value) > key.limit)
                 throw PLException(kApiSystemError, 0, std::string(key.storedTooLongText), PLException::kExact);
             if (!key.storedEmptyText.empty() && value.empty())
-                throw PLException(kApiOk, 0, std::string(key.storedEmptyText), PLException::kExact);
+                throw PLException(kApiSystemError, 0, std::string(key.storedEmptyText), PLException::kExact);
             out.*key.field = std::move(value);
         }
     });

@@ -41,6 +41,7 @@ constexpr const char* kNotReceivedText = "受信ファイルが存在しませ�
 constexpr const char* kBadTargetText = "保存先のクライアントファイル名が不正です";
 constexpr const char* kBadSourceText = "保存元のクライアントファイル名が不正です";
 constexpr const char* kWriteText = "保存先ファイル書き込み中にエラーが発生しました";
+constexpr const char* kNoNewTargetText = "保存先のクライアントファイルが生成できませんでした";
 
 // The client's file name may be empty: the center's or a new one is taken then.
 constexpr LengthRule kOptionalNameRule{kFileNameLimit, kFileNameRule.tooLongText, {}};
@@ -200,6 +201,8 @@ void PickUp::copy(const FileRec& rec, const CenterRecord& entry) {
         std::string used = target.commit();
         if (name.empty()) backups_.noteCreated(joinPath(folder_.path(), used));
     } catch (const CallerFileError& e) {
+        // Without a name of its own the file is a new "@zv" one: making it is what failed.
+        if (name.empty()) throw exact(kApiBadArgument, e.error(), kNoNewTargetText);
         throw exact(kApiNotReady, e.error(), kWriteText);
     }
     if (!ChangeGetStatus(entry.sectionName, kStatusPickedUp)) throw PLException(kApiNotReady, 0, "");

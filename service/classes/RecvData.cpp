@@ -121,10 +121,11 @@ private:
     EntityPlan planEntity(const EntityHead& head);
     std::optional<Delivery> walkFileReply(const SoapElement& response);
     Delivery readDelivery(const SoapElement& file);
-    void openTarget();
+    int openTarget();
     void store(const Delivery& delivery, const EntityOutcome& entity);
     std::string storedDigest(const Delivery& delivery, const EntityOutcome& entity);
     [[noreturn]] void notSaved(int error);
+    [[noreturn]] void targetNotMade(int error);
     void commitTarget();
     void finishConversation();
     // The center hears of a failure in a ReportStatus with resultCode.
@@ -145,7 +146,8 @@ private:
     std::optional<CallerTarget> target_;
     std::optional<Delivery> planned_; // the File values the body was written by
     OpenTempFile scratch_;            // the body as it came, when they were not known ahead
-    int targetError_ = 0;             // why no file could be made for it
+    int targetError_ = 0;             // why no target file could be made for it
+    int scratchError_ = 0;            // why no scratch file could be made for it
 };
 
 int Receive::steps() {
@@ -239,14 +241,15 @@ EntityPlan Receive::planEntity(const EntityHead& head) {
             Delivery values;
             readValue("Length", *head.length, values);
             readValue("CompressFlag", *head.compressFlag, values);
-            openTarget();
+            targetError_ = openTarget();
+            if (targetError_ != 0) return {};
             planned_ = values;
             return {target_->fd(), {}, values.compressed(), values.expansionLimit()};
         }
         scratch_ = OpenTempFile::create(systemTempFolder(), kTempPrefix);
         return {scratch_.fd(), scratch_.path(), false};
     } catch (const std::system_error& e) {
-        targetError_ = e.code().value();
+        scratchError_ = e.code().value();
         return {};
     }
 }
@@ -301,12 +304,9 @@ std::string Receive::storedDigest(const Delivery& delivery, const EntityOutcome&
                     (!delivery.compressed() || planned_->expansionLimit() == delivery.expansionLimit());
         return same ? entity.md5 : std::string();
     }
-    if (!scratch_) notSaved(targetError_);
-    try {
-        openTarget();
-    } catch (const std::system_error& e) {
-        notSaved(e.code().value());
-    }
+    if (targetError_ != 0) targetNotMade(targetError_);
+    if (!scratch_) notSaved(scratchError_);
+    if (int error = openTarget()) targetNotMade(error);
     PlainDataWriter data(target_->fd(), delivery.compressed(), delivery.expansionLimit());
     if (::lseek(scratch_.fd(), 0, SEEK_SET) != 0) notSaved(errno);
     data.writeFrom(scratch_.fd());
@@ -336,19 +336,30 @@ void Receive::store(const Delivery& delivery, const EntityOutcome& entity) {
 // Where the received data is written: an unnamed file in the caller's
 // folder, put in place under the chosen name once it is whole and checked,
 // so a failure never leaves the caller's existing file half written.
-// Throws CallerFileError.
-void Receive::openTarget() {
-    target_.emplace(*folder_, chooseTargetName(fileName_, dataFileName_), WriteMode::kReplace);
+// The system error when it could not be made, else 0.
+int Receive::openTarget() {
+    try {
+        target_.emplace(*folder_, chooseTargetName(fileName_, dataFileName_), WriteMode::kReplace);
+        return 0;
+    } catch (const CallerFileError& e) {
+        return e.error();
+    }
+}
+
+// Without a name of its own the target is a new "@zv" one: then the name
+// is what could not be made.
+void Receive::targetNotMade(int error) {
+    if (!chooseTargetName(fileName_, dataFileName_).empty()) notSaved(error);
+    report("99");
+    // No exchange failed: the session record keeps the first message kind.
+    fail({kApiBadArgument, error, kNamingText, kResultOther}, Phase::kAuthRequest);
 }
 
 void Receive::commitTarget() {
     try {
         fileName_ = target_->commit();
     } catch (const CallerFileError& e) {
-        report("99");
-        if (chooseTargetName(fileName_, dataFileName_).empty())
-            fail({kApiBadArgument, e.error(), kNamingText, kResultOther});
-        fail({kApiNotReady, e.error(), kNotStoredText, kResultOther});
+        targetNotMade(e.error());
     }
 }
 

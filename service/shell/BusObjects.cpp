@@ -43,7 +43,7 @@ sdbus::MethodCall currentCall(sdbus::IObject& object) {
 // Runs work on pool with the call's reply; work answers it.
 template <typename... R, typename Work>
 void onPool(WorkerPool& pool, sdbus::IObject& object, BusServer& server, sdbus::Result<R...>&& result, Work work) {
-    server.collectReleased();
+    server.collectReleased(object.getObjectPath());
     auto reply = std::make_shared<Reply<R...>>(std::move(result), currentCall(object));
     pool.submit([reply, work = std::move(work)]() mutable {
         try {
@@ -67,6 +67,29 @@ void onTransferWorker(sdbus::IObject& object, BusServer& server, sdbus::Result<R
     Caller caller = server.callers().of(callerOf(object));
     onPool(server.transfers(), object, server, std::move(result),
            [caller = std::move(caller), work = std::move(work)](auto& reply) mutable { work(reply, caller); });
+}
+
+// The triple of a Transport or Retrieve; a released one answers UnknownObject.
+template <typename Object>
+ErrorTriple& liveTriple(BusServer& server, const std::string& path, Object& object) {
+    server.collectReleased(path);
+    return object.triple();
+}
+
+// The Client's events go to each advised caller alone, never to the whole
+// bus: no other caller sees what another transfers.
+template <typename... Args>
+void emitToAdvised(sdbus::IObject& object, BusServer& server, const char* name, const Args&... args) {
+    for (const std::string& caller : server.subscribers()) {
+        try {
+            sdbus::Signal signal = object.createSignal(kClientInterface, name);
+            signal.setDestination(caller);
+            (signal << ... << args);
+            object.emitSignal(signal);
+        } catch (const sdbus::Error&) {
+            // A caller that just left must not keep the event from the others.
+        }
+    }
 }
 
 } // namespace
@@ -116,15 +139,15 @@ ClientObject::~ClientObject() {
 }
 
 void ClientObject::PLSendStatus(std::int32_t totalByte, std::int32_t sentByte, std::int32_t passedTime) {
-    emitPLSendStatus(totalByte, sentByte, passedTime);
+    emitToAdvised(getObject(), server_, "PLSendStatus", totalByte, sentByte, passedTime);
 }
 
 void ClientObject::PLRecvStatus(std::int32_t totalByte, std::int32_t recvByte, std::int32_t passedTime) {
-    emitPLRecvStatus(totalByte, recvByte, passedTime);
+    emitToAdvised(getObject(), server_, "PLRecvStatus", totalByte, recvByte, passedTime);
 }
 
 void ClientObject::PLRecvRequest(std::int32_t eventCode, const std::string& fileType) {
-    emitPLRecvRequest(eventCode, fileType);
+    emitToAdvised(getObject(), server_, "PLRecvRequest", eventCode, fileType);
 }
 
 void ClientObject::PLSetTermInfo(sdbus::Result<>&& result, std::string TerminalID, std::string CenterID,
@@ -211,7 +234,7 @@ TransportObject::TransportObject(sdbus::IConnection& connection, std::string pat
 
 TransportObject::~TransportObject() { unregisterAdaptor(); }
 
-void TransportObject::Init(const sdbus::ObjectPath&) { server_.collectReleased(); } // it has its Client already
+void TransportObject::Init(const sdbus::ObjectPath&) { server_.collectReleased(path_); } // it has its Client already
 
 void TransportObject::PLSendData(sdbus::Result<>&& result, std::string FileType, std::string ClDataDirectory,
                                  std::string ClDataFilename) {
@@ -279,12 +302,13 @@ void TransportObject::PLGetDataAt(sdbus::Result<BusFileRec>&& result, int32_t in
 }
 
 void TransportObject::Release() {
+    server_.collectReleased(path_);
     if (!server_.release(path_, callerOf(getObject()))) throw sdbus::Error(kErrorName, "not an object of the caller");
 }
 
-int32_t TransportObject::LastErrorCd() { return transport_->triple().code(); }
-int32_t TransportObject::LastErrorCdDetail() { return transport_->triple().detail(); }
-std::string TransportObject::LastErrorMsg() { return transport_->triple().message(); }
+int32_t TransportObject::LastErrorCd() { return liveTriple(server_, path_, *transport_).code(); }
+int32_t TransportObject::LastErrorCdDetail() { return liveTriple(server_, path_, *transport_).detail(); }
+std::string TransportObject::LastErrorMsg() { return liveTriple(server_, path_, *transport_).message(); }
 
 // ---- Retrieve ----
 
@@ -296,7 +320,7 @@ RetrieveObject::RetrieveObject(sdbus::IConnection& connection, std::string path,
 
 RetrieveObject::~RetrieveObject() { unregisterAdaptor(); }
 
-void RetrieveObject::Init(const sdbus::ObjectPath&) { server_.collectReleased(); }
+void RetrieveObject::Init(const sdbus::ObjectPath&) { server_.collectReleased(path_); }
 
 void RetrieveObject::PLSearchSent(sdbus::Result<int32_t>&& result, std::string FileType, std::string ClDataFilename,
                                   std::string SetDateTimeFrom, std::string SetDateTimeTo, int32_t Status) {
@@ -351,11 +375,12 @@ void RetrieveObject::PLDeleteFile(sdbus::Result<int32_t>&& result, std::string F
 }
 
 void RetrieveObject::Release() {
+    server_.collectReleased(path_);
     if (!server_.release(path_, callerOf(getObject()))) throw sdbus::Error(kErrorName, "not an object of the caller");
 }
 
-int32_t RetrieveObject::LastErrorCd() { return retrieve_->triple().code(); }
-int32_t RetrieveObject::LastErrorCdDetail() { return retrieve_->triple().detail(); }
-std::string RetrieveObject::LastErrorMsg() { return retrieve_->triple().message(); }
+int32_t RetrieveObject::LastErrorCd() { return liveTriple(server_, path_, *retrieve_).code(); }
+int32_t RetrieveObject::LastErrorCdDetail() { return liveTriple(server_, path_, *retrieve_).detail(); }
+std::string RetrieveObject::LastErrorMsg() { return liveTriple(server_, path_, *retrieve_).message(); }
 
 } // namespace plx

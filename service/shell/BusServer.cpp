@@ -7,6 +7,11 @@
 
 namespace plx {
 
+namespace {
+// What the bus answers for an object that is not there.
+constexpr const char* kUnknownObjectError = "org.freedesktop.DBus.Error.UnknownObject";
+} // namespace
+
 BusServer::BusServer(sdbus::IConnection& connection, std::shared_ptr<Client> client)
     : connection_(connection), client_(std::move(client)), callers_(connection) {
     client_->setSubscriberCounter([this] { return subscriberCount(); });
@@ -69,18 +74,25 @@ bool BusServer::release(const std::string& path, const std::string& caller) {
     std::lock_guard lock(mutex_);
     auto it = objects_.find(path);
     if (it == objects_.end() || it->second.owner != caller) return false;
-    released_.push_back(std::move(it->second.object));
+    released_.emplace(path, std::move(it->second.object));
     objects_.erase(it);
     return true;
 }
 
-void BusServer::collectReleased() {
-    std::vector<std::unique_ptr<BusObject>> dead;
+void BusServer::collectReleased(const std::string& serving) {
+    std::map<std::string, std::unique_ptr<BusObject>> dead;
+    bool servingReleased = false;
     {
         std::lock_guard lock(mutex_);
         dead.swap(released_);
+        // The serving object's handler is still running: it stays for later.
+        if (auto node = dead.extract(serving)) {
+            released_.insert(std::move(node));
+            servingReleased = true;
+        }
     }
-    // Destroyed here, outside the handlers of the objects themselves.
+    // The others are destroyed here, outside the handlers of their own.
+    if (servingReleased) throw sdbus::Error(kUnknownObjectError, "the object was released");
 }
 
 void BusServer::peerGone(const std::string& name) {
@@ -123,6 +135,13 @@ std::int32_t BusServer::subscriberCount() const {
     std::int32_t count = 0;
     for (const auto& [name, n] : subscriptions_) count += n;
     return count;
+}
+
+std::vector<std::string> BusServer::subscribers() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    for (const auto& [name, n] : subscriptions_) names.push_back(name);
+    return names;
 }
 
 void BusServer::setCloseHandler(std::function<bool(bool)> handler) {

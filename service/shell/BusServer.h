@@ -45,6 +45,8 @@ public:
     void unadvise(const std::string& sender);
     // Applications connected to the Client's events.
     std::int32_t subscriberCount() const;
+    // Their bus names, each once.
+    std::vector<std::string> subscribers() const;
 
     // Calls that move files (PLSendData, PLSetData, PLRecvData, PLGetDataA,
     // PLGetData): they can take minutes.
@@ -56,9 +58,11 @@ public:
     // The close request of the service object; answers whether the service closes.
     void setCloseHandler(std::function<bool(bool confirmed)> handler);
     bool requestClose(bool confirmed);
-    // Objects released inside their own handler are destroyed at the next
-    // bus-thread call, never inside that handler; every handler calls this.
-    void collectReleased();
+    // Objects released inside their own handler are destroyed at a later
+    // bus-thread call, never inside a handler of theirs: every handler calls
+    // this first with its own object's path. A released object answers every
+    // call until then with UnknownObject (thrown here), as once it is gone.
+    void collectReleased(const std::string& serving = {});
 
     static constexpr std::size_t kMaxObjectsPerCaller = 256;
     // Quick calls are short: a few threads keep them moving.
@@ -80,7 +84,7 @@ private:
         std::unique_ptr<BusObject> object;
     };
     std::map<std::string, Owned> objects_;
-    std::vector<std::unique_ptr<BusObject>> released_;
+    std::map<std::string, std::unique_ptr<BusObject>> released_;
     std::map<std::string, int> subscriptions_;
     std::uint64_t nextId_ = 1;
 

@@ -107,6 +107,17 @@ TEST_F(DateTextTest, StartOfDayAcrossDaylightSaving) {
     EXPECT_EQ(text, "20240311000000");
 }
 
+// 02:30 on 2024-03-10 never showed in New York: it was read as 03:30, an
+// instant after the one of the later text 03:00.
+TEST_F(DateTextTest, AStampTheSpringChangeSkippedIsTheChange) {
+    useZone("America/New_York");
+    FileTime skipped, change;
+    ASSERT_TRUE(dateTimeTextToFileTime("20240310023000", skipped));
+    ASSERT_TRUE(dateTimeTextToFileTime("20240310030000", change));
+    EXPECT_EQ(skipped, change);
+    EXPECT_EQ(change.toUnixSeconds(), 1710054000); // 07:00 UTC
+}
+
 TEST_F(DateTextTest, ShiftBetweenZones) {
     FileTime utc = local(2024, 7, 1, 9, 0, 0); // 00:00 UTC
     FileTime shifted = utc;

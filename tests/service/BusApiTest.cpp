@@ -142,6 +142,42 @@ TEST(BusApi, ReleaseEndsTheObjectAndUnadviseTheSubscription) {
     EXPECT_FALSE(failureOf([&] { retrieve.LastErrorCd(); }).first.empty());
 }
 
+// A call on a released object destroyed it inside its own handler and then
+// read its call: the service died with every transfer.
+TEST(BusApi, AReleasedObjectAnswersUnknownWhileOthersTransfersGoOn) {
+    test::CenterSimulator center({"--fault", "slow@file", "--slow-seconds", "2"});
+    ServiceOnBus service;
+    auto c = service.connect();
+    test::RunningSend send(service, *c, center);
+    FactoryProxy factory(*c);
+    TransportProxy released(*c, factory.CreateTransport());
+    released.Release();
+    const std::string unknown = "org.freedesktop.DBus.Error.UnknownObject";
+    EXPECT_EQ(failureOf([&] { released.PLSendData("K001", service.home().string(), "data.dat"); }).first, unknown);
+    EXPECT_EQ(failureOf([&] { released.LastErrorCd(); }).first, unknown);
+    EXPECT_EQ(failureOf([&] { released.Release(); }).first, unknown);
+    EXPECT_EQ(send.finish(), "");
+    EXPECT_EQ(service.waitExit(0), -1);
+}
+
+// The events were broadcast: a caller that never advised saw every transfer.
+TEST(BusApi, EventsReachOnlyTheAdvisedCallers) {
+    test::CenterSimulator center;
+    ServiceOnBus service;
+    auto advised = service.connect();
+    auto other = service.connect();
+    ClientProxy listening(*advised), watching(*other);
+    std::atomic<int> heard{0}, overheard{0};
+    listening.onSendStatus = [&](std::int32_t, std::int32_t, std::int32_t) { ++heard; };
+    watching.onSendStatus = [&](std::int32_t, std::int32_t, std::int32_t) { ++overheard; };
+    listening.Advise();
+    test::RunningSend send(service, *advised, center);
+    EXPECT_EQ(send.finish(), "");
+    watching.GetAliveCount(); // answered after any event sent to it before
+    EXPECT_GT(heard.load(), 0);
+    EXPECT_EQ(overheard.load(), 0);
+}
+
 TEST(BusApi, TransferFailuresAnswerWithTheObjectsTriple) {
     ServiceOnBus service;
     auto c = service.connect();

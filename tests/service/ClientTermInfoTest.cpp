@@ -1,5 +1,6 @@
 #include "service/classes/Client.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -135,21 +136,22 @@ TEST_F(ClientTermInfoTest, WritesTheNineKeysInOrderIntoAPrivateFile) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST_F(ClientTermInfoTest, GetWithoutTheFileFailsWithAnEmptyTriple) {
+// A failure whose triple said 0/0 read as success to every caller of the triple.
+TEST_F(ClientTermInfoTest, GetWithoutTheFileFailsWithCodeTwo) {
     TerminalRec out{"stale", "stale", "", "", "", "", "", "", ""};
-    expectFailure(client.PLGetTermInfo(out), 0, 0, "");
+    expectFailure(client.PLGetTermInfo(out), kApiSystemError, ENOENT, "端末管理ファイル(plterm.ini)が見つかりません");
     EXPECT_EQ(out, TerminalRec{});
 }
 
 TEST_F(ClientTermInfoTest, GetFailsOnAMissingRequiredValueKeepingWhatItRead) {
     TerminalRec out;
     test::writeFile(termIni(), "[terminfo]\nterminalid=\ncenterid=77\npassword=pw\n");
-    expectFailure(client.PLGetTermInfo(out), 0, 0, "端末IDが不正です");
+    expectFailure(client.PLGetTermInfo(out), kApiSystemError, 0, "端末IDが不正です");
     test::writeFile(termIni(), "[terminfo]\nterminalid=11\npassword=pw\n");
-    expectFailure(client.PLGetTermInfo(out), 0, 0, "センタIDが不正です");
+    expectFailure(client.PLGetTermInfo(out), kApiSystemError, 0, "センタIDが不正です");
     EXPECT_EQ(out.TerminalID, "11");
     test::writeFile(termIni(), "[TermInfo]\nterminalid=11\ncenterid=22\ncenterurl=u\nproxyuser=pu\n");
-    expectFailure(client.PLGetTermInfo(out), 0, 0, "端末パスワードが不正です");
+    expectFailure(client.PLGetTermInfo(out), kApiSystemError, 0, "端末パスワードが不正です");
     EXPECT_EQ(out.CenterID, "22");
     EXPECT_EQ(out.CenterURL, "u");
     EXPECT_EQ(out.ProxyUser, ""); // after the failure: not read

@@ -235,6 +235,18 @@ TEST_F(GetDataTest, GetDataFailureRestoresEverything) {
     }
 }
 
+TEST_F(GetDataTest, GetDataWithoutANewNameFailsAsTheTargetNotMade) {
+    add({"K001", 2, 2, "", "EEE"}); // no center name: the target is a new "@zv" file
+    std::string before = test::readFile(home / "plcenter.ini");
+    std::string outcome = test::withoutFreeInodes(user, [&] {
+        std::int32_t n = 0;
+        ApiResult r = transport.PLGetData("K001", "", "", "", 0, 1, 0, user.string(), "", n);
+        return std::to_string(r.code) + "/" + std::to_string(r.detail) + " " + r.message;
+    });
+    EXPECT_EQ(outcome, "4/" + std::to_string(ENOSPC) + " 保存先のクライアントファイルが生成できませんでした");
+    EXPECT_EQ(test::readFile(home / "plcenter.ini"), before);
+}
+
 TEST_F(GetDataTest, GetDataUsesTheRegisteredPathAndSafeNames) {
     fs::create_directory(home / "oldtemp"); // the data file outlived a move of the temporary folder
     add({"K001", 2, 2, "moved.dat", "MOVED"}, home / "oldtemp" / "@zv0001.tmp");

@@ -199,6 +199,19 @@ TEST(RecvData, WrongMd5KeepsTheUsersFile) {
     }
 }
 
+TEST(RecvData, ANewNameThatCannotBeMadeFailsAsTheNaming) {
+    TransferFixture f(TransferSetup{.centerArgs = {"--data-file-name", ""}});
+    offer(f, "in.dat", "data");
+    std::string outcome = test::withoutFreeInodes(f.userFolder(), [&] {
+        ApiResult r = receive(f).result;
+        return std::to_string(r.code) + "/" + std::to_string(r.detail) + " " + r.message;
+    });
+    EXPECT_EQ(outcome, "4/" + std::to_string(ENOSPC) + " ファイルの保存に失敗(保存ファイル名の決定でエラー)");
+    EXPECT_TRUE(reported(f, 99));
+    auto fields = lastSession(f);
+    EXPECT_EQ(fields[4] + "/" + fields[5], "10/99");
+}
+
 namespace {
 
 // Closes the service as soon as the GetFile reply is awaited.
