@@ -32,7 +32,10 @@ public:
 
     // Removes what the loaded file lists, then deletes infoFile (last, so
     // that a run that stops early can be run again) and, when it lies in the
-    // installation's base folder, the folders it leaves empty. startedProgram, when
+    // installation's base folder, the folders it leaves empty. A listed path
+    // that is relative or holds ".." after its macros is kept (a file kept),
+    // and the empty folders above an item go only within BaseDir or a macro
+    // folder the item names. startedProgram, when
     // set, is left alone: the program deletes it itself when it ends.
     // Returns kRemoved, kInfoFileKept when infoFile stayed, or kFilesKept
     // when a listed file could not be deleted (this wins over kInfoFileKept).
@@ -49,6 +52,12 @@ public:
     void setUnregisterLimit(std::chrono::milliseconds limit) { unregisterLimit_ = limit; }
 
 private:
+    // One file item at path (confined); false when a file it would remove stayed.
+    bool removeItem(const TCVFileItem& item, const std::filesystem::path& path, RemovalView& view,
+                    const FolderGuard& guard, bool& fontMet);
+    // The folders an item's upward walk stays in: BaseDir and the macro
+    // folders its path names.
+    std::vector<std::string> walkRoots(const TCVFileItem& item) const;
     // false when the file stayed (the result records it).
     bool removeFile(const TCVFileItem& item, const std::filesystem::path& path);
     bool confirmShared(const std::filesystem::path& path, RemovalView& view);
