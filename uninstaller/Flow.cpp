@@ -71,8 +71,13 @@ int runFirstStage(const fs::path& program, const fs::path& infoFile, UserPrompts
             auto status = stage.waitFor(std::chrono::milliseconds(0));
             return status ? exitCodeOf(*status) : 1;
         }
-        stage.detach(); // asked to end: the second stage finishes by itself
-        return 0;
+        // Asked to end: the second stage finishes by itself, and its request
+        // carries the removal's result for whoever started this one.
+        signalfd_siginfo request{};
+        bool read = ::read(quitFd.get(), &request, sizeof request) == static_cast<ssize_t>(sizeof request);
+        pid_t stagePid = stage.pid();
+        stage.detach();
+        return read ? firstStageExitCode(request, stagePid) : 1;
     } catch (const std::exception& e) {
         return fail(formatText(kStartFailed, {e.what()}));
     }
@@ -95,7 +100,8 @@ int runSecondStage(const fs::path& infoFile, const std::vector<std::string>& arg
 
     refreshMenuCache(engine.shortcutFolders());
     if (args.size() > 2)
-        if (auto firstStage = parseStageHandle(args[2])) closeFirstStage(*firstStage, kChildWaitLimit);
+        if (auto firstStage = parseStageHandle(args[2]))
+            closeFirstStage(*firstStage, kChildWaitLimit, dialog.removalResult());
     if (!started.empty()) {
         deleteWithRetries(started);
         engine.folderGuard().removeEmptyParents(started);

@@ -98,18 +98,23 @@ std::optional<pid_t> parseStageHandle(const std::string& argument) {
     return static_cast<pid_t>(value);
 }
 
-bool closeFirstStage(pid_t firstStage, std::chrono::milliseconds limit) {
+bool closeFirstStage(pid_t firstStage, std::chrono::milliseconds limit, int result) {
     // Only the process that started this one: the argument names no other.
     if (firstStage != ::getppid()) return false;
     UniqueFd pidfd(openPidfd(firstStage));
     if (!pidfd) return false;
     if (::getppid() != firstStage) return false; // it ended before the pidfd was taken
-    if (signalPidfd(pidfd.get(), SIGTERM) != 0) return errno == ESRCH;
+    if (queueSignalPidfd(pidfd.get(), SIGTERM, result) != 0) return errno == ESRCH;
     pollfd p{pidfd.get(), POLLIN, 0};
     int n;
     while ((n = ::poll(&p, 1, static_cast<int>(limit.count()))) < 0 && errno == EINTR) {
     }
     return n > 0;
+}
+
+int firstStageExitCode(const signalfd_siginfo& quit, pid_t stage) {
+    if (quit.ssi_code == SI_QUEUE && quit.ssi_pid == static_cast<std::uint32_t>(stage)) return quit.ssi_int;
+    return 128 + static_cast<int>(quit.ssi_signo);
 }
 
 bool deleteWithRetries(const fs::path& path, int tries, std::chrono::milliseconds interval) {

@@ -43,7 +43,7 @@ int TCVUnInstall::run(RemovalView& view, const fs::path& infoFile, const fs::pat
     yesToAll_ = noToAll_ = false;
     nextStageMark_ = 0;
     shortcutFolders_.clear();
-    bool filesKept = false;
+    kept_.clear();
     FolderGuard guard = folderGuard();
 
     view.setProgressRange(
@@ -62,10 +62,8 @@ int TCVUnInstall::run(RemovalView& view, const fs::path& infoFile, const fs::pat
         if (!startedProgram.empty() && samePath(expanded, startedProgram)) continue;
         if (!expanded.empty()) {
             // A path that could lead out of what was installed is kept, whatever it names.
-            if (auto path = confinedPath(expanded))
-                filesKept |= !removeItem(item, *path, view, guard, fontMet);
-            else
-                filesKept = true;
+            if (auto path = confinedPath(expanded); !path || !removeItem(item, *path, view, guard, fontMet))
+                kept_.push_back(expanded.string());
         }
         view.stepProgress();
         view.pause(kItemPause);
@@ -80,12 +78,13 @@ int TCVUnInstall::run(RemovalView& view, const fs::path& infoFile, const fs::pat
         view.pause(kItemPause);
     }
 
-    // The information file goes last: a run that stopped early can be
-    // repeated. Inside the installation, the folders it kept go with it.
-    bool infoKept = ::unlink(infoFile.c_str()) != 0;
+    // The information file goes last, and only when everything listed went:
+    // a run that stopped early, or left files, can be repeated. Inside the
+    // installation, the folders it kept go with it.
+    bool infoKept = !kept_.empty() || ::unlink(infoFile.c_str()) != 0;
     if (!infoKept) guard.removeEmptyParents(infoFile, {expand(header.baseDir)});
     showNextStageMark(view);
-    if (filesKept) return kFilesKept;
+    if (!kept_.empty()) return kFilesKept;
     return infoKept ? kInfoFileKept : kRemoved;
 }
 

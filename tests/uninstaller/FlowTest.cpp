@@ -148,3 +148,16 @@ TEST_F(FlowTest, AProgramOutsideTheInstallationRemovesItAll) {
     EXPECT_FALSE(fs::exists(dir_ / "tools")); // the started program and its emptied folder
     EXPECT_EQ(stageCopies(), 0);
 }
+
+// The caller of the program it started learns that files stayed, and which.
+TEST_F(FlowTest, AFileThatStaysEndsTheStartedProgramWithThree) {
+    fs::path stays = dir_ / "inst/data/a.txt";
+    test::Undeletable keep(stays);
+    if (!keep.active()) GTEST_SKIP() << "no way to keep a file here";
+    auto run = test::runToTheEnd({program_.string(), info_.string()});
+    EXPECT_EQ(run.exitCode, TCVUnInstall::kFilesKept) << run.err;
+    EXPECT_NE(run.err.find("CVUnInstaller: " + stays.string() + "\n"), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::exists(info_)); // the run can be repeated
+    EXPECT_FALSE(fs::exists(dir_ / "inst/bin/b.txt"));
+    EXPECT_EQ(stageCopies(), 0);
+}

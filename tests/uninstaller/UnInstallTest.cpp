@@ -276,7 +276,8 @@ TEST_F(UnInstallTest, AFileThatCannotBeDeletedGivesThree) {
     EXPECT_EQ(run({{locked}, {path("inst/b")}}), TCVUnInstall::kFilesKept);
     EXPECT_TRUE(fs::exists(locked));
     EXPECT_FALSE(fs::exists(root_ / "inst/b")); // the run went on
-    EXPECT_FALSE(fs::exists(info_));
+    EXPECT_TRUE(fs::exists(info_));             // to run it again
+    EXPECT_EQ(engine_.keptFiles(), std::vector<std::string>{locked});
 }
 
 TEST_F(UnInstallTest, AnInfoFileThatCannotBeDeletedGivesOne) {
