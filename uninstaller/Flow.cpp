@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <poll.h>
 #include <sys/signalfd.h>
@@ -12,6 +13,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/TempFile.h"
 #include "uninstaller/MainDialog.h"
+#include "uninstaller/ScriptedPrompts.h"
 #include "uninstaller/ShutdownBlock.h"
 #include "uninstaller/SystemTools.h"
 #include "uninstaller/Texts.h"
@@ -109,9 +111,22 @@ int runSecondStage(const fs::path& infoFile, const std::vector<std::string>& arg
     return dialog.removalResult();
 }
 
+// Unattended runs draw nowhere; an attended run needs a screen to ask on.
+// False when there is none to ask on.
+bool prepareScreen() {
+    if (std::getenv(kScriptVariable)) return ::setenv("QT_QPA_PLATFORM", "offscreen", 1) == 0;
+    for (const char* variable : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"})
+        if (const char* value = std::getenv(variable); value && *value) return true;
+    return false;
+}
+
 } // namespace
 
 int runUninstaller(int argc, char** argv) {
+    if (!prepareScreen()) {
+        std::fprintf(stderr, "%s: %s\n", kMessageCaption, kNoScreen);
+        return 1;
+    }
     fs::path program = ownProgramPath();
     bool secondStage = isSecondStage(program);
     // The second stage is the temporary copy: it goes when the stage ends,

@@ -23,6 +23,8 @@ inline constexpr const char* kInfoFileUnreadable =
 inline constexpr const char* kWritableByOthers = "%s: 他のユーザーが書き込めるファイルです";
 inline constexpr const char* kInstallerTypeNotNumber = "InstallerType が数値ではありません";
 inline constexpr const char* kStartFailed = "アンインストールを開始できません\r%s";
+inline constexpr const char* kNoScreen =
+    "画面がないため確認できません。無人で削除するには PLX_UNINST_SCRIPT=ok を指定してください";
 // Why shutting down waits (shown by the system's list of inhibitors).
 inline constexpr const char* kShutdownReason = "アンインストール中です";
 

@@ -161,3 +161,23 @@ TEST_F(FlowTest, AFileThatStaysEndsTheStartedProgramWithThree) {
     EXPECT_FALSE(fs::exists(dir_ / "inst/bin/b.txt"));
     EXPECT_EQ(stageCopies(), 0);
 }
+
+// A headless host: unattended, the run needs no screen; attended, it says
+// how to run unattended and removes nothing.
+TEST_F(FlowTest, WithoutAScreenOnlyAnUnattendedRunRemoves) {
+    ScopedEnv platform("QT_QPA_PLATFORM", "");
+    ScopedEnv display("DISPLAY", "");
+    ScopedEnv wayland("WAYLAND_DISPLAY", "");
+    {
+        ScopedEnv script("PLX_UNINST_SCRIPT", "");
+        ::unsetenv("PLX_UNINST_SCRIPT");
+        auto run = test::runToTheEnd({program_.string(), info_.string()});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(run.err.find("PLX_UNINST_SCRIPT=ok"), std::string::npos) << run.err;
+        EXPECT_TRUE(installationIntact());
+    }
+    auto run = test::runToTheEnd({program_.string(), info_.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_FALSE(fs::exists(dir_ / "inst"));
+    EXPECT_EQ(stageCopies(), 0);
+}
