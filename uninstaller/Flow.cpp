@@ -132,6 +132,7 @@ int runUninstaller(int argc, char** argv) {
     // The second stage is the temporary copy: it goes when the stage ends,
     // whichever way it ends.
     ScopedFileRemoval removeSelf(secondStage ? program : fs::path());
+    if (secondStage) deleteOnEndingSignal(program);
     if (!secondStage) {
         // Read through a signalfd while the first stage waits; blocked before
         // any thread starts, so that no thread takes it instead.

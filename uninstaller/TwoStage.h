@@ -41,6 +41,9 @@ bool closeFirstStage(pid_t firstStage, std::chrono::milliseconds limit, int resu
 // The exit code a first stage asked to end by quit ends with: the result the
 // second stage (stage) queued with it, else that of an end by SIGTERM.
 int firstStageExitCode(const struct signalfd_siginfo& quit, pid_t stage);
+// Has file deleted when SIGTERM, SIGINT or SIGHUP end this process (the
+// signal then ends it as it would have). For the second stage's own copy.
+void deleteOnEndingSignal(const std::filesystem::path& file);
 // Deletes path, trying again while it fails (at most tries times, interval
 // apart); true when it is gone.
 bool deleteWithRetries(const std::filesystem::path& path, int tries = 12,
