@@ -1,8 +1,10 @@
 // PLSendDataCmd as a program: a send through the real service to the center
 // simulator, its marker beside the data file and its daily log.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 
 #include "tests/batch/ToolFixture.h"
@@ -144,6 +146,37 @@ TEST(SendDataCmd, ALogThatCannotBeWrittenNeverStopsTheSend) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(readFile(t.user / "a.dat.sendok"), "\r\n");
     EXPECT_NE(run.err.find("ログファイルに書き込めません"), std::string::npos) << run.err;
+}
+
+// Two users of the tools' group, each with a umask that would keep the other
+// out: the first makes the log folder and the day's file, the second appends.
+TEST(SendDataCmd, EveryUserOfTheGroupAppendsToTheSharedDailyLog) {
+    if (::geteuid() != 0) GTEST_SKIP() << "acting as two users needs root";
+    test::NoService none;
+    test::TempDir shared;
+    fs::permissions(shared.path(), fs::perms::all);
+    test::ScopedEnv logDir("PLX_LOG_DIR", (shared / "log").string());
+    auto sendAs = [&](std::vector<std::string> ids) {
+        std::vector<std::string> argv{"/usr/bin/setpriv"};
+        argv.insert(argv.end(), ids.begin(), ids.end());
+        for (const char* a : {"--", "/bin/sh", "-c", "umask 077; exec \"$0\" \"$@\""}) argv.emplace_back(a);
+        for (const std::string& a : {test::toolPath("PLSendDataCmd").string(), std::string("K001"),
+                                     shared.path().string(), std::string("a.dat")})
+            argv.push_back(a);
+        return test::runCaptured(argv);
+    };
+    test::ProgramRun first = sendAs({"--reuid=40001", "--regid=40000", "--clear-groups"});
+    test::ProgramRun second = sendAs({"--reuid=40002", "--regid=40002", "--groups=40000"});
+    EXPECT_EQ(first.exitCode, 1) << first.err;
+    EXPECT_EQ(second.err.find("ログファイルに書き込めません"), std::string::npos) << second.err;
+    std::vector<std::string> lines;
+    for (const auto& e : fs::directory_iterator(shared / "log")) {
+        std::ifstream in(e.path());
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+    }
+    std::vector<LogLine> log = parseLog(lines);
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_NE(log[0].pid, log[2].pid);
 }
 
 // The one slow test: the center takes longer than the bus's usual 25 s
