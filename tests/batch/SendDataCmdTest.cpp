@@ -126,6 +126,27 @@ TEST(SendDataCmd, FewerThanThreeArgumentsSendNothingAndMarkNothing) {
     EXPECT_TRUE(t.receivedAtCenter().empty());
 }
 
+TEST(SendDataCmd, ANameThatLeavesTheFolderIsRefusedAndMarkersNeverStandTogether) {
+    SendTerminal t;
+    writeFile(t.work / "a.dat", "outside the folder");
+    for (const char* name : {"../a.dat", "sub/a.dat", ".."}) {
+        test::ProgramRun run = t.send("K001", name);
+        EXPECT_EQ(run.exitCode, 2) << name;
+        EXPECT_EQ(run.err, std::string("PLSendDataCmd: ファイル名の指定が不正です: ") + name + "\n");
+    }
+    EXPECT_FALSE(fs::exists(t.work / "a.dat.sendng"));
+    EXPECT_TRUE(t.logLines("PLSendDataCmd_").empty());
+
+    // Each try's marker replaces the other kind an earlier one left.
+    writeFile(t.user / "b.dat", "x");
+    writeFile(t.user / "b.dat.sendng", "14\r\n");
+    EXPECT_EQ(t.send("K001", "b.dat").exitCode, 0);
+    EXPECT_EQ(t.markers(), std::vector<std::string>{"b.dat.sendok"});
+    EXPECT_EQ(t.send("K0001", "b.dat").exitCode, 1);
+    EXPECT_EQ(t.markers(), std::vector<std::string>{"b.dat.sendng"});
+    EXPECT_EQ(t.receivedAtCenter(), std::vector<std::string>{"x"});
+}
+
 TEST(SendDataCmd, ASuccessMarkerThatCannotBeWrittenNeverBecomesSendng) {
     SendTerminal t;
     writeFile(t.user / "a.dat", "sent anyway");
