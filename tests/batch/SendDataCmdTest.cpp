@@ -89,7 +89,16 @@ TEST(SendDataCmd, ACenterRefusalLeavesSendngWithTheCodeAndTheTablesMessage) {
     std::vector<LogLine> log = parseLog(t.logLines("PLSendDataCmd_"));
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], (LogLine{'E', log[0].pid, "fileType:K001, path:" + t.user.string() + ", fileName:a.dat"}));
-    EXPECT_EQ(log[1], (LogLine{'E', log[0].pid, "ErrCd:5, Detail:14, Msg:Not in Service"}));
+    EXPECT_EQ(log[1].text.rfind("ErrCd:5, Detail:14, Msg:Not in Service, ErrMsg:", 0), 0u) << log[1];
+    // The caller sees the same, and the service's own text, at once.
+    EXPECT_EQ(run.err, "PLSendDataCmd: " + log[1].text + "\n");
+    EXPECT_GT(log[1].text.size(), std::string("ErrCd:5, Detail:14, Msg:Not in Service, ErrMsg:").size());
+
+    // A name the bus cannot carry is the caller's error, not the service's.
+    run = t.send("K001", "a\xff.dat");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err, "PLSendDataCmd: 引数が UTF-8 ではありません\n");
+    EXPECT_EQ(parseLog(t.logLines("PLSendDataCmd_")).size(), 2u);
 }
 
 TEST(SendDataCmd, OtherFailuresAreNoCenterCodes) {
@@ -100,7 +109,7 @@ TEST(SendDataCmd, OtherFailuresAreNoCenterCodes) {
     EXPECT_EQ(readFile(t.user / "a.dat.sendng"), "1\r\n");
     std::vector<LogLine> log = parseLog(t.logLines("PLSendDataCmd_"));
     ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[1].text, "ErrCd:4, Detail:1, Msg:Other Error");
+    EXPECT_EQ(log[1].text.rfind("ErrCd:4, Detail:1, Msg:Other Error, ErrMsg:", 0), 0u) << log[1].text;
     EXPECT_TRUE(t.receivedAtCenter().empty());
 }
 
