@@ -1,7 +1,7 @@
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
 

@@ -94,7 +94,7 @@ TEST_F(EndToEnd, AnInstallationIsRemovedToTheLastFile) {
     auto removal = uninstall();
     EXPECT_EQ(removal.exitCode, 0) << removal.err;
     EXPECT_FALSE(fs::exists(prefix_)) << "left: " << ::testing::PrintToString(filesUnder(prefix_)) << " of "
-                                     << ::testing::PrintToString(installed);
+                                      << ::testing::PrintToString(installed);
     EXPECT_TRUE(filesUnder(dir_ / "tmp").empty()) << ::testing::PrintToString(filesUnder(dir_ / "tmp"));
     if (service) {
         EXPECT_TRUE(filesUnder(dir_ / "root").empty()) << ::testing::PrintToString(filesUnder(dir_ / "root"));

@@ -2,9 +2,9 @@
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
-#include <sys/stat.h>
 
 #include "platform/ChildProcess.h"
 #include "platform/IniFile.h"

@@ -230,8 +230,8 @@ TEST_F(UnInstallTest, TheParentWalkStopsAtProtectedFolders) {
     make("home/Desktop/pelorin.desktop");
     make("inst/Data/B.TXT");
     fs::create_directories(root_ / "inst/data");
-    EXPECT_EQ(run({{":shared:/plx/fonts/a.ttf"}, {path("home/Desktop/pelorin.desktop")}, {path("inst/Data/B.TXT")}},
-                  {}, "RegRefCount=1\nVal0=1,0,,SHARED," + path("shared") + ",\n"),
+    EXPECT_EQ(run({{":shared:/plx/fonts/a.ttf"}, {path("home/Desktop/pelorin.desktop")}, {path("inst/Data/B.TXT")}}, {},
+                  "RegRefCount=1\nVal0=1,0,,SHARED," + path("shared") + ",\n"),
               TCVUnInstall::kRemoved);
     EXPECT_FALSE(fs::exists(root_ / "shared/plx"));
     EXPECT_TRUE(fs::exists(root_ / "shared"));       // a macro folder
