@@ -222,4 +222,14 @@ int signalPidfd(int pidfd, int signal) {
     return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0));
 }
 
+int queueSignalPidfd(int pidfd, int signal, int value) {
+    siginfo_t info{};
+    info.si_signo = signal;
+    info.si_code = SI_QUEUE;
+    info.si_pid = ::getpid();
+    info.si_uid = ::getuid();
+    info.si_value.sival_int = value;
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, &info, 0));
+}
+
 } // namespace plx

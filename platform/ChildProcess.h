@@ -93,5 +93,7 @@ int runProgram(const std::vector<std::string>& argv);
 // later process that reuses the id); 0 or -1 with errno.
 int openPidfd(pid_t pid);
 int signalPidfd(int pidfd, int signal);
+// As signalPidfd, queued (SI_QUEUE) with value, which a signalfd reads as ssi_int.
+int queueSignalPidfd(int pidfd, int signal, int value);
 
 } // namespace plx

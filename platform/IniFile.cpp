@@ -342,11 +342,11 @@ void writeProfileString(const fs::path& file, std::string_view section, std::str
 }
 
 void deleteProfileKey(const fs::path& file, std::string_view section, std::string_view key) {
-    updateProfile(file, [&](IniDocument& doc) { doc.removeKey(section, key); });
+    updateExistingProfile(file, [&](IniDocument& doc) { doc.removeKey(section, key); });
 }
 
 void deleteProfileSection(const fs::path& file, std::string_view section) {
-    updateProfile(file, [&](IniDocument& doc) { doc.removeSection(section); });
+    updateExistingProfile(file, [&](IniDocument& doc) { doc.removeSection(section); });
 }
 
 IniWriterLock::IniWriterLock(const fs::path& file) : guard_(writerMutexFor(file)) {}

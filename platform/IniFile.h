@@ -96,7 +96,8 @@ std::vector<std::string> getProfileSectionNames(const std::filesystem::path& fil
 std::vector<std::string> getProfileKeyNames(const std::filesystem::path& file, std::string_view section);
 
 // Each of these is one read-modify-write of the file, serialised with other
-// writers of the same file in this process. The file is created when needed.
+// writers of the same file in this process. A write creates the file when
+// needed; a deletion from a missing file creates nothing.
 void writeProfileString(const std::filesystem::path& file, std::string_view section, std::string_view key,
                         std::string_view value);
 void deleteProfileKey(const std::filesystem::path& file, std::string_view section, std::string_view key);

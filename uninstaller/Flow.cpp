@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <poll.h>
 #include <sys/signalfd.h>
@@ -12,6 +13,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/TempFile.h"
 #include "uninstaller/MainDialog.h"
+#include "uninstaller/ScriptedPrompts.h"
 #include "uninstaller/ShutdownBlock.h"
 #include "uninstaller/SystemTools.h"
 #include "uninstaller/Texts.h"
@@ -71,8 +73,13 @@ int runFirstStage(const fs::path& program, const fs::path& infoFile, UserPrompts
             auto status = stage.waitFor(std::chrono::milliseconds(0));
             return status ? exitCodeOf(*status) : 1;
         }
-        stage.detach(); // asked to end: the second stage finishes by itself
-        return 0;
+        // Asked to end: the second stage finishes by itself, and its request
+        // carries the removal's result for whoever started this one.
+        signalfd_siginfo request{};
+        bool read = ::read(quitFd.get(), &request, sizeof request) == static_cast<ssize_t>(sizeof request);
+        pid_t stagePid = stage.pid();
+        stage.detach();
+        return read ? firstStageExitCode(request, stagePid) : 1;
     } catch (const std::exception& e) {
         return fail(formatText(kStartFailed, {e.what()}));
     }
@@ -95,7 +102,8 @@ int runSecondStage(const fs::path& infoFile, const std::vector<std::string>& arg
 
     refreshMenuCache(engine.shortcutFolders());
     if (args.size() > 2)
-        if (auto firstStage = parseStageHandle(args[2])) closeFirstStage(*firstStage, kChildWaitLimit);
+        if (auto firstStage = parseStageHandle(args[2]))
+            closeFirstStage(*firstStage, kChildWaitLimit, dialog.removalResult());
     if (!started.empty()) {
         deleteWithRetries(started);
         engine.folderGuard().removeEmptyParents(started);
@@ -103,14 +111,28 @@ int runSecondStage(const fs::path& infoFile, const std::vector<std::string>& arg
     return dialog.removalResult();
 }
 
+// Unattended runs draw nowhere; an attended run needs a screen to ask on.
+// False when there is none to ask on.
+bool prepareScreen() {
+    if (std::getenv(kScriptVariable)) return ::setenv("QT_QPA_PLATFORM", "offscreen", 1) == 0;
+    for (const char* variable : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"})
+        if (const char* value = std::getenv(variable); value && *value) return true;
+    return false;
+}
+
 } // namespace
 
 int runUninstaller(int argc, char** argv) {
+    if (!prepareScreen()) {
+        std::fprintf(stderr, "%s: %s\n", kMessageCaption, kNoScreen);
+        return 1;
+    }
     fs::path program = ownProgramPath();
     bool secondStage = isSecondStage(program);
     // The second stage is the temporary copy: it goes when the stage ends,
     // whichever way it ends.
     ScopedFileRemoval removeSelf(secondStage ? program : fs::path());
+    if (secondStage) deleteOnEndingSignal(program);
     if (!secondStage) {
         // Read through a signalfd while the first stage waits; blocked before
         // any thread starts, so that no thread takes it instead.

@@ -4,8 +4,9 @@
 // main dialog and the clean-up after it (uninstaller/TwoStage.h).
 //
 // Exit code: the removal's result (0, 1 or 3; 0 when the dialog was
-// cancelled) in the second stage, the second stage's exit code (or 0 when it
-// ended the first stage) in the first, and 1 when the run could not start.
+// cancelled) in the second stage, the second stage's exit code (or the
+// result it sent when it ended the first stage) in the first, and 1 when the
+// run could not start.
 
 namespace plx::uninst {
 

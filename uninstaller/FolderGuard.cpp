@@ -104,6 +104,13 @@ std::string normalFolder(const fs::path& path) {
     return s;
 }
 
+std::optional<fs::path> confinedPath(const fs::path& path) {
+    if (!path.is_absolute()) return std::nullopt;
+    for (const auto& part : path)
+        if (part == "..") return std::nullopt;
+    return path.lexically_normal();
+}
+
 FolderGuard::FolderGuard(const std::vector<std::string>& macroFolders, const fs::path& base)
     : homes_(homeFolders()), base_(base.empty() ? std::string() : normalFolder(base)) {
     for (const char* folder : kSystemFolders) protected_.emplace_back(folder);
@@ -135,6 +142,22 @@ void FolderGuard::removeEmptyParents(const fs::path& path) const {
     while (folder.size() > 1) {
         folder = folder.substr(0, std::max<std::size_t>(folder.rfind('/'), 1));
         if (!removeIfEmpty(folder) || folder == base_) return;
+    }
+}
+
+void FolderGuard::removeEmptyParents(const fs::path& path, const std::vector<std::string>& roots) const {
+    std::vector<std::string> limits;
+    for (const auto& root : roots)
+        if (auto confined = confinedPath(root)) limits.push_back(normalFolder(*confined));
+    auto within = [&](const std::string& folder) {
+        return std::any_of(limits.begin(), limits.end(), [&](const std::string& root) {
+            return folder == root || (folder.starts_with(root) && (root == "/" || folder[root.size()] == '/'));
+        });
+    };
+    std::string folder = normalFolder(path);
+    while (folder.size() > 1) {
+        folder = folder.substr(0, std::max<std::size_t>(folder.rfind('/'), 1));
+        if (!within(folder) || !removeIfEmpty(folder)) return;
     }
 }
 

@@ -10,6 +10,7 @@
 // desktop's data and settings folders below them.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ public:
     // Removes the empty folders above path one by one, upward, and stops at a
     // protected folder, at one that cannot be removed, or after the base.
     void removeEmptyParents(const std::filesystem::path& path) const;
+    // As above, but only while each folder is one of roots or lies below one
+    // (roots that are not absolute, or hold "..", count for nothing).
+    void removeEmptyParents(const std::filesystem::path& path, const std::vector<std::string>& roots) const;
 
 private:
     std::vector<std::string> protected_; // exact folders
@@ -37,5 +41,8 @@ private:
 
 // path made absolute and lexically normal, without a trailing "/".
 std::string normalFolder(const std::filesystem::path& path);
+// path lexically normal when it is absolute and has no ".." component:
+// then it cannot name anything outside the folder it is written under.
+std::optional<std::filesystem::path> confinedPath(const std::filesystem::path& path);
 
 } // namespace plx::uninst

@@ -30,6 +30,7 @@ public:
                std::filesystem::path startedProgram, QWidget* parent = nullptr);
 
     bool isTemplate2() const { return template2_; }
+    const TCVUnInstall& engine() const { return engine_; }
     // The removal's result once it ran (0, 1 or 3).
     int removalResult() const { return result_; }
 

@@ -5,6 +5,7 @@
 
 #include "uninstaller/CommaText.h"
 #include "uninstaller/MainDialog.h"
+#include "uninstaller/Texts.h"
 
 namespace plx::uninst {
 
@@ -55,9 +56,13 @@ void ScriptedPrompts::attend(MainDialog& dialog) {
         QTimer::singleShot(0, &dialog, &MainDialog::reject);
         return;
     }
-    // OK once to remove, and once more ("完了") when the removal is done.
-    QObject::connect(&dialog, &MainDialog::removalFinished, &dialog,
-                     [&dialog] { QTimer::singleShot(0, &dialog, &MainDialog::pressOk); });
+    // OK once to remove, and once more ("完了") when the removal is done,
+    // after telling what stayed.
+    QObject::connect(&dialog, &MainDialog::removalFinished, &dialog, [this, &dialog](int result) {
+        if (result != TCVUnInstall::kRemoved) inform(&dialog, kFilesRemained, kMessageCaption);
+        for (const auto& file : dialog.engine().keptFiles()) inform(&dialog, file, kMessageCaption);
+        QTimer::singleShot(0, &dialog, &MainDialog::pressOk);
+    });
     QTimer::singleShot(0, &dialog, &MainDialog::pressOk);
 }
 

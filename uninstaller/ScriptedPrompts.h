@@ -4,7 +4,8 @@
 // and closes the dialog when it is done; anything else (or nothing) closes it.
 // Then one per shared-file question: "yes", "yes-to-all", "no", "no-to-all"
 // ("no" once they run out). Messages go to standard error as
-// "CVUnInstaller: <text>"; questions about web pages are answered no.
+// "CVUnInstaller: <text>", and so, after a removal that left files, does
+// each file that stayed; questions about web pages are answered no.
 
 #include <deque>
 #include <string>

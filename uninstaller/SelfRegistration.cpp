@@ -62,10 +62,13 @@ RegistrationKind registrationKind(const fs::path& path) {
 }
 
 void unregisterFile(const fs::path& path, std::chrono::milliseconds limit) {
+    // The file itself, as its age is checked: a link would run (or load)
+    // whatever it points at, with the rights of this process.
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) throw UnregisterError(formatText(kNotFound, {path.string()}));
+    if (::lstat(path.c_str(), &st) != 0) throw UnregisterError(formatText(kNotFound, {path.string()}));
     RegistrationKind kind = registrationKind(path);
     if (kind == RegistrationKind::InterfaceFile) return;
+    if (S_ISLNK(st.st_mode)) throw UnregisterError(formatText(kSymbolicLink, {path.string()}));
     if (untrustedForThisProcess(st)) throw UnregisterError(formatText(kWritableByOthers, {path.string()}));
     if (kind == RegistrationKind::SharedLibrary)
         unregisterLibrary(path);

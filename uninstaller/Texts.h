@@ -21,8 +21,11 @@ inline constexpr const char* kHiddenWindowSuffix = " アンインストール";
 inline constexpr const char* kInfoFileUnreadable =
     "インストール情報ファイルを読み込めません\r%s\rアンインストールは中断します";
 inline constexpr const char* kWritableByOthers = "%s: 他のユーザーが書き込めるファイルです";
+inline constexpr const char* kSymbolicLink = "%s: シンボリックリンクです";
 inline constexpr const char* kInstallerTypeNotNumber = "InstallerType が数値ではありません";
 inline constexpr const char* kStartFailed = "アンインストールを開始できません\r%s";
+inline constexpr const char* kNoScreen =
+    "画面がないため確認できません。無人で削除するには PLX_UNINST_SCRIPT=ok を指定してください";
 // Why shutting down waits (shown by the system's list of inhibitors).
 inline constexpr const char* kShutdownReason = "アンインストール中です";
 

@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -46,6 +47,14 @@ void copyFile(int from, int to, const fs::path& target) {
         if (!writeAll(to, buffer, static_cast<std::size_t>(n)))
             throw std::system_error(errno, std::generic_category(), "write " + target.string());
     }
+}
+
+// The file deleteOnEndingSignal names, for the handler alone.
+char fileToDeleteOnSignal[4096];
+
+extern "C" void deleteAndEnd(int signal) {
+    ::unlink(fileToDeleteOnSignal);
+    ::raise(signal); // the default action again (SA_RESETHAND), once this returns
 }
 
 } // namespace
@@ -98,18 +107,34 @@ std::optional<pid_t> parseStageHandle(const std::string& argument) {
     return static_cast<pid_t>(value);
 }
 
-bool closeFirstStage(pid_t firstStage, std::chrono::milliseconds limit) {
+bool closeFirstStage(pid_t firstStage, std::chrono::milliseconds limit, int result) {
     // Only the process that started this one: the argument names no other.
     if (firstStage != ::getppid()) return false;
     UniqueFd pidfd(openPidfd(firstStage));
     if (!pidfd) return false;
     if (::getppid() != firstStage) return false; // it ended before the pidfd was taken
-    if (signalPidfd(pidfd.get(), SIGTERM) != 0) return errno == ESRCH;
+    if (queueSignalPidfd(pidfd.get(), SIGTERM, result) != 0) return errno == ESRCH;
     pollfd p{pidfd.get(), POLLIN, 0};
     int n;
     while ((n = ::poll(&p, 1, static_cast<int>(limit.count()))) < 0 && errno == EINTR) {
     }
     return n > 0;
+}
+
+int firstStageExitCode(const signalfd_siginfo& quit, pid_t stage) {
+    if (quit.ssi_code == SI_QUEUE && quit.ssi_pid == static_cast<std::uint32_t>(stage)) return quit.ssi_int;
+    return 128 + static_cast<int>(quit.ssi_signo);
+}
+
+void deleteOnEndingSignal(const fs::path& file) {
+    const std::string& name = file.native();
+    if (name.empty() || name.size() >= sizeof fileToDeleteOnSignal) return;
+    std::memcpy(fileToDeleteOnSignal, name.c_str(), name.size() + 1);
+    struct sigaction action {};
+    action.sa_handler = deleteAndEnd;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
 bool deleteWithRetries(const fs::path& path, int tries, std::chrono::milliseconds interval) {

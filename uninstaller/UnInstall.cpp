@@ -25,14 +25,6 @@ bool samePath(const fs::path& a, const fs::path& b) {
     return fs::equivalent(a, b, ec);
 }
 
-bool isInside(const fs::path& file, const std::string& folder) {
-    if (folder.empty()) return false;
-    std::string base = normalFolder(folder);
-    std::string path = normalFolder(file);
-    return path.size() > base.size() && path.compare(0, base.size(), base) == 0 &&
-           (base == "/" || path[base.size()] == '/');
-}
-
 // The file's age as the install step records it: mtime in whole seconds.
 std::int64_t fileAge(const struct stat& st) { return static_cast<std::int64_t>(st.st_mtim.tv_sec); }
 
@@ -51,7 +43,7 @@ int TCVUnInstall::run(RemovalView& view, const fs::path& infoFile, const fs::pat
     yesToAll_ = noToAll_ = false;
     nextStageMark_ = 0;
     shortcutFolders_.clear();
-    bool filesKept = false;
+    kept_.clear();
     FolderGuard guard = folderGuard();
 
     view.setProgressRange(
@@ -62,34 +54,17 @@ int TCVUnInstall::run(RemovalView& view, const fs::path& infoFile, const fs::pat
     bool shortcutMet = false;
     bool fontMet = false;
     for (const auto& item : files) {
-        fs::path path = expand(item.path);
-        if (!shortcutMet && isShortcut(path)) {
+        fs::path expanded = expand(item.path);
+        if (!shortcutMet && isShortcut(expanded)) {
             shortcutMet = true;
             showNextStageMark(view);
         }
-        if (!startedProgram.empty() && samePath(path, startedProgram)) continue;
-
-        struct stat st {};
-        bool exists = !path.empty() && ::lstat(path.c_str(), &st) == 0;
-        if (exists && !S_ISDIR(st.st_mode)) {
-            if (item.font) {
-                fontMet = true;
-                try {
-                    if (!item.fontValueName.empty()) registry_.deleteValue(kFontsKey, item.fontValueName);
-                } catch (const std::exception&) {
-                    // a stale font entry harms nothing
-                }
-            }
-            long count = sharedCount(path);
-            if (item.shared) decrementSharedCount(path, count);
-            if (item.fileTime == 0 || item.fileTime == fileAge(st)) {
-                bool remove = count < 1 && (!item.shared || confirmShared(path, view));
-                if (remove && !removeFile(item, path)) filesKept = true;
-            }
-        } else if (exists) {
-            guard.removeIfEmpty(path);
+        if (!startedProgram.empty() && samePath(expanded, startedProgram)) continue;
+        if (!expanded.empty()) {
+            // A path that could lead out of what was installed is kept, whatever it names.
+            if (auto path = confinedPath(expanded); !path || !removeItem(item, *path, view, guard, fontMet))
+                kept_.push_back(expanded.string());
         }
-        if (item.text.empty() && !path.empty()) guard.removeEmptyParents(path);
         view.stepProgress();
         view.pause(kItemPause);
     }
@@ -103,13 +78,50 @@ int TCVUnInstall::run(RemovalView& view, const fs::path& infoFile, const fs::pat
         view.pause(kItemPause);
     }
 
-    // The information file goes last: a run that stopped early can be
-    // repeated. Inside the installation, the folders it kept go with it.
-    bool infoKept = ::unlink(infoFile.c_str()) != 0;
-    if (!infoKept && isInside(infoFile, expand(header.baseDir))) guard.removeEmptyParents(infoFile);
+    // The information file goes last, and only when everything listed went:
+    // a run that stopped early, or left files, can be repeated. Inside the
+    // installation, the folders it kept go with it.
+    bool infoKept = !kept_.empty() || ::unlink(infoFile.c_str()) != 0;
+    if (!infoKept) guard.removeEmptyParents(infoFile, {expand(header.baseDir)});
     showNextStageMark(view);
-    if (filesKept) return kFilesKept;
+    if (!kept_.empty()) return kFilesKept;
     return infoKept ? kInfoFileKept : kRemoved;
+}
+
+bool TCVUnInstall::removeItem(const TCVFileItem& item, const fs::path& path, RemovalView& view,
+                              const FolderGuard& guard, bool& fontMet) {
+    bool removed = true;
+    struct stat st {};
+    bool exists = ::lstat(path.c_str(), &st) == 0;
+    if (exists && !S_ISDIR(st.st_mode)) {
+        if (item.font) {
+            fontMet = true;
+            try {
+                if (!item.fontValueName.empty()) registry_.deleteValue(kFontsKey, item.fontValueName);
+            } catch (const std::exception&) {
+                // a stale font entry harms nothing
+            }
+        }
+        long count = sharedCount(path);
+        if (item.shared) decrementSharedCount(path, count);
+        if (item.fileTime == 0 || item.fileTime == fileAge(st)) {
+            bool remove = count < 1 && (!item.shared || confirmShared(path, view));
+            removed = !remove || removeFile(item, path);
+        }
+    } else if (exists) {
+        guard.removeIfEmpty(path);
+    }
+    if (item.text.empty()) guard.removeEmptyParents(path, walkRoots(item));
+    return removed;
+}
+
+std::vector<std::string> TCVUnInstall::walkRoots(const TCVFileItem& item) const {
+    std::vector<std::string> roots{expand(header.baseDir)};
+    std::string named = toLowerAscii(item.path);
+    for (const auto& macro : macros.entries())
+        if (!macro.name.empty() && named.find(toLowerAscii(macro.name)) != std::string::npos)
+            roots.push_back(macro.value);
+    return roots;
 }
 
 bool TCVUnInstall::removeFile(const TCVFileItem& item, const fs::path& path) {

@@ -30,18 +30,25 @@ public:
 
     explicit TCVUnInstall(RegistryStore registry = RegistryStore());
 
-    // Removes what the loaded file lists, then deletes infoFile (last, so
-    // that a run that stops early can be run again) and, when it lies in the
-    // installation's base folder, the folders it leaves empty. startedProgram, when
+    // Removes what the loaded file lists, then deletes infoFile (last, and
+    // only when no listed file stayed, so that a run that stops early or
+    // leaves files can be run again) and, when it lies in the installation's
+    // base folder, the folders it leaves empty. A listed path
+    // that is relative or holds ".." after its macros is kept (a file kept),
+    // and the empty folders above an item go only within BaseDir or a macro
+    // folder the item names. startedProgram, when
     // set, is left alone: the program deletes it itself when it ends.
     // Returns kRemoved, kInfoFileKept when infoFile stayed, or kFilesKept
-    // when a listed file could not be deleted (this wins over kInfoFileKept).
+    // when a listed file could not be deleted (infoFile then stays too).
     int run(RemovalView& view, const std::filesystem::path& infoFile, const std::filesystem::path& startedProgram = {});
     bool ran() const { return ran_; }
 
     // The folders never removed and the limit of the walk upward, from the
     // macro table and BaseDir.
     FolderGuard folderGuard() const;
+    // The listed files the last run could not delete (or refused), as listed
+    // with their macros replaced.
+    const std::vector<std::string>& keptFiles() const { return kept_; }
     // Where ".desktop" files were removed from in the last run.
     const std::vector<std::filesystem::path>& shortcutFolders() const { return shortcutFolders_; }
 
@@ -49,6 +56,12 @@ public:
     void setUnregisterLimit(std::chrono::milliseconds limit) { unregisterLimit_ = limit; }
 
 private:
+    // One file item at path (confined); false when a file it would remove stayed.
+    bool removeItem(const TCVFileItem& item, const std::filesystem::path& path, RemovalView& view,
+                    const FolderGuard& guard, bool& fontMet);
+    // The folders an item's upward walk stays in: BaseDir and the macro
+    // folders its path names.
+    std::vector<std::string> walkRoots(const TCVFileItem& item) const;
     // false when the file stayed (the result records it).
     bool removeFile(const TCVFileItem& item, const std::filesystem::path& path);
     bool confirmShared(const std::filesystem::path& path, RemovalView& view);
@@ -62,6 +75,7 @@ private:
     bool noToAll_ = false;
     int nextStageMark_ = 0;
     std::vector<std::filesystem::path> shortcutFolders_;
+    std::vector<std::string> kept_;
     std::chrono::milliseconds unregisterLimit_ = kChildWaitLimit;
 };
 

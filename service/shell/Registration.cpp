@@ -61,8 +61,9 @@ void writeRegistry(const fs::path& program, bool asService) {
     });
 }
 
+// A store that does not exist holds nothing to remove, and stays missing.
 void removeRegistry() {
-    updateProfile(registryStorePath(), [&](IniDocument& reg) {
+    updateExistingProfile(registryStorePath(), [&](IniDocument& reg) {
         reg.removeSection(kAppIdSection);
         reg.removeSection("HKEY_CLASSES_ROOT\\AppID\\PelorinIO.EXE");
         for (const auto& c : kClasses) {

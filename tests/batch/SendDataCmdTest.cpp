@@ -1,8 +1,10 @@
 // PLSendDataCmd as a program: a send through the real service to the center
 // simulator, its marker beside the data file and its daily log.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 
 #include "tests/batch/ToolFixture.h"
@@ -87,7 +89,16 @@ TEST(SendDataCmd, ACenterRefusalLeavesSendngWithTheCodeAndTheTablesMessage) {
     std::vector<LogLine> log = parseLog(t.logLines("PLSendDataCmd_"));
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], (LogLine{'E', log[0].pid, "fileType:K001, path:" + t.user.string() + ", fileName:a.dat"}));
-    EXPECT_EQ(log[1], (LogLine{'E', log[0].pid, "ErrCd:5, Detail:14, Msg:Not in Service"}));
+    EXPECT_EQ(log[1].text.rfind("ErrCd:5, Detail:14, Msg:Not in Service, ErrMsg:", 0), 0u) << log[1];
+    // The caller sees the same, and the service's own text, at once.
+    EXPECT_EQ(run.err, "PLSendDataCmd: " + log[1].text + "\n");
+    EXPECT_GT(log[1].text.size(), std::string("ErrCd:5, Detail:14, Msg:Not in Service, ErrMsg:").size());
+
+    // A name the bus cannot carry is the caller's error, not the service's.
+    run = t.send("K001", "a\xff.dat");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err, "PLSendDataCmd: 引数が UTF-8 ではありません\n");
+    EXPECT_EQ(parseLog(t.logLines("PLSendDataCmd_")).size(), 2u);
 }
 
 TEST(SendDataCmd, OtherFailuresAreNoCenterCodes) {
@@ -98,7 +109,7 @@ TEST(SendDataCmd, OtherFailuresAreNoCenterCodes) {
     EXPECT_EQ(readFile(t.user / "a.dat.sendng"), "1\r\n");
     std::vector<LogLine> log = parseLog(t.logLines("PLSendDataCmd_"));
     ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[1].text, "ErrCd:4, Detail:1, Msg:Other Error");
+    EXPECT_EQ(log[1].text.rfind("ErrCd:4, Detail:1, Msg:Other Error, ErrMsg:", 0), 0u) << log[1].text;
     EXPECT_TRUE(t.receivedAtCenter().empty());
 }
 
@@ -124,6 +135,27 @@ TEST(SendDataCmd, FewerThanThreeArgumentsSendNothingAndMarkNothing) {
     EXPECT_TRUE(t.receivedAtCenter().empty());
 }
 
+TEST(SendDataCmd, ANameThatLeavesTheFolderIsRefusedAndMarkersNeverStandTogether) {
+    SendTerminal t;
+    writeFile(t.work / "a.dat", "outside the folder");
+    for (const char* name : {"../a.dat", "sub/a.dat", ".."}) {
+        test::ProgramRun run = t.send("K001", name);
+        EXPECT_EQ(run.exitCode, 2) << name;
+        EXPECT_EQ(run.err, std::string("PLSendDataCmd: ファイル名の指定が不正です: ") + name + "\n");
+    }
+    EXPECT_FALSE(fs::exists(t.work / "a.dat.sendng"));
+    EXPECT_TRUE(t.logLines("PLSendDataCmd_").empty());
+
+    // Each try's marker replaces the other kind an earlier one left.
+    writeFile(t.user / "b.dat", "x");
+    writeFile(t.user / "b.dat.sendng", "14\r\n");
+    EXPECT_EQ(t.send("K001", "b.dat").exitCode, 0);
+    EXPECT_EQ(t.markers(), std::vector<std::string>{"b.dat.sendok"});
+    EXPECT_EQ(t.send("K0001", "b.dat").exitCode, 1);
+    EXPECT_EQ(t.markers(), std::vector<std::string>{"b.dat.sendng"});
+    EXPECT_EQ(t.receivedAtCenter(), std::vector<std::string>{"x"});
+}
+
 TEST(SendDataCmd, ASuccessMarkerThatCannotBeWrittenNeverBecomesSendng) {
     SendTerminal t;
     writeFile(t.user / "a.dat", "sent anyway");
@@ -144,6 +176,37 @@ TEST(SendDataCmd, ALogThatCannotBeWrittenNeverStopsTheSend) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(readFile(t.user / "a.dat.sendok"), "\r\n");
     EXPECT_NE(run.err.find("ログファイルに書き込めません"), std::string::npos) << run.err;
+}
+
+// Two users of the tools' group, each with a umask that would keep the other
+// out: the first makes the log folder and the day's file, the second appends.
+TEST(SendDataCmd, EveryUserOfTheGroupAppendsToTheSharedDailyLog) {
+    if (::geteuid() != 0) GTEST_SKIP() << "acting as two users needs root";
+    test::NoService none;
+    test::TempDir shared;
+    fs::permissions(shared.path(), fs::perms::all);
+    test::ScopedEnv logDir("PLX_LOG_DIR", (shared / "log").string());
+    auto sendAs = [&](std::vector<std::string> ids) {
+        std::vector<std::string> argv{"/usr/bin/setpriv"};
+        argv.insert(argv.end(), ids.begin(), ids.end());
+        for (const char* a : {"--", "/bin/sh", "-c", "umask 077; exec \"$0\" \"$@\""}) argv.emplace_back(a);
+        for (const std::string& a : {test::toolPath("PLSendDataCmd").string(), std::string("K001"),
+                                     shared.path().string(), std::string("a.dat")})
+            argv.push_back(a);
+        return test::runCaptured(argv);
+    };
+    test::ProgramRun first = sendAs({"--reuid=40001", "--regid=40000", "--clear-groups"});
+    test::ProgramRun second = sendAs({"--reuid=40002", "--regid=40002", "--groups=40000"});
+    EXPECT_EQ(first.exitCode, 1) << first.err;
+    EXPECT_EQ(second.err.find("ログファイルに書き込めません"), std::string::npos) << second.err;
+    std::vector<std::string> lines;
+    for (const auto& e : fs::directory_iterator(shared / "log")) {
+        std::ifstream in(e.path());
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+    }
+    std::vector<LogLine> log = parseLog(lines);
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_NE(log[0].pid, log[2].pid);
 }
 
 // The one slow test: the center takes longer than the bus's usual 25 s

@@ -100,6 +100,19 @@ TEST(Inipatch, FindsItsFolderThroughALinkToTheProgram) {
     EXPECT_FALSE(fs::exists(elsewhere / "plconfig.ini"));
 }
 
+// PLX_HOME names the ini files an account of the service keeps elsewhere;
+// the folders stay beside the program's own.
+TEST(Inipatch, PlxHomeChoosesTheFilesNotTheFolders) {
+    PatchTree tree;
+    test::TempDir home;
+    writeFile(home / "plxapp.ini", "[K001]\nclfilename=a.csv\n");
+    test::ScopedEnv homeEnv("PLX_HOME", home.path().string());
+    EXPECT_EQ(test::runCaptured({(tree.bin() / "inipatch").string()}).exitCode, 0);
+    EXPECT_EQ(getProfileString(home / "plconfig.ini", "apilog", "location"), tree.parent() + "/logs");
+    EXPECT_EQ(getProfileString(home / "plxapp.ini", "K001", "clfilename"), tree.parent() + "/data/a.csv");
+    EXPECT_FALSE(fs::exists(tree.config()));
+}
+
 TEST(Inipatch, AFileItCannotChangeIsNamedAndTheRestIsDone) {
     PatchTree tree;
     fs::create_directory(tree.config()); // cannot be read or replaced

@@ -1,10 +1,13 @@
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <sdbus-c++/sdbus-c++.h>
 
+#include "platform/ChildProcess.h"
 #include "tests/service/BusFixture.h"
 #include "tests/setup/InstalledTree.h"
 
@@ -80,4 +83,23 @@ TEST(Killplx, AServiceWithARunningTransferRefusesFiftyRoundsThenTheFailureIsShow
     ServiceProxy(*c).Close(true); // end it here rather than after the center's delay
     send.finish();
     EXPECT_EQ(service.waitExit(20), 0);
+}
+
+// A service that takes no more calls (stopped here) holds killplx a bounded
+// time, not ten minutes a round.
+TEST(Killplx, AHungServiceHoldsItLessThanHalfAMinute) {
+    ServiceOnBus service;
+    TempDir dir;
+    ASSERT_EQ(::kill(service.pid(), SIGSTOP), 0);
+    auto start = std::chrono::steady_clock::now();
+    ChildProcess killplx({(test::installedTree() / "bin/killplx").string()},
+                         ChildOptions{.errors = ChildStream::toFile(dir / "err")});
+    auto status = killplx.waitFor(std::chrono::seconds(60));
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    ::kill(service.pid(), SIGCONT);
+    ASSERT_TRUE(status) << "still waiting after a minute";
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_LT(took.count(), 30.0);
+    std::string err = test::readFile(dir / "err");
+    EXPECT_TRUE(err.ends_with(kFailureLine)) << err;
 }

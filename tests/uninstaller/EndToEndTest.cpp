@@ -34,60 +34,81 @@ std::vector<std::string> filesUnder(const fs::path& folder) {
     return files;
 }
 
+// The build installed into a prefix, with the registration's system files,
+// the temporary and runtime folders and the registry in a scratch folder.
+class EndToEnd : public ::testing::Test {
+protected:
+    EndToEnd() { fs::create_directories(dir_ / "tmp"); }
+    test::ProgramRun install() {
+        return test::runCaptured({PLX_CMAKE_COMMAND, "--install", PLX_BUILD_DIR, "--prefix", prefix_.string()});
+    }
+    test::ProgramRun uninstall() { return test::runToTheEnd({(prefix_ / "bin/CVUninst").string(), info_.string()}); }
+
+    TempDir dir_;
+    fs::path prefix_ = dir_ / "prefix";
+    fs::path info_ = prefix_ / "bin/CVUninst.wqi";
+    ScopedEnv installRoot_{"PLX_INSTALL_ROOT", (dir_ / "root").string()};
+    ScopedEnv registry_{"PLX_REGISTRY", (dir_ / "registry.ini").string()};
+    ScopedEnv tmp_{"TMPDIR", (dir_ / "tmp").string()};
+    ScopedEnv runtime_{"PLX_RUNTIME_DIR", (dir_ / "run").string()};
+    ScopedEnv home_{"PLX_HOME", ""};
+    ScopedEnv script_{"PLX_UNINST_SCRIPT", "ok"};
+    ScopedEnv destdir_{"DESTDIR", ""};
+};
+
 } // namespace
 
 // The build installed into a prefix, the service registered there, and the
 // installation removed by the uninstaller the install step describes.
-TEST(EndToEnd, AnInstallationIsRemovedToTheLastFile) {
-    TempDir dir;
-    fs::path prefix = dir / "prefix";
-    fs::create_directories(dir / "tmp");
-    ScopedEnv installRoot("PLX_INSTALL_ROOT", (dir / "root").string());
-    ScopedEnv registry("PLX_REGISTRY", (dir / "registry.ini").string());
-    ScopedEnv tmp("TMPDIR", (dir / "tmp").string());
-    ScopedEnv runtime("PLX_RUNTIME_DIR", (dir / "run").string());
-    ScopedEnv home("PLX_HOME", "");
-    ScopedEnv script("PLX_UNINST_SCRIPT", "ok");
-    ScopedEnv destdir("DESTDIR", "");
-
-    auto install = test::runCaptured({PLX_CMAKE_COMMAND, "--install", PLX_BUILD_DIR, "--prefix", prefix.string()});
+TEST_F(EndToEnd, AnInstallationIsRemovedToTheLastFile) {
+    auto install = this->install();
     ASSERT_EQ(install.exitCode, 0) << install.err;
-    fs::path info = prefix / "bin/CVUninst.wqi";
-    ASSERT_TRUE(fs::exists(info));
-    std::string infoText = test::readFile(info);
+    ASSERT_TRUE(fs::exists(info_));
+    std::string infoText = test::readFile(info_);
     EXPECT_NE(infoText.find("File0="), std::string::npos);
-    EXPECT_NE(infoText.find("BaseDir=" + prefix.string() + "\n"), std::string::npos);
-    EXPECT_NE(infoText.find("\"" + (prefix / "bin/CVUninst").string() + "\""), std::string::npos);
-    std::vector<std::string> installed = filesUnder(prefix);
+    EXPECT_NE(infoText.find("BaseDir=" + prefix_.string() + "\n"), std::string::npos);
+    EXPECT_NE(infoText.find("\"" + (prefix_ / "bin/CVUninst").string() + "\""), std::string::npos);
+    std::vector<std::string> installed = filesUnder(prefix_);
     for (const auto& file : installed)
-        EXPECT_TRUE(file == info.string() || infoText.find("\"" + file + "\"") != std::string::npos) << file;
+        EXPECT_TRUE(file == info_.string() || infoText.find("\"" + file + "\"") != std::string::npos) << file;
 
     // Installed again over itself (settings already there are left alone),
     // the file still lists everything.
-    auto again = test::runCaptured({PLX_CMAKE_COMMAND, "--install", PLX_BUILD_DIR, "--prefix", prefix.string()});
+    auto again = this->install();
     ASSERT_EQ(again.exitCode, 0) << again.err;
     auto before = listedPaths(infoText);
-    auto after = listedPaths(test::readFile(info));
+    auto after = listedPaths(test::readFile(info_));
     std::sort(before.begin(), before.end());
     std::sort(after.begin(), after.end());
     EXPECT_EQ(after, before);
 
-    bool service = fs::exists(prefix / "bin/plserv");
+    bool service = fs::exists(prefix_ / "bin/plserv");
     if (service) {
-        auto reg = test::runCaptured({(prefix / "bin/plserv").string(), "-RegServer"});
+        auto reg = test::runCaptured({(prefix_ / "bin/plserv").string(), "-RegServer"});
         ASSERT_EQ(reg.exitCode, 0) << reg.err;
-        EXPECT_FALSE(filesUnder(dir / "root").empty());
-        EXPECT_FALSE(getProfileSectionNames(dir / "registry.ini").empty());
-        EXPECT_NE(infoText.find("\"" + (prefix / "bin/plserv").string() + "\",,No,"), std::string::npos);
+        EXPECT_FALSE(filesUnder(dir_ / "root").empty());
+        EXPECT_FALSE(getProfileSectionNames(dir_ / "registry.ini").empty());
+        EXPECT_NE(infoText.find("\"" + (prefix_ / "bin/plserv").string() + "\",,No,"), std::string::npos);
     }
 
-    auto removal = test::runToTheEnd({(prefix / "bin/CVUninst").string(), info.string()});
+    auto removal = uninstall();
     EXPECT_EQ(removal.exitCode, 0) << removal.err;
-    EXPECT_FALSE(fs::exists(prefix)) << "left: " << ::testing::PrintToString(filesUnder(prefix)) << " of "
-                                     << ::testing::PrintToString(installed);
-    EXPECT_TRUE(filesUnder(dir / "tmp").empty()) << ::testing::PrintToString(filesUnder(dir / "tmp"));
+    EXPECT_FALSE(fs::exists(prefix_)) << "left: " << ::testing::PrintToString(filesUnder(prefix_)) << " of "
+                                      << ::testing::PrintToString(installed);
+    EXPECT_TRUE(filesUnder(dir_ / "tmp").empty()) << ::testing::PrintToString(filesUnder(dir_ / "tmp"));
     if (service) {
-        EXPECT_TRUE(filesUnder(dir / "root").empty()) << ::testing::PrintToString(filesUnder(dir / "root"));
-        EXPECT_TRUE(getProfileSectionNames(dir / "registry.ini").empty());
+        EXPECT_TRUE(filesUnder(dir_ / "root").empty()) << ::testing::PrintToString(filesUnder(dir_ / "root"));
+        EXPECT_TRUE(getProfileSectionNames(dir_ / "registry.ini").empty());
     }
+}
+
+// Never registered, with the registry at its default place in bin/: the
+// service's unregistration leaves no store behind to keep the prefix.
+TEST_F(EndToEnd, ACleanInstallWithTheDefaultRegistryGoesWhole) {
+    ScopedEnv registry("PLX_REGISTRY", "");
+    auto install = this->install();
+    ASSERT_EQ(install.exitCode, 0) << install.err;
+    auto removal = uninstall();
+    EXPECT_EQ(removal.exitCode, 0) << removal.err;
+    EXPECT_FALSE(fs::exists(prefix_)) << ::testing::PrintToString(filesUnder(prefix_));
 }

@@ -1,6 +1,12 @@
+#include <chrono>
+#include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 
+#include "platform/ChildProcess.h"
 #include "platform/IniFile.h"
 #include "tests/uninstaller/ProgramRun.h"
 #include "tests/uninstaller/UninstallFixture.h"
@@ -59,6 +65,14 @@ protected:
     ScopedEnv platform_{"QT_QPA_PLATFORM", "offscreen"};
     ScopedEnv script_{"PLX_UNINST_SCRIPT", "ok"};
 };
+
+// pid's handler for signal is in place.
+bool catches(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0) return ((std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1) != 0;
+    return false;
+}
 
 } // namespace
 
@@ -147,4 +161,55 @@ TEST_F(FlowTest, AProgramOutsideTheInstallationRemovesItAll) {
     EXPECT_FALSE(fs::exists(dir_ / "inst"));
     EXPECT_FALSE(fs::exists(dir_ / "tools")); // the started program and its emptied folder
     EXPECT_EQ(stageCopies(), 0);
+}
+
+// The caller of the program it started learns that files stayed, and which.
+TEST_F(FlowTest, AFileThatStaysEndsTheStartedProgramWithThree) {
+    fs::path stays = dir_ / "inst/data/a.txt";
+    test::Undeletable keep(stays);
+    if (!keep.active()) GTEST_SKIP() << "no way to keep a file here";
+    auto run = test::runToTheEnd({program_.string(), info_.string()});
+    EXPECT_EQ(run.exitCode, TCVUnInstall::kFilesKept) << run.err;
+    EXPECT_NE(run.err.find("CVUnInstaller: " + stays.string() + "\n"), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::exists(info_)); // the run can be repeated
+    EXPECT_FALSE(fs::exists(dir_ / "inst/bin/b.txt"));
+    EXPECT_EQ(stageCopies(), 0);
+}
+
+// A headless host: unattended, the run needs no screen; attended, it says
+// how to run unattended and removes nothing.
+TEST_F(FlowTest, WithoutAScreenOnlyAnUnattendedRunRemoves) {
+    ScopedEnv platform("QT_QPA_PLATFORM", "");
+    ScopedEnv display("DISPLAY", "");
+    ScopedEnv wayland("WAYLAND_DISPLAY", "");
+    {
+        ScopedEnv script("PLX_UNINST_SCRIPT", "");
+        ::unsetenv("PLX_UNINST_SCRIPT");
+        auto run = test::runToTheEnd({program_.string(), info_.string()});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(run.err.find("PLX_UNINST_SCRIPT=ok"), std::string::npos) << run.err;
+        EXPECT_TRUE(installationIntact());
+    }
+    auto run = test::runToTheEnd({program_.string(), info_.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_FALSE(fs::exists(dir_ / "inst"));
+    EXPECT_EQ(stageCopies(), 0);
+}
+
+TEST_F(FlowTest, ASecondStageEndedByASignalDeletesItself) {
+    ScopedEnv script("PLX_UNINST_SCRIPT", "");
+    ::unsetenv("PLX_UNINST_SCRIPT"); // attended: the dialog waits for its user
+    fs::path copy = dir_ / "tmp/~cu1234ABCD.tmp";
+    for (int signal : {SIGTERM, SIGINT}) {
+        fs::copy_file(program_, copy);
+        ChildProcess stage({copy.string(), info_.string(), program_.string(), "$1"});
+        for (int i = 0; i < 1000 && !catches(stage.pid(), signal); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::kill(stage.pid(), signal);
+        auto status = stage.waitFor(std::chrono::seconds(10));
+        ASSERT_TRUE(status) << "still running after signal " << signal;
+        EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == signal) << *status;
+        EXPECT_EQ(stageCopies(), 0) << signal;
+    }
+    EXPECT_TRUE(installationIntact());
 }

@@ -74,6 +74,7 @@ TEST(SelfRegistration, ALibraryUnregistersThroughItsExport) {
 
 TEST(SelfRegistration, FailuresCarryTheirMessages) {
     TempDir dir;
+    fs::path libz = fs::weakly_canonical("/usr/lib/x86_64-linux-gnu/libz.so.1"); // the file, not its link
     test::writeFile(dir / "plain.so", "not a library");
     test::writeFile(dir / "empty.xml", "");
     struct Case {
@@ -83,8 +84,7 @@ TEST(SelfRegistration, FailuresCarryTheirMessages) {
     const Case cases[] = {
         {dir / "missing", (dir / "missing").string() + "が見つかりません。"},
         {dir / "plain.so", (dir / "plain.so").string() + "のロードに失敗しました。"},
-        {fs::path("/usr/lib/x86_64-linux-gnu/libz.so.1"),
-         "DllUnregisterServerが/usr/lib/x86_64-linux-gnu/libz.so.1内で見つかりません。"},
+        {libz, "DllUnregisterServerが" + libz.string() + "内で見つかりません。"},
     };
     for (const auto& c : cases) {
         if (!fs::exists(c.path) && c.path.parent_path() != dir.path()) continue;
@@ -96,6 +96,26 @@ TEST(SelfRegistration, FailuresCarryTheirMessages) {
         }
     }
     EXPECT_NO_THROW(unregisterFile(dir / "empty.xml")); // an interface file: nothing to undo
+}
+
+// Whoever can write the folder could point a link at any program or library.
+TEST(SelfRegistration, ALinkIsNeitherRunNorLoaded) {
+    TempDir dir;
+    ScopedEnv mark("PLX_TEST_UNREG_MARK", (dir / "libmark").string());
+    fs::path program = script(dir, "tool", "echo ran > '" + (dir / "mark").string() + "'\n");
+    fs::copy_file(PLX_TEST_REGLIB, dir / "reg.so");
+    fs::create_symlink(program, dir / "plserv");
+    fs::create_symlink(dir / "reg.so", dir / "libPLlog.so");
+    for (const char* link : {"plserv", "libPLlog.so"}) {
+        try {
+            unregisterFile(dir / link);
+            ADD_FAILURE() << link;
+        } catch (const UnregisterError& e) {
+            EXPECT_EQ(std::string(e.what()), (dir / link).string() + ": シンボリックリンクです");
+        }
+    }
+    EXPECT_FALSE(fs::exists(dir / "mark"));
+    EXPECT_FALSE(fs::exists(dir / "libmark"));
 }
 
 TEST(SelfRegistration, RootRunsNoProgramOthersCanWrite) {

@@ -63,7 +63,7 @@ TEST(TwoStage, OneInstancePerTitleWithTheHoldersTitle) {
 }
 
 TEST(TwoStage, ClosingAProcessThatIsNotTheParentDoesNothing) {
-    EXPECT_FALSE(closeFirstStage(::getpid(), std::chrono::milliseconds(10)));
+    EXPECT_FALSE(closeFirstStage(::getpid(), std::chrono::milliseconds(10), 0));
 }
 
 TEST(TwoStage, DeletingTriesAgainAndAMissingFileIsGone) {

@@ -230,14 +230,33 @@ TEST_F(UnInstallTest, TheParentWalkStopsAtProtectedFolders) {
     make("home/Desktop/pelorin.desktop");
     make("inst/Data/B.TXT");
     fs::create_directories(root_ / "inst/data");
-    EXPECT_EQ(run({{path("shared/plx/fonts/a.ttf")}, {path("home/Desktop/pelorin.desktop")}, {path("inst/Data/B.TXT")}},
-                  {}, "RegRefCount=1\nVal0=1,0,,SHARED," + path("shared") + ",\n"),
+    EXPECT_EQ(run({{":shared:/plx/fonts/a.ttf"}, {path("home/Desktop/pelorin.desktop")}, {path("inst/Data/B.TXT")}}, {},
+                  "RegRefCount=1\nVal0=1,0,,SHARED," + path("shared") + ",\n"),
               TCVUnInstall::kRemoved);
     EXPECT_FALSE(fs::exists(root_ / "shared/plx"));
     EXPECT_TRUE(fs::exists(root_ / "shared"));       // a macro folder
     EXPECT_TRUE(fs::exists(root_ / "home/Desktop")); // a home's own folder
     EXPECT_FALSE(fs::exists(root_ / "inst/Data"));   // the case as written
     EXPECT_TRUE(fs::exists(root_ / "inst/data"));
+}
+
+// A tampered file: ".." out of the base, a relative entry (taken against the
+// current folder, /etc while the program runs), and a file outside the base
+// whose empty folders are not the installation's.
+TEST_F(UnInstallTest, NothingOutsideTheInstallationGoes) {
+    make("outside/x");
+    make("cwd/victim");
+    fs::create_directories(root_ / "other/empty");
+    make("inst/a");
+    fs::path was = fs::current_path();
+    fs::current_path(root_ / "cwd");
+    int result = run({{path("inst/../outside/x")}, {"victim"}, {path("other/empty/gone")}, {path("inst/a")}});
+    fs::current_path(was);
+    EXPECT_EQ(result, TCVUnInstall::kFilesKept);
+    EXPECT_TRUE(fs::exists(root_ / "outside/x"));
+    EXPECT_TRUE(fs::exists(root_ / "cwd/victim"));
+    EXPECT_TRUE(fs::exists(root_ / "other/empty"));
+    EXPECT_FALSE(fs::exists(base_)); // what is the installation's still goes
 }
 
 TEST_F(UnInstallTest, AnItemWithTextKeepsItsFolders) {
@@ -257,7 +276,8 @@ TEST_F(UnInstallTest, AFileThatCannotBeDeletedGivesThree) {
     EXPECT_EQ(run({{locked}, {path("inst/b")}}), TCVUnInstall::kFilesKept);
     EXPECT_TRUE(fs::exists(locked));
     EXPECT_FALSE(fs::exists(root_ / "inst/b")); // the run went on
-    EXPECT_FALSE(fs::exists(info_));
+    EXPECT_TRUE(fs::exists(info_));             // to run it again
+    EXPECT_EQ(engine_.keptFiles(), std::vector<std::string>{locked});
 }
 
 TEST_F(UnInstallTest, AnInfoFileThatCannotBeDeletedGivesOne) {

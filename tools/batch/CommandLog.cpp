@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/FdIo.h"
@@ -14,7 +15,33 @@ namespace plx {
 
 namespace {
 
+// The log is shared by every user of the tools: the folder lets its group
+// add files (but not remove or replace another's) and hands its group down
+// to them, and each day's file is writable by that group, whatever the umask
+// of the user who made it.
+constexpr mode_t kFolderMode = S_ISGID | S_ISVTX | 0775;
+constexpr mode_t kFileMode = 0664;
+
 LocalDateTime systemClock() { return localNow().value_or(LocalDateTime{}); }
+
+void makeSharedFolder(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder.parent_path(), ec);
+    if (::mkdir(folder.c_str(), kFolderMode) == 0) ::chmod(folder.c_str(), kFolderMode);
+    // a failure shows in the open that follows
+}
+
+// The day's file for appending, never through a link another user of the
+// folder put in its place; errno tells a failure.
+UniqueFd openShared(const std::filesystem::path& path) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode));
+    if (fd) {
+        (void)::fchmod(fd.get(), kFileMode); // the umask took group write away
+        return fd;
+    }
+    if (errno != EEXIST) return fd;
+    return UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW));
+}
 
 } // namespace
 
@@ -50,11 +77,10 @@ void CommandLog::write(char type, std::string_view text) noexcept {
     try {
         LocalDateTime now = clock_();
         std::filesystem::path folder = commandLogFolder();
-        std::error_code ec;
-        std::filesystem::create_directories(folder, ec); // a failure shows in the open below
+        makeSharedFolder(folder.lexically_normal());
         path = folder / commandLogFileName(prefix_, now);
         std::string line = commandLogLine(now, type, pid_, text) + "\n";
-        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+        UniqueFd fd = openShared(path);
         if (!fd || !writeAll(fd.get(), line.data(), line.size())) error = errno;
     } catch (...) {
         error = ENOMEM;

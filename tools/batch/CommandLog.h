@@ -32,7 +32,9 @@ public:
     // process's id in every line's tag.
     CommandLog(std::string filePrefix, bool withPid, Clock clock = {});
 
-    // Appends one line; creates the folder when it is missing. Never throws.
+    // Appends one line; creates the folder when it is missing (setgid, group
+    // writable) and the day's file mode 0664, whatever the umask, so that
+    // every user of the folder's group appends to it. Never throws.
     void write(char type, std::string_view text) noexcept;
 
 private:

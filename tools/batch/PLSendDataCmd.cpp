@@ -3,12 +3,20 @@
 // code when the send failed.
 //
 // Exit codes: 0 sent, 1 not sent, 2 bad command line (nothing is sent or
-// marked), 3 sent but the success marker could not be written.
+// marked), 3 sent but the success marker could not be written. A file name
+// must be a plain name of the folder (no "/", not "." or ".."), so that the
+// marker stays in the folder too; every argument must be UTF-8. A failure
+// is told on standard error as in the log. A marker replaces the other kind left by
+// an earlier try, so the two never stand side by side.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
+#include "api/ArgumentRules.h"
 #include "platform/PathText.h"
+#include "platform/Utf8.h"
 #include "tools/batch/CommandLog.h"
 #include "tools/batch/CrLfFile.h"
 #include "tools/batch/SendFailureMessage.h"
@@ -20,7 +28,10 @@ namespace {
 
 enum SendExit : int { kSent = 0, kNotSent = 1, kUsage = 2, kNoMarker = 3 };
 
-bool writeMarker(const std::string& path, std::string_view line) {
+bool writeMarker(const std::string& path, std::string_view line, const std::string& stale) {
+    int removeError = ::unlink(stale.c_str()) == 0 ? 0 : errno;
+    if (removeError != 0 && removeError != ENOENT)
+        std::fprintf(stderr, "PLSendDataCmd: %s: %s\n", stale.c_str(), std::strerror(removeError));
     int error = writeCrLfFile(path, line);
     if (error == 0) return true;
     std::fprintf(stderr, "PLSendDataCmd: %s: %s\n", path.c_str(), std::strerror(error));
@@ -35,6 +46,16 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     const std::string fileType = argv[1], folder = argv[2], fileName = argv[3];
+    if (!isPlainName(fileName)) {
+        std::fprintf(stderr, "PLSendDataCmd: %s: %s\n", std::string(kBadFileNameText).c_str(), fileName.c_str());
+        return kUsage;
+    }
+    // The bus carries UTF-8 only: another text could never reach the service.
+    for (const std::string* argument : {&fileType, &folder, &fileName})
+        if (!isValidUtf8(*argument)) {
+            std::fputs("PLSendDataCmd: 引数が UTF-8 ではありません\n", stderr);
+            return kUsage;
+        }
 
     CommandLog log("PLSendDataCmd_", true);
     ServiceSession session;
@@ -47,11 +68,15 @@ int main(int argc, char** argv) {
         // The file is at the center now: nothing from here on may say otherwise.
         log.write('I', fileText);
         log.write('I', "Success");
-        return writeMarker(dataFile + ".sendok", "") ? kSent : kNoMarker;
+        return writeMarker(dataFile + ".sendok", "", dataFile + ".sendng") ? kSent : kNoMarker;
     }
+    // The table's message for the log's readers, then what the service said.
+    std::string failure = "ErrCd:" + std::to_string(status.code) + ", Detail:" + std::to_string(status.detail) +
+                          ", Msg:" + std::string(sendFailureMessage(status.code, status.detail));
+    if (!status.message.empty()) failure += ", ErrMsg:" + status.message;
     log.write('E', fileText);
-    log.write('E', "ErrCd:" + std::to_string(status.code) + ", Detail:" + std::to_string(status.detail) +
-                       ", Msg:" + std::string(sendFailureMessage(status.code, status.detail)));
-    writeMarker(dataFile + ".sendng", std::to_string(status.detail));
+    log.write('E', failure);
+    std::fprintf(stderr, "PLSendDataCmd: %s\n", failure.c_str());
+    writeMarker(dataFile + ".sendng", std::to_string(status.detail), dataFile + ".sendok");
     return kNotSent;
 }

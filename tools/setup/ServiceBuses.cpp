@@ -10,14 +10,6 @@
 
 namespace plx {
 
-namespace {
-
-// The service answers once running sessions have been told to stop; one
-// that stays silent this long is hung, and the request counts as refused.
-constexpr std::chrono::minutes kCloseAnswerWait{10};
-
-} // namespace
-
 ServiceBuses::ServiceBuses() {
     std::vector<BusKind> kinds{BusKind::System};
     if (busChoice(BusKind::Session) != busChoice(BusKind::System)) kinds.push_back(BusKind::Session);
@@ -47,13 +39,14 @@ std::optional<ServiceBuses::Owner> ServiceBuses::findService() {
     return std::nullopt;
 }
 
-ServiceBuses::Answer ServiceBuses::requestClose(const Owner& owner, std::string& error) {
+ServiceBuses::Answer ServiceBuses::requestClose(const Owner& owner, std::chrono::milliseconds wait,
+                                                std::string& error) {
     try {
         auto service = sdbus::createProxy(*owner.bus, owner.uniqueName, kServicePath);
         bool closing = false;
         service->callMethod("Close")
             .onInterface(kServiceInterface)
-            .withTimeout(kCloseAnswerWait)
+            .withTimeout(wait)
             .withArguments(false)
             .storeResultsTo(closing);
         return closing ? Answer::Closing : Answer::Refused;

@@ -4,6 +4,7 @@
 // service: the owner is asked of the bus daemon, and the request goes to
 // the owner's unique name.
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,8 +30,8 @@ public:
     enum class Answer { Closing, Refused, Failed };
     // The close request, unconfirmed: the service closes when no session
     // runs or its settings say closing need not ask, and refuses otherwise.
-    // Failed: no answer (error says why).
-    Answer requestClose(const Owner& owner, std::string& error);
+    // Failed: no answer within wait (error says why).
+    Answer requestClose(const Owner& owner, std::chrono::milliseconds wait, std::string& error);
 
     bool anyBus() const { return !buses_.empty(); }
     const std::vector<std::string>& openErrors() const { return openErrors_; }

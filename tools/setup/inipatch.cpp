@@ -1,6 +1,8 @@
 // inipatch: run once after installation from the program folder. Points the
-// folders of plconfig.ini at temp, logs and data beside the program folder
-// and moves every client file of plxapp.ini into that data folder. Shows
+// folders of plconfig.ini at temp, logs and data beside the program's own
+// folder and moves every client file of plxapp.ini into that data folder.
+// The ini files are those of PLX_HOME when it is set (the program folder
+// otherwise); PLX_HOME never moves the folders. Shows
 // nothing on success and ends with 0 in every case, so installers can run it
 // blindly; a file it cannot change is named on standard error.
 
@@ -34,15 +36,15 @@ std::string clientFileName(const IniDocument& apps, const std::string& kind) {
     return name;
 }
 
-void patchConfig(const fs::path& own, const std::string& parent) {
-    updateProfile(own / "plconfig.ini", [&](IniDocument& config) {
+void patchConfig(const fs::path& iniFolder, const std::string& parent) {
+    updateProfile(iniFolder / "plconfig.ini", [&](IniDocument& config) {
         for (const FolderKey& key : kConfigFolders) config.set(key.section, "location", parent + "/" + key.folder);
     });
 }
 
 // plxapp.ini belongs to the desktop client: it is changed, never created.
-void patchClientFiles(const fs::path& own, const std::string& parent) {
-    updateExistingProfile(own / "plxapp.ini", [&](IniDocument& apps) {
+void patchClientFiles(const fs::path& iniFolder, const std::string& parent) {
+    updateExistingProfile(iniFolder / "plxapp.ini", [&](IniDocument& apps) {
         std::string data = parent + "/" + kDataFolder + "/";
         for (const std::string& kind : apps.sectionNames()) {
             try {
@@ -67,14 +69,15 @@ void runStep(const char* file, Step step) {
 
 int main() {
     std::error_code ec;
-    fs::path own = fs::weakly_canonical(programFolder(), ec);
-    if (ec || own.empty() || own == own.root_path()) {
+    fs::path own = fs::weakly_canonical(executableFolder(), ec);
+    fs::path iniFolder = programFolder();
+    if (ec || own.empty() || own == own.root_path() || iniFolder.empty()) {
         std::fprintf(stderr, "inipatch: the program folder cannot be found\n");
         return 0;
     }
     std::string parent = own.parent_path().string();
     if (parent == "/") parent.clear(); // "/temp", not "//temp"
-    runStep("plconfig.ini", [&] { patchConfig(own, parent); });
-    runStep("plxapp.ini", [&] { patchClientFiles(own, parent); });
+    runStep("plconfig.ini", [&] { patchConfig(iniFolder, parent); });
+    runStep("plxapp.ini", [&] { patchClientFiles(iniFolder, parent); });
     return 0;
 }

@@ -2,9 +2,12 @@
 // close request a user's close would send, asking again every 100 ms for
 // 50 rounds while it refuses. The service refuses while transfer sessions
 // run unless its settings make closing compulsory, so the rounds give
-// running sessions about 5 seconds. Exit code 0 in every case; a service
-// that stays is reported on standard error.
+// running sessions about 5 seconds. A hung service cannot hold it longer
+// than kWholeRun: each answer is awaited a few seconds, and no round starts
+// after that time. Exit code 0 in every case; a service that stays is
+// reported on standard error.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -18,6 +21,10 @@ namespace {
 
 constexpr int kRounds = 50;
 constexpr std::chrono::milliseconds kRoundPause{100};
+// The service answers once running sessions have been told to stop; one
+// that stays silent longer is hung, and the request counts as refused.
+constexpr std::chrono::milliseconds kCloseAnswerWait{3000};
+constexpr std::chrono::milliseconds kWholeRun{20000};
 
 } // namespace
 
@@ -28,11 +35,13 @@ int main() {
         return 0;
     }
     std::string lastError;
-    for (int round = 0; round < kRounds; ++round) {
+    auto end = std::chrono::steady_clock::now() + kWholeRun;
+    for (int round = 0; round < kRounds && std::chrono::steady_clock::now() < end; ++round) {
         auto owner = buses.findService();
         if (!owner) return 0;
         lastError.clear();
-        buses.requestClose(*owner, lastError);
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        buses.requestClose(*owner, std::clamp(left, std::chrono::milliseconds(1), kCloseAnswerWait), lastError);
         std::this_thread::sleep_for(kRoundPause);
     }
     // The last request may have been the one that closed it.
