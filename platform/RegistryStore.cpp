@@ -1,6 +1,7 @@
 #include "platform/RegistryStore.h"
 
 #include <cstdlib>
+#include <system_error>
 
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
@@ -58,6 +59,21 @@ std::string registryKeyName(std::string_view rootName, std::string_view path) {
     return key;
 }
 
+namespace {
+
+// A store with no key left is no store: the file goes, so a removal that
+// empties it leaves nothing behind in the installation.
+void saveStore(const IniDocument& doc, const fs::path& file) {
+    if (!doc.sectionNames().empty()) {
+        doc.save(file);
+        return;
+    }
+    std::error_code ec;
+    if (!fs::remove(file, ec) && ec) throw std::system_error(ec, "cannot remove " + file.string());
+}
+
+} // namespace
+
 RegistryStore::RegistryStore(fs::path file) : file_(std::move(file)) {}
 
 std::optional<std::string> RegistryStore::readValue(std::string_view key, std::string_view name) const {
@@ -73,7 +89,7 @@ bool RegistryStore::deleteValue(std::string_view key, std::string_view name) {
     IniDocument doc = IniDocument::load(file_);
     if (!doc.get(key, valueKey(name))) return false;
     doc.removeKey(key, valueKey(name));
-    doc.save(file_);
+    saveStore(doc, file_);
     return true;
 }
 
@@ -95,7 +111,7 @@ bool RegistryStore::deleteKey(std::string_view key) {
         doc.removeSection(section);
         found = true;
     }
-    if (found) doc.save(file_); // an untouched store is not rewritten
+    if (found) saveStore(doc, file_); // an untouched store is not rewritten
     return found;
 }
 

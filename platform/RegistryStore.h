@@ -6,7 +6,8 @@
 // when it has a section or a key below it has one.
 //
 // Every call reads the file again; every change is one read-modify-write
-// under the ini layer's writer lock. Failures to read or write the file throw
+// under the ini layer's writer lock; a change that leaves no key removes
+// the file. Failures to read or write the file throw
 // std::system_error; names the ini format cannot carry throw IniFormatError.
 
 #include <cstdint>

@@ -55,4 +55,6 @@ TEST(RegistryStore, KeysValuesAndSubkeys) {
     EXPECT_TRUE(store.deleteKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvane\\PLX"));
     EXPECT_EQ(getProfileSectionNames(dir / "registry.ini"),
               std::vector<std::string>{"HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvane\\PLXTOOLS"});
+    EXPECT_TRUE(store.deleteKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvane\\PLXTOOLS"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "registry.ini")); // the last key took the store with it
 }
