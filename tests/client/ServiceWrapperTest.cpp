@@ -2,6 +2,7 @@
 // against the real service and the center simulator on a private bus.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -170,6 +171,21 @@ TEST(ServiceWrapper, AReceiveReturnsTheNameAndSize) {
     expectTriple(t.wrapper, 0, 0, "");
     EXPECT_EQ(name, "got_20051102.dat");
     EXPECT_EQ(readFile(t.user / name), "delivered bytes");
+}
+
+TEST(ServiceWrapper, ASendAfterTheServiceStartedAgainReachesTheCenter) {
+    Terminal t;
+    writeFile(t.user / "out.dat", "before");
+    t.wrapper.SendData("K001", t.user.string(), "out.dat", "");
+    expectTriple(t.wrapper, 0, 0, "");
+    t.service.stop();
+    t.service.start();
+    writeFile(t.user / "out.dat", "after");
+    t.wrapper.SendData("K001", t.user.string(), "out.dat", "");
+    expectTriple(t.wrapper, 0, 0, "");
+    auto received = t.receivedAtCenter();
+    std::sort(received.begin(), received.end());
+    EXPECT_EQ(received, (std::vector<std::string>{"after", "before"}));
 }
 
 TEST(ServiceWrapper, ASettingsRefusalLeavesTheServicesTriple) {
