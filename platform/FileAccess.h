@@ -21,10 +21,17 @@ enum Access : unsigned { kAccessSearch = 1, kAccessWrite = 2, kAccessRead = 4 };
 // named users and groups and their mask.
 class AccessAcl {
 public:
-    enum Tag : std::uint16_t { kOwner = 0x01, kUser = 0x02, kOwningGroup = 0x04, kGroup = 0x08, kMask = 0x10, kOther = 0x20 };
+    enum Tag : std::uint16_t {
+        kOwner = 0x01,
+        kUser = 0x02,
+        kOwningGroup = 0x04,
+        kGroup = 0x08,
+        kMask = 0x10,
+        kOther = 0x20
+    };
     struct Entry {
         Tag tag;
-        unsigned perm; // Access bits
+        unsigned perm;                                     // Access bits
         std::uint32_t id = static_cast<std::uint32_t>(-1); // named users and groups only
     };
 
@@ -61,5 +68,14 @@ private:
 // AccessAcl::ofFile(fd, st)->permits(who, st, want); false also when the
 // ACL cannot be read.
 bool mayAccess(const Credentials& who, int fd, const struct stat& st, unsigned want);
+
+// Gives the file behind fd (ours) the permissions of the file behind oldFd
+// (an O_PATH descriptor will do), whose status is old: its mode bits (never
+// set-user or set-group ids), its owner and group where this process may
+// set them, and its ACL. An owner or group that cannot be kept gets a named
+// ACL entry with its old rights, so nobody loses access; their old rights
+// never pass to the new owner's group. Throws std::system_error when that
+// cannot be done (a file system without ACLs, say).
+void keepPermissions(int fd, int oldFd, const struct stat& old);
 
 } // namespace plx
