@@ -52,12 +52,9 @@ void saveTermInfo(const TerminalRec& rec) {
     std::filesystem::path folder = programFolder();
     if (folder.empty()) throw std::system_error(ENOENT, std::generic_category(), "no program folder");
     std::filesystem::path file = folder / kTermIni;
-    updateProfile(
-        file,
-        [&](IniDocument& doc) {
-            for (const TermKey& key : termKeys()) doc.set(kTermSection, key.name, iniValueText(rec.*key.field));
-        },
-        kPrivateFileMode);
+    updatePrivateProfile(file, [&](IniDocument& doc) {
+        for (const TermKey& key : termKeys()) doc.set(kTermSection, key.name, iniValueText(rec.*key.field));
+    });
 }
 
 std::string iniValueText(std::string_view value) {

@@ -37,8 +37,8 @@ std::optional<IniDocument> loadTermIni();
 // A stored value as the records carry it (valid UTF-8).
 std::string termValue(const IniDocument& doc, std::string_view key);
 
-// Writes the nine keys in one replace of plterm.ini. A new file is private
-// to its owner: it holds the passwords in clear text.
+// Writes the nine keys in one replace of plterm.ini, private to its owner
+// whatever mode it had: it holds the passwords in clear text.
 void saveTermInfo(const TerminalRec& rec);
 
 // value as an ini line must carry it so that reading gives value back:
