@@ -26,14 +26,20 @@ std::optional<StartupFailure> loadDataKinds(ServiceWrapper& wrapper, DataKindTab
     return std::nullopt;
 }
 
+std::optional<StartupFailure> loadServiceSettings(ServiceWrapper& wrapper, TerminalRec& terminal,
+                                                  DataKindTable& table) {
+    TerminalRec now = wrapper.GetTermInfo();
+    if (wrapper.LastErrorCd() != 0) return StartupFailure{"端末情報の読出しが異常終了しました。", wrapper.triple()};
+    if (auto failure = loadDataKinds(wrapper, table)) return failure;
+    terminal = std::move(now);
+    return std::nullopt;
+}
+
 std::optional<StartupFailure> loadStartupData(AppState& state, UserNotifier& notifier, ServiceWrapper::Clock clock) {
     state.kinds.clear();
     state.logSettings = readLogSettings();
     if (auto failure = createWrapper(state, notifier, std::move(clock))) return failure;
-    state.terminal = state.wrapper->GetTermInfo();
-    if (state.wrapper->LastErrorCd() != 0)
-        return StartupFailure{"端末情報の読出しが異常終了しました。", state.wrapper->triple()};
-    return loadDataKinds(*state.wrapper, state.kinds);
+    return loadServiceSettings(*state.wrapper, state.terminal, state.kinds);
 }
 
 std::optional<CallStatus> loadBatchGlobals(AppState& state, UserNotifier& notifier, ServiceWrapper::Clock clock) {

@@ -3,6 +3,7 @@
 // list, and the settings save when the service refuses an entry or an ini
 // file cannot be written.
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
@@ -192,13 +193,17 @@ private slots:
         QVERIFY(!p.failure);
         ServiceWrapper& wrapper = *p.state.wrapper;
         SettingsDialog dialog(p.context, nullptr, std::nullopt);
+        std::string terminalBefore = readFile(service.home() / "plterm.ini");
+        dialog.findChild<QLineEdit*>("txtCenterHost")->setText("c2");
         dialog.findChild<QLineEdit*>("txtAPILogDays")->setText("60");
         editRow(dialog, 1, "txtServiceNo", "-5"); // the dialog lets the service judge the range
         QVERIFY(!dialog.apply());
         QCOMPARE(p.ui.boxes.size(), std::size_t(1));
         QCOMPARE(p.ui.boxes[0].title, QString::fromUtf8(kSaveResultTitle));
         QCOMPARE(p.ui.boxes[0].text, QString("ファイル情報の書込みが異常終了しました。\r\nコード：　4\r\n"
-                                             "内容：　不正な業務番号です\r\n詳細コード：　3"));
+                                             "内容：　不正な業務番号です\r\n詳細コード：　3\r\n"
+                                             "対象：　ファイル　K002（2行目）"));
+        QCOMPARE(readFile(service.home() / "plterm.ini"), terminalBefore);
         p.ui.boxes.clear();
         auto* tabs = dialog.findChild<QTabWidget*>("SSTab1");
         auto* list = dialog.findChild<QTreeWidget*>("lvwFile");
@@ -218,6 +223,59 @@ private slots:
         QCOMPARE(p.state.kinds[1].file.ServiceNo, 18);
         QCOMPARE(p.state.logSettings.apiLogDays, std::string("60"));
         QCOMPARE(readLogSettings().apiLogDays, std::string("60"));
+    }
+
+    void aWriteRefusedAfterTheDeletesLeavesWhatTheServiceHolds() {
+        CenterSimulator center;
+        ServiceOnBus service("", termIni(center));
+        keepLogsDays(service, "30");
+        writeFile(service.home() / "plfile.ini", kindIni("K001", "売上", 7, "PF01", "AK0001"));
+        Pelorin p;
+        QVERIFY(!p.failure);
+        SettingsDialog dialog(p.context, nullptr, std::nullopt);
+        // Another program replaced K001 by K009 meanwhile: its delete counts
+        // as done. Its file is where nothing can be written, even by root.
+        struct Frozen {
+            std::filesystem::path folder;
+            ~Frozen() { test::runCaptured({"/usr/bin/chattr", "-i", folder.string()}); }
+        } frozen{service.home() / "kinds"};
+        std::filesystem::create_directory(frozen.folder);
+        writeFile(frozen.folder / "plfile.ini", kindIni("K009", "在庫", 9, "PF09", "AK0009"));
+        std::filesystem::remove(service.home() / "plfile.ini");
+        std::filesystem::create_symlink(frozen.folder / "plfile.ini", service.home() / "plfile.ini");
+        QCOMPARE(test::runCaptured({"/usr/bin/chattr", "+i", frozen.folder.string()}).exitCode, 0);
+        QVERIFY(!dialog.apply());
+        QCOMPARE(p.ui.boxes.size(), std::size_t(1));
+        QVERIFY(p.ui.boxes[0].text.startsWith(QString("ファイル情報の書込みが異常終了しました。\r\nコード：　2\r\n")));
+        QCOMPARE(p.state.kinds.size(), std::size_t(1));
+        QCOMPARE(p.state.kinds[0].file.FileType, std::string("K009")); // read back from the service
+    }
+
+    void theSettingsShowWhatALateServiceHoldsAndWithoutItSaveNothing() {
+        CenterSimulator center;
+        ServiceOnBus service("", termIni(center) + "centerhost=c1\n");
+        keepLogsDays(service, "30");
+        writeFile(service.home() / "plfile.ini", kindIni("K001", "売上", 7, "PF01", "AK0001"));
+        service.stop();
+        Pelorin p;
+        QVERIFY(p.failure);
+        service.start();
+        {
+            SettingsDialog dialog(p.context, nullptr, std::nullopt);
+            QVERIFY(p.ui.boxes.empty());
+            QCOMPARE(dialog.findChild<QLineEdit*>("txtCenterHost")->text(), QString("c1"));
+            QCOMPARE(dialog.findChild<QTreeWidget*>("lvwFile")->topLevelItemCount(), 1);
+        }
+        service.stop();
+        std::string before = readFile(service.home() / "plterm.ini");
+        SettingsDialog dialog(p.context, nullptr, std::nullopt);
+        QCOMPARE(p.ui.boxes.size(), std::size_t(1));
+        QVERIFY(p.ui.boxes[0].text.startsWith(QString("端末情報の読出しが異常終了しました。\r\nコード：　1\r\n")));
+        dialog.findChild<QLineEdit*>("txtTerminalID")->setText("1002");
+        QVERIFY(!dialog.findChild<QPushButton*>("cmdOK")->isEnabled());
+        dialog.confirm();
+        QCOMPARE(readFile(service.home() / "plterm.ini"), before);
+        QCOMPARE(readLogSettings().apiLogDays, std::string("30"));
     }
 
     void anIniFileThatCannotBeWrittenIsReported() {
