@@ -108,6 +108,9 @@ QWidget* SettingsDialog::buildTerminalTab() {
     txtProxyPassword_ = namedField("txtProxyPassword");
     txtPassword_->setEchoMode(QLineEdit::Password);
     txtProxyPassword_->setEchoMode(QLineEdit::Password);
+    // The lengths the service stores, in record order.
+    for (std::size_t i = 0; i < termKeys().size(); ++i)
+        boxAt({0, i})->setMaxLength(static_cast<int>(termKeys()[i].limit));
     auto* tab = new QWidget;
     auto* form = new QFormLayout(tab);
     form->addRow(u8("端末ID"), txtTerminalID_);
@@ -280,6 +283,7 @@ QLineEdit* SettingsDialog::fieldOf(SettingsField field) const {
     switch (field) {
     case SettingsField::TerminalID: return txtTerminalID_;
     case SettingsField::CenterID: return txtCenterID_;
+    case SettingsField::CenterURL: return txtCenterURL_;
     case SettingsField::Password: return txtPassword_;
     case SettingsField::ProxyServer: return txtProxyServer_;
     case SettingsField::ApiLogLocation: return txtAPILogLocation_;

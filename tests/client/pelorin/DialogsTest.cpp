@@ -216,6 +216,15 @@ private slots:
         box(dialog, "txtCenterID")->setText("９００１"); // full-width digits are not digits
         expect(0, "txtCenterID", "センターIDに数字を入力してください");
         box(dialog, "txtCenterID")->setText("9001");
+        for (const char* bad : {"http://127.0.0.1:abc/", "ftp://center/", "https://:443/", "http://c:0/"}) {
+            box(dialog, "txtCenterURL")->setText(bad);
+            expect(0, "txtCenterURL",
+                   "センターURLは http://ホスト名[:ポート番号]/ または https://… の形で入力してください");
+        }
+        box(dialog, "txtCenterURL")->setText("https://[::1]:8443/plx");
+        box(dialog, "txtPassword")->setText(QString(20, 'p'));
+        QCOMPARE(box(dialog, "txtPassword")->text(), QString(8, 'p')); // the service keeps 8
+        box(dialog, "txtPassword")->clear();
         expect(0, "txtPassword", "端末パスワードを入力してください");
         box(dialog, "txtPassword")->setText("pw");
         box(dialog, "txtProxyServer")->setText("proxy.example");
