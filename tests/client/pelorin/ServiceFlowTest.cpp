@@ -154,10 +154,15 @@ private slots:
         writeFile(delivered / "delivery.dat", "delivered by the center\n");
         CenterSimulator center({"--kind", "PF03,AK0003,9", "--deliver", (delivered / "delivery.dat").string()});
         ServiceOnBus service("", termIni(center));
-        writeFile(service.home() / "plfile.ini", kindIni("K003", "受注", 9, "PF03", "AK0003"));
+        // A send kind of the same service number and protocol file name comes first.
+        writeFile(service.home() / "plfile.ini",
+                  kindIni("K001", "発注", 9, "PF03", "AK0003") + kindIni("K003", "受注", 9, "PF03", "AK0003"));
         std::filesystem::create_directory(service.home() / "inbox");
+        writeFile(service.home() / "out.dat", "never sent\n");
         writeFile(service.home() / "plxapp.ini",
-                  "[K003]\nclfilename=" + (service.home() / "inbox" / "in.dat").string() + "\nsendrecv=recv\n");
+                  "[K001]\nclfilename=" + (service.home() / "out.dat").string() +
+                      "\nsendrecv=send\n[K003]\nclfilename=" + (service.home() / "inbox" / "in.dat").string() +
+                      "\nsendrecv=recv\n");
         Pelorin p;
         QVERIFY(!p.failure);
         SendRecvDialog dialog(p.context, false);
@@ -179,6 +184,7 @@ private slots:
                 if (line.contains(",PLRecvData,")) flags << line.section(',', 9, 9);
         }
         QCOMPARE(flags, (QStringList{"0", "1"}));
+        QVERIFY(filesIn(center.store() / "received").empty());
     }
 
     void aSaveTheServiceWouldRefuseLosesNothingAndTheNextSaveCompletes() {
