@@ -2,13 +2,18 @@
 // dialog's checks, with the desktop's boxes and choosers recorded.
 #include <QAction>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
+#include <atomic>
+#include <thread>
 
+#include "client/pelorin/BusyScope.h"
 #include "client/pelorin/FileInfoDialog.h"
+#include "client/pelorin/GuiNotifier.h"
 #include "client/pelorin/LogFilterCheck.h"
 #include "client/pelorin/SendRecvDialog.h"
 #include "client/pelorin/SettingsDialog.h"
@@ -308,6 +313,43 @@ private slots:
         QVERIFY(!button(dialog, "cmdEdit")->isEnabled());
         QVERIFY(!button(dialog, "cmdDelete")->isEnabled());
         QVERIFY(!dialog.findChild<QAction*>("popEdit")->isEnabled());
+    }
+
+    void aBoxShowsMarkupAsTyped() {
+        DesktopUi ui;
+        Qt::TextFormat format = Qt::AutoText;
+        QString shown;
+        test::whenModal("Korvane PLX 送受信結果", [&](QWidget* box) {
+            format = static_cast<QMessageBox*>(box)->textFormat();
+            shown = static_cast<QMessageBox*>(box)->text();
+        });
+        ui.message(nullptr, "Korvane PLX 送受信結果", "<b>売上</b><img src=x>の送信が正常終了しました。",
+                   UiServices::Icon::Information);
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(shown, QString("<b>売上</b><img src=x>の送信が正常終了しました。"));
+    }
+
+    // Last: it quits the application's event loop.
+    void quittingWhileACallRunsStillServesTheCallsBox() {
+        test::RecordingUi ui;
+        GuiNotifier notifier(ui);
+        std::atomic<bool> quitting{false};
+        bool returned = false;
+        QTimer::singleShot(0, [&] {
+            QTimer::singleShot(50, [&] {
+                QCoreApplication::exit(0);
+                quitting = true;
+            });
+            runOffThread(nullptr, [&] {
+                while (!quitting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                notifier.show("Korvane/PLX プログラム実行", "after.sh", UserNotifier::Icon::Warning);
+            });
+            returned = true;
+        });
+        QCoreApplication::exec();
+        QVERIFY(returned);
+        QCOMPARE(ui.boxes.size(), std::size_t(1));
+        QVERIFY(ui.boxes[0].onWindowThread);
     }
 };
 
