@@ -109,6 +109,21 @@ TEST(FollowUpProgram, WordsAndQuotes) {
     EXPECT_EQ(splitCommandLine("   "), V{});
 }
 
+TEST(FollowUpProgram, AScriptWithoutAnInterpreterLineRunsUnderTheShell) {
+    test::TempDir dir;
+    fs::path script = dir / "after";
+    fs::path marker = dir / "ran";
+    writeFile(script, "printf '%s|' \"$@\" > \"" + marker.string() + "\"\n");
+    fs::permissions(script, fs::perms::owner_all);
+    ScopedEnv path("PATH", dir.path().string() + ":/usr/bin:/bin");
+    int error = -1;
+    ASSERT_TRUE(startProgram("after \"a b\" c", error)) << error;
+    EXPECT_EQ(error, 0);
+    for (int i = 0; i < 500 && (!fs::exists(marker) || readFile(marker).empty()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(readFile(marker), "a b|c|");
+}
+
 TEST(ServiceWrapper, ASendThroughTheWrapperExpandsNamesAndStartsTheFollowUp) {
     Terminal t;
     ASSERT_EQ(t.wrapper.LastErrorCd(), 0) << t.wrapper.LastErrorMsg();
