@@ -329,8 +329,8 @@ QLineEdit* SettingsDialog::boxAt(const SettingsPlace& place) const {
 QString SettingsDialog::placeName(const SettingsPlace& place) const {
     QString tab = SSTab1_->tabText(place.tab);
     if (place.tab == 1 && place.index < working_.size())
-        return tab + u8("　") + u8(working_[place.index].file.FileType) +
-               u8("（%1行目）").arg(static_cast<qulonglong>(place.index + 1));
+        return tab + u8("　") + u8(working_[place.index].file.FileType) + u8("（") + QString::number(place.index + 1) +
+               u8("行目）");
     QLineEdit* box = boxAt(place);
     auto* form = box ? qobject_cast<QFormLayout*>(SSTab1_->widget(place.tab)->layout()) : nullptr;
     QWidget* label = form ? form->labelForField(

@@ -87,6 +87,17 @@ void keepLogsDays(const ServiceOnBus& service, const std::string& days) {
     writeLogSettings({(service.home() / "apilog").string(), days, (service.home() / "sessionlog").string(), days});
 }
 
+// A terminal whose service holds the data kind K001 and keeps its logs 30
+// days; moreTerm: more plterm.ini lines.
+struct SalesTerminal {
+    explicit SalesTerminal(const std::string& moreTerm = "") : service("", termIni(center) + moreTerm) {
+        keepLogsDays(service, "30");
+        writeFile(service.home() / "plfile.ini", kindIni("K001", "売上", 7, "PF01", "AK0001"));
+    }
+    CenterSimulator center;
+    ServiceOnBus service;
+};
+
 // Opens the editor on a row of the settings dialog and types into it.
 void editRow(SettingsDialog& dialog, int row, const char* fieldName, const char* value) {
     auto* list = dialog.findChild<QTreeWidget*>("lvwFile");
@@ -232,10 +243,8 @@ private slots:
     }
 
     void aWriteRefusedAfterTheDeletesLeavesWhatTheServiceHolds() {
-        CenterSimulator center;
-        ServiceOnBus service("", termIni(center));
-        keepLogsDays(service, "30");
-        writeFile(service.home() / "plfile.ini", kindIni("K001", "売上", 7, "PF01", "AK0001"));
+        SalesTerminal t;
+        ServiceOnBus& service = t.service;
         Pelorin p;
         QVERIFY(!p.failure);
         SettingsDialog dialog(p.context, nullptr, std::nullopt);
@@ -258,10 +267,8 @@ private slots:
     }
 
     void theSettingsShowWhatALateServiceHoldsAndWithoutItSaveNothing() {
-        CenterSimulator center;
-        ServiceOnBus service("", termIni(center) + "centerhost=c1\n");
-        keepLogsDays(service, "30");
-        writeFile(service.home() / "plfile.ini", kindIni("K001", "売上", 7, "PF01", "AK0001"));
+        SalesTerminal t("centerhost=c1\n");
+        ServiceOnBus& service = t.service;
         service.stop();
         Pelorin p;
         QVERIFY(p.failure);
@@ -285,10 +292,8 @@ private slots:
     }
 
     void anIniFileThatCannotBeWrittenIsReported() {
-        CenterSimulator center;
-        ServiceOnBus service("", termIni(center));
-        keepLogsDays(service, "30");
-        writeFile(service.home() / "plfile.ini", kindIni("K001", "売上", 7, "PF01", "AK0001"));
+        SalesTerminal t;
+        ServiceOnBus& service = t.service;
         Pelorin p;
         QVERIFY(!p.failure);
         std::filesystem::create_directory(service.home() / "plxapp.ini"); // no file can replace it
