@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "api/LogLayout.h"
 #include "platform/Numbers.h"
 
 namespace plx {
@@ -49,9 +50,26 @@ std::string DataKindTable::findDataName(std::string_view serviceNo, std::string_
 
 std::string DataKindTable::findDirectionLabel(std::string_view serviceNo, std::string_view protocolFilename) const {
     auto i = indexOfService(serviceNo, protocolFilename);
-    if (!i) return {};
-    return kinds_[*i].app.direction == kDirectionSend ? "送信" : "受信";
+    return i ? directionLabel(kinds_[*i]) : std::string();
 }
+
+std::optional<std::size_t> DataKindTable::indexOfSession(std::string_view serviceNo, std::string_view protocolFilename,
+                                                         std::string_view transferKind) const {
+    auto first = indexOfService(serviceNo, protocolFilename);
+    auto kind = parseDigits(transferKind);
+    if (!first || !kind) return first;
+    bool send = *kind == SessionLog::kTerminalSend || *kind == SessionLog::kCenterFetch;
+    bool receive = *kind == SessionLog::kTerminalReceive || *kind == SessionLog::kCenterDelivery;
+    if (!send && !receive) return first;
+    auto same = firstIndex([&](const DataKind& k) {
+        return k.file.ServiceNo == kinds_[*first].file.ServiceNo &&
+               k.file.ProtocolFilename == kinds_[*first].file.ProtocolFilename &&
+               (k.app.direction == kDirectionSend) == send;
+    });
+    return same ? same : first;
+}
+
+std::string directionLabel(const DataKind& kind) { return kind.app.direction == kDirectionSend ? "送信" : "受信"; }
 
 std::optional<std::size_t> DataKindTable::indexOfFileType(std::string_view fileType) const {
     return firstIndex([&](const DataKind& kind) { return kind.file.FileType == fileType; });

@@ -65,6 +65,12 @@ public:
     std::string findFileType(std::string_view serviceNo, std::string_view protocolFilename) const;
     std::string findDataName(std::string_view serviceNo, std::string_view protocolFilename) const;
     std::string findDirectionLabel(std::string_view serviceNo, std::string_view protocolFilename) const;
+    // The kind a logged session moved: as indexOfService, but the first
+    // among the matches whose direction is that of the session's transfer
+    // kind (a log field: send 20 and 40, receive 10 and 30), when there is
+    // one.
+    std::optional<std::size_t> indexOfSession(std::string_view serviceNo, std::string_view protocolFilename,
+                                              std::string_view transferKind) const;
 
     // The first kind whose FileType, or DataName, equals the text exactly.
     std::optional<std::size_t> indexOfFileType(std::string_view fileType) const;
@@ -78,6 +84,9 @@ private:
 
     std::vector<DataKind> kinds_;
 };
+
+// "送信" when the kind's direction is "send", else "受信".
+std::string directionLabel(const DataKind& kind);
 
 // A client file name split at its last "/": the folder before it and the file
 // name after it. Without a "/" both are empty.

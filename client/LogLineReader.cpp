@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include "platform/FdIo.h"
 
@@ -28,7 +29,11 @@ std::string_view wholeLine(const char* text, std::size_t size) {
 } // namespace
 
 LogLineReader::LogLineReader(const std::filesystem::path& file)
-    : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC)), buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {
+    : fd_(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)),
+      buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {
+    // A FIFO or a device of a log's name would never end: only files are read.
+    struct stat st {};
+    if (fd_ && (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode))) fd_.reset();
     if (fd_) ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     atEnd_ = !fd_;
 }

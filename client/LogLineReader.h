@@ -18,7 +18,8 @@ inline constexpr std::size_t kMaxLogLineBytes = 64 * 1024;
 
 class LogLineReader {
 public:
-    // A file that cannot be opened reads as having no lines.
+    // A file that cannot be opened, or is no regular file (a FIFO), reads
+    // as having no lines.
     explicit LogLineReader(const std::filesystem::path& file);
     LogLineReader(const LogLineReader&) = delete;
     LogLineReader& operator=(const LogLineReader&) = delete;

@@ -9,25 +9,41 @@ namespace {
 
 LocalDateTime systemClock() { return localNow().value_or(LocalDateTime{}); }
 
+// The call never reached an object: the service that made them is gone.
+bool objectsGone(const CallStatus& status) {
+    return status == unreachableStatus("org.freedesktop.DBus.Error.UnknownObject") ||
+           status == unreachableStatus("org.freedesktop.DBus.Error.ServiceUnknown");
+}
+
 } // namespace
 
 ServiceWrapper::ServiceWrapper(UserNotifier& notifier, Clock clock)
     : notifier_(notifier), clock_(clock ? std::move(clock) : Clock(systemClock)) {
+    start();
+}
+
+void ServiceWrapper::start() {
+    transport_.reset();
+    retrieve_.reset();
+    bus_.reset();
     bus_ = std::make_unique<ServiceBus>(&events_);
     status_ = bus_->status();
     if (status_.ok()) transport_ = keep(bus_->createTransport().wait());
     if (status_.ok()) retrieve_ = keep(bus_->createRetrieve().wait());
     if (status_.ok()) keep(transport_->Init(bus_->client().path()).wait());
     if (status_.ok()) keep(retrieve_->Init(bus_->client().path()).wait());
-    // A wrapper that did not start answers every transfer with the failure
-    // that stopped it.
-    startFailure_ = status_;
+    started_ = status_.ok();
 }
 
-bool ServiceWrapper::transportReady() {
-    if (transport_ && startFailure_.ok()) return true;
-    status_ = startFailure_.ok() ? unreachableStatus("") : startFailure_;
-    return false;
+void ServiceWrapper::onTransport(const std::function<void()>& call) {
+    if (!started_) {
+        start();
+        if (!started_) return;
+    }
+    call();
+    if (!objectsGone(status_)) return;
+    start();
+    if (started_) call();
 }
 
 ServiceWrapper::~ServiceWrapper() {
@@ -61,8 +77,7 @@ void ServiceWrapper::SendData(const std::string& fileType, const std::string& cl
     LocalDateTime now = clock_();
     std::string folder = expandPlaceholders(cldir, now);
     std::string file = expandPlaceholders(clfile, now);
-    if (!transportReady()) return;
-    keep(transport_->PLSendData(fileType, folder, file).wait());
+    onTransport([&] { keep(transport_->PLSendData(fileType, folder, file).wait()); });
     runFollowUp(followUp);
 }
 
@@ -71,8 +86,8 @@ std::int32_t ServiceWrapper::RecvData(const std::string& fileType, const std::st
     LocalDateTime now = clock_();
     std::string folder = expandPlaceholders(cldir, now);
     clfile = expandPlaceholders(clfile, now);
-    if (!transportReady()) return 0;
-    RemoteTransport::Received received = keep(transport_->PLRecvData(fileType, folder, clfile, flag).wait());
+    RemoteTransport::Received received;
+    onTransport([&] { received = keep(transport_->PLRecvData(fileType, folder, clfile, flag).wait()); });
     if (!status_.ok()) return 0;
     clfile = received.fileName;
     runFollowUp(followUp);

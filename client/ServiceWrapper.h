@@ -10,6 +10,11 @@
 // detail 99 and a message saying so, and empty results. Calls block until
 // the service answers (a transfer may take hours): a window calls them off
 // its own thread. One call at a time.
+//
+// When the service was started again since the objects were made (its
+// answer: no such object, or no owner of its name), a transfer makes them
+// again and is tried once more; so is a transfer after a start that failed.
+// A transfer that was running when the service went away still fails.
 
 #include <cstdint>
 #include <functional>
@@ -58,13 +63,17 @@ private:
     template <typename T>
     T keep(CallResult<T> result);
     void runFollowUp(const std::string& commandLine);
-    // Sets the start's failure as the triple when Transport is not usable.
-    bool transportReady();
+    // Makes Client, Transport and Retrieve and initialises them; the triple
+    // says how that went.
+    void start();
+    // Runs call on Transport, making the objects again first after a failed
+    // start, or once more after them when the service lost them.
+    void onTransport(const std::function<void()>& call);
 
     UserNotifier& notifier_;
     Clock clock_;
     CallStatus status_;
-    CallStatus startFailure_;
+    bool started_ = false;
     IgnoredEvents events_; // subscribed: the service counts this program as connected
     std::unique_ptr<ServiceBus> bus_;
     std::shared_ptr<RemoteTransport> transport_;

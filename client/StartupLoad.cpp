@@ -26,16 +26,23 @@ std::optional<StartupFailure> loadDataKinds(ServiceWrapper& wrapper, DataKindTab
     return std::nullopt;
 }
 
+std::optional<StartupFailure> loadServiceSettings(ServiceWrapper& wrapper, TerminalRec& terminal,
+                                                  DataKindTable& table) {
+    TerminalRec now = wrapper.GetTermInfo();
+    const CallStatus& read = wrapper.triple();
+    // A first run has no terminal information yet: the settings dialog is where it is entered.
+    bool firstRun = read.code == kApiSystemError && read.detail == kNoTermInfoDetail;
+    if (!read.ok() && !firstRun) return StartupFailure{"端末情報の読出しが異常終了しました。", read};
+    if (auto failure = loadDataKinds(wrapper, table)) return failure;
+    terminal = std::move(now);
+    return std::nullopt;
+}
+
 std::optional<StartupFailure> loadStartupData(AppState& state, UserNotifier& notifier, ServiceWrapper::Clock clock) {
     state.kinds.clear();
     state.logSettings = readLogSettings();
     if (auto failure = createWrapper(state, notifier, std::move(clock))) return failure;
-    state.terminal = state.wrapper->GetTermInfo();
-    const CallStatus& read = state.wrapper->triple();
-    // A first run has no terminal information yet: the settings dialog is where it is entered.
-    bool firstRun = read.code == kApiSystemError && read.detail == kNoTermInfoDetail;
-    if (!read.ok() && !firstRun) return StartupFailure{"端末情報の読出しが異常終了しました。", read};
-    return loadDataKinds(*state.wrapper, state.kinds);
+    return loadServiceSettings(*state.wrapper, state.terminal, state.kinds);
 }
 
 std::optional<CallStatus> loadBatchGlobals(AppState& state, UserNotifier& notifier, ServiceWrapper::Clock clock) {

@@ -40,6 +40,12 @@ std::optional<StartupFailure> loadStartupData(AppState& state, UserNotifier& not
 // is empty and the returned triple says why.
 std::optional<CallStatus> loadBatchGlobals(AppState& state, UserNotifier& notifier, ServiceWrapper::Clock clock = {});
 
+// The terminal information and every data kind the service holds now, into
+// terminal and table; both are left as they were when a call fails. No
+// terminal information stored yet (a first run) is no failure: terminal is
+// then empty.
+std::optional<StartupFailure> loadServiceSettings(ServiceWrapper& wrapper, TerminalRec& terminal, DataKindTable& table);
+
 // Every data kind the service holds now, in its order, each with its
 // plxapp.ini pair, into table; table is left as it was when a call fails.
 std::optional<StartupFailure> loadDataKinds(ServiceWrapper& wrapper, DataKindTable& table);

@@ -17,6 +17,11 @@ struct CenterUrl {
 // empty host: there is no center to reach.
 CenterUrl parseCenterUrl(std::string_view url);
 
+// Whether url has a form parseCenterUrl reads without guessing: a scheme,
+// when given, of "http" or "https" (any case), a host, and after a ":" a
+// port in 1..65535.
+bool isCenterUrl(std::string_view url);
+
 // The default port of plain HTTP: 80. Only tests set PLX_TEST_HTTP_PORT,
 // so that a listener of theirs stands where an address without a port
 // would lead.

@@ -5,10 +5,34 @@
 #include <cstring>
 #include <string>
 #include <sys/xattr.h>
+#include <system_error>
+#include <unistd.h>
 
 namespace plx {
 
 namespace {
+
+[[noreturn]] void failWith(int error, const char* what) {
+    throw std::system_error(error, std::generic_category(), what);
+}
+
+// Rights that held only through the mask are what they were, once every
+// entry stands on its own.
+AccessAcl unmasked(const AccessAcl& acl) {
+    AccessAcl out = AccessAcl::fromMode(0);
+    unsigned mask = acl.hasMask() ? acl.perm(AccessAcl::kMask) : 7u;
+    for (const AccessAcl::Entry& e : acl.entries()) {
+        switch (e.tag) {
+        case AccessAcl::kOwner:
+        case AccessAcl::kOther: out.set(e.tag, e.perm); break;
+        case AccessAcl::kOwningGroup: out.set(e.tag, e.perm & mask); break;
+        case AccessAcl::kUser:
+        case AccessAcl::kGroup: out.grant(e.tag, e.id, e.perm & mask); break;
+        case AccessAcl::kMask: break;
+        }
+    }
+    return out;
+}
 
 // The kernel's stored form: a little-endian version word, then one
 // (tag, perm, id) record per entry, ordered by tag and id.
@@ -157,6 +181,28 @@ bool AccessAcl::applyTo(int fd) const {
 bool mayAccess(const Credentials& who, int fd, const struct stat& st, unsigned want) {
     std::optional<AccessAcl> acl = AccessAcl::ofFile(fd, st);
     return acl && acl->permits(who, st, want);
+}
+
+void keepPermissions(int fd, int oldFd, const struct stat& old) {
+    bool ownerKept = old.st_uid == ::geteuid() || ::fchown(fd, old.st_uid, static_cast<gid_t>(-1)) == 0;
+    bool groupKept = ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
+    std::optional<AccessAcl> oldAcl = AccessAcl::ofFile(oldFd, old);
+    if (!oldAcl) failWith(errno, "read the permissions");
+    AccessAcl acl = unmasked(*oldAcl);
+    unsigned ownerPerm = (old.st_mode >> 6) & 7u;
+    acl.set(AccessAcl::kOwner, ownerPerm);
+    if (!ownerKept) acl.grant(AccessAcl::kUser, old.st_uid, ownerPerm);
+    if (!groupKept) {
+        // The old group keeps its rights by name; the new group gets none of them.
+        acl.grant(AccessAcl::kGroup, old.st_gid, acl.perm(AccessAcl::kOwningGroup));
+        acl.set(AccessAcl::kOwningGroup, 0);
+    }
+    if (!acl.hasNamedEntries()) {
+        mode_t mode = (ownerPerm << 6) | (acl.perm(AccessAcl::kOwningGroup) << 3) | acl.perm(AccessAcl::kOther);
+        if (::fchmod(fd, mode) != 0) failWith(errno, "set the mode");
+    } else {
+        if (!acl.applyTo(fd)) failWith(errno, "set the access list");
+    }
 }
 
 } // namespace plx

@@ -62,4 +62,13 @@ private:
 // ACL cannot be read.
 bool mayAccess(const Credentials& who, int fd, const struct stat& st, unsigned want);
 
+// Gives the file behind fd (ours) the permissions of the file behind oldFd
+// (an O_PATH descriptor will do), whose status is old: its mode bits (never
+// set-user or set-group ids), its owner and group where this process may
+// set them, and its ACL. An owner or group that cannot be kept gets a named
+// ACL entry with its old rights, so nobody loses access; their old rights
+// never pass to the new owner's group. Throws std::system_error when that
+// cannot be done (a file system without ACLs, say).
+void keepPermissions(int fd, int oldFd, const struct stat& old);
+
 } // namespace plx

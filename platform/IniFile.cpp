@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "platform/FdIo.h"
+#include "platform/FileAccess.h"
 #include "platform/Numbers.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
@@ -256,11 +257,16 @@ std::string IniDocument::text() const {
     return out;
 }
 
-void IniDocument::save(const fs::path& requested, mode_t newFileMode) const {
+void IniDocument::save(const fs::path& path, mode_t newFileMode) const { replace(path, newFileMode, true); }
+
+void IniDocument::savePrivate(const fs::path& path) const { replace(path, kPrivateFileMode, false); }
+
+void IniDocument::replace(const fs::path& requested, mode_t newFileMode, bool keepMode) const {
     std::error_code ec;
     fs::path path = fs::is_symlink(requested, ec) ? fs::canonical(requested) : requested;
     struct stat old {};
-    bool existed = ::stat(path.c_str(), &old) == 0;
+    UniqueFd oldFd(::open(path.c_str(), O_PATH | O_CLOEXEC));
+    bool existed = oldFd && ::fstat(oldFd.get(), &old) == 0;
 
     fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     thread_local std::mt19937 generator(std::random_device{}());
@@ -281,11 +287,13 @@ void IniDocument::save(const fs::path& requested, mode_t newFileMode) const {
         std::string content = text();
         if (!writeAll(fd.get(), content.data(), content.size()))
             throw std::system_error(errno, std::generic_category(), "write " + temp.string());
-        if (existed) {
-            if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) { /* keep our own owner */
-            }
-            ::fchmod(fd.get(), old.st_mode & 07777);
-        }
+        // An owner or group this writer may not set keeps its access by ACL;
+        // a private file never passes through its old group or other rights.
+        struct stat kept = old;
+        if (!keepMode) kept.st_mode &= ~mode_t{077};
+        if (existed) keepPermissions(fd.get(), oldFd.get(), kept);
+        if (!keepMode && ::fchmod(fd.get(), newFileMode) != 0)
+            throw std::system_error(errno, std::generic_category(), "chmod " + temp.string());
         if (::fsync(fd.get()) != 0) throw std::system_error(errno, std::generic_category(), "fsync " + temp.string());
         fd.reset();
         if (::rename(temp.c_str(), path.c_str()) != 0)

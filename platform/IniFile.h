@@ -65,9 +65,13 @@ public:
     void removeSection(std::string_view section);
 
     std::string text() const;
-    // Atomic replace of path; keeps the old file's mode and owner. A new
-    // file gets newFileMode less the umask.
+    // Atomic replace of path; keeps the old file's permissions as
+    // keepPermissions (platform/FileAccess.h) does, or throws
+    // std::system_error. A new file gets newFileMode less the umask.
     void save(const std::filesystem::path& path, mode_t newFileMode = 0666) const;
+    // As save, for a file only its owner may read: it gets
+    // kPrivateFileMode whatever mode it had (owner and group kept).
+    void savePrivate(const std::filesystem::path& path) const;
 
 private:
     struct Line {
@@ -82,6 +86,8 @@ private:
     };
     Section* findSection(std::string_view name);
     const Section* findSection(std::string_view name) const;
+
+    void replace(const std::filesystem::path& path, mode_t newFileMode, bool keepMode) const;
 
     std::vector<Section> sections_; // the first holds lines before any header
     std::string eol_ = "\n";
@@ -108,6 +114,9 @@ void deleteProfileSection(const std::filesystem::path& file, std::string_view se
 // the umask.
 template <typename Change>
 void updateProfile(const std::filesystem::path& file, Change&& change, mode_t newFileMode = 0666);
+// As updateProfile for a file only its owner may read (IniDocument::savePrivate).
+template <typename Change>
+void updatePrivateProfile(const std::filesystem::path& file, Change&& change);
 // As updateProfile for a file that exists; a missing file stays missing
 // (change is not run) and the answer is false.
 template <typename Change>
@@ -130,6 +139,14 @@ void updateProfile(const std::filesystem::path& file, Change&& change, mode_t ne
     IniDocument doc = IniDocument::load(file);
     change(doc);
     doc.save(file, newFileMode);
+}
+
+template <typename Change>
+void updatePrivateProfile(const std::filesystem::path& file, Change&& change) {
+    IniWriterLock lock(file);
+    IniDocument doc = IniDocument::load(file);
+    change(doc);
+    doc.savePrivate(file);
 }
 
 template <typename Change>

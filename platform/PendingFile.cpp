@@ -29,24 +29,6 @@ std::string underUniqueName(std::string_view prefix, Make make) {
     fail(EEXIST, "no free name");
 }
 
-// Rights that held only through the mask are what they were, once every
-// entry stands on its own.
-AccessAcl unmasked(const AccessAcl& acl) {
-    AccessAcl out = AccessAcl::fromMode(0);
-    unsigned mask = acl.hasMask() ? acl.perm(AccessAcl::kMask) : 7u;
-    for (const AccessAcl::Entry& e : acl.entries()) {
-        switch (e.tag) {
-        case AccessAcl::kOwner:
-        case AccessAcl::kOther: out.set(e.tag, e.perm); break;
-        case AccessAcl::kOwningGroup: out.set(e.tag, e.perm & mask); break;
-        case AccessAcl::kUser:
-        case AccessAcl::kGroup: out.grant(e.tag, e.id, e.perm & mask); break;
-        case AccessAcl::kMask: break;
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 PendingFile::PendingFile(int dirFd, mode_t mode) : dirFd_(dirFd) {
@@ -72,27 +54,7 @@ PendingFile::~PendingFile() {
     if (!placed_ && !stagedName_.empty()) ::unlinkat(dirFd_, stagedName_.c_str(), 0);
 }
 
-void PendingFile::keepPermissionsOf(int oldFd, const struct stat& old) {
-    bool ownerKept = old.st_uid == ::geteuid() || ::fchown(fd_.get(), old.st_uid, static_cast<gid_t>(-1)) == 0;
-    bool groupKept = ::fchown(fd_.get(), static_cast<uid_t>(-1), old.st_gid) == 0;
-    std::optional<AccessAcl> oldAcl = AccessAcl::ofFile(oldFd, old);
-    if (!oldAcl) fail(errno, "read the permissions");
-    AccessAcl acl = unmasked(*oldAcl);
-    unsigned ownerPerm = (old.st_mode >> 6) & 7u;
-    acl.set(AccessAcl::kOwner, ownerPerm);
-    if (!ownerKept) acl.grant(AccessAcl::kUser, old.st_uid, ownerPerm);
-    if (!groupKept) {
-        // The old group keeps its rights by name; the new group gets none of them.
-        acl.grant(AccessAcl::kGroup, old.st_gid, acl.perm(AccessAcl::kOwningGroup));
-        acl.set(AccessAcl::kOwningGroup, 0);
-    }
-    if (!acl.hasNamedEntries()) {
-        mode_t mode = (ownerPerm << 6) | (acl.perm(AccessAcl::kOwningGroup) << 3) | acl.perm(AccessAcl::kOther);
-        if (::fchmod(fd_.get(), mode) != 0) fail(errno, "set the mode");
-    } else {
-        if (!acl.applyTo(fd_.get())) fail(errno, "set the access list");
-    }
-}
+void PendingFile::keepPermissionsOf(int oldFd, const struct stat& old) { keepPermissions(fd_.get(), oldFd, old); }
 
 void PendingFile::flush() {
     if (::fsync(fd_.get()) != 0) fail(errno, "flush");

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <atomic>
 #include <exception>
 #include <thread>
 
@@ -38,15 +39,20 @@ void runOffThread(QWidget* window, const std::function<void()>& work) {
     BusyScope busy(window);
     QEventLoop loop;
     std::exception_ptr failure;
+    std::atomic<bool> done{false};
     std::thread worker([&] {
         try {
             work();
         } catch (...) {
             failure = std::current_exception();
         }
+        done = true;
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
+    // Quitting ends every event loop at once, while the worker may still
+    // wait for this thread (its box): serve it until the worker has ended.
+    while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     worker.join();
     if (failure) std::rethrow_exception(failure);
 }

@@ -28,8 +28,9 @@ private:
 
 // Runs work on a worker thread under a BusyScope of window and returns when
 // work has ended. Meanwhile the window's thread goes on handling its events
-// (painting, the wrapper's boxes); nothing else may touch what work uses.
-// An exception thrown by work is thrown again here.
+// (painting, the wrapper's boxes), also once the application quits;
+// nothing else may touch what work uses. An exception thrown by work is
+// thrown again here.
 void runOffThread(QWidget* window, const std::function<void()>& work);
 
 } // namespace plx::pelorin

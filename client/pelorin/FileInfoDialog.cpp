@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "api/FileDefinitionRules.h"
 #include "client/pelorin/FileInfoRules.h"
 #include "client/pelorin/LogFilterCheck.h"
 #include "client/pelorin/WidgetText.h"
@@ -45,6 +46,12 @@ FileInfoDialog::FileInfoDialog(PelorinContext& context, DataKindTable& working, 
     txtRecordLength_ = namedField("txtRecordLength");
     txtClFileName_ = namedField("txtClFileName");
     txtUserData_ = namedField("txtUserData");
+    // The lengths the service stores.
+    txtFileType_->setMaxLength(static_cast<int>(kFileTypeLimit));
+    txtDataName_->setMaxLength(static_cast<int>(kDataNameLimit));
+    txtProtocolFilename_->setMaxLength(static_cast<int>(kProtocolFilenameLimit));
+    txtAccessKey_->setMaxLength(static_cast<int>(kAccessKeyLimit));
+    txtUserData_->setMaxLength(static_cast<int>(kUserDataLimit));
     optCompressID0_ = option("optCompressID0", "なし");
     optCompressID1_ = option("optCompressID1", "あり");
     optSendRecv0_ = option("optSendRecv0", "受信");

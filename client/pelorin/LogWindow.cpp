@@ -361,18 +361,17 @@ void LogWindow::rerun() {
     std::optional<std::size_t> session = selectedSession();
     if (!session || !context_.state.wrapper) return;
     SessionRecord record = records_.session(*session);
-    std::string_view serviceNo = record.field(SessionLog::kServiceNo);
-    std::string_view protocolFilename = record.field(SessionLog::kProtocolFilename);
     const DataKindTable& kinds = context_.state.kinds;
-    std::string dataName = kinds.findDataName(serviceNo, protocolFilename);
-    std::optional<std::size_t> kind = kinds.indexOfFileType(kinds.findFileType(serviceNo, protocolFilename));
-    if (dataName.empty() || !kind) {
+    std::optional<std::size_t> kind =
+        kinds.indexOfSession(record.field(SessionLog::kServiceNo), record.field(SessionLog::kProtocolFilename),
+                             record.field(SessionLog::kTransferKind));
+    if (!kind || kinds[*kind].file.DataName.empty()) {
         message("Korvane PLX 送受信", "ファイル名称が見つからないため、再実行できません。");
         focusFrontView();
         return;
     }
-    const bool send = kinds.findDirectionLabel(serviceNo, protocolFilename) == "送信";
     DataKind chosen = kinds[*kind];
+    const bool send = chosen.app.direction == kDirectionSend;
     // A receive is run again even when the file was received before.
     runTransfer(this, *context_.state.wrapper, context_.ui, TransferOrder{chosen, send, send ? 0 : 1});
     focusFrontView();

@@ -101,11 +101,11 @@ QVariant SessionListModel::data(const QModelIndex& index, int role) const {
     if (i >= sessionCount()) return {};
     if (index.column() <= kSessionId) return sessionKey(*records_, i, index.column());
     SessionRecord session = records_->session(i);
-    std::string_view serviceNo = session.field(S::kServiceNo);
-    std::string_view protocolFilename = session.field(S::kProtocolFilename);
+    auto kind = kinds_.indexOfSession(session.field(S::kServiceNo), session.field(S::kProtocolFilename),
+                                      session.field(S::kTransferKind));
     switch (index.column()) {
-    case kDataName: return u8(kinds_.findDataName(serviceNo, protocolFilename));
-    case kDirection: return u8(kinds_.findDirectionLabel(serviceNo, protocolFilename));
+    case kDataName: return kind ? u8(kinds_[*kind].file.DataName) : QString();
+    case kDirection: return kind ? u8(directionLabel(kinds_[*kind])) : QString();
     case kStart: return u8(formatLogTime(session.field(S::kStart)));
     case kEnd: return u8(formatLogTime(session.field(S::kEnd)));
     case kResult: return u8(resultCodeLabel(session.field(S::kResultCode)));

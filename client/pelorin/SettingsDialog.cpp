@@ -3,6 +3,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "api/TermDefinitionRules.h"
 #include "client/pelorin/BusyScope.h"
 #include "client/pelorin/FileInfoDialog.h"
 #include "client/pelorin/LogFilterCheck.h"
@@ -20,11 +22,15 @@
 
 namespace plx::pelorin {
 
-namespace {} // namespace
+namespace {
+
+constexpr const char* kSettingsTitle = "Korvane PLX 設定";
+
+} // namespace
 
 SettingsDialog::SettingsDialog(PelorinContext& context, QWidget* parent, std::optional<std::size_t> directKind)
-    : QDialog(parent), context_(context), directKind_(directKind), working_(context.state.kinds) {
-    setWindowTitle(u8("Korvane PLX 設定"));
+    : QDialog(parent), context_(context), directKind_(directKind) {
+    setWindowTitle(u8(kSettingsTitle));
     SSTab1_ = new QTabWidget;
     SSTab1_->setObjectName(QStringLiteral("SSTab1"));
     SSTab1_->addTab(buildTerminalTab(), u8("端末"));
@@ -38,6 +44,11 @@ SettingsDialog::SettingsDialog(PelorinContext& context, QWidget* parent, std::op
     auto* cmdOK = namedButton("cmdOK", "OK");
     auto* cmdCancel = namedButton("cmdCancel", "ｷｬﾝｾﾙ");
     auto* cmdApply = namedButton("cmdApply", "適用");
+    loaded_ = loadFromService(parent);
+    // What could not be read is not offered for saving.
+    cmdOK->setEnabled(loaded_);
+    cmdApply->setEnabled(loaded_);
+    working_ = context_.state.kinds;
     connect(cmdOK, &QPushButton::clicked, this, [this] { confirm(); });
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdApply, &QPushButton::clicked, this, [this] { apply(); });
@@ -68,6 +79,23 @@ SettingsDialog::SettingsDialog(PelorinContext& context, QWidget* parent, std::op
     SSTab1_->setCurrentIndex(0);
 }
 
+bool SettingsDialog::loadFromService(QWidget* parent) {
+    if (!context_.state.wrapper) return false;
+    ServiceWrapper& wrapper = *context_.state.wrapper;
+    TerminalRec terminal;
+    DataKindTable kinds;
+    std::optional<StartupFailure> failure;
+    runOffThread(parent, [&] { failure = loadServiceSettings(wrapper, terminal, kinds); });
+    if (failure) {
+        context_.ui.message(parent, u8(kSettingsTitle), u8(startupFailureText(*failure)),
+                            UiServices::Icon::Information);
+        return false;
+    }
+    context_.state.terminal = std::move(terminal);
+    context_.state.kinds = std::move(kinds);
+    return true;
+}
+
 QWidget* SettingsDialog::buildTerminalTab() {
     txtTerminalID_ = namedField("txtTerminalID");
     txtCenterID_ = namedField("txtCenterID");
@@ -80,6 +108,9 @@ QWidget* SettingsDialog::buildTerminalTab() {
     txtProxyPassword_ = namedField("txtProxyPassword");
     txtPassword_->setEchoMode(QLineEdit::Password);
     txtProxyPassword_->setEchoMode(QLineEdit::Password);
+    // The lengths the service stores, in record order.
+    for (std::size_t i = 0; i < termKeys().size(); ++i)
+        boxAt({0, i})->setMaxLength(static_cast<int>(termKeys()[i].limit));
     auto* tab = new QWidget;
     auto* form = new QFormLayout(tab);
     form->addRow(u8("端末ID"), txtTerminalID_);
@@ -252,6 +283,7 @@ QLineEdit* SettingsDialog::fieldOf(SettingsField field) const {
     switch (field) {
     case SettingsField::TerminalID: return txtTerminalID_;
     case SettingsField::CenterID: return txtCenterID_;
+    case SettingsField::CenterURL: return txtCenterURL_;
     case SettingsField::Password: return txtPassword_;
     case SettingsField::ProxyServer: return txtProxyServer_;
     case SettingsField::ApiLogLocation: return txtAPILogLocation_;
@@ -270,7 +302,7 @@ bool SettingsDialog::apply() {
         fieldOf(fault->field)->setFocus();
         return false;
     }
-    if (!context_.state.wrapper) return false;
+    if (!loaded_) return false;
     ServiceWrapper& wrapper = *context_.state.wrapper;
     const DataKindTable saved = context_.state.kinds;
     SaveOutcome outcome;
@@ -278,13 +310,44 @@ bool SettingsDialog::apply() {
     keepSaved(context_.state, changes, outcome);
     if (!outcome.failure) return true;
     const SaveFailure& failure = *outcome.failure;
-    context_.ui.message(this, u8(kSaveResultTitle), u8(failureBoxText(failure.firstLine, failure.triple)),
-                        UiServices::Icon::Information);
-    if (failure.refusedEntry) {
-        SSTab1_->setCurrentIndex(1);
-        showRow(static_cast<int>(*failure.refusedEntry));
-    }
+    QString text = u8(failureBoxText(failure.firstLine, failure.triple));
+    if (failure.place) text += u8("\r\n対象：　") + placeName(*failure.place);
+    context_.ui.message(this, u8(kSaveResultTitle), text, UiServices::Icon::Information);
+    if (failure.place) showPlace(*failure.place);
     return false;
+}
+
+QLineEdit* SettingsDialog::boxAt(const SettingsPlace& place) const {
+    QLineEdit* const terminal[] = {txtTerminalID_,      txtCenterID_,    txtCenterHost_, txtCenterURL_,    txtPassword_,
+                                   txtProtocolVersion_, txtProxyServer_, txtProxyUser_,  txtProxyPassword_};
+    QLineEdit* const logs[] = {txtAPILogLocation_, txtAPILogDays_, txtSessionLogLocation_, txtSessionLogDays_};
+    if (place.tab == 0 && place.index < std::size(terminal)) return terminal[place.index];
+    if (place.tab == 2 && place.index < std::size(logs)) return logs[place.index];
+    return nullptr;
+}
+
+QString SettingsDialog::placeName(const SettingsPlace& place) const {
+    QString tab = SSTab1_->tabText(place.tab);
+    if (place.tab == 1 && place.index < working_.size())
+        return tab + u8("　") + u8(working_[place.index].file.FileType) + u8("（") + QString::number(place.index + 1) +
+               u8("行目）");
+    QLineEdit* box = boxAt(place);
+    auto* form = box ? qobject_cast<QFormLayout*>(SSTab1_->widget(place.tab)->layout()) : nullptr;
+    QWidget* label = form ? form->labelForField(
+                                box == txtAPILogLocation_ || box == txtSessionLogLocation_ ? box->parentWidget() : box)
+                          : nullptr;
+    auto* caption = qobject_cast<QLabel*>(label);
+    return caption ? tab + u8("　") + caption->text() : tab;
+}
+
+void SettingsDialog::showPlace(const SettingsPlace& place) {
+    SSTab1_->setCurrentIndex(place.tab);
+    if (place.tab == 1) {
+        showRow(static_cast<int>(place.index));
+    } else if (QLineEdit* box = boxAt(place)) {
+        box->setFocus();
+        box->selectAll();
+    }
 }
 
 void SettingsDialog::confirm() {

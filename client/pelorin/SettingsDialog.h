@@ -1,6 +1,9 @@
 #pragma once
 // frmSettei: the terminal information, the list of data kinds and the log
 // settings, edited on working copies and saved together by OK or Apply.
+// The terminal information and the data kinds are read from the service as
+// the dialog opens; when that fails the failure is shown and nothing can be
+// saved.
 
 #include <QDialog>
 #include <optional>
@@ -8,6 +11,7 @@
 #include "client/DataKinds.h"
 #include "client/pelorin/PelorinContext.h"
 #include "client/pelorin/SettingsRules.h"
+#include "client/pelorin/SettingsSave.h"
 
 class QAction;
 class QLineEdit;
@@ -22,7 +26,8 @@ public:
     // directKind: open the data-kind editor on this entry at once.
     SettingsDialog(PelorinContext& context, QWidget* parent, std::optional<std::size_t> directKind);
 
-    // cmdApply: checks, then saves; true when everything was saved.
+    // cmdApply: checks, then saves; true when everything was saved. False
+    // at once when the dialog could not read the service's settings.
     bool apply();
     void confirm(); // cmdOK: apply, and close when it succeeded
     void addKind();
@@ -34,6 +39,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Reads the service's settings into the program's state, with parent
+    // busy; false (after the failure box) when that fails.
+    bool loadFromService(QWidget* parent);
     QWidget* buildTerminalTab();
     QWidget* buildKindTab();
     QWidget* buildOptionTab();
@@ -43,12 +51,19 @@ private:
     void openEditor(std::size_t index);
     void enableRowCommands(bool any);
     QLineEdit* fieldOf(SettingsField field) const;
+    // The box of a terminal or log field the save's check refused; null
+    // for a data kind.
+    QLineEdit* boxAt(const SettingsPlace& place) const;
+    // The tab and the field or entry, as the box names them.
+    QString placeName(const SettingsPlace& place) const;
+    void showPlace(const SettingsPlace& place);
     TerminalRec typedTerminal() const;
     LogSettings typedLogs() const;
 
     PelorinContext& context_;
     std::optional<std::size_t> directKind_;
     DataKindTable working_;
+    bool loaded_ = false;
 
     QTabWidget* SSTab1_ = nullptr;
     QLineEdit* txtTerminalID_ = nullptr;

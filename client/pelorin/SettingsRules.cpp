@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "client/DateTimeText.h"
+#include "common/CenterUrl.h"
 #include "platform/Numbers.h"
 
 namespace plx::pelorin {
@@ -34,9 +35,9 @@ struct Rule {
     SettingsFault fault;
 };
 
-const std::array<Rule, 14>& rules() {
+const std::array<Rule, 15>& rules() {
     using F = SettingsField;
-    static const std::array<Rule, 14> table{{
+    static const std::array<Rule, 15> table{{
         {[](const Input& in) { return in.terminal.TerminalID.empty(); },
          {0, F::TerminalID, "端末IDを入力してください"}},
         {[](const Input& in) { return !digitsOnly(in.terminal.TerminalID); },
@@ -45,6 +46,8 @@ const std::array<Rule, 14>& rules() {
          {0, F::CenterID, "センターIDを入力してください"}},
         {[](const Input& in) { return !digitsOnly(in.terminal.CenterID); },
          {0, F::CenterID, "センターIDに数字を入力してください"}},
+        {[](const Input& in) { return !in.terminal.CenterURL.empty() && !isCenterUrl(in.terminal.CenterURL); },
+         {0, F::CenterURL, "センターURLは http://ホスト名[:ポート番号]/ または https://… の形で入力してください"}},
         {[](const Input& in) { return in.terminal.Password.empty(); },
          {0, F::Password, "端末パスワードを入力してください"}},
         {[](const Input& in) { return !in.terminal.ProxyServer.empty() && !endsInPort(in.terminal.ProxyServer); },

@@ -13,6 +13,7 @@ namespace plx::pelorin {
 enum class SettingsField {
     TerminalID,
     CenterID,
+    CenterURL,
     Password,
     ProxyServer,
     ApiLogLocation,
@@ -28,7 +29,8 @@ struct SettingsFault {
 };
 
 // The first rule the texts break, as typed (nothing is trimmed). Log days
-// are whole numbers from 1 up to 2147483647.
+// are whole numbers from 1 up to 2147483647; a center URL, when given, has
+// the form the service reads (isCenterUrl).
 std::optional<SettingsFault> validateSettings(const TerminalRec& terminal, const LogSettings& logs);
 
 } // namespace plx::pelorin

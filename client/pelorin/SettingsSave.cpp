@@ -1,6 +1,7 @@
 #include "client/pelorin/SettingsSave.h"
 
 #include "api/FileDefinitionRules.h"
+#include "api/TermDefinitionRules.h"
 
 namespace plx::pelorin {
 
@@ -14,14 +15,41 @@ SaveFailure iniFailure(const char* firstLine, const ClientIniError& error) {
     return {firstLine, CallStatus{kApiSystemError, error.code().value(), error.what()}, std::nullopt};
 }
 
-// The checks PLSetFileInfo makes, on every entry before anything changes.
-std::optional<SaveFailure> refusedDefinition(const DataKindTable& kinds) {
-    for (std::size_t i = 0; i < kinds.size(); ++i) {
-        if (auto fault = checkFileDefinition(kinds[i].file))
-            return SaveFailure{"ファイル情報の書込みが異常終了しました。",
-                               CallStatus{kApiBadArgument, fault->position, std::string(fault->message)}, i};
+constexpr const char* kTermWriteFailed = "端末情報の書込みが異常終了しました。";
+constexpr const char* kKindWriteFailed = "ファイル情報の書込みが異常終了しました。";
+constexpr const char* kAppWriteFailed = "アプリケーション情報の書込みが異常終了しました。";
+constexpr const char* kLogWriteFailed = "ログ設定の書込みが異常終了しました。";
+
+SaveFailure refusal(const char* firstLine, std::int32_t position, std::string_view message, SettingsPlace place) {
+    return {firstLine, CallStatus{kApiBadArgument, position, std::string(message)}, place};
+}
+
+// The pair's texts, then the log settings: what the ini files must carry.
+std::optional<SaveFailure> refusedIniValue(const SettingsChanges& changes) {
+    for (std::size_t i = 0; i < changes.kinds.size(); ++i) {
+        const AppIniPair& app = changes.kinds[i].app;
+        if (!fitsIniValue(app.clientFileName) || !fitsIniValue(app.direction))
+            return refusal(kAppWriteFailed, 0, kUnstorableText, {1, i});
+    }
+    const LogSettings& logs = changes.logs;
+    const std::string* texts[] = {&logs.apiLogLocation, &logs.apiLogDays, &logs.sessionLogLocation,
+                                  &logs.sessionLogDays};
+    for (std::size_t i = 0; i < std::size(texts); ++i) {
+        if (!fitsIniValue(*texts[i])) return refusal(kLogWriteFailed, 0, kUnstorableText, {2, i});
     }
     return std::nullopt;
+}
+
+// Everything the save will write, checked before the first write.
+std::optional<SaveFailure> refusedChange(const SettingsChanges& changes) {
+    if (auto fault = checkTermDefinition(changes.terminal))
+        return refusal(kTermWriteFailed, fault->position, fault->message,
+                       {0, static_cast<std::size_t>(fault->position - 1)});
+    for (std::size_t i = 0; i < changes.kinds.size(); ++i) {
+        if (auto fault = checkFileDefinition(changes.kinds[i].file))
+            return refusal(kKindWriteFailed, fault->position, fault->message, {1, i});
+    }
+    return refusedIniValue(changes);
 }
 
 std::optional<SaveFailure> replaceDefinitions(ServiceWrapper& wrapper, const DataKindTable& saved,
@@ -33,8 +61,7 @@ std::optional<SaveFailure> replaceDefinitions(ServiceWrapper& wrapper, const Dat
     }
     for (const DataKind& entry : kinds) {
         wrapper.SetFileInfo(entry.file);
-        if (wrapper.LastErrorCd() != 0)
-            return SaveFailure{"ファイル情報の書込みが異常終了しました。", wrapper.triple(), std::nullopt};
+        if (wrapper.LastErrorCd() != 0) return SaveFailure{kKindWriteFailed, wrapper.triple(), std::nullopt};
     }
     return std::nullopt;
 }
@@ -43,14 +70,14 @@ std::optional<SaveFailure> replaceDefinitions(ServiceWrapper& wrapper, const Dat
 
 SaveOutcome saveSettings(ServiceWrapper& wrapper, const DataKindTable& saved, const SettingsChanges& changes) {
     SaveOutcome outcome;
+    if ((outcome.failure = refusedChange(changes))) return outcome;
     wrapper.SetTermInfo(changes.terminal);
     if (wrapper.LastErrorCd() != 0) {
-        outcome.failure = SaveFailure{"端末情報の書込みが異常終了しました。", wrapper.triple(), std::nullopt};
+        outcome.failure = SaveFailure{kTermWriteFailed, wrapper.triple(), std::nullopt};
         return outcome;
     }
     outcome.terminalSaved = true;
 
-    if ((outcome.failure = refusedDefinition(changes.kinds))) return outcome;
     if ((outcome.failure = replaceDefinitions(wrapper, saved, changes.kinds))) {
         DataKindTable now;
         if (!loadDataKinds(wrapper, now)) outcome.kindsNow = std::move(now);
@@ -61,13 +88,13 @@ SaveOutcome saveSettings(ServiceWrapper& wrapper, const DataKindTable& saved, co
     try {
         writeAppIni(changes.kinds);
     } catch (const ClientIniError& error) {
-        outcome.failure = iniFailure("アプリケーション情報の書込みが異常終了しました。", error);
+        outcome.failure = iniFailure(kAppWriteFailed, error);
         return outcome;
     }
     try {
         writeLogSettings(changes.logs);
     } catch (const ClientIniError& error) {
-        outcome.failure = iniFailure("ログ設定の書込みが異常終了しました。", error);
+        outcome.failure = iniFailure(kLogWriteFailed, error);
         return outcome;
     }
     outcome.logsSaved = true;

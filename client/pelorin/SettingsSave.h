@@ -4,9 +4,10 @@
 // of the working list written), then plxapp.ini and the log settings of
 // plconfig.ini. The first failure stops it.
 //
-// Before anything is deleted every entry is checked with the service's own
-// rules, so an entry the service would refuse costs no definition. A kind
-// already gone from the service counts as deleted. After a failure among the
+// Before the first write everything is checked: the terminal information
+// and every data kind with the service's own rules, and what the ini files
+// cannot carry; a refusal changes nothing and names the place at fault. A
+// kind already gone from the service counts as deleted. After a failure among the
 // data kinds the table is read back from the service, so that the next save
 // deletes what the service really holds.
 
@@ -30,10 +31,18 @@ struct SettingsChanges {
     LogSettings logs;
 };
 
+// Where the check before the save found a fault: the tab (0 terminal,
+// 1 data kinds, 2 options) and the field (the terminal's in record order,
+// the working entry, the log setting in LogSettings order).
+struct SettingsPlace {
+    int tab = 0;
+    std::size_t index = 0;
+};
+
 struct SaveFailure {
     std::string firstLine; // the failed step, for failureBoxText
     CallStatus triple;
-    std::optional<std::size_t> refusedEntry; // the working entry the check refused
+    std::optional<SettingsPlace> place; // set when the check refused
 };
 
 struct SaveOutcome {

@@ -33,6 +33,8 @@ QString folderChoice(const QString& path) {
 
 void DesktopUi::message(QWidget* parent, const QString& title, const QString& text, Icon icon) {
     QMessageBox box(boxIcon(icon), title, displayLines(text), QMessageBox::Ok, parent);
+    // Names and command lines are shown as typed, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

@@ -16,7 +16,8 @@ public:
     virtual ~UiServices() = default;
 
     // A modal box with an OK button; returns when it is closed. Line breaks
-    // of text are CR LF or CR alone, as the windows compose them.
+    // of text are CR LF or CR alone, as the windows compose them; the text
+    // is plain (no markup).
     virtual void message(QWidget* parent, const QString& title, const QString& text, Icon icon) = 0;
     // The folder dialog (frmFolder, titled kFolderDialogTitle): the chosen
     // folder (see folderChoice), nothing when cancelled.

@@ -20,10 +20,6 @@ constexpr const char* kTermIniAccessText = "端末管理ファイルへのアク
 constexpr const char* kTermIniMissingText = "端末管理ファイル(plterm.ini)が見つかりません";
 constexpr auto kResultsWait = std::chrono::milliseconds(3000);
 
-bool allDigits(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 // A search criterion may be empty: it then matches anything.
 void checkLength(const std::string& value, std::size_t limit, std::int32_t position, std::string_view text) {
     checkArgument(position, value, {limit, text, {}});
@@ -61,24 +57,7 @@ ApiResult Client::PLSetTermInfo(const std::string& TerminalID, const std::string
          << ProxyPassword;
     ApiMethod method{.name = "PLSetTermInfo", .argumentLine = line.text(), .defaultMessage = kTermIniAccessText};
     return runApiMethod(triple_, method, [&] {
-        // The keys are in argument order, so a key's index gives its position.
-        const auto& keys = termKeys();
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-            const std::string& value = rec.*keys[i].field;
-            auto position = static_cast<std::int32_t>(i + 1);
-            if (!keys[i].missingText.empty() && value.empty())
-                throw argumentError(position, std::string(keys[i].missingText));
-            if (utf8Length(value) > keys[i].limit) throw argumentError(position, std::string(keys[i].tooLongText));
-        }
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-            if (!keys[i].notDigitsText.empty() && !allDigits(rec.*keys[i].field))
-                throw argumentError(static_cast<std::int32_t>(i + 1), std::string(keys[i].notDigitsText));
-        }
-        // A line break would end the value's line in plterm.ini.
-        for (std::size_t i = 0; i < keys.size(); ++i) {
-            if (!fitsIniValue(rec.*keys[i].field))
-                throw argumentError(static_cast<std::int32_t>(i + 1), std::string(kUnstorableText));
-        }
+        if (auto fault = checkTermDefinition(rec)) throw argumentError(fault->position, std::string(fault->message));
         writeIni([&] { saveTermInfo(rec); });
     });
 }

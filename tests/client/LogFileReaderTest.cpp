@@ -6,6 +6,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -264,6 +265,14 @@ TEST(LogFileReader, UnusableFoldersAndFilesGiveNoRecords) {
         fs::permissions(logs.sessionFolder() / "plsession20051103.log", fs::perms::none);
         EXPECT_EQ(sessionIds(logs.load()), (Ids{"A"}));
     }
+}
+
+TEST(LogFileReader, AFifoNamedLikeALogIsSkippedWithoutWaiting) {
+    LogFolders logs;
+    logs.session("20051101", lines({sessionLine("A")}));
+    ASSERT_EQ(::mkfifo((logs.sessionFolder() / "plsession20051102.log").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((logs.folders.apiLogLocation + "/plapi20051101.log").c_str(), 0600), 0);
+    EXPECT_EQ(sessionIds(logs.load()), (Ids{"A"}));
 }
 
 TEST(LogFileReader, InvalidFilterTextsAreRefused) {

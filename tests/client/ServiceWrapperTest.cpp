@@ -2,6 +2,7 @@
 // against the real service and the center simulator on a private bus.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -108,6 +109,21 @@ TEST(FollowUpProgram, WordsAndQuotes) {
     EXPECT_EQ(splitCommandLine("   "), V{});
 }
 
+TEST(FollowUpProgram, AScriptWithoutAnInterpreterLineRunsUnderTheShell) {
+    test::TempDir dir;
+    fs::path script = dir / "after";
+    fs::path marker = dir / "ran";
+    writeFile(script, "printf '%s|' \"$@\" > \"" + marker.string() + "\"\n");
+    fs::permissions(script, fs::perms::owner_all);
+    ScopedEnv path("PATH", dir.path().string() + ":/usr/bin:/bin");
+    int error = -1;
+    ASSERT_TRUE(startProgram("after \"a b\" c", error)) << error;
+    EXPECT_EQ(error, 0);
+    for (int i = 0; i < 500 && (!fs::exists(marker) || readFile(marker).empty()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(readFile(marker), "a b|c|");
+}
+
 TEST(ServiceWrapper, ASendThroughTheWrapperExpandsNamesAndStartsTheFollowUp) {
     Terminal t;
     ASSERT_EQ(t.wrapper.LastErrorCd(), 0) << t.wrapper.LastErrorMsg();
@@ -170,6 +186,21 @@ TEST(ServiceWrapper, AReceiveReturnsTheNameAndSize) {
     expectTriple(t.wrapper, 0, 0, "");
     EXPECT_EQ(name, "got_20051102.dat");
     EXPECT_EQ(readFile(t.user / name), "delivered bytes");
+}
+
+TEST(ServiceWrapper, ASendAfterTheServiceStartedAgainReachesTheCenter) {
+    Terminal t;
+    writeFile(t.user / "out.dat", "before");
+    t.wrapper.SendData("K001", t.user.string(), "out.dat", "");
+    expectTriple(t.wrapper, 0, 0, "");
+    t.service.stop();
+    t.service.start();
+    writeFile(t.user / "out.dat", "after");
+    t.wrapper.SendData("K001", t.user.string(), "out.dat", "");
+    expectTriple(t.wrapper, 0, 0, "");
+    auto received = t.receivedAtCenter();
+    std::sort(received.begin(), received.end());
+    EXPECT_EQ(received, (std::vector<std::string>{"after", "before"}));
 }
 
 TEST(ServiceWrapper, ASettingsRefusalLeavesTheServicesTriple) {

@@ -104,6 +104,10 @@ ServiceOnBus::ServiceOnBus(const std::string& extraConfig, const std::string& te
     busEnv_ = std::make_unique<ScopedEnv>("PLX_BUS", bus_.address());
     std::filesystem::create_directory(home_ / "tmp");
     tmpEnv_ = std::make_unique<ScopedEnv>("TMPDIR", (home_ / "tmp").string());
+    start();
+}
+
+void ServiceOnBus::start() {
     service_ = std::make_unique<PeerProcess>(std::vector<std::string>{PLX_SERVICE_PROGRAM});
     if (!waitForService(15)) throw std::runtime_error("the service did not come up on the bus");
 }

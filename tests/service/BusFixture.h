@@ -60,6 +60,8 @@ public:
     std::unique_ptr<sdbus::IConnection> connect() const;
     // Stops the service process now.
     void stop();
+    // Starts it again after stop(), on the same bus and folders.
+    void start();
     int pid() const { return service_ ? service_->pid() : -1; }
     // The service's exit status once it ended within seconds, else -1.
     int waitExit(int seconds) { return service_->waitExit(seconds); }

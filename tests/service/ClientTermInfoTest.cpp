@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "tests/TestSupport.h"
@@ -134,6 +135,16 @@ TEST_F(ClientTermInfoTest, WritesTheNineKeysInOrderIntoAPrivateFile) {
     struct stat st {};
     ASSERT_EQ(::stat(termIni().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(ClientTermInfoTest, AWorldReadableFileBecomesPrivate) {
+    test::writeFile(termIni(), "[terminfo]\nterminalid=1\n");
+    ASSERT_EQ(::chmod(termIni().c_str(), 0644), 0);
+    ASSERT_FALSE(set(validTerm()).failed);
+    struct stat st {};
+    ASSERT_EQ(::stat(termIni().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
 }
 
 // A failure whose triple said 0/0 read as success to every caller of the triple.

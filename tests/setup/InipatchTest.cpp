@@ -1,7 +1,10 @@
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/IniFile.h"
+#include "tests/service/BusFixture.h"
 #include "tests/setup/InstalledTree.h"
 
 using namespace plx;
@@ -38,6 +41,27 @@ TEST(Inipatch, PointsThePlconfigFoldersBesideTheProgramFolder) {
     EXPECT_EQ(readFile(tree.config()),
               "; site settings\r\n[tempfile]\r\nlocation=" + p + "/temp\r\n[apilog]\r\ndays=30\r\n" + "location=" + p +
                   "/logs\r\n\r\n[http]\r\ndaemon=yes\r\n[sessionlog]\r\n" + "location=" + p + "/logs\r\n");
+}
+
+TEST(Inipatch, ASaveByAGroupMemberLeavesTheOwnerItsFile) {
+    if (::geteuid() != 0) GTEST_SKIP() << "other uids need root";
+    // The file's owner reads it as its owner only; the member writes through the group.
+    const test::Identity owner{60501, 60501, {}};
+    const test::Identity member{60503, 60513, {60520}};
+    constexpr unsigned kTeam = 60520;
+    PatchTree tree;
+    writeFile(tree.config(), "[tempfile]\nlocation=/old\n");
+    ::chmod(tree.root().parent_path().c_str(), 0755);
+    ::chmod(tree.root().c_str(), 0755);
+    for (const fs::path& p : {tree.bin(), tree.config()}) ASSERT_EQ(::chown(p.c_str(), owner.uid, kTeam), 0);
+    ::chmod(tree.bin().c_str(), 02770);
+    ::chmod(tree.config().c_str(), 0660);
+
+    test::ScopedEnv home("PLX_HOME", "");
+    expectQuietSuccess(test::runCaptured(test::as(member, {(tree.bin() / "inipatch").string()})));
+    test::ProgramRun read = test::runCaptured(test::as(owner, {"/bin/cat", tree.config().string()}));
+    EXPECT_EQ(read.exitCode, 0) << read.err;
+    EXPECT_NE(read.out.find("location=" + tree.parent() + "/temp"), std::string::npos);
 }
 
 TEST(Inipatch, CreatesAMissingPlconfigButNeverAPlxapp) {

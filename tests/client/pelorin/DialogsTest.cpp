@@ -2,13 +2,18 @@
 // dialog's checks, with the desktop's boxes and choosers recorded.
 #include <QAction>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
+#include <atomic>
+#include <thread>
 
+#include "client/pelorin/BusyScope.h"
 #include "client/pelorin/FileInfoDialog.h"
+#include "client/pelorin/GuiNotifier.h"
 #include "client/pelorin/LogFilterCheck.h"
 #include "client/pelorin/SendRecvDialog.h"
 #include "client/pelorin/SettingsDialog.h"
@@ -216,6 +221,15 @@ private slots:
         box(dialog, "txtCenterID")->setText("９００１"); // full-width digits are not digits
         expect(0, "txtCenterID", "センターIDに数字を入力してください");
         box(dialog, "txtCenterID")->setText("9001");
+        for (const char* bad : {"http://127.0.0.1:abc/", "ftp://center/", "https://:443/", "http://c:0/"}) {
+            box(dialog, "txtCenterURL")->setText(bad);
+            expect(0, "txtCenterURL",
+                   "センターURLは http://ホスト名[:ポート番号]/ または https://… の形で入力してください");
+        }
+        box(dialog, "txtCenterURL")->setText("https://[::1]:8443/plx");
+        box(dialog, "txtPassword")->setText(QString(20, 'p'));
+        QCOMPARE(box(dialog, "txtPassword")->text(), QString(8, 'p')); // the service keeps 8
+        box(dialog, "txtPassword")->clear();
         expect(0, "txtPassword", "端末パスワードを入力してください");
         box(dialog, "txtPassword")->setText("pw");
         box(dialog, "txtProxyServer")->setText("proxy.example");
@@ -242,14 +256,11 @@ private slots:
         expect(2, "txtSessionLogDays", "通信ログ保存日数に整数を入力してください");
         box(dialog, "txtSessionLogDays")->setText("2147483647");
 
-        // Valid, but the service is not there: the wrapper kept from the
-        // failed start answers, and nothing passes as saved.
+        // Valid, but the service's settings could not be read: nothing is saved.
         s.ui.boxes.clear();
         QVERIFY(!dialog.apply());
-        QCOMPARE(s.ui.boxes.size(), std::size_t(1));
-        QCOMPARE(s.ui.boxes[0].title, QString::fromUtf8(kSaveResultTitle));
-        QVERIFY(s.ui.boxes[0].text.startsWith(QString("端末情報の書込みが異常終了しました。\r\nコード：　1\r\n")));
-        QVERIFY(s.ui.boxes[0].text.endsWith(QString("\r\n詳細コード：　99")));
+        QVERIFY(s.ui.boxes.empty());
+        QVERIFY(!button(dialog, "cmdOK")->isEnabled());
         QCOMPARE(s.state.logSettings.apiLogDays, std::string());
         QVERIFY(dialog.isVisible());
     }
@@ -302,6 +313,43 @@ private slots:
         QVERIFY(!button(dialog, "cmdEdit")->isEnabled());
         QVERIFY(!button(dialog, "cmdDelete")->isEnabled());
         QVERIFY(!dialog.findChild<QAction*>("popEdit")->isEnabled());
+    }
+
+    void aBoxShowsMarkupAsTyped() {
+        DesktopUi ui;
+        Qt::TextFormat format = Qt::AutoText;
+        QString shown;
+        test::whenModal("Korvane PLX 送受信結果", [&](QWidget* box) {
+            format = static_cast<QMessageBox*>(box)->textFormat();
+            shown = static_cast<QMessageBox*>(box)->text();
+        });
+        ui.message(nullptr, "Korvane PLX 送受信結果", "<b>売上</b><img src=x>の送信が正常終了しました。",
+                   UiServices::Icon::Information);
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(shown, QString("<b>売上</b><img src=x>の送信が正常終了しました。"));
+    }
+
+    // Last: it quits the application's event loop.
+    void quittingWhileACallRunsStillServesTheCallsBox() {
+        test::RecordingUi ui;
+        GuiNotifier notifier(ui);
+        std::atomic<bool> quitting{false};
+        bool returned = false;
+        QTimer::singleShot(0, [&] {
+            QTimer::singleShot(50, [&] {
+                QCoreApplication::exit(0);
+                quitting = true;
+            });
+            runOffThread(nullptr, [&] {
+                while (!quitting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                notifier.show("Korvane/PLX プログラム実行", "after.sh", UserNotifier::Icon::Warning);
+            });
+            returned = true;
+        });
+        QCoreApplication::exec();
+        QVERIFY(returned);
+        QCOMPARE(ui.boxes.size(), std::size_t(1));
+        QVERIFY(ui.boxes[0].onWindowThread);
     }
 };
 

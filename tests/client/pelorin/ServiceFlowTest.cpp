@@ -3,10 +3,12 @@
 // list, and the settings save when the service refuses an entry or an ini
 // file cannot be written.
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <QTreeWidget>
+#include <unistd.h>
 
 #include "client/pelorin/FileInfoDialog.h"
 #include "client/pelorin/LogWindow.h"
@@ -86,6 +88,17 @@ void keepLogsDays(const ServiceOnBus& service, const std::string& days) {
     writeLogSettings({(service.home() / "apilog").string(), days, (service.home() / "sessionlog").string(), days});
 }
 
+// A terminal whose service holds the data kind K001 and keeps its logs 30
+// days; moreTerm: more plterm.ini lines.
+struct SalesTerminal {
+    explicit SalesTerminal(const std::string& moreTerm = "") : service("", termIni(center) + moreTerm) {
+        keepLogsDays(service, "30");
+        writeFile(service.home() / "plfile.ini", kindIni("K001", "売上", 7, "PF01", "AK0001"));
+    }
+    CenterSimulator center;
+    ServiceOnBus service;
+};
+
 // Opens the editor on a row of the settings dialog and types into it.
 void editRow(SettingsDialog& dialog, int row, const char* fieldName, const char* value) {
     auto* list = dialog.findChild<QTreeWidget*>("lvwFile");
@@ -153,10 +166,15 @@ private slots:
         writeFile(delivered / "delivery.dat", "delivered by the center\n");
         CenterSimulator center({"--kind", "PF03,AK0003,9", "--deliver", (delivered / "delivery.dat").string()});
         ServiceOnBus service("", termIni(center));
-        writeFile(service.home() / "plfile.ini", kindIni("K003", "受注", 9, "PF03", "AK0003"));
+        // A send kind of the same service number and protocol file name comes first.
+        writeFile(service.home() / "plfile.ini",
+                  kindIni("K001", "発注", 9, "PF03", "AK0003") + kindIni("K003", "受注", 9, "PF03", "AK0003"));
         std::filesystem::create_directory(service.home() / "inbox");
+        writeFile(service.home() / "out.dat", "never sent\n");
         writeFile(service.home() / "plxapp.ini",
-                  "[K003]\nclfilename=" + (service.home() / "inbox" / "in.dat").string() + "\nsendrecv=recv\n");
+                  "[K001]\nclfilename=" + (service.home() / "out.dat").string() +
+                      "\nsendrecv=send\n[K003]\nclfilename=" + (service.home() / "inbox" / "in.dat").string() +
+                      "\nsendrecv=recv\n");
         Pelorin p;
         QVERIFY(!p.failure);
         SendRecvDialog dialog(p.context, false);
@@ -178,6 +196,7 @@ private slots:
                 if (line.contains(",PLRecvData,")) flags << line.section(',', 9, 9);
         }
         QCOMPARE(flags, (QStringList{"0", "1"}));
+        QVERIFY(filesIn(center.store() / "received").empty());
     }
 
     void aSaveTheServiceWouldRefuseLosesNothingAndTheNextSaveCompletes() {
@@ -192,13 +211,17 @@ private slots:
         QVERIFY(!p.failure);
         ServiceWrapper& wrapper = *p.state.wrapper;
         SettingsDialog dialog(p.context, nullptr, std::nullopt);
+        std::string terminalBefore = readFile(service.home() / "plterm.ini");
+        dialog.findChild<QLineEdit*>("txtCenterHost")->setText("c2");
         dialog.findChild<QLineEdit*>("txtAPILogDays")->setText("60");
         editRow(dialog, 1, "txtServiceNo", "-5"); // the dialog lets the service judge the range
         QVERIFY(!dialog.apply());
         QCOMPARE(p.ui.boxes.size(), std::size_t(1));
         QCOMPARE(p.ui.boxes[0].title, QString::fromUtf8(kSaveResultTitle));
         QCOMPARE(p.ui.boxes[0].text, QString("ファイル情報の書込みが異常終了しました。\r\nコード：　4\r\n"
-                                             "内容：　不正な業務番号です\r\n詳細コード：　3"));
+                                             "内容：　不正な業務番号です\r\n詳細コード：　3\r\n"
+                                             "対象：　ファイル　K002（2行目）"));
+        QCOMPARE(readFile(service.home() / "plterm.ini"), terminalBefore);
         p.ui.boxes.clear();
         auto* tabs = dialog.findChild<QTabWidget*>("SSTab1");
         auto* list = dialog.findChild<QTreeWidget*>("lvwFile");
@@ -220,11 +243,59 @@ private slots:
         QCOMPARE(readLogSettings().apiLogDays, std::string("60"));
     }
 
+    void aWriteRefusedAfterTheDeletesLeavesWhatTheServiceHolds() {
+        if (::geteuid() != 0) QSKIP("an immutable folder needs root");
+        SalesTerminal t;
+        ServiceOnBus& service = t.service;
+        Pelorin p;
+        QVERIFY(!p.failure);
+        SettingsDialog dialog(p.context, nullptr, std::nullopt);
+        // Another program replaced K001 by K009 meanwhile: its delete counts
+        // as done. Its file is where nothing can be written, even by root.
+        struct Frozen {
+            std::filesystem::path folder;
+            ~Frozen() { test::runCaptured({"/usr/bin/chattr", "-i", folder.string()}); }
+        } frozen{service.home() / "kinds"};
+        std::filesystem::create_directory(frozen.folder);
+        writeFile(frozen.folder / "plfile.ini", kindIni("K009", "在庫", 9, "PF09", "AK0009"));
+        std::filesystem::remove(service.home() / "plfile.ini");
+        std::filesystem::create_symlink(frozen.folder / "plfile.ini", service.home() / "plfile.ini");
+        QCOMPARE(test::runCaptured({"/usr/bin/chattr", "+i", frozen.folder.string()}).exitCode, 0);
+        QVERIFY(!dialog.apply());
+        QCOMPARE(p.ui.boxes.size(), std::size_t(1));
+        QVERIFY(p.ui.boxes[0].text.startsWith(QString("ファイル情報の書込みが異常終了しました。\r\nコード：　2\r\n")));
+        QCOMPARE(p.state.kinds.size(), std::size_t(1));
+        QCOMPARE(p.state.kinds[0].file.FileType, std::string("K009")); // read back from the service
+    }
+
+    void theSettingsShowWhatALateServiceHoldsAndWithoutItSaveNothing() {
+        SalesTerminal t("centerhost=c1\n");
+        ServiceOnBus& service = t.service;
+        service.stop();
+        Pelorin p;
+        QVERIFY(p.failure);
+        service.start();
+        {
+            SettingsDialog dialog(p.context, nullptr, std::nullopt);
+            QVERIFY(p.ui.boxes.empty());
+            QCOMPARE(dialog.findChild<QLineEdit*>("txtCenterHost")->text(), QString("c1"));
+            QCOMPARE(dialog.findChild<QTreeWidget*>("lvwFile")->topLevelItemCount(), 1);
+        }
+        service.stop();
+        std::string before = readFile(service.home() / "plterm.ini");
+        SettingsDialog dialog(p.context, nullptr, std::nullopt);
+        QCOMPARE(p.ui.boxes.size(), std::size_t(1));
+        QVERIFY(p.ui.boxes[0].text.startsWith(QString("端末情報の読出しが異常終了しました。\r\nコード：　1\r\n")));
+        dialog.findChild<QLineEdit*>("txtTerminalID")->setText("1002");
+        QVERIFY(!dialog.findChild<QPushButton*>("cmdOK")->isEnabled());
+        dialog.confirm();
+        QCOMPARE(readFile(service.home() / "plterm.ini"), before);
+        QCOMPARE(readLogSettings().apiLogDays, std::string("30"));
+    }
+
     void anIniFileThatCannotBeWrittenIsReported() {
-        CenterSimulator center;
-        ServiceOnBus service("", termIni(center));
-        keepLogsDays(service, "30");
-        writeFile(service.home() / "plfile.ini", kindIni("K001", "売上", 7, "PF01", "AK0001"));
+        SalesTerminal t;
+        ServiceOnBus& service = t.service;
         Pelorin p;
         QVERIFY(!p.failure);
         std::filesystem::create_directory(service.home() / "plxapp.ini"); // no file can replace it
