@@ -9,6 +9,7 @@
 // them (date, slip number, customer, item, quantity, price, amount, branch,
 // clerk), from a fixed seed; random bytes come from another fixed seed.
 
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -85,16 +86,15 @@ private:
         const std::string_view branch = draw_.pick(kBranches);
         const std::string_view clerk = draw_.pick(kClerks);
         char text[256];
+        const std::uint64_t customerCode = 10000 + customer * 37;
+        const std::uint64_t itemCode = 1000 + item * 11;
         std::snprintf(text, sizeof text,
-                      "%04d-%02d-%02d,S%08llu,C%05llu,%.*s,P%04llu,%.*s,%llu,%llu.%02llu,%llu.%02llu,JPY,%.*s,%.*s\r\n",
-                      year_, month_, day_, static_cast<unsigned long long>(++slip_),
-                      static_cast<unsigned long long>(10000 + customer * 37),
-                      static_cast<int>(kCustomers[customer].size()), kCustomers[customer].data(),
-                      static_cast<unsigned long long>(1000 + item * 11), static_cast<int>(kItems[item].size()),
-                      kItems[item].data(), static_cast<unsigned long long>(quantity),
-                      static_cast<unsigned long long>(cents / 100), static_cast<unsigned long long>(cents % 100),
-                      static_cast<unsigned long long>(amount / 100), static_cast<unsigned long long>(amount % 100),
-                      static_cast<int>(branch.size()), branch.data(), static_cast<int>(clerk.size()), clerk.data());
+                      "%04d-%02d-%02d,S%08" PRIu64 ",C%05" PRIu64 ",%.*s,P%04" PRIu64 ",%.*s,%" PRIu64 ",%" PRIu64
+                      ".%02" PRIu64 ",%" PRIu64 ".%02" PRIu64 ",JPY,%.*s,%.*s\r\n",
+                      year_, month_, day_, ++slip_, customerCode, static_cast<int>(kCustomers[customer].size()),
+                      kCustomers[customer].data(), itemCode, static_cast<int>(kItems[item].size()), kItems[item].data(),
+                      quantity, cents / 100, cents % 100, amount / 100, amount % 100, static_cast<int>(branch.size()),
+                      branch.data(), static_cast<int>(clerk.size()), clerk.data());
         return text;
     }
     void advanceDay() {
