@@ -7,11 +7,15 @@
 //   transfer_driver recv KIND FOLDER       one PLRecvData, under the center's name
 //   transfer_driver sendmany KIND FILE N   N PLSendData at once, each on its own
 //                                          Transport object
+//   transfer_driver sendseq KIND FILE N    N PLSendData one after the other on
+//                                          one Transport: "ok <total> <p50> <p99>"
 //
 // Prints one line: "ok <milliseconds> ..." or the failure; exit status 0
 // only when every call succeeded.
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -32,7 +36,7 @@ long long millisSince(Clock::time_point since) {
 
 [[noreturn]] void usage() {
     std::fprintf(stderr, "usage: transfer_driver setup URL | send KIND FILE | recv KIND FOLDER | "
-                         "sendmany KIND FILE N\n");
+                         "sendmany KIND FILE N | sendseq KIND FILE N\n");
     std::exit(2);
 }
 
@@ -110,6 +114,28 @@ int sendMany(ServiceBus& service, const std::string& kind, const std::filesystem
     return succeeded == count ? 0 : 1;
 }
 
+// The value below which a share of the sorted times lies (nearest rank).
+double percentile(const std::vector<double>& sorted, double share) {
+    const auto rank = static_cast<std::size_t>(std::ceil(share * static_cast<double>(sorted.size())));
+    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
+}
+
+int sendSequence(ServiceBus& service, const std::string& kind, const std::filesystem::path& file, int count) {
+    auto transport = newTransport(service);
+    std::vector<double> ms;
+    const auto started = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        const auto one = Clock::now();
+        const auto result = transport->PLSendData(kind, file.parent_path().string(), file.filename().string()).wait();
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - one).count());
+        if (!report(result, "PLSendData")) return 1;
+    }
+    const long long total = millisSince(started);
+    std::sort(ms.begin(), ms.end());
+    std::printf("ok %lld %.1f %.1f\n", total, percentile(ms, 0.50), percentile(ms, 0.99));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -125,5 +151,7 @@ int main(int argc, char** argv) {
     if (command == "recv" && argc == 4) return receive(service, argv[2], std::filesystem::absolute(argv[3]));
     if (command == "sendmany" && argc == 5)
         return sendMany(service, argv[2], std::filesystem::absolute(argv[3]), std::atoi(argv[4]));
+    if (command == "sendseq" && argc == 5 && std::atoi(argv[4]) > 0)
+        return sendSequence(service, argv[2], std::filesystem::absolute(argv[3]), std::atoi(argv[4]));
     usage();
 }

@@ -2,10 +2,11 @@
 # Pelorin's re-display over a year of daily logs (365 days, 3,000 sessions a
 # day, as bench/logreader.sh): the time from the click on 再表示 to a filled,
 # painted list and the peak memory, next to the reader alone and to
-# `awk -F, '{n+=NF} END {print n}'` over the same files in the same run;
+# `awk -F, '{n+=NF} END {print n}'` over the same files in the same run
+# (before and after the two, taking the mean);
 # then the list and the detail view scrolled from top to bottom, counting
-# the bytes the program reads meanwhile (/proc/self/io rchar). Goal: under 2 s, peak memory under
-# 3x the files' size, and no reading while scrolling.
+# the bytes the program reads meanwhile (/proc/self/io rchar). Goal: under 2 s and at most 1.2x awk,
+# peak memory under 3x the files' size, and no reading while scrolling.
 #
 # Usage: bench/pelorin.sh [build-folder] [log-folder]
 #   build-folder  default ./build (builds nothing)
@@ -34,16 +35,24 @@ trap 'rm -rf "$work"' EXIT
 files=("$logs"/session/plsession*.log "$logs"/api/plapi*.log)
 bytes=$(cat "${files[@]}" | wc -c) # also brings every file into the page cache
 
+awk_ms() {
+    local start end
+    start=$(date +%s%N)
+    awk -F, '{n+=NF} END {print n}' "${files[@]}" > /dev/null
+    end=$(date +%s%N)
+    echo $(( (end - start) / 1000000 ))
+}
+
 export QT_QPA_PLATFORM=offscreen PLX_BENCH_LOGS="$logs"
+echo "awk ..." >&2
+awkBefore=$(awk_ms)
 echo "reader alone ..." >&2
 /usr/bin/time -f %M -o "$work/rss-reader" "$bench" reader "$first" "$last" > "$work/reader" 2>/dev/null
 echo "Pelorin ..." >&2
 /usr/bin/time -f %M -o "$work/rss-window" "$bench" window "$first" "$last" > "$work/window" 2>/dev/null
 echo "awk ..." >&2
-start=$(date +%s%N)
-awk -F, '{n+=NF} END {print n}' "${files[@]}" > /dev/null
-end=$(date +%s%N)
-awkMs=$(( (end - start) / 1000000 ))
+awkMs=$(( (awkBefore + $(awk_ms)) / 2 ))
+echo "awk: $(readlink -f "$(command -v awk)") $(awk -W version 2>/dev/null | head -n 1 || true)"
 
 value() { sed -n "s/^$2=//p" "$work/$1"; }
 readerMs=$(value reader load_ms)
@@ -57,9 +66,9 @@ awk -v size="$bytes" -v awkMs="$awkMs" -v readerMs="$readerMs" -v fillMs="$fillM
     mib = 1024 * 1024
     printf "files: %.0f MiB; %d sessions in the list, %d rows in the detail view\n\n", size / mib, sessions, detailRows
     printf "%-34s %10s %8s %8s  %s\n", "", "ms", "/reader", "/awk", "goal"
-    printf "%-34s %10d %8.2f %8.2f  < 2000 ms\n", "click to a filled list", fillMs, fillMs / readerMs, fillMs / awkMs
+    printf "%-34s %10d %8.2f %8.2f  < 2000 ms, <= 1.20 of awk\n", "click to a filled list", fillMs, fillMs / readerMs, fillMs / awkMs
     printf "%-34s %10d %8s %8.2f\n", "reader alone (loadLogRecords)", readerMs, "", readerMs / awkMs
-    printf "%-34s %10d\n", "awk over the same files", awkMs
+    printf "%-34s %10d\n", "awk over the same files (mean)", awkMs
     printf "%-34s %10d\n", "detail view to the front", detailMs
     printf "\n%-34s %10s %8s  %s\n", "", "MiB", "/files", "goal"
     printf "%-34s %10.0f %8.2f  < 3.00\n", "peak RSS, list filled", fillKib / 1024, fillKib * 1024 / size

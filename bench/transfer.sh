@@ -10,12 +10,16 @@
 # For every case, a fresh service: wall time of the call, the service's CPU
 # time (/proc/PID/stat), its peak memory (VmHWM) and the peak size of its
 # temporary folders (polled: the configured one and its system one). Then
-# 100 compressed sends at once; ParallelGzip against gzip -6 and pigz -6, and
+# 100 compressed sends at once; 200 small sends one after the other (p50,
+# p99); ParallelGzip against gzip -6 and pigz -6 on each kind of file, and
 # its one-pass send body (MD5, deflate, Base64) against the pipeline.
+# Every reference runs before and after the measured program; the tables
+# show the mean of the two.
 #
 # Usage: bench/transfer.sh [build-folder] [size-in-MiB ...]
 #        (default ./build, sizes 10 200 1000; builds what is missing)
-# Files are half random bytes, half repetitive text, in 1 MiB stretches.
+# Files (bench_data, the same bytes on every machine) are half random bytes,
+# half business records, in 1 MiB stretches.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
@@ -24,12 +28,14 @@ sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(10 200 1000)
 concurrent=100
 concurrentMb=10
+sequential=200
+smallBytes=1024
 . "$top/scripts/lib/stack.sh"
 
 for tool in gzip gunzip base64 md5sum python3 dbus-daemon dbus-send; do
   command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
 done
-needed=(plserv PLlog center_standin transfer_driver gzip_bench)
+needed=(plserv PLlog center_standin transfer_driver gzip_bench bench_data)
 for target in "${needed[@]}"; do
   if [ ! -e "$build/bin/$target" ] && [ ! -e "$build/bin/lib$target.so" ]; then
     cmake --build "$build" --target "${needed[@]}" >/dev/null
@@ -44,15 +50,15 @@ results="$work/results.tsv"
 : > "$results"
 ticks=$(getconf CLK_TCK)
 
-# Half random, half repetitive text, like real business data.
+# make_file PATH MIB [mixed|records|random]
 make_file() {
-  local path=$1 mb=$2 text="$work/text.chunk"
-  [ -f "$text" ] || { (yes "2024-01-01,record,000123,ACME,42.00" || true) | head -c 1048576 > "$text"; }
-  for ((i = 0; i < mb; i += 2)); do
-    head -c 1048576 /dev/urandom
-    [ $((i + 1)) -lt "$mb" ] && cat "$text"
-  done > "$path"
+  "$build/bin/bench_data" "${3:-mixed}" "$2" > "$1"
 }
+
+# The tools the references ran with.
+echo "references: $(command -v gzip) ($(gzip --version | head -n 1)), $(command -v pigz || echo 'no pigz')" \
+  "($(pigz --version 2>&1 | head -n 1)), $(command -v base64), $(command -v md5sum)" \
+  "($(base64 --version | head -n 1))" > "$work/tools.txt"
 
 # measure COMMAND: "wall_ms cpu_ms" of a shell command line and its children.
 measure() {
@@ -66,6 +72,14 @@ after = resource.getrusage(resource.RUSAGE_CHILDREN)
 cpu = (after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime) * 1000
 print(f"{wall:.0f} {cpu:.0f}")
 PY
+}
+
+# mean "W1 C1" "W2 C2": the mean wall and CPU of two measures.
+mean() {
+  local w1 c1 w2 c2
+  read -r w1 c1 <<< "$1"
+  read -r w2 c2 <<< "$2"
+  echo "$(((w1 + w2) / 2)) $(((c1 + c2) / 2))"
 }
 
 # CPU milliseconds a process has used so far.
@@ -125,11 +139,13 @@ start_case() {
   "$build/bin/transfer_driver" setup "http://127.0.0.1:$CENTER_PORT/" > /dev/null
 }
 
-# run_case SIZE_MB CASE FILE_BYTES REF_WALL REF_CPU DRIVER_ARGS...: one
-# measured call through the service; appends a result row.
+# run_case SIZE_MB CASE FILE_BYTES REFERENCE DRIVER_ARGS...: one measured
+# call through the service between two runs of the reference command;
+# appends a result row.
 run_case() {
-  local mb=$1 name=$2 bytes=$3 refWall=$4 refCpu=$5
-  shift 5
+  local mb=$1 name=$2 bytes=$3 reference=$4 refBefore refWall refCpu
+  shift 4
+  refBefore=$(measure "$reference")
   local cpu0 center0 out
   cpu0=$(cpu_ms "$SERVICE_PID")
   center0=$(cpu_ms "$CENTER_PID")
@@ -146,6 +162,7 @@ run_case() {
   center1=$(cpu_ms "$CENTER_PID")
   hwm=$(status_kb "$SERVICE_PID" VmHWM)
   disk=$(cat "$CASE_DIR/disk.log")
+  read -r refWall refCpu < <(mean "$refBefore" "$(measure "$reference")")
   local wall
   wall=$(printf '%s\n' "$out" | awk '{ print $2 }')
   printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$mb" "$name" "$bytes" "$wall" "$((cpu1 - cpu0))" \
@@ -179,10 +196,9 @@ check_sent() {
 # send_case MB LABEL KIND COMPRESS FILE REFERENCE: the reference (plus
 # md5sum) and one PLSendData, checked at the center.
 send_case() {
-  local mb=$1 label=$2 kind=$3 compress=$4 file=$5 reference=$6 refWall refCpu
-  read -r refWall refCpu < <(measure "$reference; md5sum '$file' > /dev/null")
+  local mb=$1 label=$2 kind=$3 compress=$4 file=$5 reference=$6
   start_case "send-$label-$mb"
-  run_case "$mb" "send $label" "$(stat -c %s "$file")" "$refWall" "$refCpu" send "$kind" "$file"
+  run_case "$mb" "send $label" "$(stat -c %s "$file")" "$reference; md5sum '$file' > /dev/null" send "$kind" "$file"
   check_sent "$file" "$compress"
   plx_stack_stop
 }
@@ -190,12 +206,12 @@ send_case() {
 # receive_case MB LABEL KIND COMPRESS FILE ENTITY DECODER: the decoder into a
 # file (plus md5sum) and one PLRecvData of ENTITY, compared with FILE.
 receive_case() {
-  local mb=$1 label=$2 kind=$3 compress=$4 file=$5 entity=$6 decoder=$7 refWall refCpu out="$work/ref.out"
-  read -r refWall refCpu < <(measure "$decoder > '$out'; md5sum '$out' > /dev/null")
-  rm -f "$out"
+  local mb=$1 label=$2 kind=$3 compress=$4 file=$5 entity=$6 decoder=$7 out="$work/ref.out"
   start_case "recv-$label-$mb" --entity "$entity" --length "$(stat -c %s "$file")" \
     --md5 "$(md5sum < "$file" | cut -d' ' -f1)" --compress "$compress"
-  run_case "$mb" "receive $label" "$(stat -c %s "$file")" "$refWall" "$refCpu" recv "$kind" "$CASE_DIR/inbox"
+  run_case "$mb" "receive $label" "$(stat -c %s "$file")" "$decoder > '$out'; md5sum '$out' > /dev/null" \
+    recv "$kind" "$CASE_DIR/inbox"
+  rm -f "$out"
   cmp -s "$file" "$CASE_DIR/inbox/delivery.dat" || { echo "the received file differs" >&2; exit 1; }
   plx_stack_stop
   rm -rf "$CASE_DIR/inbox"
@@ -237,44 +253,80 @@ after=$(status_kb "$SERVICE_PID" VmRSS)
 sentOk=$(grep -c "^put .*CompressFlag=1" "$CASE_DIR/center.log" || true)
 plx_stack_stop
 
+echo "== $sequential sends of $smallBytes bytes one after the other" >&2
+small="$work/small.dat"
+make_file "$work/small.src" 1 records
+head -c "$smallBytes" "$work/small.src" > "$small"
+seqOut=()
+for kind in GZ01 PL01; do
+  start_case "seq-$kind"
+  seqOut+=("$("$build/bin/transfer_driver" sendseq "$kind" "$small" "$sequential" || true)")
+  plx_stack_stop
+done
+
+# micro_case LABEL FILE: the references before and after ParallelGzip (the
+# mean goes in the table), each output checked against the file.
+micro="$work/micro.tsv"
+: > "$micro"
+sameBytes=yes
+micro_case() {
+  local label=$1 gzfile=$2 tool cmd wall cpu
+  declare -A firstRun=()
+  for tool in "gzip -6" "pigz -6" "gzip_bench" "gzip_bench 1" "pigz -6" "gzip -6"; do
+    case "$tool" in
+      pigz*) command -v pigz >/dev/null || continue; cmd="pigz -6 -c < '$gzfile'" ;;
+      gzip_bench*) cmd="'$build/bin/gzip_bench' ${tool#gzip_bench} < '$gzfile'" ;;
+      *) cmd="$tool -c < '$gzfile'" ;;
+    esac
+    read -r wall cpu < <(measure "$cmd > '$work/micro.gz'")
+    gunzip -c "$work/micro.gz" | cmp -s - "$gzfile" || { echo "$tool: the output does not expand to the file" >&2; exit 1; }
+    if [ -z "${firstRun[$tool]:-}" ] && [ "${tool%% *}" != gzip_bench ]; then
+      firstRun[$tool]="$wall $cpu"
+      continue
+    fi
+    [ "${tool%% *}" = gzip_bench ] || read -r wall cpu < <(mean "${firstRun[$tool]}" "$wall $cpu")
+    printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$label" "$(stat -c %s "$gzfile")" "$tool" "$wall" "$cpu" \
+      "$(stat -c %s "$work/micro.gz")" >> "$micro"
+    [ "$tool" = "gzip_bench" ] && mv "$work/micro.gz" "$work/micro-all.gz"
+    [ "$tool" = "gzip_bench 1" ] && { cmp -s "$work/micro.gz" "$work/micro-all.gz" || sameBytes=NO; }
+  done
+  rm -f "$work/micro.gz" "$work/micro-all.gz"
+}
+
 echo "== ParallelGzip against gzip -6 and pigz -6" >&2
 gzfile="$work/data-200.dat"
 [ -f "$gzfile" ] || make_file "$gzfile" 200
-gzBytes=$(stat -c %s "$gzfile")
-micro="$work/micro.tsv"
-: > "$micro"
-for tool in "gzip -6" "pigz -6" "gzip_bench" "gzip_bench 1"; do
-  case "$tool" in
-    pigz*) command -v pigz >/dev/null || continue; cmd="pigz -6 -c < '$gzfile'" ;;
-    gzip_bench*) cmd="'$build/bin/gzip_bench' ${tool#gzip_bench} < '$gzfile'" ;;
-    *) cmd="$tool -c < '$gzfile'" ;;
-  esac
-  read -r wall cpu < <(measure "$cmd > '$work/micro.gz'")
-  gunzip -c "$work/micro.gz" | cmp -s - "$gzfile" || { echo "$tool: the output does not expand to the file" >&2; exit 1; }
-  printf '%s\t%s\t%s\t%s\n' "$tool" "$wall" "$cpu" "$(stat -c %s "$work/micro.gz")" >> "$micro"
-  [ "$tool" = "gzip_bench" ] && mv "$work/micro.gz" "$work/micro-all.gz"
-done
-cmp -s "$work/micro.gz" "$work/micro-all.gz" && sameBytes=yes || sameBytes=NO
-rm -f "$work/micro.gz" "$work/micro-all.gz"
+micro_case mixed "$gzfile"
+make_file "$work/records.dat" 100 records
+micro_case records "$work/records.dat"
+rm -f "$work/records.dat"
+make_file "$work/random.dat" 50 random
+micro_case random "$work/random.dat"
+rm -f "$work/random.dat"
 
 # The building blocks of a one-pass compressed send: the file read once for
 # MD5 and deflate, the gzip stream Base64-encoded as it comes.
 pass="$work/pass.tsv"
 : > "$pass"
-read -r wall cpu < <(measure "gzip -6 -c '$gzfile' | base64 -w0 > /dev/null; md5sum '$gzfile' > /dev/null")
-printf 'gzip -6 | base64 + md5sum\t%s\t%s\n' "$wall" "$cpu" >> "$pass"
+passRef="gzip -6 -c '$gzfile' | base64 -w0 > /dev/null; md5sum '$gzfile' > /dev/null"
+refBefore=$(measure "$passRef")
 read -r wall cpu < <(measure "'$build/bin/gzip_bench' --send < '$gzfile' > '$work/pass.b64' 2> '$work/pass.md5'")
+read -r refWall refCpu < <(mean "$refBefore" "$(measure "$passRef")")
+printf 'gzip -6 | base64 + md5sum\t%s\t%s\n' "$refWall" "$refCpu" >> "$pass"
 printf 'gzip_bench --send\t%s\t%s\n' "$wall" "$cpu" >> "$pass"
 base64 -d < "$work/pass.b64" | gunzip | cmp -s - "$gzfile" || { echo "gzip_bench --send: wrong output" >&2; exit 1; }
 [ "$(cat "$work/pass.md5")" = "$(md5sum < "$gzfile" | cut -d' ' -f1)" ] || { echo "gzip_bench --send: wrong MD5" >&2; exit 1; }
 rm -f "$work/pass.b64"
 
-python3 - "$results" "$micro" "$pass" "$gzBytes" "$concurrent" "$concurrentMb" "${manyOut:-failed}" "$before" "$peak" \
-  "$after" "$sentOk" "$sameBytes" "$(nproc)" <<'PY'
+cat "$work/tools.txt"
+python3 - "$results" "$micro" "$pass" "$concurrent" "$concurrentMb" "${manyOut:-failed}" "$before" "$peak" \
+  "$after" "$sentOk" "$sameBytes" "$(nproc)" "$sequential" "$smallBytes" "${seqOut[0]:-failed}" "${seqOut[1]:-failed}" <<'PY'
 import sys
-results, micro, one_pass, gz_bytes, n, n_mb, many, before, peak, after, sent_ok, same, cpus = sys.argv[1:14]
+(results, micro, one_pass, n, n_mb, many, before, peak, after, sent_ok, same, cpus,
+ seq_n, seq_bytes, seq_gzip, seq_plain) = sys.argv[1:17]
 rows = [line.rstrip("\n").split("\t") for line in open(results) if line.strip()]
 print(f"Transfers through plserv against center_standin, {cpus} processors; ratio = plserv / reference")
+print("(each reference: the mean of a run before and a run after the measured call)")
 print()
 head = (f"{'size':>6} {'case':<14} {'wall ms':>8} {'ref ms':>8} {'wall x':>7} {'cpu ms':>8} {'ref cpu':>8} "
         f"{'cpu x':>6} {'peak MB':>8} {'tmp MB':>8} {'tmp x':>6} {'center':>7}")
@@ -298,16 +350,33 @@ print(f"{n} compressed sends of {n_mb} MiB at once: {parts[0] if parts else 'fai
 print(f"  service memory: before {int(before) / 1024:.1f} MB, peak {int(peak) / 1024:.1f} MB,"
       f" after {int(after) / 1024:.1f} MB")
 print()
-print(f"ParallelGzip on {int(gz_bytes) / 1048576:.0f} MiB (gzip_bench: shared pool; gzip_bench 1: one worker)")
+print(f"{seq_n} sends of {seq_bytes} bytes one after the other, one Transport (goal: p50 <= 10 ms, p99 <= 20 ms)")
+print(f"{'kind':<8} {'total ms':>9} {'p50 ms':>8} {'p99 ms':>8}")
+for kind, out in (("gzip", seq_gzip), ("plain", seq_plain)):
+    p = out.split()
+    if len(p) == 4 and p[0] == "ok":
+        print(f"{kind:<8} {int(p[1]):>9} {float(p[2]):>8.1f} {float(p[3]):>8.1f}")
+    else:
+        print(f"{kind:<8} {out}")
+print()
+print("ParallelGzip (gzip_bench: shared pool; gzip_bench 1: one worker) against gzip -6 and pigz -6;")
+print("speed-up: gzip -6's wall time / the tool's; references: mean of a run before and one after")
 mrows = [line.rstrip("\n").split("\t") for line in open(micro) if line.strip()]
-ref = next((int(w) for t, w, c, s in mrows if t == "gzip -6"), 0)
-print(f"{'tool':<14} {'wall ms':>8} {'cpu ms':>8} {'size MB':>8} {'speed-up':>9}")
-for tool, wall, cpu, size in mrows:
-    speed = f"{ref / int(wall):.2f}" if int(wall) > 0 and ref else "-"
-    print(f"{tool:<14} {int(wall):>8} {int(cpu):>8} {int(size) / 1e6:>8.2f} {speed:>9}")
+print(f"{'file':<14} {'tool':<14} {'wall ms':>8} {'cpu ms':>8} {'size MB':>8} {'speed-up':>9} {'/pigz':>6}")
+for label in dict.fromkeys(r[0] for r in mrows):
+    order = ["gzip -6", "pigz -6", "gzip_bench", "gzip_bench 1"]
+    sel = sorted((r for r in mrows if r[0] == label), key=lambda r: order.index(r[2]))
+    ref = next((int(r[3]) for r in sel if r[2] == "gzip -6"), 0)
+    pigz = next((int(r[3]) for r in sel if r[2] == "pigz -6"), 0)
+    for _, size, tool, wall, cpu, out in sel:
+        wall = int(wall)
+        speed = ref / wall if wall > 0 and ref else 0
+        of_pigz = f"{pigz / wall:.2f}" if pigz and wall else "-"
+        name = f"{label} {int(size) / 1048576:.0f}M"
+        print(f"{name:<14} {tool:<14} {wall:>8} {int(cpu):>8} {int(out) / 1e6:>8.2f} {speed:>9.2f} {of_pigz:>6}")
 print(f"same bytes with one worker and with all: {same}")
 print()
-print("One pass of a compressed send's body (MD5, deflate, Base64), same file:")
+print("One pass of a compressed send's body (MD5, deflate, Base64), the mixed file:")
 prows = [line.rstrip("\n").split("\t") for line in open(one_pass) if line.strip()]
 pref = int(prows[0][1])
 print(f"{'work':<26} {'wall ms':>8} {'cpu ms':>8} {'speed-up':>9}")

@@ -117,6 +117,7 @@ bool HttpClient::openSocket(const std::string& host, int port) {
     }
     int on = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setNoDelay(fd.get());
     if (connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address, connectTimeout_) != 0) {
         fail(recordedSocketError(socketError()));
         return false;
@@ -235,6 +236,8 @@ bool HttpClient::sendRequest(const OutgoingMessage& request) {
     bool stopped = false;
     bool sent = false;
     try {
+        // The head, the body and its tail in as few segments as they fill.
+        CorkScope cork(connection_.fd());
         sent = request.writeTo([&](const void* data, std::size_t size) {
             // Checked between blocks, so closing the service ends a long send.
             if (SessionEvent::isSet()) {

@@ -14,6 +14,7 @@
 #include "centerlink/HttpReceiver.h"
 #include "centerlink/SessionControl.h"
 #include "centerlink/SocketError.h"
+#include "centerlink/SocketIo.h"
 #include "common/Settings.h"
 #include "platform/FdIo.h"
 #include "platform/MemoryReturn.h"
@@ -67,6 +68,7 @@ SendOutcome sendReply(Connection& connection, const OutgoingMessage& reply, int 
     bool socketFailed = false;
     bool sent = false;
     try {
+        CorkScope cork(connection.fd()); // the head leaves with the first piece
         sent = reply.writeTo([&](const void* data, std::size_t size) {
             if (SessionEvent::isSet()) {
                 stopped = true;
@@ -167,6 +169,7 @@ void HttpServer::Impl::serve(UniqueFd fd) {
     try {
         if (h) h->beginConnection();
         setSendTimeout(connection.fd(), kAcceptSendTimeout);
+        setNoDelay(connection.fd());
         bool ready = true;
         if (tlsContext) {
             SslPtr ssl = newTlsConnection(tlsContext.get(), connection.fd());

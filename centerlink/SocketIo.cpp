@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/time.h>
 
@@ -43,6 +45,8 @@ int pollFor(int fd, short events, int seconds) {
     }
 }
 
+void setTcpOption(int fd, int option, int value) { ::setsockopt(fd, IPPROTO_TCP, option, &value, sizeof value); }
+
 bool setBlocking(int fd, bool blocking) {
     int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0) return false;
@@ -53,6 +57,13 @@ bool setBlocking(int fd, bool blocking) {
 } // namespace
 
 int waitReadable(int fd, int seconds) { return pollFor(fd, POLLIN, seconds); }
+
+void setNoDelay(int fd) { setTcpOption(fd, TCP_NODELAY, 1); }
+
+CorkScope::CorkScope(int fd) : fd_(fd) { setTcpOption(fd_, TCP_CORK, 1); }
+
+// Uncorking sends what is held at once.
+CorkScope::~CorkScope() { setTcpOption(fd_, TCP_CORK, 0); }
 
 ssize_t receiveWithTimeout(int fd, void* buffer, std::size_t size, int seconds) {
     if (int ready = pollFor(fd, POLLIN, seconds); ready <= 0) return -1;

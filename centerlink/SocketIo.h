@@ -23,5 +23,23 @@ int connectWithTimeout(int fd, const sockaddr* address, socklen_t length, int se
 // Waits until fd is readable: 1 ready, 0 time-out (error 10000 set), -1
 // failure or stop.
 int waitReadable(int fd, int seconds);
+// Small writes leave at once instead of waiting for the peer's
+// acknowledgement of the one before (Nagle's delay, up to 40 ms a message).
+// Best effort: a socket that refuses the option only stays slower.
+void setNoDelay(int fd);
+
+// Holds back partly filled segments while one message is written in
+// several pieces, so that its head and first piece leave together; the
+// rest leaves when the scope ends. Best effort, as setNoDelay.
+class CorkScope {
+public:
+    explicit CorkScope(int fd);
+    ~CorkScope();
+    CorkScope(const CorkScope&) = delete;
+    CorkScope& operator=(const CorkScope&) = delete;
+
+private:
+    int fd_;
+};
 
 } // namespace plx

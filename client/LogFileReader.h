@@ -75,7 +75,8 @@ private:
 //
 // Throws std::invalid_argument when a non-empty date or time of the filter
 // is not valid, before reading anything; std::bad_alloc when memory runs
-// out. Holds no shared state: may run on any thread.
+// out. Holds no shared state: may run on any thread. The days are read on
+// threads of its own, one per processor.
 LogRecords loadLogRecords(const LogSettings& folders, const LogFilter& filter);
 
 } // namespace plx

@@ -45,6 +45,22 @@ public:
         return out;
     }
 
+    // The first N fields in one pass (N < Count); the rest of the line is
+    // not looked at.
+    template <std::size_t N>
+    std::array<std::string_view, N> leadingFields() const {
+        static_assert(N < Count);
+        std::array<std::string_view, N> out{};
+        std::string_view rest = line_;
+        for (std::size_t i = 0; i < N; ++i) {
+            std::size_t comma = rest.find(',');
+            out[i] = rest.substr(0, comma);
+            if (comma == std::string_view::npos) return out;
+            rest.remove_prefix(comma + 1);
+        }
+        return out;
+    }
+
 private:
     std::string_view line_;
 };

@@ -26,4 +26,12 @@ std::string_view TextArena::store(std::string_view text) {
     return stored;
 }
 
+void TextArena::adopt(TextArena&& other) {
+    blocks_.reserve(blocks_.size() + other.blocks_.size());
+    for (auto& block : other.blocks_) blocks_.push_back(std::move(block));
+    other.blocks_.clear();
+    other.next_ = nullptr;
+    other.left_ = 0;
+}
+
 } // namespace plx

@@ -20,6 +20,8 @@ public:
 
     // A copy of text that lives as long as the arena. Throws std::bad_alloc.
     std::string_view store(std::string_view text);
+    // Takes over other's blocks: what it stored lives as long as this arena.
+    void adopt(TextArena&& other);
 
 private:
     static constexpr std::size_t kBlockSize = 1 << 20;

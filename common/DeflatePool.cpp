@@ -74,7 +74,9 @@ DeflatePool::DeflatePool(unsigned threads, std::size_t spareBlocks) {
     threads = std::max(1u, threads);
     spareTotal_ = spareBlocks > 0 ? spareBlocks : 2 * static_cast<std::size_t>(threads);
     spareFree_ = spareTotal_;
-    cacheLimit_ = 2 * static_cast<std::size_t>(threads);
+    // Each block in flight holds an input and an output; a stream fills one
+    // more input and primes the next.
+    cacheLimit_ = 2 * (spareTotal_ + 2);
     workers_.reserve(threads);
     for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
 }
@@ -154,7 +156,15 @@ PageBuffer DeflatePool::takeBuffer(std::size_t capacity) {
             return buffer;
         }
     }
-    return PageBuffer(capacity);
+    PageBuffer fresh(capacity);
+    std::lock_guard lock(mutex_);
+    ++mapped_;
+    return fresh;
+}
+
+std::size_t DeflatePool::buffersMapped() const {
+    std::lock_guard lock(mutex_);
+    return mapped_;
 }
 
 void DeflatePool::giveBuffer(PageBuffer buffer) {

@@ -6,9 +6,10 @@
 // for another; more blocks at a time (to keep every worker busy) take one of
 // the pool's spare places, shared by all streams. Memory is therefore at
 // most (streams + spare places) blocks, whatever the file sizes. Block
-// buffers are mapped pages, unmapped once the pool's small cache is full and
-// when the last stream ends, so memory goes back to the system after a
-// burst of transfers.
+// buffers are mapped pages, kept for reuse as blocks come and go (up to what
+// one stream with every spare place has in use, so a stream maps its
+// buffers once rather than per block) and unmapped when the last stream
+// ends, so memory goes back to the system after a burst of transfers.
 
 #include <condition_variable>
 #include <cstddef>
@@ -87,6 +88,8 @@ public:
     void withdraw(const detail::DeflateSync* sync);
     // Buffers from the cache or freshly mapped; throw std::bad_alloc.
     PageBuffer takeBuffer(std::size_t capacity);
+    // How many buffers the pool has mapped so far.
+    std::size_t buffersMapped() const;
     void giveBuffer(PageBuffer buffer);
     // A stream begins or ends; when none is left the cached buffers go back
     // to the system.
@@ -106,6 +109,7 @@ private:
     std::size_t inFlight_ = 0;
     std::size_t streams_ = 0;
     std::size_t peak_ = 0;
+    std::size_t mapped_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };

@@ -1,6 +1,7 @@
 #include "centerlink/HttpClient.h"
 
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -197,6 +198,36 @@ TEST(HttpClientConnect, MissingRequestFileCountsAsStopped) {
     Reply r = exchange(client, h.home / "missing");
     EXPECT_EQ(r.result, HttpClient::kSendFailed);
     EXPECT_EQ(r.error, kSessionStopped);
+}
+
+// A request in pieces leaves without Nagle's wait for the center's delayed
+// acknowledgement: no delay on the socket, and the pieces held together.
+TEST(HttpClientSend, PiecesOfARequestAreCorkedOnANoDelaySocket) {
+    LoopbackPeer peer([](int fd) {
+        test::readHttpMessage(fd);
+        sendText(fd, "HTTP/1.1 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 0\r\n\r\n");
+    });
+    ClientHome h(peer.port());
+    HttpClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+    int fd = test::socketConnectedTo(peer.port());
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(test::tcpOption(fd, TCP_NODELAY), 1);
+    int corkedWhileSending = -1;
+    OutgoingMessage request;
+    request.append("POST /putfile HTTP/1.1\r\nContent-Length: 7\r\n\r\n");
+    request.appendProduced(4, [&](const ByteSink& sink) {
+        corkedWhileSending = test::tcpOption(fd, TCP_CORK);
+        return sink("body", 4);
+    });
+    request.append("end");
+    std::string header;
+    std::filesystem::path body;
+    ASSERT_EQ(client.Write(request, header, body), HttpClient::kDone);
+    std::filesystem::remove(body);
+    EXPECT_EQ(corkedWhileSending, 1);
+    ASSERT_TRUE(client.isConnected());
+    EXPECT_EQ(test::tcpOption(fd, TCP_CORK), 0); // released once the request is out
 }
 
 TEST(HttpClientSession, EventStopsTheSend) {

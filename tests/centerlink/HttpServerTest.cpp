@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <optional>
 #include <sys/socket.h>
 
@@ -180,6 +181,35 @@ TEST_F(HttpServerTest, ThreeExchangesThenTheEndCallAndNoFourthRequest) {
     EXPECT_TRUE(isEnd(calls[3]));
     EXPECT_EQ(handler.begins(), 1);
     for (const auto& reply : handler.replies()) EXPECT_FALSE(fs::exists(reply)) << reply;
+}
+
+// A reply in pieces leaves without Nagle's wait for the gateway's delayed
+// acknowledgement: no delay on the socket, and the pieces held together.
+TEST_F(HttpServerTest, PiecesOfAReplyAreCorkedOnANoDelaySocket) {
+    struct PiecedReply : RecordingHandler {
+        using RecordingHandler::RecordingHandler;
+        OutgoingMessage respond(const GatewayRequest& r) override {
+            handle(r);
+            noDelay = test::tcpOption(r.socket, TCP_NODELAY);
+            OutgoingMessage reply;
+            reply.append("HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\n");
+            reply.appendProduced(4, [this, fd = r.socket](const ByteSink& sink) {
+                corkedWhileSending = test::tcpOption(fd, TCP_CORK);
+                return sink("body", 4);
+            });
+            reply.append("end");
+            return reply;
+        }
+        std::atomic<int> noDelay{-1};
+        std::atomic<int> corkedWhileSending{-1};
+    } pieced{home.path()};
+    HttpServer own{0}; // stops before the handler goes
+    own.setHandler(&pieced);
+    ASSERT_TRUE(own.start());
+    UniqueFd c = connectTo(own.port());
+    EXPECT_EQ(roundTrip(c, "R0"), "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nbodyend");
+    EXPECT_EQ(pieced.noDelay, 1);
+    EXPECT_EQ(pieced.corkedWhileSending, 1);
 }
 
 TEST_F(HttpServerTest, SplitBodyIsReadExactlyAndTrailingBytesAreNotABody) {

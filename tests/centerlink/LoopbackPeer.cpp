@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -29,6 +30,23 @@ UniqueFd listenOnLoopback(int& port) {
 }
 
 } // namespace
+
+int tcpOption(int fd, int option) {
+    int value = 0;
+    socklen_t size = sizeof value;
+    return ::getsockopt(fd, IPPROTO_TCP, option, &value, &size) == 0 ? value : -1;
+}
+
+int socketConnectedTo(int port) {
+    for (int fd = 0; fd < 1024; ++fd) {
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0 && peer.sin_family == AF_INET &&
+            ntohs(peer.sin_port) == port)
+            return fd;
+    }
+    return -1;
+}
 
 LoopbackPeer::LoopbackPeer(Script script, int maxConnections) : listener_(listenOnLoopback(port_)) {
     thread_ = std::thread([this, script = std::move(script), maxConnections] {

@@ -28,6 +28,11 @@ private:
     std::thread thread_;
 };
 
+// A TCP option's value on fd (TCP_NODELAY, TCP_CORK); -1 when it cannot be read.
+int tcpOption(int fd, int option);
+// This process's socket connected to 127.0.0.1:port, or -1.
+int socketConnectedTo(int port);
+
 // Reads until the header block and the announced body have arrived (or the
 // peer closes); returns all bytes read.
 std::string readHttpMessage(int fd);

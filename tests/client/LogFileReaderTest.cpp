@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <numeric>
 #include <random>
@@ -204,6 +205,24 @@ TEST(LogFileReader, FirstSessionWithAnIdGetsTheLastApiLineRead) {
     EXPECT_EQ(attached(logs.load()), (Ids{"X/third", "-", "-", "-"}));
     // Without the second day's files the first day's last line stays.
     EXPECT_EQ(attached(logs.load({"", "", "2005/11/01", ""})), (Ids{"X/second", "-"}));
+}
+
+// Days are read side by side; their records still come in date order, and
+// the last day's line for a session is the one kept.
+TEST(LogFileReader, DaysReadSideBySideKeepTheOrderOfOneAfterTheOther) {
+    LogFolders logs;
+    Ids expected;
+    for (int day = 1; day <= 60; ++day) {
+        char date[9];
+        std::snprintf(date, sizeof date, "2006%02d%02d", (day - 1) / 28 + 1, (day - 1) % 28 + 1);
+        logs.session(date, lines({sessionLine(std::string("S") + date), sessionLine("X")}));
+        logs.api(date, lines({apiLine(std::string(date) + "100000", "X", "PLSendData", date)}));
+        expected.push_back(std::string("S") + date);
+        expected.push_back("X");
+    }
+    LogRecords records = logs.load();
+    EXPECT_EQ(sessionIds(records), expected);
+    EXPECT_EQ(attached(records)[1], "X/20060304"); // the first X, with the 60th day's line
 }
 
 TEST(LogFileReader, OnlyTransferCallsWithASessionIdAreAttached) {

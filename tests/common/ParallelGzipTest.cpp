@@ -169,6 +169,15 @@ TEST(ParallelGzip, ConcurrentStreamsShareOnePool) {
     EXPECT_EQ(pool.blocksInFlight(), 0u);
 }
 
+// A long stream maps its block buffers once and then reuses them.
+TEST(ParallelGzip, BlockBuffersAreReusedNotMappedPerBlock) {
+    DeflatePool pool(4);
+    const std::string data = mixedData(400 * kBlock, 31); // 400 blocks
+    EXPECT_EQ(gunzipInMemory(compress(data, optionsFor(pool), 1 << 20)), data);
+    // An input and an output per block in flight, and the stream's next two inputs.
+    EXPECT_LE(pool.buffersMapped(), 2 * (pool.spareBlocks() + 2));
+}
+
 TEST(ParallelGzip, BlocksInFlightStayBoundedWhateverTheSize) {
     DeflatePool pool(8, 64);
     const std::string data = mixedData(16 * 1024 * 1024, 30);
