@@ -74,6 +74,21 @@ protected:
     Events events;
 };
 
+// A close while the start registers the certificate with a center that
+// never answers ends the process at once, not at the registration's time-out.
+TEST(GatewayOverTls, ACloseEndsTheRegistrationAtStart) {
+    test::CenterSimulator center({"--tls", "--fault", "silent@regist", "--silent-seconds", "120"});
+    ServiceOnBus service("[http]\ndaemon=yes\nterminalport=" + std::to_string(test::freeLoopbackPort()) + "\n",
+                         "[terminfo]\nterminalid=1001\ncenterid=9001\npassword=pw\ncenterurl=https://127.0.0.1:" +
+                             std::to_string(center.port()) + "/\n");
+    for (int i = 0; i < 400 && center.log().find("RegistTerminal") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    auto bus = service.connect();
+    ServiceProxy serviceObject(*bus);
+    EXPECT_TRUE(serviceObject.Close(true));
+    EXPECT_EQ(service.waitExit(5), 0);
+}
+
 } // namespace
 
 TEST_F(GatewayRoad, TheCenterFetchesAStagedFile) {
