@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "centerlink/SocketError.h"
+#include "centerlink/SocketIo.h"
 #include "common/FileControl.h"
 #include "common/HeaderText.h"
 #include "platform/FdIo.h"
@@ -134,6 +135,7 @@ ReceivedMessage Receiving::run() {
     if (connection_.read(&first, 1, options_.firstByteTimeout) != 1) return readFailed(ReceiveStatus::BadFirstByte);
     if (!isStartByte(first)) return fail(ReceiveStatus::BadFirstByte);
     text_.push_back(first);
+    WaitDeadline whole(options_.wholeTimeout);
 
     for (;;) {
         if (!headerDone_) {

@@ -29,6 +29,7 @@ public:
 struct ReceiveOptions {
     int firstByteTimeout = 0; // seconds for the first byte
     int readTimeout = 180;    // seconds for every other read
+    int wholeTimeout = 0;     // seconds for the whole message from its first byte; 0: no limit
     std::size_t blockSize = 64 * 1024;
     std::size_t maxHeaderBytes = 64 * 1024;
     std::int64_t maxBodyBytes = std::numeric_limits<std::int32_t>::max();

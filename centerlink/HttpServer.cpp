@@ -214,6 +214,7 @@ void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool
         options.reader = h ? h->requestReader() : nullptr;
         options.firstByteTimeout = firstByteTimeout(settings, exchange);
         options.readTimeout = tcp;
+        options.wholeTimeout = tcp; // one slow peer must not hold the gateway
         options.maxHeaderBytes = kMaxHeaderBytes;
         options.maxBodyBytes = kMaxBodyBytes;
         options.stopRequested = [] { return SessionEvent::isSet(); };

@@ -4,8 +4,11 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
 
+#include "platform/UniqueFd.h"
 #include "tests/service/BusFixture.h"
 
 using namespace plx;
@@ -74,21 +77,6 @@ protected:
     Events events;
 };
 
-// A close while the start registers the certificate with a center that
-// never answers ends the process at once, not at the registration's time-out.
-TEST(GatewayOverTls, ACloseEndsTheRegistrationAtStart) {
-    test::CenterSimulator center({"--tls", "--fault", "silent@regist", "--silent-seconds", "120"});
-    ServiceOnBus service("[http]\ndaemon=yes\nterminalport=" + std::to_string(test::freeLoopbackPort()) + "\n",
-                         "[terminfo]\nterminalid=1001\ncenterid=9001\npassword=pw\ncenterurl=https://127.0.0.1:" +
-                             std::to_string(center.port()) + "/\n");
-    for (int i = 0; i < 400 && center.log().find("RegistTerminal") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    auto bus = service.connect();
-    ServiceProxy serviceObject(*bus);
-    EXPECT_TRUE(serviceObject.Close(true));
-    EXPECT_EQ(service.waitExit(5), 0);
-}
-
 } // namespace
 
 TEST_F(GatewayRoad, TheCenterFetchesAStagedFile) {
@@ -115,6 +103,35 @@ TEST_F(GatewayRoad, TheCenterDeliversAFileThatIsPickedUp) {
     std::int32_t count = transport->PLGetData("K001", "", "", "", 0, 0, 0, (service->home() / "inbox").string(), "");
     ASSERT_EQ(count, 1);
     EXPECT_EQ(test::readFile(service->home() / "inbox" / "in.dat"), "delivered by the center");
+}
+
+// A peer that trickles a request a byte at a time holds the gateway no
+// longer than the tcp time-out, however often it sends: the next center is
+// served.
+TEST_F(GatewayRoad, ATricklingPeerIsCutAtTheRequestsDeadline) {
+    test::writeFile(service->home() / "pltimeout.ini", "[timeout]\ntcp=2\n");
+    test::writeFile(service->home() / "out.dat", "staged");
+    transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
+    UniqueFd peer(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    std::atomic<bool> done{false};
+    std::thread trickle([&] {
+        for (int i = 0; i < 60 && !done && ::send(peer.get(), "P", 1, MSG_NOSIGNAL) == 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto started = std::chrono::steady_clock::now();
+    auto [code, summary] = runGateway(port, {"--mode", "fetch", "--out", (service->home() / "fetched").string()});
+    auto waited = std::chrono::steady_clock::now() - started;
+    done = true;
+    trickle.join();
+    EXPECT_EQ(code, 0) << summary;
+    EXPECT_EQ(test::readFile(service->home() / "fetched"), "staged");
+    EXPECT_LT(waited, std::chrono::seconds(6));
 }
 
 TEST_F(GatewayRoad, RefusalsAndMisuseLeaveTheStagedEntryAlone) {
@@ -249,4 +266,19 @@ TEST(GatewayOverTls, TheTerminalRegistersAtStartAndServesTheGatewayWithItsCertif
     std::filesystem::create_directory(service.home() / "inbox");
     EXPECT_EQ(transport.PLGetData("K001", "", "", "", 0, 0, 0, (service.home() / "inbox").string(), ""), 1);
     EXPECT_EQ(test::readFile(service.home() / "inbox" / "tls.dat"), "over TLS");
+}
+
+// A close while the start registers the certificate with a center that
+// never answers ends the process at once, not at the registration's time-out.
+TEST(GatewayOverTls, ACloseEndsTheRegistrationAtStart) {
+    test::CenterSimulator center({"--tls", "--fault", "silent@regist", "--silent-seconds", "120"});
+    ServiceOnBus service("[http]\ndaemon=yes\nterminalport=" + std::to_string(test::freeLoopbackPort()) + "\n",
+                         "[terminfo]\nterminalid=1001\ncenterid=9001\npassword=pw\ncenterurl=https://127.0.0.1:" +
+                             std::to_string(center.port()) + "/\n");
+    for (int i = 0; i < 400 && center.log().find("RegistTerminal") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    auto bus = service.connect();
+    ServiceProxy serviceObject(*bus);
+    EXPECT_TRUE(serviceObject.Close(true));
+    EXPECT_EQ(service.waitExit(5), 0);
 }
