@@ -71,6 +71,8 @@ private:
     ReceivedMessage fail(ReceiveStatus status) {
         result_.status = status;
         result_.socketError = socketError();
+        if (status == ReceiveStatus::NoBodyFile && result_.fileError == 0 && options_.reader)
+            result_.fileError = options_.reader->fileError();
         return result_;
     }
     // A wait that the session event ended is a stop, not a failure of the peer.
@@ -83,7 +85,9 @@ private:
     std::optional<ReceiveStatus> takeHeader();
     bool writeBody(const char* data, std::size_t size) {
         if (options_.reader) return options_.reader->take(data, size);
-        return writeAll(body_.fd(), data, size);
+        if (writeAll(body_.fd(), data, size)) return true;
+        result_.fileError = errno;
+        return false;
     }
     bool openBody();
 
@@ -124,7 +128,7 @@ std::optional<ReceiveStatus> Receiving::takeHeader() {
 
 bool Receiving::openBody() {
     if (options_.reader) return options_.reader->begin(result_.contentLength);
-    body_ = makeOpenTempFile(options_.bodyFolder);
+    body_ = makeOpenTempFile(options_.bodyFolder, &result_.fileError);
     return static_cast<bool>(body_);
 }
 
@@ -165,7 +169,10 @@ ReceivedMessage Receiving::run() {
         result_.bodyFile = options_.reader->finish();
         if (result_.bodyFile.empty()) return fail(ReceiveStatus::NoBodyFile);
     } else {
-        if (!body_.close()) return fail(ReceiveStatus::NoBodyFile);
+        if (!body_.close()) {
+            result_.fileError = errno;
+            return fail(ReceiveStatus::NoBodyFile);
+        }
         result_.bodyFile = body_.keep();
     }
     result_.status = ReceiveStatus::Complete;

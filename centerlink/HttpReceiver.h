@@ -24,6 +24,9 @@ public:
     // Every byte is in: the file that stands for the body (the caller owns
     // it), empty when there is none.
     virtual std::filesystem::path finish() = 0;
+    // Why begin(), take() or finish() failed, when a file could not be made
+    // or written: the system error; else 0.
+    virtual int fileError() const { return 0; }
 };
 
 struct ReceiveOptions {
@@ -54,6 +57,7 @@ struct ReceivedMessage {
     std::filesystem::path bodyFile; // set when Complete; the caller owns the file
     std::int64_t contentLength = 0;
     int socketError = 0; // Winsock number at the failure
+    int fileError = 0;   // with NoBodyFile: the system error, when there was one
 };
 
 ReceivedMessage receiveHttpMessage(Connection& connection, const ReceiveOptions& options);
