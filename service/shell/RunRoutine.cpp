@@ -25,6 +25,7 @@
 #include "common/TermInfo.h"
 #include "platform/BusConnection.h"
 #include "platform/IniFile.h"
+#include "platform/LinkJournal.h"
 #include "platform/ProgramFolder.h"
 #include "platform/SingleInstance.h"
 #include "platform/TempFile.h"
@@ -232,9 +233,11 @@ int serve(bool asService, const UniqueFd& signals, bool compulsion, const std::s
 }
 
 // What a run that was cut off left behind: scratch files, staged or
-// delivered copies that never made it into the register, and ini files'
-// temporaries.
+// delivered copies that never made it into the register, ini files'
+// temporaries, and the second names of replaces in callers' folders.
 void removeLeftovers(const Settings& settings) {
+    LinkRecord::useFolder(programFolder() / ".plxlinks");
+    LinkRecord::removeLeftovers();
     purgeTempFiles();
     std::error_code ec;
     if (!fs::equivalent(systemTempFolder(), settings.tempFolder, ec)) purgeTempFiles(settings.tempFolder);
