@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <system_error>
 
+#include "centerlink/SocketError.h"
 #include "common/DateText.h"
 #include "common/FileControl.h"
 #include "common/IniLocks.h"
@@ -61,7 +62,7 @@ std::int32_t lastSocketError(int socket) {
     int error = 0;
     socklen_t size = sizeof error;
     if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return 0;
-    return error;
+    return winsockFromErrno(error);
 }
 
 std::string limitText(const std::string& text, std::size_t maxBytes) { return utf8Truncate(text, maxBytes); }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/UniqueFd.h"
+#include "service/gateway/CenterNetworkState.h"
 #include "tests/service/BusFixture.h"
 
 using namespace plx;
@@ -281,4 +282,25 @@ TEST(GatewayOverTls, ACloseEndsTheRegistrationAtStart) {
     ServiceProxy serviceObject(*bus);
     EXPECT_TRUE(serviceObject.Close(true));
     EXPECT_EQ(service.waitExit(5), 0);
+}
+
+// The detail of a socket failure is the Winsock number used everywhere
+// else, not the system's own.
+TEST(GatewaySocketError, IsTheWinsockNumber) {
+    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener.get(), 1), 0);
+    ASSERT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&addr), &size), 0);
+    UniqueFd peer(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    UniqueFd served(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    linger reset{1, 0};
+    ::setsockopt(peer.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    peer.reset(); // the peer resets the connection
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(gateway::lastSocketError(served.get()), 10054);
 }
