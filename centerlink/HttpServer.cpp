@@ -221,6 +221,8 @@ void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool
         ReceivedMessage request = receiveHttpMessage(connection, options);
         ScopedFileRemoval body(request.bodyFile);
 
+        // A close that came while the request was read stops it, complete or not.
+        if (request.status == ReceiveStatus::Complete && SessionEvent::isSet()) return end(kSessionStopped, 2);
         switch (request.status) {
         case ReceiveStatus::Complete: break;
         case ReceiveStatus::Stopped: return end(kSessionStopped, 2);
