@@ -346,8 +346,11 @@ OutgoingMessage CenterNetwork::State::authenticate(const Intake& in, const SoapE
         if (transferKind == kDelivery) checkDataFileName();
         if (isDoubleDelivery(in.settings.get())) return doubleDeliveryReply();
         if (transferKind == kFetch) pickStagedFile();
+        // Accepted first (event 4, the reply); a receive file or entry that
+        // cannot be made then refuses in its place.
+        OutgoingMessage accepted = acceptAuthentication();
         if (transferKind == kDelivery) createReceiveEntry(in.settings.get());
-        return acceptAuthentication();
+        return accepted;
     } catch (const PLException& refused) {
         return authRefusal(in, refused.code());
     }

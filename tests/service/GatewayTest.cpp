@@ -135,6 +135,20 @@ TEST_F(GatewayRoad, ATricklingPeerIsCutAtTheRequestsDeadline) {
     EXPECT_LT(waited, std::chrono::seconds(6));
 }
 
+// The authentication is accepted (event 4) before the receive file is
+// made; a file that cannot be made refuses the accepted delivery.
+TEST_F(GatewayRoad, AReceiveFileThatCannotBeMadeRefusesTheAcceptedDelivery) {
+    std::filesystem::remove_all(service->home() / "temp");
+    auto [code, summary] = runGateway(port, {"--mode", "deliver", "--data", "x", "--data-file-name", "in.dat"});
+    EXPECT_EQ(code, 1) << summary;
+    EXPECT_EQ(results(summary), results(99, kNone, kNone));
+    waitForEvents(3);
+    EXPECT_EQ(events.codes(), (std::vector<int>{4, 4, 6}));
+    auto records = test::sessionRecords(service->home(), "30");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0][4] + "/" + records[0][5], "11/99");
+}
+
 TEST_F(GatewayRoad, RefusalsAndMisuseLeaveTheStagedEntryAlone) {
     test::writeFile(service->home() / "out.dat", "staged");
     transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
