@@ -63,7 +63,14 @@ LinkRecord::LinkRecord(int dirFd, const std::string& name) {
     if (ec) return;
     std::string text = (dir / name).string();
     try {
-        OpenTempFile record = OpenTempFile::create(folder, "link");
+        OpenTempFile record;
+        try {
+            record = OpenTempFile::create(folder, "link");
+        } catch (const std::system_error& e) {
+            // Made only while a name is under way, so an idle service leaves no trace.
+            if (e.code().value() != ENOENT || !fs::create_directory(folder, ec)) throw;
+            record = OpenTempFile::create(folder, "link");
+        }
         if (!writeAll(record.fd(), text.data(), text.size()) || !record.close()) return;
         record_ = record.keep();
     } catch (const std::system_error&) {
@@ -85,8 +92,6 @@ LinkRecord& LinkRecord::operator=(LinkRecord&& other) noexcept {
 }
 
 void LinkRecord::useFolder(const fs::path& folder) {
-    std::error_code ec;
-    fs::create_directories(folder, ec);
     std::lock_guard lock(folderMutex());
     journalFolder() = folder;
 }
@@ -101,6 +106,7 @@ int LinkRecord::removeLeftovers() {
         if (removeRecorded(readWhole(it->path()))) ++removed;
         ::unlink(it->path().c_str());
     }
+    fs::remove(folder, ec); // when empty
     return removed;
 }
 

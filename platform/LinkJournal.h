@@ -23,11 +23,11 @@ public:
     LinkRecord(const LinkRecord&) = delete;
     LinkRecord& operator=(const LinkRecord&) = delete;
 
-    // Records go into folder from now on (made when missing).
+    // Records go into folder from now on (made when a record needs it).
     static void useFolder(const std::filesystem::path& folder);
-    // Removes every name that the records in use name, and the records: the
-    // leftovers of a run that was cut off. Call before any file is under
-    // way. Returns the count of names removed.
+    // Removes every name that the records in use name, the records and the
+    // empty folder: the leftovers of a run that was cut off. Call before any
+    // file is under way. Returns the count of names removed.
     static int removeLeftovers();
 
 private:

@@ -233,4 +233,5 @@ TEST(ServiceStart, RemovesTheSecondNameOfAReplaceCutOff) {
     t.start();
     EXPECT_EQ(namesIn(t.user()), std::vector<std::string>{"target.dat"});
     EXPECT_EQ(readFile(t.user() / "target.dat"), "old");
+    EXPECT_FALSE(fs::exists(t.home() / ".plxlinks")); // nothing of it stays
 }
