@@ -114,6 +114,10 @@ Conversation::Reply Conversation::exchange(const Request& request) {
         ProgressFor progress(http_, request.progress);
         written = http_.Write(message, reply.header, bodyOut, request.replyReader);
     }
+    if (written == HttpClient::kReceiveFailed && http_.replyFileError() != 0) {
+        phase_ = request.phase + 1;
+        replyNotKept(http_.replyFileError());
+    }
     if (written != HttpClient::kDone) {
         std::string_view text = http_.lastError() == kSessionStopped ? "セッションが中止されました"
                                                                      : "タイムアウトなどにより処理が中断されました。";
@@ -123,6 +127,10 @@ Conversation::Reply Conversation::exchange(const Request& request) {
     reply.body = ScopedFileRemoval(bodyOut);
     phase_ = request.phase + 1;
     return reply;
+}
+
+void Conversation::replyNotKept(int systemError) {
+    fail({kApiNotReady, systemError, "受信データの保存に失敗", kResultOther});
 }
 
 void Conversation::authenticate(AuthenticationRequest request, int firstByteTimeout,

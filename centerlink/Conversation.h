@@ -98,9 +98,13 @@ protected:
     // Sends the request and expects a reply. A request that cannot be
     // built (no memory) fails with 5/1, its text and result 99; no reply fails with
     // 5/1 and result 1, at the request's message kind when sending failed
-    // and at the reply's when receiving did. The reply's message kind holds
+    // and at the reply's when receiving did; a reply that came but could
+    // not be kept ends in replyNotKept. The reply's message kind holds
     // afterwards. What write throws goes on to the caller.
     Reply exchange(const Request& request);
+    // A reply's body could not be kept (a full temporary folder): fails with
+    // 1, the system error and "受信データの保存に失敗", result 99.
+    [[noreturn]] virtual void replyNotKept(int systemError);
 
     // How an authentication reply that is no document fails, given the
     // system error of a reply file that could not be read (else 0).

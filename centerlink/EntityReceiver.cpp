@@ -278,7 +278,7 @@ bool EntityReceiver::finishText() {
 fs::path EntityReceiver::finish() {
     if (state_ == State::Head) resolveHead(); // a body shorter than announced
     outcome_.extracted = state_ == State::Text && finishText();
-    OpenTempFile message = makeOpenTempFile(messageFolder_);
+    OpenTempFile message = makeOpenTempFile(messageFolder_, &fileError_);
     if (!message) return {};
     bool written = true;
     if (outcome_.extracted) {
@@ -290,7 +290,10 @@ fs::path EntityReceiver::finish() {
         written = writeAll(message.fd(), whole_.data(), whole_.size());
     }
     // Otherwise empty: a message too large to parse whole.
-    if (!written || !message.close()) return {};
+    if (!written || !message.close()) {
+        fileError_ = errno;
+        return {};
+    }
     return message.keep();
 }
 

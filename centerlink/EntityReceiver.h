@@ -72,6 +72,7 @@ public:
     bool take(const char* data, std::size_t size) override;
     // The message file (the caller owns it); empty when it cannot be written.
     std::filesystem::path finish() override;
+    int fileError() const override { return fileError_; }
 
     const EntityOutcome& outcome() const { return outcome_; }
 
@@ -103,6 +104,7 @@ private:
     std::unique_ptr<PlainDataWriter> writer_;
     std::unique_ptr<Base64Decoder> decoder_;
     EntityOutcome outcome_;
+    int fileError_ = 0; // of the message file
 };
 
 // The File values ahead of the start tag; head is the message up to it.

@@ -283,6 +283,7 @@ bool HttpClient::receiveReply(ReceivedMessage& reply, BodyReader* reader) {
         reply.socketError = socketError();
     }
     progressMode_ = kNoProgress;
+    replyFileError_ = reply.status == ReceiveStatus::NoBodyFile ? reply.fileError : 0;
     if (reply.status == ReceiveStatus::Complete) return true;
     switch (reply.status) {
     case ReceiveStatus::Stopped: fail(kSessionStopped); break;
@@ -322,6 +323,7 @@ int HttpClient::Write(const OutgoingMessage& request, std::string& headerOut, st
                       BodyReader* reader) {
     if (!connection_.isOpen()) Connect(host_, port_, certFile_, keyFile_);
     startTick_ = nowMs();
+    replyFileError_ = 0;
     if (!sendRequest(request)) return kSendFailed;
     ReceivedMessage reply;
     if (!receiveReply(reply, reader)) return kReceiveFailed;

@@ -53,6 +53,9 @@ public:
     bool isConnected() const { return connection_.isOpen(); }
     // 0, kSessionStopped (-100), or a Winsock error of 10000 or more.
     int lastError() const { return lastError_; }
+    // The system error when the last reply came but its body could not be
+    // kept (a full temporary folder); else 0.
+    int replyFileError() const { return replyFileError_; }
 
 private:
     bool openSocket(const std::string& host, int port);
@@ -75,6 +78,7 @@ private:
     int connectTimeout_ = 30;
     int firstByteTimeout_ = 0;
     int lastError_ = 0;
+    int replyFileError_ = 0;
     std::atomic<int> progressDirection_{kNoProgress};
 
     // Progress counters, read by the progress thread.

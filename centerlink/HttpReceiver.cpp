@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "centerlink/SocketError.h"
+#include "centerlink/SocketIo.h"
 #include "common/FileControl.h"
 #include "common/HeaderText.h"
 #include "platform/FdIo.h"
@@ -70,6 +71,8 @@ private:
     ReceivedMessage fail(ReceiveStatus status) {
         result_.status = status;
         result_.socketError = socketError();
+        if (status == ReceiveStatus::NoBodyFile && result_.fileError == 0 && options_.reader)
+            result_.fileError = options_.reader->fileError();
         return result_;
     }
     // A wait that the session event ended is a stop, not a failure of the peer.
@@ -82,7 +85,9 @@ private:
     std::optional<ReceiveStatus> takeHeader();
     bool writeBody(const char* data, std::size_t size) {
         if (options_.reader) return options_.reader->take(data, size);
-        return writeAll(body_.fd(), data, size);
+        if (writeAll(body_.fd(), data, size)) return true;
+        result_.fileError = errno;
+        return false;
     }
     bool openBody();
 
@@ -123,7 +128,7 @@ std::optional<ReceiveStatus> Receiving::takeHeader() {
 
 bool Receiving::openBody() {
     if (options_.reader) return options_.reader->begin(result_.contentLength);
-    body_ = makeOpenTempFile(options_.bodyFolder);
+    body_ = makeOpenTempFile(options_.bodyFolder, &result_.fileError);
     return static_cast<bool>(body_);
 }
 
@@ -134,6 +139,7 @@ ReceivedMessage Receiving::run() {
     if (connection_.read(&first, 1, options_.firstByteTimeout) != 1) return readFailed(ReceiveStatus::BadFirstByte);
     if (!isStartByte(first)) return fail(ReceiveStatus::BadFirstByte);
     text_.push_back(first);
+    WaitDeadline whole(options_.wholeTimeout);
 
     for (;;) {
         if (!headerDone_) {
@@ -163,7 +169,10 @@ ReceivedMessage Receiving::run() {
         result_.bodyFile = options_.reader->finish();
         if (result_.bodyFile.empty()) return fail(ReceiveStatus::NoBodyFile);
     } else {
-        if (!body_.close()) return fail(ReceiveStatus::NoBodyFile);
+        if (!body_.close()) {
+            result_.fileError = errno;
+            return fail(ReceiveStatus::NoBodyFile);
+        }
         result_.bodyFile = body_.keep();
     }
     result_.status = ReceiveStatus::Complete;

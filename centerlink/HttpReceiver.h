@@ -24,11 +24,15 @@ public:
     // Every byte is in: the file that stands for the body (the caller owns
     // it), empty when there is none.
     virtual std::filesystem::path finish() = 0;
+    // Why begin(), take() or finish() failed, when a file could not be made
+    // or written: the system error; else 0.
+    virtual int fileError() const { return 0; }
 };
 
 struct ReceiveOptions {
     int firstByteTimeout = 0; // seconds for the first byte
     int readTimeout = 180;    // seconds for every other read
+    int wholeTimeout = 0;     // seconds for the whole message from its first byte; 0: no limit
     std::size_t blockSize = 64 * 1024;
     std::size_t maxHeaderBytes = 64 * 1024;
     std::int64_t maxBodyBytes = std::numeric_limits<std::int32_t>::max();
@@ -53,6 +57,7 @@ struct ReceivedMessage {
     std::filesystem::path bodyFile; // set when Complete; the caller owns the file
     std::int64_t contentLength = 0;
     int socketError = 0; // Winsock number at the failure
+    int fileError = 0;   // with NoBodyFile: the system error, when there was one
 };
 
 ReceivedMessage receiveHttpMessage(Connection& connection, const ReceiveOptions& options);

@@ -217,12 +217,15 @@ void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool
         options.reader = h ? h->requestReader() : nullptr;
         options.firstByteTimeout = firstByteTimeout(settings, exchange);
         options.readTimeout = tcp;
+        options.wholeTimeout = tcp; // one slow peer must not hold the gateway
         options.maxHeaderBytes = kMaxHeaderBytes;
         options.maxBodyBytes = kMaxBodyBytes;
         options.stopRequested = [] { return SessionEvent::isSet(); };
         ReceivedMessage request = receiveHttpMessage(connection, options);
         ScopedFileRemoval body(request.bodyFile);
 
+        // A close that came while the request was read stops it, complete or not.
+        if (request.status == ReceiveStatus::Complete && SessionEvent::isSet()) return end(kSessionStopped, 2);
         switch (request.status) {
         case ReceiveStatus::Complete: break;
         case ReceiveStatus::Stopped: return end(kSessionStopped, 2);

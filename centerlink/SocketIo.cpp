@@ -17,14 +17,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+thread_local std::optional<Clock::time_point> waitDeadline;
+
 // poll() for events beside the session event, restarting after signals
 // with the time that is left.
 int pollFor(int fd, short events, int seconds) {
-    auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    std::optional<Clock::time_point> deadline = waitDeadline;
+    if (seconds > 0) {
+        auto own = Clock::now() + std::chrono::seconds(seconds);
+        if (!deadline || own < *deadline) deadline = own;
+    }
     for (;;) {
         int wait = -1;
-        if (seconds > 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (deadline) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
             wait = left > 0 ? static_cast<int>(left) : 0;
         }
         pollfd p[2] = {{fd, events, 0}, {SessionEvent::waitFd(), POLLIN, 0}};
@@ -64,6 +70,14 @@ CorkScope::CorkScope(int fd) : fd_(fd) { setTcpOption(fd_, TCP_CORK, 1); }
 
 // Uncorking sends what is held at once.
 CorkScope::~CorkScope() { setTcpOption(fd_, TCP_CORK, 0); }
+
+WaitDeadline::WaitDeadline(int seconds) : outer_(waitDeadline) {
+    if (seconds <= 0) return;
+    auto own = Clock::now() + std::chrono::seconds(seconds);
+    if (!waitDeadline || own < *waitDeadline) waitDeadline = own;
+}
+
+WaitDeadline::~WaitDeadline() { waitDeadline = outer_; }
 
 ssize_t receiveWithTimeout(int fd, void* buffer, std::size_t size, int seconds) {
     if (int ready = pollFor(fd, POLLIN, seconds); ready <= 0) return -1;

@@ -4,7 +4,9 @@
 // wait also ends when the session event is set (the service closes): -1
 // with socketError() kSessionStopped.
 
+#include <chrono>
 #include <cstddef>
+#include <optional>
 #include <sys/socket.h>
 #include <sys/types.h>
 
@@ -40,6 +42,20 @@ public:
 
 private:
     int fd_;
+};
+
+// While it lives, every wait of this thread (TLS reads' own included) ends
+// seconds from now at the latest, as its time-out would: a peer that feeds
+// a byte now and then cannot stretch a message past it. 0 or less: none.
+class WaitDeadline {
+public:
+    explicit WaitDeadline(int seconds);
+    ~WaitDeadline();
+    WaitDeadline(const WaitDeadline&) = delete;
+    WaitDeadline& operator=(const WaitDeadline&) = delete;
+
+private:
+    std::optional<std::chrono::steady_clock::time_point> outer_;
 };
 
 } // namespace plx

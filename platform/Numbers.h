@@ -22,11 +22,11 @@ inline std::optional<std::int64_t> parseDigits(std::string_view text) {
 }
 
 // The leading decimal number of text, with an optional sign and leading
-// blanks (as atol reads it); 0 when there is none. Saturates instead of
-// wrapping.
+// white space, line breaks included (as atol reads it); 0 when there is
+// none. Saturates instead of wrapping.
 inline std::int64_t leadingDecimal(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (i < text.size() && std::string_view(" \t\n\v\f\r").find(text[i]) != std::string_view::npos) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     std::size_t start = i;

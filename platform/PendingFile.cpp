@@ -38,6 +38,7 @@ PendingFile::PendingFile(int dirFd, mode_t mode) : dirFd_(dirFd) {
     // Only a file system without unnamed files gets a named stand-in.
     if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL) fail(error, "create a file");
     stagedName_ = underUniqueName(kHiddenPrefix, [&](const std::string& name) {
+        record_ = LinkRecord(dirFd, name);
         fd_.reset(::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         return static_cast<bool>(fd_);
     });
@@ -45,7 +46,7 @@ PendingFile::PendingFile(int dirFd, mode_t mode) : dirFd_(dirFd) {
 
 PendingFile::PendingFile(PendingFile&& other) noexcept
     : dirFd_(other.dirFd_), fd_(std::move(other.fd_)), stagedName_(std::move(other.stagedName_)),
-      placed_(other.placed_) {
+      record_(std::move(other.record_)), placed_(other.placed_) {
     other.stagedName_.clear();
     other.placed_ = true;
 }
@@ -64,6 +65,7 @@ std::string PendingFile::linkHidden() {
     if (!stagedName_.empty()) return stagedName_;
     std::string source = "/proc/self/fd/" + std::to_string(fd_.get());
     stagedName_ = underUniqueName(kHiddenPrefix, [&](const std::string& name) {
+        record_ = LinkRecord(dirFd_, name);
         return ::linkat(AT_FDCWD, source.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
     });
     return stagedName_;
@@ -80,6 +82,7 @@ void PendingFile::linkAs(std::string_view name) {
         if (::linkat(dirFd_, stagedName_.c_str(), dirFd_, target.c_str(), 0) != 0) fail(errno, "link " + target);
         ::unlinkat(dirFd_, stagedName_.c_str(), 0);
         stagedName_.clear();
+        record_ = LinkRecord();
     }
     placed_ = true;
 }
@@ -94,6 +97,7 @@ std::string PendingFile::linkUnique(std::string_view prefix) {
     });
     if (!stagedName_.empty()) ::unlinkat(dirFd_, stagedName_.c_str(), 0);
     stagedName_.clear();
+    record_ = LinkRecord();
     placed_ = true;
     return name;
 }
@@ -104,6 +108,7 @@ void PendingFile::replace(std::string_view name) {
     std::string target(name);
     if (::renameat(dirFd_, hidden.c_str(), dirFd_, target.c_str()) != 0) fail(errno, "replace " + target);
     stagedName_.clear();
+    record_ = LinkRecord();
     placed_ = true;
 }
 

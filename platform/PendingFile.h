@@ -4,7 +4,10 @@
 // a failure or a crash before that leaves nothing in the folder.
 //
 // On a file system without unnamed files a hidden ".plx<HEX>.tmp" stands in,
-// removed again when the file goes without being put in place.
+// removed again when the file goes without being put in place. A replace
+// links the file under such a name for the moment of its rename. Both names
+// are recorded before they exist (LinkRecord), so a process killed while
+// one exists leaves it for its next start to remove.
 //
 // Failures throw std::system_error with the errno of the failing call.
 
@@ -13,6 +16,7 @@
 #include <string_view>
 #include <sys/stat.h>
 
+#include "platform/LinkJournal.h"
 #include "platform/UniqueFd.h"
 
 namespace plx {
@@ -55,6 +59,7 @@ private:
     int dirFd_;
     UniqueFd fd_;
     std::string stagedName_; // a named stand-in, or the moment's hidden link
+    LinkRecord record_;      // of stagedName_, or of the name being tried
     bool placed_ = false;
 };
 

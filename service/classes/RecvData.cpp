@@ -126,6 +126,7 @@ private:
     std::string storedDigest(const Delivery& delivery, const EntityOutcome& entity);
     [[noreturn]] void notSaved(int error);
     [[noreturn]] void targetNotMade(int error);
+    [[noreturn]] void replyNotKept(int systemError) override;
     void commitTarget();
     void finishConversation();
     // The center hears of a failure in a ReportStatus with resultCode.
@@ -289,6 +290,8 @@ Delivery Receive::readDelivery(const SoapElement& file) {
     return delivery;
 }
 
+void Receive::replyNotKept(int systemError) { notSaved(systemError); }
+
 void Receive::notSaved(int error) {
     report("99");
     fail({kApiNotReady, error, kNotStoredText, kResultOther});
@@ -297,8 +300,9 @@ void Receive::notSaved(int error) {
 // The digest of the data now in the target file; empty when the data
 // could not be restored.
 std::string Receive::storedDigest(const Delivery& delivery, const EntityOutcome& entity) {
+    // The client's file or the scratch file could not take the data.
+    if (entity.failure == PlainDataWriter::Failure::Write) notSaved(entity.writeError);
     if (planned_) {
-        if (entity.failure == PlainDataWriter::Failure::Write) notSaved(entity.writeError);
         // Written by the values read ahead: right only if the reply says the same.
         bool same = planned_->compressed() == delivery.compressed() &&
                     (!delivery.compressed() || planned_->expansionLimit() == delivery.expansionLimit());

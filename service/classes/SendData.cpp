@@ -29,6 +29,7 @@ constexpr TransferRules kSendRules{.apiName = "PLSendData",
                                    .unknownWithSessionId = true};
 
 constexpr const char* kUnreadableFileText = "ファイルから送信データを取得できません(指定ファイルを確認してください)";
+constexpr const char* kNoScratchText = "一時ファイルにコピーできません";
 constexpr const char* kNotFileReplyText = "ファイル応答ではない電文でした";
 
 class Send final : public Transfer {
@@ -49,7 +50,7 @@ private:
     void sendFile();
     void reportEnd();
     // The data cannot go: the center hears of it in a PutFile with "99".
-    [[noreturn]] void refusePutFile(std::string_view text);
+    [[noreturn]] void refusePutFile(std::string_view text, std::int32_t detail = kResultOther);
 
     const Caller& caller_;
     const std::string& fileType_;
@@ -111,9 +112,9 @@ void Send::loadSetup() {
     }
 }
 
-void Send::refusePutFile(std::string_view text) {
+void Send::refusePutFile(std::string_view text, std::int32_t detail) {
     sendResultReport("PutFile", "99");
-    fail({kApiCenterError, kResultOther, text, kResultOther});
+    fail({kApiCenterError, detail, text, kResultOther});
 }
 
 // The digest of the data before compression, and the gzip stream when the
@@ -125,6 +126,8 @@ void Send::prepareData() {
     // The sizes of the protocol and the logs are 32-bit: a larger file is refused, never wrapped.
     entity_ = EntitySource::prepare(std::move(source_), compressed_, {}, std::numeric_limits<std::int32_t>::max(), why,
                                     error);
+    // A full temporary folder is the service's failure, not the caller's file.
+    if (!entity_ && why == EntitySource::Failure::Scratch) refusePutFile(kNoScratchText, error);
     if (!entity_) refusePutFile(kUnreadableFileText);
     fileSize_ = static_cast<std::int32_t>(entity_->size());
     file_.FileSize = fileSize_;

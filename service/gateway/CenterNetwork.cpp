@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <system_error>
 
+#include "centerlink/SocketError.h"
 #include "common/DateText.h"
 #include "common/FileControl.h"
 #include "common/IniLocks.h"
@@ -61,7 +62,7 @@ std::int32_t lastSocketError(int socket) {
     int error = 0;
     socklen_t size = sizeof error;
     if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return 0;
-    return error;
+    return winsockFromErrno(error);
 }
 
 std::string limitText(const std::string& text, std::size_t maxBytes) { return utf8Truncate(text, maxBytes); }
@@ -345,8 +346,11 @@ OutgoingMessage CenterNetwork::State::authenticate(const Intake& in, const SoapE
         if (transferKind == kDelivery) checkDataFileName();
         if (isDoubleDelivery(in.settings.get())) return doubleDeliveryReply();
         if (transferKind == kFetch) pickStagedFile();
+        // Accepted first (event 4, the reply); a receive file or entry that
+        // cannot be made then refuses in its place.
+        OutgoingMessage accepted = acceptAuthentication();
         if (transferKind == kDelivery) createReceiveEntry(in.settings.get());
-        return acceptAuthentication();
+        return accepted;
     } catch (const PLException& refused) {
         return authRefusal(in, refused.code());
     }

@@ -107,9 +107,10 @@ struct SessionEntry {
 // Writes body as a SOAP message and wraps it into an HTTP reply; headerName
 // ("Set-Cookie", "Cookie" or empty) carries kCookieName=cookieValue.
 OutgoingMessage writeReply(const std::function<void(XmlWriter&)>& body, std::string_view headerName,
-                                 std::string_view cookieValue);
+                           std::string_view cookieValue);
 
-// The socket's pending error: the detail of result code 1.
+// The socket's pending error as its Winsock number: the detail of result
+// code 1.
 std::int32_t lastSocketError(int socket);
 
 std::string limitText(const std::string& text, std::size_t maxBytes = kTextLimit);
@@ -215,11 +216,11 @@ private:
 
     bool isOpen() const { return !conversationLogged && !setDateText.empty(); }
     OutgoingMessage strayRequest(const gateway::Intake& in, std::string_view reply, std::int32_t methodPhase,
-                                       std::int32_t code);
+                                 std::int32_t code);
     bool cookieMissing(const gateway::Intake& in) const;
     bool cookieMatches(const gateway::Intake& in) const;
     OutgoingMessage methodReply(const gateway::Intake& in, std::string_view reply, std::int32_t code,
-                                      bool withSessionId = true);
+                                bool withSessionId = true);
 
     void storeDelivery(const gateway::Intake& in, const SoapElement& method);
     std::string deliveredDigest(const gateway::Intake& in, std::int32_t size, std::int32_t compress);

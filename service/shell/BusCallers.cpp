@@ -27,7 +27,7 @@ Caller BusCallers::of(const std::string& sender) {
     if (!who.known) return Caller::unknown();
     // A process we may not look at (/proc mounted with hidepid) has what
     // its user has at a fresh login.
-    std::optional<Credentials> held = processCredentials(who.pid, who.uid);
+    std::optional<Credentials> held = processCredentials(who.pid, who.uid, who.started);
     if (!held) held = userCredentials(who.uid);
     return held ? Caller::withCredentials(*held) : Caller::unknown();
 }
@@ -50,9 +50,13 @@ BusCallers::Identity BusCallers::ask(const std::string& sender) {
     }
     auto uid = found.find("UnixUserID");
     if (uid == found.end()) return {};
-    Identity who{true, static_cast<uid_t>(uid->second.get<std::uint32_t>()), 0};
-    if (auto pid = found.find("ProcessID"); pid != found.end())
+    Identity who;
+    who.known = true;
+    who.uid = static_cast<uid_t>(uid->second.get<std::uint32_t>());
+    if (auto pid = found.find("ProcessID"); pid != found.end()) {
         who.pid = static_cast<pid_t>(pid->second.get<std::uint32_t>());
+        who.started = processStartTime(who.pid);
+    }
     return who;
 }
 

@@ -3,9 +3,11 @@
 // asked of the bus once per connection (its user and process), then taken
 // from that process's current credentials.
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -32,7 +34,8 @@ private:
     struct Identity {
         bool known = false;
         uid_t uid = 0;
-        pid_t pid = 0; // 0: the bus did not say
+        pid_t pid = 0;                        // 0: the bus did not say
+        std::optional<std::uint64_t> started; // of pid, so a later process given it is not taken for it
     };
     Identity ask(const std::string& sender);
 

@@ -25,9 +25,10 @@
 #include "common/TermInfo.h"
 #include "platform/BusConnection.h"
 #include "platform/IniFile.h"
+#include "platform/LinkJournal.h"
 #include "platform/ProgramFolder.h"
-#include "platform/TempFile.h"
 #include "platform/SingleInstance.h"
+#include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
 #include "service/classes/ApiMethod.h"
 #include "service/classes/Client.h"
@@ -112,6 +113,31 @@ UniqueFd stopSignals() {
     return UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC));
 }
 
+// The start's certificate registration runs on the main thread before it
+// waits for a close or a stop signal: meanwhile this thread tells the
+// exchange to stop when one comes (left for the main thread to read).
+class StartWatch {
+public:
+    StartWatch(int signals, int wakeup) {
+        thread_ = std::thread([this, signals, wakeup] {
+            pollfd waits[3] = {{signals, POLLIN, 0}, {wakeup, POLLIN, 0}, {done_.fd(), POLLIN, 0}};
+            while (::poll(waits, 3, -1) < 0 && errno == EINTR) {
+            }
+            if (!(waits[2].revents & POLLIN)) SessionEvent::set();
+        });
+    }
+    ~StartWatch() {
+        done_.post();
+        thread_.join();
+    }
+    StartWatch(const StartWatch&) = delete;
+    StartWatch& operator=(const StartWatch&) = delete;
+
+private:
+    Wakeup done_;
+    std::thread thread_;
+};
+
 std::unique_ptr<HttpServer> startGateway(CenterNetwork& handler, const std::shared_ptr<Client>& client) {
     if (isSSLUsed()) {
         // The result is not needed here: a later transfer registers again.
@@ -177,7 +203,10 @@ int serve(bool asService, const UniqueFd& signals, bool compulsion, const std::s
 
         CenterNetwork handler(client);
         std::unique_ptr<HttpServer> gateway;
-        if (isHttpDaemon()) gateway = startGateway(handler, client);
+        if (isHttpDaemon()) {
+            StartWatch watch(signals.get(), wakeup.fd());
+            gateway = startGateway(handler, client);
+        }
 
         pollfd waits[2] = {{signals.get(), POLLIN, 0}, {wakeup.fd(), POLLIN, 0}};
         while (::poll(waits, 2, -1) < 0 && errno == EINTR) {
@@ -204,9 +233,11 @@ int serve(bool asService, const UniqueFd& signals, bool compulsion, const std::s
 }
 
 // What a run that was cut off left behind: scratch files, staged or
-// delivered copies that never made it into the register, and ini files'
-// temporaries.
+// delivered copies that never made it into the register, ini files'
+// temporaries, and the second names of replaces in callers' folders.
 void removeLeftovers(const Settings& settings) {
+    LinkRecord::useFolder(programFolder() / ".plxlinks");
+    LinkRecord::removeLeftovers();
     purgeTempFiles();
     std::error_code ec;
     if (!fs::equivalent(systemTempFolder(), settings.tempFolder, ec)) purgeTempFiles(settings.tempFolder);

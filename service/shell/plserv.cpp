@@ -14,6 +14,11 @@ int main(int argc, char* argv[]) {
     // A few heaps rather than eight per processor: what a burst of transfers
     // leaves in them goes back to the system (see MemoryReturnScope).
     ::mallopt(M_ARENA_MAX, 4);
+    // Blocks of a megabyte or more (a caller's huge arguments, compression
+    // blocks) get pages of their own, returned when freed: left to the
+    // allocator's sliding threshold they would settle in a heap's top,
+    // which no trim gives back.
+    ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
     ::tzset();
     initializeXml();
     std::error_code ec;

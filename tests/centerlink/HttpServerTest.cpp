@@ -400,3 +400,33 @@ TEST_F(HttpServerTest, FailedTlsSetupMeansNothingListens) {
     EXPECT_FALSE(mismatched.start());
     EXPECT_FALSE(connectTo(port));
 }
+
+// The service closing while the last bytes of a request came in: the
+// request is stopped, not handled.
+TEST_F(HttpServerTest, ARequestCompletedWhileTheServiceClosesIsStopped) {
+    struct ClosingReader : BodyReader {
+        fs::path file;
+        bool begin(std::int64_t) override { return true; }
+        bool take(const char*, std::size_t) override { return true; }
+        fs::path finish() override {
+            SessionEvent::set(); // the close comes with the last byte
+            writeFile(file, "");
+            return file;
+        }
+    };
+    struct Handler : RecordingHandler {
+        using RecordingHandler::RecordingHandler;
+        ClosingReader reader;
+        BodyReader* requestReader() override { return &reader; }
+    } closing{home.path()};
+    closing.reader.file = home / "body";
+    server.setHandler(&closing);
+    ASSERT_TRUE(server.start());
+    UniqueFd c = connectTo(server.port());
+    put(c, request("complete"));
+    EXPECT_TRUE(closedByServer(c));
+    auto calls = closing.waitForCalls(1);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_TRUE(isEnd(calls[0], kSessionStopped));
+    EXPECT_FALSE(fs::exists(home / "body"));
+}

@@ -136,6 +136,10 @@ TEST(Credentials, AreTheProcesssOwnAndOnlyWhileItRunsAsTheUser) {
     EXPECT_EQ(self->gid, ::getegid());
     EXPECT_FALSE(processCredentials(::getpid(), ::geteuid() + 1));
     EXPECT_FALSE(processCredentials(999999999, ::geteuid()));
+    std::optional<std::uint64_t> started = processStartTime(::getpid());
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(processCredentials(::getpid(), ::geteuid(), *started));
+    EXPECT_FALSE(processCredentials(::getpid(), ::geteuid(), *started + 1)); // a later process given the pid
     if (::geteuid() != 0) GTEST_SKIP() << "other uids need root";
 
     int ready[2];

@@ -24,6 +24,7 @@ const Identity kService{60501, 60520, {60520, 60512}};
 const Identity kAlice{60502, 60512, {60520}};
 const Identity kBob{60503, 60513, {60520}};
 constexpr unsigned kOperators = 60520;
+constexpr const char* kUnshare = "/usr/bin/unshare";
 
 // A bus every uid may use (the policy is another test's matter), whose
 // daemon knows the test's users.
@@ -128,7 +129,7 @@ protected:
     // Every answer of one caller run (argv through as()), a line each.
     std::vector<Answer> calls(std::vector<std::string> argv) {
         auto program = std::find(argv.begin(), argv.end(), "/usr/bin/setpriv") + 1;
-        while (program != argv.end() && program->rfind("--", 0) == 0) ++program;
+        while (program != argv.end() && (program->rfind("-", 0) == 0 || *program == kUnshare)) ++program;
         argv.insert(program, PLX_TEST_CALLER);
         ProgramRun run = runCaptured(argv);
         std::vector<Answer> answers;
@@ -233,6 +234,21 @@ TEST_F(CallerRights, ACallerReceivesOnlyWhereItCouldWriteItself) {
     // Bob may write the shared folder, which has no sticky bit: he could replace her file himself.
     expectAnswer(call(kBob, {"recv", "K001", shared_.string(), "team.dat", "0"}), 0, 0, "team.dat");
     EXPECT_EQ(readFile(shared_ / "team.dat"), "second delivery");
+}
+
+// A caller that took a user namespace of its own holds every capability
+// there, and none over the service's files.
+TEST_F(CallerRights, CapabilitiesOfACallersOwnUserNamespaceAreNoRights) {
+    offer("1.dat", "delivery");
+    auto inOwnNamespace = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {kUnshare, "--user", "--map-root-user"});
+        return call(kAlice, args);
+    };
+    expectAnswer(inOwnNamespace({"send", "K001", home_.path().string(), "plterm.ini"}), 3, 2, kNotYours);
+    expectAnswer(inOwnNamespace({"recv", "K001", serviceOut_.string(), "x.dat", "0"}), 4, 2, kNoFolder);
+    EXPECT_TRUE(receivedByCenter().empty());
+    EXPECT_TRUE(fs::is_empty(serviceOut_));
+    expectAnswer(inOwnNamespace({"send", "K001", shared_.string(), "private.dat"}), 0, 0, "");
 }
 
 // Staging and picking up follow the same rights.

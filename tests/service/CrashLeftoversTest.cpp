@@ -3,14 +3,23 @@
 // center gets afterwards.
 #include <algorithm>
 #include <csignal>
+#include <cstddef>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "common/CenterRegister.h"
 #include "common/FileControl.h"
+#include "platform/FdIo.h"
+#include "platform/LinkJournal.h"
+#include "platform/PendingFile.h"
 #include "platform/UniqueFd.h"
 #include "tests/service/BusFixture.h"
 
@@ -104,6 +113,19 @@ private:
     std::thread thread_;
 };
 
+// From now on this process is killed at its first rename.
+bool killedAtRename() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
+    };
+    sock_fprog program{sizeof filter / sizeof filter[0], filter};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 } // namespace
 
 // Partial copies stayed in the callers' folders for ever (".plx...tmp").
@@ -187,4 +209,29 @@ TEST(ServiceStart, RemovesTheLeftoversOfACutOffRun) {
     EXPECT_FALSE(fs::exists(t.home() / ".plcenter.ini.0A1B2C3D~"));
     EXPECT_TRUE(fs::exists(t.home() / ".plfile.ini.0A1B2C3E~"));
     EXPECT_EQ(readFile(staged), "staged");
+}
+
+// A replace killed between linking the new file under its second name and
+// renaming it left ".plx<HEX>.tmp" in the caller's folder for ever.
+TEST(ServiceStart, RemovesTheSecondNameOfAReplaceCutOff) {
+    Terminal t;
+    writeFile(t.user() / "target.dat", "old");
+    pid_t child = ::fork();
+    if (child == 0) {
+        LinkRecord::useFolder(t.home() / ".plxlinks"); // as the service does
+        UniqueFd folder(::open(t.user().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        PendingFile file(folder.get(), 0644);
+        (void)writeAll(file.fd(), "new", 3);
+        if (killedAtRename()) file.replace("target.dat");
+        ::_exit(1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    ASSERT_EQ(namesIn(t.user()).size(), 2u); // the second name is there
+
+    t.start();
+    EXPECT_EQ(namesIn(t.user()), std::vector<std::string>{"target.dat"});
+    EXPECT_EQ(readFile(t.user() / "target.dat"), "old");
+    EXPECT_FALSE(fs::exists(t.home() / ".plxlinks")); // nothing of it stays
 }

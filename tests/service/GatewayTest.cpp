@@ -4,8 +4,12 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
 
+#include "platform/UniqueFd.h"
+#include "service/gateway/CenterNetworkState.h"
 #include "tests/service/BusFixture.h"
 
 using namespace plx;
@@ -100,6 +104,49 @@ TEST_F(GatewayRoad, TheCenterDeliversAFileThatIsPickedUp) {
     std::int32_t count = transport->PLGetData("K001", "", "", "", 0, 0, 0, (service->home() / "inbox").string(), "");
     ASSERT_EQ(count, 1);
     EXPECT_EQ(test::readFile(service->home() / "inbox" / "in.dat"), "delivered by the center");
+}
+
+// A peer that trickles a request a byte at a time holds the gateway no
+// longer than the tcp time-out, however often it sends: the next center is
+// served.
+TEST_F(GatewayRoad, ATricklingPeerIsCutAtTheRequestsDeadline) {
+    test::writeFile(service->home() / "pltimeout.ini", "[timeout]\ntcp=2\n");
+    test::writeFile(service->home() / "out.dat", "staged");
+    transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
+    UniqueFd peer(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    std::atomic<bool> done{false};
+    std::thread trickle([&] {
+        for (int i = 0; i < 60 && !done && ::send(peer.get(), "P", 1, MSG_NOSIGNAL) == 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto started = std::chrono::steady_clock::now();
+    auto [code, summary] = runGateway(port, {"--mode", "fetch", "--out", (service->home() / "fetched").string()});
+    auto waited = std::chrono::steady_clock::now() - started;
+    done = true;
+    trickle.join();
+    EXPECT_EQ(code, 0) << summary;
+    EXPECT_EQ(test::readFile(service->home() / "fetched"), "staged");
+    EXPECT_LT(waited, std::chrono::seconds(10)); // the trickle alone would hold it 30 s
+}
+
+// The authentication is accepted (event 4) before the receive file is
+// made; a file that cannot be made refuses the accepted delivery.
+TEST_F(GatewayRoad, AReceiveFileThatCannotBeMadeRefusesTheAcceptedDelivery) {
+    std::filesystem::remove_all(service->home() / "temp");
+    auto [code, summary] = runGateway(port, {"--mode", "deliver", "--data", "x", "--data-file-name", "in.dat"});
+    EXPECT_EQ(code, 1) << summary;
+    EXPECT_EQ(results(summary), results(99, kNone, kNone));
+    waitForEvents(3);
+    EXPECT_EQ(events.codes(), (std::vector<int>{4, 4, 6}));
+    auto records = test::sessionRecords(service->home(), "30");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0][4] + "/" + records[0][5], "11/99");
 }
 
 TEST_F(GatewayRoad, RefusalsAndMisuseLeaveTheStagedEntryAlone) {
@@ -234,4 +281,40 @@ TEST(GatewayOverTls, TheTerminalRegistersAtStartAndServesTheGatewayWithItsCertif
     std::filesystem::create_directory(service.home() / "inbox");
     EXPECT_EQ(transport.PLGetData("K001", "", "", "", 0, 0, 0, (service.home() / "inbox").string(), ""), 1);
     EXPECT_EQ(test::readFile(service.home() / "inbox" / "tls.dat"), "over TLS");
+}
+
+// A close while the start registers the certificate with a center that
+// never answers ends the process at once, not at the registration's time-out.
+TEST(GatewayOverTls, ACloseEndsTheRegistrationAtStart) {
+    test::CenterSimulator center({"--tls", "--fault", "silent@regist", "--silent-seconds", "120"});
+    ServiceOnBus service("[http]\ndaemon=yes\nterminalport=" + std::to_string(test::freeLoopbackPort()) + "\n",
+                         "[terminfo]\nterminalid=1001\ncenterid=9001\npassword=pw\ncenterurl=https://127.0.0.1:" +
+                             std::to_string(center.port()) + "/\n");
+    for (int i = 0; i < 400 && center.log().find("RegistTerminal") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    auto bus = service.connect();
+    ServiceProxy serviceObject(*bus);
+    EXPECT_TRUE(serviceObject.Close(true));
+    EXPECT_EQ(service.waitExit(5), 0);
+}
+
+// The detail of a socket failure is the Winsock number used everywhere
+// else, not the system's own.
+TEST(GatewaySocketError, IsTheWinsockNumber) {
+    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener.get(), 1), 0);
+    ASSERT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&addr), &size), 0);
+    UniqueFd peer(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    UniqueFd served(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    linger reset{1, 0};
+    ::setsockopt(peer.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    peer.reset(); // the peer resets the connection
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(gateway::lastSocketError(served.get()), 10054);
 }

@@ -117,12 +117,6 @@ TEST(LateFileValues, TheDeliveryIsStoredUnchangedAndNothingStaysBehind) {
     }
 }
 
-} // namespace
-
-#ifdef PLX_CENTER_STANDIN
-
-namespace {
-
 // A "kB" field of /proc/PID/status.
 long statusKb(int pid, const std::string& field) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -132,6 +126,35 @@ long statusKb(int pid, const std::string& field) {
 }
 
 } // namespace
+
+// Refused calls with arguments of megabytes: what they held goes back to
+// the system once they are answered, as after transfers.
+TEST(ServiceMemory, BackNearItsIdleSizeAfterLargeRefusedArguments) {
+    ServiceOnBus service;
+    auto bus = service.connect();
+    ClientProxy(*bus).GetAliveCount();
+    const long idle = statusKb(service.pid(), "VmRSS");
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 4; ++i)
+        callers.emplace_back([&, i] {
+            auto connection = service.connect();
+            ClientProxy client(*connection);
+            for (int n = 0; n < 40; ++n) {
+                std::string big((std::size_t{1} << 19) * (1 + (n + i) % 8), 'x');
+                try {
+                    client.PLSetTermInfo(big, big, "", "", "", "", "", "", "");
+                } catch (const sdbus::Error&) { // refused, as it must be
+                }
+            }
+        });
+    for (std::thread& caller : callers) caller.join();
+    long after = 0;
+    for (int i = 0; i < 40 && (after = statusKb(service.pid(), "VmRSS")) - idle >= 16 * 1024; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_LT(after - idle, 16 * 1024) << "idle " << idle << " kB, peak " << statusKb(service.pid(), "VmHWM") << " kB";
+}
+
+#ifdef PLX_CENTER_STANDIN
 
 // A burst of concurrent gzip sends through a center that keeps up with them
 // (the benchmark's stand-in, which keeps each Entity text as it came): every

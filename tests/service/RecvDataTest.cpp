@@ -2,6 +2,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include "centerlink/SessionControl.h"
@@ -249,4 +251,40 @@ TEST(RecvData, CutShortByASilentCenterOrByClosing) {
         EXPECT_TRUE(userFiles(f).empty());
         EXPECT_TRUE(fs::is_empty(f.scratch()));
     }
+}
+
+// A small file system over folder, in this test process's own mount
+// namespace; off again before the folder goes.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const fs::path& folder, const char* options) : folder_(folder) {
+        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options) != 0) throw std::runtime_error("mount");
+    }
+    ~SmallFileSystem() { ::umount2(folder_.c_str(), MNT_DETACH); }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+private:
+    fs::path folder_;
+};
+
+// A full temporary folder is the service's failure, told with the system
+// error: not the caller's file, not a time-out.
+TEST(RecvData, AFullTemporaryFolderIsReportedAsTheSystemError) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a file system of its own needs root";
+    ASSERT_EQ(::unshare(CLONE_NEWNS), 0) << errno; // before any thread
+    ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+    TransferFixture f(TransferSetup{.compressId = 1, .centerArgs = {"--fault", "entity-first@file"}});
+    SmallFileSystem full(f.scratch(), "size=256k");
+    std::string noise(1 << 20, '\0');
+    std::mt19937 random(5);
+    for (char& c : noise) c = static_cast<char>(random());
+
+    writeFile(f.userFolder() / "out.dat", noise);
+    expectTriple(f.transport().PLSendData("K001", f.userFolder().string(), "out.dat"), 5, ENOSPC,
+                 "一時ファイルにコピーできません");
+    offer(f, "in.dat", noise);
+    expectTriple(receive(f).result, 1, ENOSPC, "受信データの保存に失敗");
+    EXPECT_TRUE(userFiles(f) == std::vector<std::string>{"out.dat"});
+    EXPECT_TRUE(fs::is_empty(f.scratch()));
 }

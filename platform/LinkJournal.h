@@ -1,0 +1,37 @@
+#pragma once
+// The names a PendingFile holds for a moment (the hidden link of a replace,
+// or a named stand-in), recorded before they exist in a folder of the
+// process's own, so a process killed in between leaves nothing that its
+// next start does not remove.
+//
+// Recording is kept only once a folder is in use; where a record cannot be
+// written the file goes on without one.
+
+#include <filesystem>
+#include <string>
+
+namespace plx {
+
+class LinkRecord {
+public:
+    LinkRecord() = default;
+    // Records name in the folder behind dirFd.
+    LinkRecord(int dirFd, const std::string& name);
+    ~LinkRecord(); // the record goes: the name is gone or in its place
+    LinkRecord(LinkRecord&& other) noexcept;
+    LinkRecord& operator=(LinkRecord&& other) noexcept;
+    LinkRecord(const LinkRecord&) = delete;
+    LinkRecord& operator=(const LinkRecord&) = delete;
+
+    // Records go into folder from now on (made when a record needs it).
+    static void useFolder(const std::filesystem::path& folder);
+    // Removes every name that the records in use name, the records and the
+    // empty folder: the leftovers of a run that was cut off. Call before any
+    // file is under way. Returns the count of names removed.
+    static int removeLeftovers();
+
+private:
+    std::filesystem::path record_;
+};
+
+} // namespace plx
