@@ -9,6 +9,7 @@
 #include "platform/FileTransaction.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
+#include "platform/RegistryStore.h"
 #include "service/shell/ServiceManager.h"
 #include "service/shell/SystemFiles.h"
 
@@ -61,18 +62,18 @@ void writeRegistry(const fs::path& program, bool asService) {
     });
 }
 
-// A store that does not exist holds nothing to remove, and stays missing.
+// A store that does not exist holds nothing to remove and stays missing; one
+// left without keys goes.
 void removeRegistry() {
-    updateExistingProfile(registryStorePath(), [&](IniDocument& reg) {
-        reg.removeSection(kAppIdSection);
-        reg.removeSection("HKEY_CLASSES_ROOT\\AppID\\PelorinIO.EXE");
-        for (const auto& c : kClasses) {
-            std::string progId = std::string("PelorinIO.") + c.name;
-            reg.removeSection("HKEY_CLASSES_ROOT\\" + progId + ".1");
-            reg.removeSection("HKEY_CLASSES_ROOT\\" + progId);
-            reg.removeSection(std::string("HKEY_CLASSES_ROOT\\CLSID\\") + c.clsid);
-        }
-    });
+    RegistryStore reg;
+    reg.deleteKey(kAppIdSection);
+    reg.deleteKey("HKEY_CLASSES_ROOT\\AppID\\PelorinIO.EXE");
+    for (const auto& c : kClasses) {
+        std::string progId = std::string("PelorinIO.") + c.name;
+        reg.deleteKey("HKEY_CLASSES_ROOT\\" + progId + ".1");
+        reg.deleteKey("HKEY_CLASSES_ROOT\\" + progId);
+        reg.deleteKey(std::string("HKEY_CLASSES_ROOT\\CLSID\\") + c.clsid);
+    }
 }
 
 bool present(const fs::path& path) {
