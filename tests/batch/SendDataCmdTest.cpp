@@ -138,12 +138,17 @@ TEST(SendDataCmd, FewerThanThreeArgumentsSendNothingAndMarkNothing) {
 TEST(SendDataCmd, ANameThatLeavesTheFolderIsRefusedAndMarkersNeverStandTogether) {
     SendTerminal t;
     writeFile(t.work / "a.dat", "outside the folder");
-    for (const char* name : {"../a.dat", "sub/a.dat", ".."}) {
+    for (const char* name : {"../a.dat", "sub/a.dat", "..", ""}) {
         test::ProgramRun run = t.send("K001", name);
         EXPECT_EQ(run.exitCode, 2) << name;
         EXPECT_EQ(run.err, std::string("PLSendDataCmd: ファイル名の指定が不正です: ") + name + "\n");
     }
+    // A relative folder would put the marker beside wherever the tool was started.
+    test::ProgramRun relative = t.run("PLSendDataCmd", {"K001", ".", "a.dat"});
+    EXPECT_EQ(relative.exitCode, 2);
+    EXPECT_EQ(relative.err, "PLSendDataCmd: ディレクトリの指定が不正です: .\n");
     EXPECT_FALSE(fs::exists(t.work / "a.dat.sendng"));
+    EXPECT_TRUE(t.markers().empty());
     EXPECT_TRUE(t.logLines("PLSendDataCmd_").empty());
 
     // Each try's marker replaces the other kind an earlier one left.

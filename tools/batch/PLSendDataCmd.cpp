@@ -46,8 +46,14 @@ int main(int argc, char** argv) {
         return kUsage;
     }
     const std::string fileType = argv[1], folder = argv[2], fileName = argv[3];
-    if (!isPlainName(fileName)) {
+    // The markers go beside the file: a name or folder that could put them
+    // elsewhere (or nowhere) is refused before anything is written.
+    if (fileName.empty() || !isPlainName(fileName)) {
         std::fprintf(stderr, "PLSendDataCmd: %s: %s\n", std::string(kBadFileNameText).c_str(), fileName.c_str());
+        return kUsage;
+    }
+    if (!isAbsoluteFolder(folder)) {
+        std::fprintf(stderr, "PLSendDataCmd: %s: %s\n", std::string(kBadDirectoryText).c_str(), folder.c_str());
         return kUsage;
     }
     // The bus carries UTF-8 only: another text could never reach the service.
