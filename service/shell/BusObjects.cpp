@@ -43,7 +43,7 @@ sdbus::MethodCall currentCall(sdbus::IObject& object) {
 // Runs work on pool with the call's reply; work answers it.
 template <typename... R, typename Work>
 void onPool(WorkerPool& pool, sdbus::IObject& object, BusServer& server, sdbus::Result<R...>&& result, Work work) {
-    server.collectReleased(object.getObjectPath());
+    server.checkServing(object.getObjectPath(), callerOf(object));
     auto reply = std::make_shared<Reply<R...>>(std::move(result), currentCall(object));
     pool.submit([reply, work = std::move(work)]() mutable {
         try {
@@ -69,10 +69,12 @@ void onTransferWorker(sdbus::IObject& object, BusServer& server, sdbus::Result<R
            [caller = std::move(caller), work = std::move(work)](auto& reply) mutable { work(reply, caller); });
 }
 
-// The triple of a Transport or Retrieve; a released one answers UnknownObject.
+// The triple of a Transport or Retrieve; a released one answers
+// UnknownObject. A property read carries no sender here, so its owner is not
+// checked: the failing call's own answer is what callers rely on.
 template <typename Object>
-ErrorTriple& liveTriple(BusServer& server, const std::string& path, Object& object) {
-    server.collectReleased(path);
+ErrorTriple& liveTriple(BusServer& server, sdbus::IObject& served, Object& object) {
+    server.collectReleased(served.getObjectPath());
     return object.triple();
 }
 
@@ -234,7 +236,7 @@ TransportObject::TransportObject(sdbus::IConnection& connection, std::string pat
 
 TransportObject::~TransportObject() { unregisterAdaptor(); }
 
-void TransportObject::Init(const sdbus::ObjectPath&) { server_.collectReleased(path_); } // it has its Client already
+void TransportObject::Init(const sdbus::ObjectPath&) { server_.checkServing(path_, callerOf(getObject())); } // it has its Client already
 
 void TransportObject::PLSendData(sdbus::Result<>&& result, std::string FileType, std::string ClDataDirectory,
                                  std::string ClDataFilename) {
@@ -306,9 +308,9 @@ void TransportObject::Release() {
     if (!server_.release(path_, callerOf(getObject()))) throw sdbus::Error(kErrorName, "not an object of the caller");
 }
 
-int32_t TransportObject::LastErrorCd() { return liveTriple(server_, path_, *transport_).code(); }
-int32_t TransportObject::LastErrorCdDetail() { return liveTriple(server_, path_, *transport_).detail(); }
-std::string TransportObject::LastErrorMsg() { return liveTriple(server_, path_, *transport_).message(); }
+int32_t TransportObject::LastErrorCd() { return liveTriple(server_, getObject(), *transport_).code(); }
+int32_t TransportObject::LastErrorCdDetail() { return liveTriple(server_, getObject(), *transport_).detail(); }
+std::string TransportObject::LastErrorMsg() { return liveTriple(server_, getObject(), *transport_).message(); }
 
 // ---- Retrieve ----
 
@@ -320,7 +322,7 @@ RetrieveObject::RetrieveObject(sdbus::IConnection& connection, std::string path,
 
 RetrieveObject::~RetrieveObject() { unregisterAdaptor(); }
 
-void RetrieveObject::Init(const sdbus::ObjectPath&) { server_.collectReleased(path_); }
+void RetrieveObject::Init(const sdbus::ObjectPath&) { server_.checkServing(path_, callerOf(getObject())); }
 
 void RetrieveObject::PLSearchSent(sdbus::Result<int32_t>&& result, std::string FileType, std::string ClDataFilename,
                                   std::string SetDateTimeFrom, std::string SetDateTimeTo, int32_t Status) {
@@ -379,8 +381,8 @@ void RetrieveObject::Release() {
     if (!server_.release(path_, callerOf(getObject()))) throw sdbus::Error(kErrorName, "not an object of the caller");
 }
 
-int32_t RetrieveObject::LastErrorCd() { return liveTriple(server_, path_, *retrieve_).code(); }
-int32_t RetrieveObject::LastErrorCdDetail() { return liveTriple(server_, path_, *retrieve_).detail(); }
-std::string RetrieveObject::LastErrorMsg() { return liveTriple(server_, path_, *retrieve_).message(); }
+int32_t RetrieveObject::LastErrorCd() { return liveTriple(server_, getObject(), *retrieve_).code(); }
+int32_t RetrieveObject::LastErrorCdDetail() { return liveTriple(server_, getObject(), *retrieve_).detail(); }
+std::string RetrieveObject::LastErrorMsg() { return liveTriple(server_, getObject(), *retrieve_).message(); }
 
 } // namespace plx

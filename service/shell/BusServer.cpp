@@ -95,6 +95,14 @@ void BusServer::collectReleased(const std::string& serving) {
     if (servingReleased) throw sdbus::Error(kUnknownObjectError, "the object was released");
 }
 
+void BusServer::checkServing(const std::string& path, const std::string& caller) {
+    collectReleased(path);
+    std::lock_guard lock(mutex_);
+    auto it = objects_.find(path);
+    if (it != objects_.end() && it->second.owner != caller)
+        throw sdbus::Error(kErrorName, "not an object of the caller");
+}
+
 void BusServer::peerGone(const std::string& name) {
     std::vector<std::unique_ptr<BusObject>> dead;
     {

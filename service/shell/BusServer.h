@@ -63,6 +63,10 @@ public:
     // this first with its own object's path. A released object answers every
     // call until then with UnknownObject (thrown here), as once it is gone.
     void collectReleased(const std::string& serving = {});
+    // What every handler of a Transport or Retrieve does first: collectReleased
+    // with its path, then refuses a caller that does not own the object, so
+    // no caller drives or reads another's transfers.
+    void checkServing(const std::string& path, const std::string& caller);
 
     static constexpr std::size_t kMaxObjectsPerCaller = 256;
     // Quick calls are short: a few threads keep them moving.

@@ -160,6 +160,22 @@ TEST(BusApi, AReleasedObjectAnswersUnknownWhileOthersTransfersGoOn) {
     EXPECT_EQ(service.waitExit(0), -1);
 }
 
+// Any caller could send through another's Transport and read its triple.
+TEST(BusApi, OnlyTheOwnerDrivesAnObject) {
+    ServiceOnBus service;
+    auto owner = service.connect();
+    auto other = service.connect();
+    FactoryProxy factory(*owner);
+    const std::string path = factory.CreateTransport();
+    TransportProxy theirs(*other, path);
+    EXPECT_EQ(failureOf([&] { theirs.PLSendData("K001", service.home().string(), "data.dat"); }).second,
+              "not an object of the caller");
+    EXPECT_EQ(failureOf([&] { theirs.Init(sdbus::ObjectPath(path)); }).second, "not an object of the caller");
+    TransportProxy mine(*owner, path);
+    auto [name, message] = failureOf([&] { mine.PLSendData("K001", service.home().string(), "missing.dat"); });
+    EXPECT_EQ(message, "指定されたファイルが存在しません");
+}
+
 // The events were broadcast: a caller that never advised saw every transfer.
 TEST(BusApi, EventsReachOnlyTheAdvisedCallers) {
     test::CenterSimulator center;
