@@ -157,7 +157,7 @@ void expectRegistered(const Terminal& t) {
 // A RequestAuthentication through client; true when a reply came back.
 bool exchangeWorks(HttpClient& client) {
     XmlWriter body;
-    ScopedFileRemoval bodyFile(makeTempFile());
+    ScopedFileRemoval bodyFile(test::makeTempFile());
     body.open(bodyFile.path());
     AuthenticationRequest a;
     a.header = SoapHeader{getNowTimeText(), "T0001", "C0001", "", true};
@@ -168,7 +168,7 @@ bool exchangeWorks(HttpClient& client) {
     request.setMethod("POST");
     request.setRequestTarget("/putfile");
     request.setBodyFile(bodyFile.path());
-    ScopedFileRemoval requestFile(makeTempFile());
+    ScopedFileRemoval requestFile(test::makeTempFile());
     request.writeRequest(requestFile.path());
     std::string header;
     fs::path reply;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegistryStore.h"
 #include "tests/TestSupport.h"

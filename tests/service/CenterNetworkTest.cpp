@@ -16,6 +16,7 @@
 #include "common/FileControl.h"
 #include "common/Gzip.h"
 #include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 #include "platform/Utf8.h"
 #include "service/classes/Retrieve.h"
 #include "service/classes/Transport.h"
@@ -114,7 +115,7 @@ protected:
         return r;
     }
     CenterRecord stage(const std::string& content, std::int32_t limitDays = 0) {
-        fs::path file = makeTempFile(temp());
+        fs::path file = test::makeTempFile(temp());
         writeFile(file, content);
         CenterRecord r = record(file, kDirectionSend, kStatusWaiting);
         r.limitDays = limitDays;
@@ -143,7 +144,7 @@ protected:
 
     // As the server hands a request over: a "@zv" body file and the header text.
     Reply post(const std::string& target, const std::string& body, std::optional<std::string> cookie = {}) {
-        fs::path file = makeTempFile();
+        fs::path file = test::makeTempFile();
         writeFile(file, body);
         std::string header = "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
         if (cookie.value_or(cookie_) != "") header += "Cookie: " + cookie.value_or(cookie_) + "\r\n";

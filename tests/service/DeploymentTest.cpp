@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 #include "service/shell/Registration.h"
 #include "service/shell/SystemFiles.h"
 #include "tests/service/BusFixture.h"

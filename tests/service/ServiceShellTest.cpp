@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 #include "platform/UniqueFd.h"
 #include "service/shell/CommandLine.h"
 #include "service/shell/Registration.h"
