@@ -137,7 +137,6 @@ void Send::sendFile() {
                      "",
                      compressed_ ? "1" : "0",
                      entity_->md5(),
-                     {},
                      EntityText{entity_->textSize(), entity_->producer()}};
     SoapHeader header = requestHeader();
     std::optional<Reply> sent;

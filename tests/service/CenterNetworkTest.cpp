@@ -164,11 +164,14 @@ protected:
         return reply;
     }
     std::string message(const std::function<void(XmlWriter&)>& write) {
+        OutgoingMessage content;
         XmlWriter w;
-        w.open(work_ / "message.xml");
+        w.open(content);
         write(w);
         w.close();
-        return readFile(work_ / "message.xml");
+        std::string text;
+        EXPECT_TRUE(content.toText(text));
+        return text;
     }
     void end() {
         GatewayRequest last{.socket = -1, .body = nullptr, .header = "", .level = 2};
@@ -188,8 +191,15 @@ protected:
         writeFile(work_ / "raw", data);
         if (gzip) gzipFile(work_ / "raw", work_ / "raw.gz");
         encodeFileBase64(gzip ? work_ / "raw.gz" : work_ / "raw", work_ / "entity");
+        auto text = std::make_shared<std::string>(readFile(work_ / "entity"));
         std::string size = std::to_string(data.size());
-        return {size, "1", size, "1", gzip ? "1" : "0", getFileMD5(work_ / "raw"), work_ / "entity"};
+        return {size,
+                "1",
+                size,
+                "1",
+                gzip ? "1" : "0",
+                getFileMD5(work_ / "raw"),
+                {text->size(), [text](const ByteSink& sink) { return sink(text->data(), text->size()); }}};
     }
     Reply putFile(const FileElement& f) {
         return post("/putfile", message([&](XmlWriter& w) { writePutFile(w, "0", header(), f); }));
