@@ -107,15 +107,7 @@ BodyReader* CenterNetwork::requestReader() { return state_->requestReader(); }
 
 OutgoingMessage CenterNetwork::respond(const GatewayRequest& request) { return state_->handle(request); }
 
-fs::path CenterNetwork::handle(const GatewayRequest& request) {
-    OutgoingMessage reply = respond(request);
-    if (reply.empty()) return {};
-    // The reply written out whole, as a file the caller sends.
-    OpenTempFile file = makeOpenTempFile();
-    int error = 0;
-    if (!file || !reply.writeTo(fdSink(file.fd(), error)) || !file.close()) return {};
-    return file.keep();
-}
+void CenterNetwork::endConnection(const GatewayRequest& request) { state_->handle(request); }
 
 // ---- Connection and request flow ----
 

@@ -150,12 +150,11 @@ protected:
         if (cookie.value_or(cookie_) != "") header += "Cookie: " + cookie.value_or(cookie_) + "\r\n";
         header += "Content-Length: " + std::to_string(body.size()) + "\n\n";
         GatewayRequest request{.socket = -1, .body = &file, .header = header};
-        fs::path replyFile = handler_.handle(request);
+        std::string text;
+        EXPECT_TRUE(handler_.respond(request).toText(text));
         EXPECT_FALSE(fs::exists(file)) << "request file left behind";
         Reply reply;
-        if (replyFile.empty()) return reply;
-        std::string text = readFile(replyFile);
-        fs::remove(replyFile);
+        if (text.empty()) return reply;
         auto split = text.find("\r\n\r\n");
         reply.head = text.substr(0, split);
         reply.body = text.substr(split + 4);
@@ -175,7 +174,7 @@ protected:
     }
     void end() {
         GatewayRequest last{.socket = -1, .body = nullptr, .header = "", .level = 2};
-        EXPECT_TRUE(handler_.handle(last).empty());
+        handler_.endConnection(last);
     }
 
     Reply authenticate(const std::string& target, const AuthenticationRequest& a = goodAuth()) {
