@@ -401,7 +401,6 @@ void CenterNetwork::State::checkDataKind() {
     fileType = byName.FileType;
     search(0, accessKey, kResultAccessKey, "ファイルアクセスキー不正");
     search(serviceNo, accessKey, kResultServiceNo, kServiceNoText);
-    search(serviceNo, accessKey, kResultServiceNo, kServiceNoText);
     takeFirst(fileRec);
     if (serviceNo != fileRec.ServiceNo) throw refusal(kResultServiceNo, kServiceNoText);
     fileType = fileRec.FileType;
