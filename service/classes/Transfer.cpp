@@ -95,7 +95,7 @@ std::int16_t Transfer::failureLogType() const {
 
 ApiResult Transfer::failed(const PLException& failure) {
     ApiResult stored =
-        triple_.set(failure.code() == kApiOk ? kApiNoTempFile : failure.code(), failure.detail(), failure.message());
+        triple_.set(failure.code() == kApiOk ? kApiTransferFailure : failure.code(), failure.detail(), failure.message());
     stored.failed = true;
     if (result_ == kResultOk) result_ = kResultOther;
     callLogAPI(failureLogType(), stored.code, stored.detail, stored.message, sessionId_, rules_.apiName, argumentLine_);
@@ -107,7 +107,7 @@ ApiResult Transfer::failed(const PLException& failure) {
 }
 
 ApiResult Transfer::failedUnexpectedly() {
-    ApiResult stored = triple_.set(kApiNoTempFile, 0, rules_.unknownText);
+    ApiResult stored = triple_.set(kApiTransferFailure, 0, rules_.unknownText);
     stored.failed = true;
     callLogAPI(failureLogType(), stored.code, stored.detail, stored.message,
                rules_.unknownWithSessionId ? std::string_view(sessionId_) : std::string_view(), rules_.apiName,
