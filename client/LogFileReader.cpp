@@ -1,6 +1,7 @@
 #include "client/LogFileReader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -30,17 +31,25 @@ constexpr std::string_view kTransferApis[] = {"PLSendData", "PLRecvData"};
 
 struct KindCodes {
     LogKind kind;
-    std::string_view codes[2];
+    SessionLog::TransferKind codes[2];
 };
 constexpr KindCodes kKindCodes[] = {
-    {LogKind::Send, {"20", "40"}},
-    {LogKind::Receive, {"10", "30"}},
+    {LogKind::Send, {SessionLog::kTerminalSend, SessionLog::kCenterFetch}},
+    {LogKind::Receive, {SessionLog::kTerminalReceive, SessionLog::kCenterDelivery}},
 };
+
+// The field as written: the code's decimal text, nothing around it.
+bool isCode(std::string_view field, std::int32_t code) {
+    char text[12];
+    auto written = std::to_chars(text, text + sizeof text, code);
+    return field == std::string_view(text, static_cast<std::size_t>(written.ptr - text));
+}
 
 bool admits(LogKind kind, std::string_view transferKind) {
     if (kind == LogKind::All) return true;
     for (const KindCodes& row : kKindCodes)
-        if (row.kind == kind) return std::ranges::find(row.codes, transferKind) != std::end(row.codes);
+        if (row.kind == kind)
+            return std::ranges::any_of(row.codes, [&](std::int32_t code) { return isCode(transferKind, code); });
     return false;
 }
 
@@ -156,7 +165,7 @@ private:
         std::uint32_t indexPlusOne = 0; // 0: free
     };
 
-    std::string_view idOf(std::size_t i) const { return SessionRecord(sessions_[i]).field(SessionLog::kSessionId); }
+    std::string_view idOf(std::size_t i) const { return SessionLine(sessions_[i]).field(SessionLog::kSessionId); }
     bool matches(const Slot& slot, std::size_t hash, std::string_view id) const {
         return slot.hash == static_cast<std::uint32_t>(hash) && idOf(slot.indexPlusOne - 1) == id;
     }
@@ -188,7 +197,7 @@ private:
             LogLineReader reader(file);
             std::string_view line;
             while (reader.next(line) && records.sessions_.size() < kMaxSessions) {
-                if (!admits(kind, SessionRecord(line).field(SessionLog::kTransferKind))) continue;
+                if (!admits(kind, SessionLine(line).field(SessionLog::kTransferKind))) continue;
                 records.sessions_.push_back(records.text_.store(line));
             }
         }
@@ -201,7 +210,7 @@ private:
             LogLineReader reader(file);
             std::string_view line;
             while (reader.next(line)) {
-                auto fields = ApiRecord(line).fields();
+                auto fields = ApiLine(line).fields();
                 std::string_view stamp = fields[ApiLog::kStamp];
                 std::string_view sessionId = fields[ApiLog::kSessionId];
                 if (std::ranges::find(kTransferApis, fields[ApiLog::kApiName]) == std::end(kTransferApis) ||

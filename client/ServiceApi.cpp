@@ -35,7 +35,7 @@ PendingCall<NoResult> RemoteClient::PLSetFileInfo(const FileRec& r) {
                                   r.ProtocolFilename, r.AccessKey, r.RecordLength, r.CompressID, r.UserData);
 }
 
-PendingCall<std::int32_t> RemoteClient::PLGetFileInfo(const FileInfoFilter& f) {
+PendingCall<std::int32_t> RemoteClient::PLGetFileInfo(const FileInfoQuery& f) {
     return object_.call<std::int32_t>(kClientInterface, "PLGetFileInfo", readOne<std::int32_t>, f.FileType, f.ServiceNo,
                                       f.ProtocolFilename, f.AccessKey, f.RecordLength, f.CompressID);
 }

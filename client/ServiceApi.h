@@ -36,7 +36,7 @@ public:
 };
 
 // The search arguments of PLGetFileInfo; empty texts and zeros match all.
-struct FileInfoFilter {
+struct FileInfoQuery {
     std::string FileType;
     std::int32_t ServiceNo = 0;
     std::string ProtocolFilename;
@@ -54,7 +54,7 @@ public:
     PendingCall<TerminalRec> PLGetTermInfo();
     // The definition fields of rec (FileType to UserData).
     PendingCall<NoResult> PLSetFileInfo(const FileRec& rec);
-    PendingCall<std::int32_t> PLGetFileInfo(const FileInfoFilter& filter);
+    PendingCall<std::int32_t> PLGetFileInfo(const FileInfoQuery& filter);
     // Over this caller's last PLGetFileInfo.
     PendingCall<FileRec> PLGetFileInfoAt(std::int32_t index);
     PendingCall<NoResult> PLDeleteFileInfo(const std::string& fileType);
