@@ -237,7 +237,7 @@ void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t le
     bool normal = phase == kReportAnswered && level == 2;
     bool abnormal = !normal && ((transferKind == kDelivery && phase < kFileAnswered) ||
                                 (transferKind == kFetch && phase < kReportAnswered));
-    std::int16_t outcome = normal ? kNormalEnd : abnormal ? kAbnormalEnd : kWarning;
+    std::int16_t outcome = normal ? SessionLog::kNormalEnd : abnormal ? SessionLog::kAbnormalEnd : SessionLog::kWarning;
 
     if (transferStarted && !endReported) {
         if (transferKind == kDelivery)
@@ -254,9 +254,9 @@ void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t le
     }
     if (!conversationLogged) {
         writeSession({.outcome = outcome,
-                      .level = normal     ? 0
-                               : abnormal ? 2
-                                          : 1,
+                      .level = normal     ? SessionLog::kLevelNormal
+                               : abnormal ? SessionLog::kLevelError
+                                          : SessionLog::kLevelWarning,
                       .start = startTime,
                       .phase = normal ? 0 : phase,
                       .result = normal ? 0 : 1,
