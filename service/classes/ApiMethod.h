@@ -59,7 +59,6 @@ private:
     std::string message_;
 };
 
-inline constexpr std::size_t kClientMessageLimit = 1023;
 inline constexpr std::size_t kObjectMessageLimit = 255;
 
 // The API log's argument line: values joined by commas, numbers in decimal.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "api/ApiRecords.h"
+#include "api/TextLimits.h"
 #include "centerlink/TransferProgressSink.h"
 #include "service/classes/ApiMethod.h"
 
@@ -80,7 +81,7 @@ private:
     void fire(const std::function<void(ClientEvents&)>& call) noexcept;
     void replaceResults(const std::string& caller, std::vector<FileRec> results);
 
-    ErrorTriple triple_{kClientMessageLimit};
+    ErrorTriple triple_{kTextLimit};
     std::mutex resultsMutex_;
     std::map<std::string, std::vector<FileRec>> fileInfoResults_;
     std::atomic<std::int32_t> aliveCount_{0};

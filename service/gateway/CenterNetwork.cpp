@@ -416,11 +416,11 @@ void CenterNetwork::State::checkIdentity(bool passwordMatches) const {
 // name, as it names the application's file at pick-up.
 void CenterNetwork::State::checkDataFileName() const {
     std::string kept = storedDataFileName();
-    if (!kept.empty() && !isPlainFileName(kept, kDataFileNameLimit)) throw refusal(kResultBadMessage, "電文不正");
+    if (!kept.empty() && !isPlainFileName(kept, kFileNameLimit)) throw refusal(kResultBadMessage, "電文不正");
 }
 
 std::string CenterNetwork::State::storedDataFileName() const {
-    return utf8TruncateCharacters(dataFileName, kDataFileNameLimit);
+    return utf8TruncateCharacters(dataFileName, kFileNameLimit);
 }
 
 bool CenterNetwork::State::isDoubleDelivery(const Settings* settings) const {

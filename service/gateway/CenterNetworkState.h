@@ -13,6 +13,7 @@
 
 #include "api/ApiRecords.h"
 #include "api/LogLayout.h"
+#include "api/TextLimits.h"
 #include "api/ResultCodes.h"
 #include "centerlink/EntityReceiver.h"
 #include "centerlink/HttpMessage.h"
@@ -50,9 +51,7 @@ inline constexpr std::int32_t kDeliveryStarted = 4;
 inline constexpr std::int32_t kDeliveryDone = 5;
 inline constexpr std::int32_t kDeliveryFailed = 6;
 
-inline constexpr std::size_t kTextLimit = 1023;
 inline constexpr std::size_t kResendFlagLimit = 2;
-inline constexpr std::size_t kDataFileNameLimit = 64; // characters
 
 // Why a request was refused: not sent and not logged.
 inline constexpr const char* kKindAccessText = "ファイル管理ファイルのアクセス中にエラー発生";
