@@ -13,8 +13,8 @@
 
 #include "api/ApiRecords.h"
 #include "api/LogLayout.h"
-#include "api/TextLimits.h"
 #include "api/ResultCodes.h"
+#include "api/TextLimits.h"
 #include "centerlink/EntityReceiver.h"
 #include "centerlink/HttpMessage.h"
 #include "centerlink/SoapMessages.h"

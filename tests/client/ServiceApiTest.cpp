@@ -156,7 +156,7 @@ TEST(ServiceApi, AHandleReleasesItsObject) {
 TEST(ServiceApi, EventsReachTheListenerAndItCounts) {
     test::CenterSimulator center({"--fault", "slow@file", "--slow-seconds", "1"});
     ServiceOnBus service("[notice]\ninterval=50\n");
-    struct Recorder final : ServiceEvents {
+    struct Recorder final : ClientEvents {
         std::atomic<int> sends{0};
         std::atomic<std::thread::id> thread{};
         ServiceBus* link = nullptr;
