@@ -10,7 +10,6 @@ namespace plx {
 
 namespace {
 
-
 // Only plain digits count; anything else (a sign, letters, nothing) is -1.
 std::int32_t digitsValue(const IniDocument& doc, const char* section, const char* key) {
     auto value = parseDigits(doc.get(section, key, ""));

@@ -12,8 +12,8 @@
 namespace plx {
 
 // A missing file reads as empty.
-inline std::string getProfileString(const std::filesystem::path& file, std::string_view section,
-                                    std::string_view key, std::string_view fallback = {}) {
+inline std::string getProfileString(const std::filesystem::path& file, std::string_view section, std::string_view key,
+                                    std::string_view fallback = {}) {
     return IniDocument::load(file).get(section, key, fallback);
 }
 

@@ -81,8 +81,8 @@ AuthenticationRequest Transfer::authenticationRequest(std::string resendFlag) co
 }
 
 ApiResult Transfer::finish(const ApiResult& outcome, std::int32_t result) {
-    callLogAPI(outcome.failed ? ApiLog::kErrorEvent : ApiLog::kNoEvent, outcome.code, outcome.detail, outcome.message, sessionId_, rules_.apiName,
-               argumentLine_);
+    callLogAPI(outcome.failed ? ApiLog::kErrorEvent : ApiLog::kNoEvent, outcome.code, outcome.detail, outcome.message,
+               sessionId_, rules_.apiName, argumentLine_);
     phase_ = SessionLog::kEnded;
     result_ = result;
     writeSessionRecord(SessionLog::kNormalEnd, SessionLog::kLevelNormal);
@@ -91,7 +91,7 @@ ApiResult Transfer::finish(const ApiResult& outcome, std::int32_t result) {
 
 std::int16_t Transfer::failureLogType() const {
     return rules_.warnsAfterAuthentication && phase_ > SessionLog::kAuthReply ? ApiLog::kWarningEvent
-                                                                               : ApiLog::kErrorEvent;
+                                                                              : ApiLog::kErrorEvent;
 }
 
 void Transfer::writeFailureRecord(bool early) {
@@ -102,8 +102,8 @@ void Transfer::writeFailureRecord(bool early) {
 }
 
 ApiResult Transfer::failed(const PLException& failure) {
-    ApiResult stored =
-        triple_.set(failure.code() == kApiOk ? kApiTransferFailure : failure.code(), failure.detail(), failure.message());
+    ApiResult stored = triple_.set(failure.code() == kApiOk ? kApiTransferFailure : failure.code(), failure.detail(),
+                                   failure.message());
     stored.failed = true;
     if (result_ == kResultOk) result_ = kResultOther;
     callLogAPI(failureLogType(), stored.code, stored.detail, stored.message, sessionId_, rules_.apiName, argumentLine_);

@@ -50,13 +50,10 @@ TEST(SoapMessages, AuthenticationRequestInItsFixedOrder) {
 
 TEST(SoapMessages, FileMessagesCarryTheEntity) {
     std::string entity = "QUJD";
-    FileElement f{"3",
-                  "1",
-                  "3",
-                  "1",
-                  "0",
-                  "902fbdd2b1df0c4f70b4a5d23525e932",
-                  {entity.size(), [&](const ByteSink& sink) { return sink(entity.data(), entity.size()); }}};
+    FileElement f{
+        "3", "1", "3", "1", "0", "902fbdd2b1df0c4f70b4a5d23525e932", {entity.size(), [&](const ByteSink& sink) {
+                                                                          return sink(entity.data(), entity.size());
+                                                                      }}};
     SoapHeader h{"20240301090507", "T1", "C1", "S1", true};
     EXPECT_EQ(
         written([&](XmlWriter& w) { writePutFile(w, "0", h, f); }),

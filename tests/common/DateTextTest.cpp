@@ -117,4 +117,3 @@ TEST_F(DateTextTest, AStampTheSpringChangeSkippedIsTheChange) {
     EXPECT_EQ(skipped, change);
     EXPECT_EQ(change.toUnixSeconds(), 1710054000); // 07:00 UTC
 }
-

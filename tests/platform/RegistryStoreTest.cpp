@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/IniFile.h"
-#include "tests/IniProfile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegistryStore.h"
+#include "tests/IniProfile.h"
 #include "tests/TestSupport.h"
 
 using namespace plx;

@@ -16,10 +16,10 @@
 #include "common/FileControl.h"
 #include "common/Gzip.h"
 #include "platform/IniFile.h"
-#include "tests/IniProfile.h"
 #include "platform/Utf8.h"
 #include "service/classes/Retrieve.h"
 #include "service/classes/Transport.h"
+#include "tests/IniProfile.h"
 #include "tests/TestSupport.h"
 #include "tests/service/TransferFixture.h"
 

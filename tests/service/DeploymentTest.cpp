@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include "platform/IniFile.h"
-#include "tests/IniProfile.h"
 #include "service/shell/Registration.h"
 #include "service/shell/SystemFiles.h"
+#include "tests/IniProfile.h"
 #include "tests/service/BusFixture.h"
 
 using namespace plx;

@@ -4,10 +4,10 @@
 #include <thread>
 
 #include "platform/IniFile.h"
-#include "tests/IniProfile.h"
 #include "platform/UniqueFd.h"
 #include "service/shell/CommandLine.h"
 #include "service/shell/Registration.h"
+#include "tests/IniProfile.h"
 #include "tests/service/BusFixture.h"
 
 using namespace plx;
