@@ -124,10 +124,14 @@ void sendThrough(Conversation& c, const std::string& data, bool compress, test::
         body = scratch / "plain.gz";
     }
     ASSERT_TRUE(encodeFileBase64(body, scratch / "entity"));
-    FileElement file{std::to_string(data.size()), "1",
-                     std::to_string(data.size()), "1",
-                     compress ? "1" : "0",        getFileMD5(scratch / "plain"),
-                     scratch / "entity"};
+    std::string entity = readFile(scratch / "entity");
+    FileElement file{std::to_string(data.size()),
+                     "1",
+                     std::to_string(data.size()),
+                     "1",
+                     compress ? "1" : "0",
+                     getFileMD5(scratch / "plain"),
+                     {entity.size(), [&](const ByteSink& sink) { return sink(entity.data(), entity.size()); }}};
     std::string put = c.post("/putfile", [&](XmlWriter& w) { writePutFile(w, "0", c.header(), file); });
     ASSERT_EQ(resultCode(put), "0") << put;
     std::string report = c.post("/putfile", [&](XmlWriter& w) { writeReportStatus(w, "0", c.header()); });

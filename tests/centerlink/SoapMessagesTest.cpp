@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/XmlText.h"
+
 using namespace plx;
+using test::xmlText;
 
 namespace {
 
@@ -10,18 +13,6 @@ const std::string kOpen =
     "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body>";
 const std::string kNs = " xmlns=\"http://pelorin.korvane.example/2001/DRAFT\">";
 const std::string kClose = "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
-
-template <typename Write>
-std::string written(Write write) {
-    OutgoingMessage message;
-    XmlWriter w;
-    w.open(message);
-    write(w);
-    w.close();
-    std::string text;
-    EXPECT_TRUE(message.toText(text));
-    return text;
-}
 
 } // namespace
 
@@ -34,7 +25,7 @@ TEST(SoapMessages, AuthenticationRequestInItsFixedOrder) {
     r.protocolFileName = "PF";
     r.accessKey = "AK";
     r.resendFlag = "0";
-    EXPECT_EQ(written([&](XmlWriter& w) { writeRequestAuthentication(w, r); }),
+    EXPECT_EQ(xmlText([&](XmlWriter& w) { writeRequestAuthentication(w, r); }),
               kOpen + "<RequestAuthentication" + kNs +
                   "<Header><Time>2024/03/01 09:05.07</Time><TerminalID>T0001</TerminalID>"
                   "<TargetTerminalID>C0001</TargetTerminalID><SessionID></SessionID></Header>"
@@ -56,7 +47,7 @@ TEST(SoapMessages, FileMessagesCarryTheEntity) {
                                                                       }}};
     SoapHeader h{"20240301090507", "T1", "C1", "S1", true};
     EXPECT_EQ(
-        written([&](XmlWriter& w) { writePutFile(w, "0", h, f); }),
+        xmlText([&](XmlWriter& w) { writePutFile(w, "0", h, f); }),
         kOpen + "<PutFile" + kNs +
             "<ResultCode>0</ResultCode>"
             "<Header><Time>20240301090507</Time><TerminalID>T1</TerminalID><TargetTerminalID>C1</TargetTerminalID>"
@@ -69,7 +60,7 @@ TEST(SoapMessages, FileMessagesCarryTheEntity) {
 
     // A refusal has empty File elements and an empty FileRecord.
     h.withSessionId = true;
-    std::string refusal = written([&](XmlWriter& w) { writeGetFileResponse(w, "99", h, nullptr); });
+    std::string refusal = xmlText([&](XmlWriter& w) { writeGetFileResponse(w, "99", h, nullptr); });
     EXPECT_NE(refusal.find("<File><Length></Length><RecordLength></RecordLength><RecordNumber></RecordNumber>"
                            "<RecordFlag></RecordFlag><CompressFlag></CompressFlag><MD5></MD5><Entity></Entity></File>"
                            "<FileRecord><FileLoadNo></FileLoadNo><FileRecordKey></FileRecordKey></FileRecord>"),
@@ -78,7 +69,7 @@ TEST(SoapMessages, FileMessagesCarryTheEntity) {
 
 TEST(SoapMessages, ShortRepliesAndTheSessionIdRule) {
     SoapHeader h{"20240301090507", "T1", "C1", "", false};
-    EXPECT_EQ(written([&](XmlWriter& w) { writeReportStatusResponse(w, "0", h); }),
+    EXPECT_EQ(xmlText([&](XmlWriter& w) { writeReportStatusResponse(w, "0", h); }),
               kOpen + "<ReportStatusResponse" + kNs +
                   "<ResultCode>0</ResultCode><Header><Time>20240301090507</Time>"
                   "<TerminalID>T1</TerminalID><TargetTerminalID>C1</TargetTerminalID></Header></ReportStatusResponse>" +

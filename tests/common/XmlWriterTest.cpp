@@ -3,26 +3,13 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 
+#include "tests/XmlText.h"
+
 using namespace plx;
-
-namespace {
-
-template <typename Write>
-std::string written(Write write) {
-    OutgoingMessage message;
-    XmlWriter w;
-    w.open(message);
-    write(w);
-    w.close();
-    std::string text;
-    EXPECT_TRUE(message.toText(text));
-    return text;
-}
-
-} // namespace
+using test::xmlText;
 
 TEST(XmlWriter, WritesElementsInCallOrder) {
-    EXPECT_EQ(written([](XmlWriter& w) {
+    EXPECT_EQ(xmlText([](XmlWriter& w) {
                   w.writeStartTagWithAttribute("SOAP-ENV:Envelope", "xmlns:SOAP-ENV",
                                                "\"http://schemas.xmlsoap.org/soap/envelope/\"");
                   w.writeStartTag("Body");
@@ -36,7 +23,7 @@ TEST(XmlWriter, WritesElementsInCallOrder) {
 }
 
 TEST(XmlWriter, TextCannotOpenElementsOfItsOwn) {
-    EXPECT_EQ(written([](XmlWriter& w) {
+    EXPECT_EQ(xmlText([](XmlWriter& w) {
                   w.writeElement("TerminalID", "T1</TerminalID><ResultCode>00");
                   w.writeElement("DataFileName", "a&b>c");
               }),
@@ -46,7 +33,7 @@ TEST(XmlWriter, TextCannotOpenElementsOfItsOwn) {
 
 TEST(XmlWriter, ProducedElementsComeWhereTheyWereWritten) {
     std::string body(3 * 1024, 'A');
-    EXPECT_EQ(written([&](XmlWriter& w) {
+    EXPECT_EQ(xmlText([&](XmlWriter& w) {
                   w.writeProducedElement("Entity", body.size(),
                                          [&](const ByteSink& sink) { return sink(body.data(), body.size()); });
                   w.writeElement("E", "");

@@ -21,6 +21,7 @@
 #include "service/classes/Transport.h"
 #include "tests/IniProfile.h"
 #include "tests/TestSupport.h"
+#include "tests/XmlText.h"
 #include "tests/service/TransferFixture.h"
 
 using namespace plx;
@@ -162,16 +163,7 @@ protected:
         reply.doc = std::make_shared<SoapDocument>(SoapDocument::parseFile(work_ / "reply.xml"));
         return reply;
     }
-    std::string message(const std::function<void(XmlWriter&)>& write) {
-        OutgoingMessage content;
-        XmlWriter w;
-        w.open(content);
-        write(w);
-        w.close();
-        std::string text;
-        EXPECT_TRUE(content.toText(text));
-        return text;
-    }
+    std::string message(const std::function<void(XmlWriter&)>& write) { return test::xmlText(write); }
     void end() {
         GatewayRequest last{.socket = -1, .body = nullptr, .header = "", .level = 2};
         handler_.endConnection(last);
