@@ -10,9 +10,9 @@ namespace plx {
 // Error classes of LastErrorCd.
 enum ApiErrorCode : std::int32_t {
     kApiOk = 0,
-    kApiNotReady = 1,    // no session count, object not initialised, service unreachable
-    kApiSystemError = 2, // store, file or system error
-    kApiNoTempFile = 3,
+    kApiNotReady = 1,        // no session count, object not initialised, service unreachable
+    kApiSystemError = 2,     // store, file or system error
+    kApiTransferFailure = 3, // no temporary file, the file to move missing, or a reply out of order
     kApiBadArgument = 4,
     kApiCenterError = 5, // certificate registration or a failure code from the center
 };

@@ -8,11 +8,12 @@
 #include <optional>
 #include <string_view>
 
+#include "api/TextLimits.h"
+
 namespace plx {
 
 inline constexpr std::size_t kFileTypeLimit = 4;
 inline constexpr std::size_t kDirectoryLimit = 128;
-inline constexpr std::size_t kFileNameLimit = 64; // a client's, a temporary or a center's file name
 
 struct LengthRule {
     std::size_t limit;

@@ -9,6 +9,10 @@ namespace plx {
 
 // plsessionYYYYMMDD.log: one line per finished conversation.
 struct SessionLog {
+    // How the conversation ended (the record's type) and how bad that is
+    // (its level).
+    enum Outcome : std::int16_t { kNormalEnd = 0, kAbnormalEnd = 1, kWarning = 2 };
+    enum Level : std::int32_t { kLevelNormal = 0, kLevelWarning = 1, kLevelError = 2 };
     // Who started the conversation and what it moved.
     enum TransferKind : std::int32_t {
         kTerminalReceive = 10,
@@ -62,6 +66,8 @@ struct SessionLog {
 // field and may hold commas of its own; a reader keeps its first nine pieces,
 // the ninth holding the rest of the line.
 struct ApiLog {
+    // The event a record raises besides its line.
+    enum EventType : std::int16_t { kNoEvent = 0, kErrorEvent = 1, kWarningEvent = 2 };
     enum Field : std::size_t {
         kStamp,
         kCode,

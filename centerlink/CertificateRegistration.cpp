@@ -278,14 +278,14 @@ int Registration::run() {
         readReply(reply);
         http_.Disconnect();
         phase_ = SessionLog::kEnded;
-        writeSessionRecord(0, 0);
+        writeSessionRecord(SessionLog::kNormalEnd, SessionLog::kLevelNormal);
         return 0;
     } catch (const PLException&) {
         // the code is the result the step noted
     } catch (const std::exception&) {
         result_ = kOtherFailure;
     }
-    writeSessionRecord(1, 2);
+    writeSessionRecord(SessionLog::kAbnormalEnd, SessionLog::kLevelError);
     return result_;
 }
 

@@ -34,7 +34,6 @@ namespace plx {
 namespace {
 
 constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0)";
-constexpr std::size_t kSendBlock = 64 * 1024;
 constexpr std::size_t kProxyAnswerLimit = 8 * 1024;
 constexpr int kHostNotFound = 11001;
 
@@ -296,27 +295,6 @@ bool HttpClient::receiveReply(ReceivedMessage& reply, BodyReader* reader) {
     }
     Disconnect();
     return false;
-}
-
-int HttpClient::Write(const std::filesystem::path& requestFile, std::string& headerOut,
-                      std::filesystem::path& bodyOut) {
-    auto file = std::make_shared<UniqueFd>(::open(requestFile.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st {};
-    if (!*file || ::fstat(file->get(), &st) != 0) {
-        fail(kSessionStopped);
-        return kSendFailed;
-    }
-    OutgoingMessage request;
-    request.appendProduced(static_cast<std::uint64_t>(st.st_size), [file](const ByteSink& sink) {
-        std::vector<char> block(kSendBlock);
-        for (;;) {
-            ssize_t n = readSome(file->get(), block.data(), block.size());
-            if (n < 0) throw std::system_error(errno, std::generic_category(), "read request");
-            if (n == 0) return true;
-            if (!sink(block.data(), static_cast<std::size_t>(n))) return false;
-        }
-    });
-    return Write(request, headerOut, bodyOut);
 }
 
 int HttpClient::Write(const OutgoingMessage& request, std::string& headerOut, std::filesystem::path& bodyOut,

@@ -1,8 +1,8 @@
 #pragma once
 // The terminal's HTTP(S) client towards the center: connects directly,
 // through a proxy or a proxy tunnel, optionally with TLS and the terminal's
-// certificate; sends one prepared request file per Write and receives the
-// reply body into a temporary file. One object serves one conversation.
+// certificate; streams one request per Write as it is produced and takes
+// the reply body in as it arrives. One object serves one conversation.
 
 #include <atomic>
 #include <condition_variable>
@@ -42,11 +42,10 @@ public:
     // Empty certificate and key paths: no client certificate.
     bool Connect(const std::string& host, int port, const std::string& certFile = {}, const std::string& keyFile = {});
     bool Disconnect();
-    // Sends the request file and receives the reply: kDone with the reply's
-    // header text and body file (the caller deletes it), else the failed phase.
-    int Write(const std::filesystem::path& requestFile, std::string& headerOut, std::filesystem::path& bodyOut);
-    // The same with a request streamed as it is produced. With a reader the
-    // reply body goes to it as it arrives, and bodyOut is the file it gives.
+    // Sends the request as it is produced and receives the reply: kDone with
+    // the reply's header text and body file (the caller deletes it), else the
+    // failed phase. With a reader the reply body goes to it as it arrives,
+    // and bodyOut is the file it gives.
     int Write(const OutgoingMessage& request, std::string& headerOut, std::filesystem::path& bodyOut,
               BodyReader* reader = nullptr);
 

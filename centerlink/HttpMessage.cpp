@@ -1,16 +1,9 @@
 #include "centerlink/HttpMessage.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-#include <vector>
-
 #include "centerlink/HttpReceiver.h"
 #include "common/Base64.h"
 #include "common/CenterUrl.h"
 #include "common/TermInfo.h"
-#include "platform/FdIo.h"
-#include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
 
 namespace plx {
@@ -75,10 +68,6 @@ std::string HttpMessage::responseHead() const {
     return head;
 }
 
-bool HttpMessage::writeRequest(const std::filesystem::path& file) const { return write(file, requestHead()); }
-
-bool HttpMessage::writeResponse(const std::filesystem::path& file) const { return write(file, responseHead()); }
-
 OutgoingMessage HttpMessage::request(OutgoingMessage body) const {
     body.prepend(requestHead() + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n");
     return body;
@@ -87,37 +76,6 @@ OutgoingMessage HttpMessage::request(OutgoingMessage body) const {
 OutgoingMessage HttpMessage::response(OutgoingMessage body) const {
     body.prepend(responseHead() + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n");
     return body;
-}
-
-bool HttpMessage::write(const std::filesystem::path& file, const std::string& head) const {
-    UniqueFd out(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!out) return false;
-    bool ok = true;
-    UniqueFd body;
-    if (!bodyFile_.empty()) body.reset(::open(bodyFile_.c_str(), O_RDONLY | O_CLOEXEC));
-    if (body) {
-        off_t length = ::lseek(body.get(), 0, SEEK_END);
-        ::lseek(body.get(), 0, SEEK_SET);
-        std::string text = head + "Content-Length: " + std::to_string(length < 0 ? 0 : length) + "\r\n\r\n";
-        ok = length >= 0 && writeAll(out.get(), text.data(), text.size());
-        std::vector<char> block(64 * 1024);
-        off_t copied = 0;
-        while (ok && copied < length) {
-            ssize_t n = readSome(body.get(), block.data(), block.size());
-            if (n <= 0) {
-                ok = false; // shorter than it was a moment ago
-                break;
-            }
-            ok = writeAll(out.get(), block.data(), static_cast<std::size_t>(n));
-            copied += n;
-        }
-    } else {
-        std::string text = head + "\r\n";
-        ok = writeAll(out.get(), text.data(), text.size());
-    }
-    if (::close(out.release()) != 0) ok = false;
-    if (!ok) ::unlink(file.c_str());
-    return ok;
 }
 
 HeaderList HttpMessage::parseHeaders() const { return plx::parseHeaders(received_); }

@@ -1,9 +1,7 @@
 #pragma once
-// An HTTP request or reply of the center link: built locally and written
-// whole into a file to be streamed out, or wrapped around a received header
-// block to read it.
+// An HTTP request or reply of the center link: built locally around a body
+// to be streamed out, or wrapped around a received header block to read it.
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,17 +22,11 @@ public:
 
     void addHeader(std::string_view name, std::string_view value);
     void setMethod(std::string_view method) { method_ = method; }
-    void setBodyFile(const std::filesystem::path& path) { bodyFile_ = path; }
     // Stores the target for path ("/putfile", ...) and adds Host, "port" and
     // the connection header as the center settings (plterm.ini) ask.
     void setRequestTarget(std::string_view path);
 
-    // Write the whole message into a new file; false when it cannot be
-    // created or written (the file is then removed).
-    bool writeRequest(const std::filesystem::path& file) const;
-    bool writeResponse(const std::filesystem::path& file) const;
-    // The message with body in front of it, as writeRequest and
-    // writeResponse would write it, to be streamed out.
+    // The head with its Content-Length, followed by body, to be streamed out.
     OutgoingMessage request(OutgoingMessage body) const;
     OutgoingMessage response(OutgoingMessage body) const;
 
@@ -48,13 +40,11 @@ public:
 private:
     std::string requestHead() const;
     std::string responseHead() const;
-    bool write(const std::filesystem::path& file, const std::string& head) const;
 
     std::string received_;
     std::string receivedMethod_;
     std::string receivedTarget_;
     HeaderList headers_;
-    std::filesystem::path bodyFile_;
     std::string method_;
     std::string target_;
 };

@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 #include <vector>
 
@@ -30,7 +29,6 @@ constexpr int kHandshakeTimeout = 30;  // seconds
 constexpr int kExchanges = 3;
 constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
 constexpr std::int64_t kMaxBodyBytes = (std::int64_t{1} << 31) - 1;
-constexpr std::size_t kReplyBlock = 8192;
 constexpr int kAcceptBackoffMs = 200;
 
 void setSendTimeout(int fd, int seconds) {
@@ -187,7 +185,7 @@ void HttpServer::Impl::serve(UniqueFd fd) {
         connection.close();
         if (h && !endReported) {
             try {
-                h->handle(GatewayRequest{-1, nullptr, {}, 0, 2});
+                h->endConnection(GatewayRequest{-1, nullptr, {}, 0, 2});
             } catch (...) {
             }
         }
@@ -205,7 +203,7 @@ void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool
     // A failure or the end: the handler's answer is not used.
     auto end = [&](std::int32_t error, std::int32_t level) {
         endReported = true;
-        if (h) h->handle(GatewayRequest{socket, nullptr, {}, error, level});
+        if (h) h->endConnection(GatewayRequest{socket, nullptr, {}, error, level});
     };
 
     for (int exchange = 1; exchange <= kExchanges; ++exchange) {
@@ -248,25 +246,6 @@ void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool
         if (level != 0) return end(error, level);
     }
     end(0, 2);
-}
-
-OutgoingMessage GatewayHandler::respond(const GatewayRequest& request) {
-    auto file = std::make_shared<ScopedFileRemoval>(handle(request));
-    auto in = std::make_shared<UniqueFd>();
-    if (!file->path().empty()) in->reset(::open(file->path().c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st {};
-    if (!*in || ::fstat(in->get(), &st) != 0) return {};
-    OutgoingMessage reply;
-    reply.appendProduced(static_cast<std::uint64_t>(st.st_size), [file, in](const ByteSink& sink) {
-        std::vector<char> block(kReplyBlock);
-        for (;;) {
-            ssize_t n = readSome(in->get(), block.data(), block.size());
-            if (n < 0) return false;
-            if (n == 0) return true;
-            if (!sink(block.data(), static_cast<std::size_t>(n))) return false;
-        }
-    });
-    return reply;
 }
 
 HttpServer::HttpServer(int port, std::string certFile, std::string keyFile) : impl_(std::make_unique<Impl>()) {

@@ -1,7 +1,7 @@
 #pragma once
 // The terminal's own HTTP(S) server for the center's gateway: listens on
 // the terminal port, serves one connection at a time, reads up to three
-// requests on it and sends back the reply file that the handler gives.
+// requests on it and streams back the reply that the handler gives.
 
 #include <atomic>
 #include <cstdint>
@@ -32,17 +32,16 @@ public:
     virtual ~GatewayHandler() = default;
     // A new connection was accepted: nothing of an earlier one carries over.
     virtual void beginConnection() = 0;
-    // The reply file to send, or an empty path to end the connection. After a
-    // complete request the body file belongs to the handler.
-    virtual std::filesystem::path handle(const GatewayRequest& request) = 0;
-
-    // What the server calls. How the next request's body is taken in as it
-    // arrives (the handler keeps the reader until the next call; the body
-    // file then is the one the reader gives); null: into a file as it came.
+    // How the next request's body is taken in as it arrives (the handler
+    // keeps the reader until the next call; the body file then is the one
+    // the reader gives); null: into a file as it came.
     virtual BodyReader* requestReader() { return nullptr; }
-    // The reply to send, streamed; an empty message ends the connection.
-    // By default the file that handle() gives.
-    virtual OutgoingMessage respond(const GatewayRequest& request);
+    // The reply to a complete request, streamed; an empty message ends the
+    // connection. The request's body file belongs to the handler.
+    virtual OutgoingMessage respond(const GatewayRequest& request) = 0;
+    // The connection ended, after a failure or at its end (request: null
+    // body, empty header, its error code and level).
+    virtual void endConnection(const GatewayRequest& request) = 0;
 };
 
 class HttpServer {

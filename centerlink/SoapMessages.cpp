@@ -1,9 +1,5 @@
 #include "centerlink/SoapMessages.h"
 
-#include <cerrno>
-#include <system_error>
-#include <unistd.h>
-
 namespace plx {
 
 namespace {
@@ -18,15 +14,7 @@ void writeFileElement(XmlWriter& w, const FileElement& f) {
     w.writeElement("RecordFlag", f.recordFlag);
     w.writeElement("CompressFlag", f.compressFlag);
     w.writeElement("MD5", f.md5);
-    if (f.entityText) {
-        w.writeProducedElement("Entity", f.entityText->size, f.entityText->produce);
-        w.writeEndTag("File");
-        return;
-    }
-    // A message without its body must never go out as a success.
-    if (::access(f.entityFile.c_str(), R_OK) != 0)
-        throw std::system_error(errno, std::generic_category(), "entity file " + f.entityFile.string());
-    w.writeFileElement("Entity", f.entityFile);
+    w.writeProducedElement("Entity", f.entityText.size, f.entityText.produce);
     w.writeEndTag("File");
 }
 

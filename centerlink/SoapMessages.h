@@ -52,8 +52,7 @@ struct EntityText {
     OutgoingMessage::Producer produce;
 };
 
-// The File element; entityFile holds the Base64 text of the body, unless
-// entityText produces it.
+// The File element; entityText produces the Base64 text of the body.
 struct FileElement {
     std::string length;
     std::string recordLength;
@@ -61,8 +60,7 @@ struct FileElement {
     std::string recordFlag;
     std::string compressFlag;
     std::string md5;
-    std::filesystem::path entityFile;
-    std::optional<EntityText> entityText = std::nullopt;
+    EntityText entityText;
 };
 
 // The record length as the File element carries it: variable length (-1) as 1.

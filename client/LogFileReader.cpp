@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -34,17 +35,25 @@ constexpr std::string_view kTransferApis[] = {"PLSendData", "PLRecvData"};
 
 struct KindCodes {
     LogKind kind;
-    std::string_view codes[2];
+    SessionLog::TransferKind codes[2];
 };
 constexpr KindCodes kKindCodes[] = {
-    {LogKind::Send, {"20", "40"}},
-    {LogKind::Receive, {"10", "30"}},
+    {LogKind::Send, {SessionLog::kTerminalSend, SessionLog::kCenterFetch}},
+    {LogKind::Receive, {SessionLog::kTerminalReceive, SessionLog::kCenterDelivery}},
 };
+
+// The field as written: the code's decimal text, nothing around it.
+bool isCode(std::string_view field, std::int32_t code) {
+    char text[12];
+    auto written = std::to_chars(text, text + sizeof text, code);
+    return field == std::string_view(text, static_cast<std::size_t>(written.ptr - text));
+}
 
 bool admits(LogKind kind, std::string_view transferKind) {
     if (kind == LogKind::All) return true;
     for (const KindCodes& row : kKindCodes)
-        if (row.kind == kind) return std::ranges::find(row.codes, transferKind) != std::end(row.codes);
+        if (row.kind == kind)
+            return std::ranges::any_of(row.codes, [&](std::int32_t code) { return isCode(transferKind, code); });
     return false;
 }
 
@@ -173,7 +182,7 @@ private:
             if (matches(slots_[s], hash, idOf(i))) return; // keep the first
         }
     }
-    std::string_view idOf(std::size_t i) const { return SessionRecord(sessions_[i]).field(SessionLog::kSessionId); }
+    std::string_view idOf(std::size_t i) const { return SessionLine(sessions_[i]).field(SessionLog::kSessionId); }
     bool matches(const Slot& slot, std::size_t hash, std::string_view id) const {
         return slot.hash == static_cast<std::uint32_t>(hash) && idOf(slot.indexPlusOne - 1) == id;
     }
@@ -226,7 +235,7 @@ std::vector<std::string_view> keptSessions(const fs::path& file, LogKind kind, T
     LogLineReader reader(file);
     std::string_view line;
     while (reader.next(line))
-        if (kind == LogKind::All || admits(kind, SessionRecord(line).field(SessionLog::kTransferKind)))
+        if (kind == LogKind::All || admits(kind, SessionLine(line).field(SessionLog::kTransferKind)))
             kept.push_back(arena.store(line));
     return kept;
 }
@@ -239,7 +248,7 @@ std::vector<Attachment> attachmentsOf(const fs::path& file, const LogRange& rang
     LogLineReader reader(file);
     std::string_view line;
     while (reader.next(line)) {
-        auto fields = ApiRecord(line).leadingFields<ApiLog::kApiName + 1>();
+        auto fields = ApiLine(line).leadingFields<ApiLog::kApiName + 1>();
         std::string_view stamp = fields[ApiLog::kStamp];
         std::string_view sessionId = fields[ApiLog::kSessionId];
         if (std::ranges::find(kTransferApis, fields[ApiLog::kApiName]) == std::end(kTransferApis) ||

@@ -23,8 +23,8 @@ namespace plx {
 
 // A session log line (fields as SessionLog::Field) and an API log line
 // (fields as ApiLog::Field, the last holding the rest of the argument list).
-using SessionRecord = LogLineView<SessionLog::kFieldCount>;
-using ApiRecord = LogLineView<ApiLog::kFieldCount>;
+using SessionLine = LogLineView<SessionLog::kFieldCount>;
+using ApiLine = LogLineView<ApiLog::kFieldCount>;
 
 // Which sessions to load, by transfer kind: Send keeps the terminal- and
 // center-started collections (20, 40), Receive the deliveries (10, 30), All
@@ -51,9 +51,9 @@ public:
 
     std::size_t sessionCount() const { return sessions_.size(); }
     // i < sessionCount(). Views into this object: valid while it lives.
-    SessionRecord session(std::size_t i) const { return SessionRecord(sessions_[i]); }
+    SessionLine session(std::size_t i) const { return SessionLine(sessions_[i]); }
     // The API line attached to session i; every field "" when there is none.
-    ApiRecord api(std::size_t i) const { return ApiRecord(apis_[i]); }
+    ApiLine api(std::size_t i) const { return ApiLine(apis_[i]); }
     bool hasApi(std::size_t i) const { return !apis_[i].empty(); }
 
 private:

@@ -35,7 +35,7 @@ PendingCall<NoResult> RemoteClient::PLSetFileInfo(const FileRec& r) {
                                   r.ProtocolFilename, r.AccessKey, r.RecordLength, r.CompressID, r.UserData);
 }
 
-PendingCall<std::int32_t> RemoteClient::PLGetFileInfo(const FileInfoFilter& f) {
+PendingCall<std::int32_t> RemoteClient::PLGetFileInfo(const FileInfoQuery& f) {
     return object_.call<std::int32_t>(kClientInterface, "PLGetFileInfo", readOne<std::int32_t>, f.FileType, f.ServiceNo,
                                       f.ProtocolFilename, f.AccessKey, f.RecordLength, f.CompressID);
 }
@@ -56,7 +56,7 @@ PendingCall<NoResult> RemoteClient::Advise() { return object_.call<NoResult>(kCl
 
 void RemoteClient::Unadvise() { object_.post(kClientInterface, "Unadvise"); }
 
-void RemoteClient::listen(ServiceEvents& listener) {
+void RemoteClient::listen(ClientEvents& listener) {
     sdbus::IProxy* proxy = object_.proxy();
     if (!proxy) return;
     proxy->uponSignal("PLSendStatus")
@@ -175,7 +175,7 @@ PendingCall<std::int32_t> RemoteRetrieve::PLDeleteFile(const std::string& fileTy
 
 // ---- ServiceBus ----
 
-ServiceBus::ServiceBus(ServiceEvents* listener)
+ServiceBus::ServiceBus(ClientEvents* listener)
     : link_(std::make_shared<ServiceLink>()), client_(link_), factory_(link_, kFactoryPath), status_(link_->status()) {
     if (!listener || !status_.ok()) return;
     client_.listen(*listener);

@@ -11,24 +11,15 @@
 #include <string>
 
 #include "api/ApiRecords.h"
+#include "api/ClientEvents.h"
 #include "client/PendingCall.h"
 #include "client/RemoteObject.h"
 
 namespace plx {
 
-// Where the Client's events go. Called on the bus thread: hand anything for
-// a window to the window's own thread, and never wait there for a call.
-class ServiceEvents {
-public:
-    virtual ~ServiceEvents() = default;
-    virtual void PLSendStatus(std::int32_t totalByte, std::int32_t sentByte, std::int32_t passedTime) = 0;
-    virtual void PLRecvStatus(std::int32_t totalByte, std::int32_t recvByte, std::int32_t passedTime) = 0;
-    virtual void PLRecvRequest(std::int32_t eventCode, const std::string& fileType) = 0;
-};
-
 // A listener for programs that subscribe to the events so that the service
 // counts them as connected, but do nothing with them.
-class IgnoredEvents final : public ServiceEvents {
+class IgnoredEvents final : public ClientEvents {
 public:
     void PLSendStatus(std::int32_t, std::int32_t, std::int32_t) override {}
     void PLRecvStatus(std::int32_t, std::int32_t, std::int32_t) override {}
@@ -36,7 +27,7 @@ public:
 };
 
 // The search arguments of PLGetFileInfo; empty texts and zeros match all.
-struct FileInfoFilter {
+struct FileInfoQuery {
     std::string FileType;
     std::int32_t ServiceNo = 0;
     std::string ProtocolFilename;
@@ -54,7 +45,7 @@ public:
     PendingCall<TerminalRec> PLGetTermInfo();
     // The definition fields of rec (FileType to UserData).
     PendingCall<NoResult> PLSetFileInfo(const FileRec& rec);
-    PendingCall<std::int32_t> PLGetFileInfo(const FileInfoFilter& filter);
+    PendingCall<std::int32_t> PLGetFileInfo(const FileInfoQuery& filter);
     // Over this caller's last PLGetFileInfo.
     PendingCall<FileRec> PLGetFileInfoAt(std::int32_t index);
     PendingCall<NoResult> PLDeleteFileInfo(const std::string& fileType);
@@ -62,8 +53,10 @@ public:
     PendingCall<NoResult> Advise();
     void Unadvise();
 
-    // Subscribes listener to the signals; called once, before Advise.
-    void listen(ServiceEvents& listener);
+    // Subscribes listener to the signals; called once, before Advise. The
+    // events come on the bus thread: a listener hands anything for a window
+    // to the window's own thread and never waits there for a call.
+    void listen(ClientEvents& listener);
 
 private:
     RemoteObject object_;
@@ -131,7 +124,7 @@ public:
     // (Advise) before returning; blocks for that, so open it off a window's
     // thread. Never throws: when the service cannot be reached, status()
     // says so and every call answers with that failure.
-    explicit ServiceBus(ServiceEvents* listener = nullptr);
+    explicit ServiceBus(ClientEvents* listener = nullptr);
     ~ServiceBus(); // Unadvise
 
     const CallStatus& status() const { return status_; }

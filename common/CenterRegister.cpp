@@ -1,5 +1,6 @@
 #include "common/CenterRegister.h"
 
+#include "api/TextLimits.h"
 #include <mutex>
 #include <sys/stat.h>
 
@@ -16,7 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kSvDataFilenameLimit = 64; // characters, when stored and when read
 constexpr std::size_t kFileTypeLimit = 5;
 constexpr const char* kAppendBaseKey = "appendbase";
 
@@ -35,7 +35,7 @@ std::int32_t numberOrMissing(const IniDocument& doc, const std::string& section,
 CenterRecord recordFromSection(const IniDocument& doc, const std::string& name) {
     CenterRecord r;
     r.sectionName = name;
-    r.svDataFilename = utf8TruncateCharacters(doc.get(name, "svdatafilename", ""), kSvDataFilenameLimit);
+    r.svDataFilename = utf8TruncateCharacters(doc.get(name, "svdatafilename", ""), kFileNameLimit);
     r.limitDays = numberOrMissing(doc, name, "limit");
     r.status = numberOrMissing(doc, name, "status");
     r.sendRecvFlag = numberOrMissing(doc, name, "sendrecvflag");
@@ -99,7 +99,7 @@ void writeCenterRecord(const CenterRecord& r) {
         centerIniPath(),
         [&](IniDocument& doc) {
             const std::string& s = r.sectionName;
-            doc.set(s, "svdatafilename", utf8TruncateCharacters(r.svDataFilename, kSvDataFilenameLimit));
+            doc.set(s, "svdatafilename", utf8TruncateCharacters(r.svDataFilename, kFileNameLimit));
             doc.set(s, "limit", std::to_string(r.limitDays));
             doc.set(s, "status", std::to_string(r.status));
             doc.set(s, "sendrecvflag", std::to_string(r.sendRecvFlag));

@@ -34,32 +34,6 @@ std::string getNowStamp() { return formatStamp(localNow().value_or(LocalDateTime
 std::string getNowTimeText() { return formatTimeText(localNow().value_or(LocalDateTime{})); }
 FileTime getNowFileTime() { return FileTime::now(); }
 
-void shiftFileTimeZone(FileTime& ft, bool toUtc) {
-    std::uint64_t fraction = ft.ticks % FileTime::kTicksPerSecond;
-    std::time_t seconds = static_cast<std::time_t>(ft.toUnixSeconds());
-    if (toUtc) {
-        // ft holds a wall-clock reading: break it down as it stands, then
-        // ask the zone rules which UTC instant shows that reading.
-        std::tm tm{};
-        if (!::gmtime_r(&seconds, &tm)) return;
-        auto utc =
-            fromLocal(LocalDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec});
-        if (utc) ft.ticks = utc->ticks + fraction;
-    } else {
-        auto local = toLocal(ft);
-        if (!local) return;
-        std::tm tm{};
-        tm.tm_year = local->year - 1900;
-        tm.tm_mon = local->month - 1;
-        tm.tm_mday = local->day;
-        tm.tm_hour = local->hour;
-        tm.tm_min = local->minute;
-        tm.tm_sec = local->second;
-        FileTime wall = FileTime::fromUnix(::timegm(&tm));
-        ft.ticks = wall.ticks + fraction;
-    }
-}
-
 void startOfDayPlusDays(FileTime& ft, long long days) {
     auto local = toLocal(ft);
     if (!local) return;

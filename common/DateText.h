@@ -12,9 +12,6 @@ std::string getNowStamp();    // YYYYMMDDhhmmss, local
 std::string getNowTimeText(); // YYYY/MM/DD hh:mm.ss, local
 FileTime getNowFileTime();    // UTC
 
-// toUtc true: ft holds a local time, made UTC; false: UTC made local.
-// Unchanged when the conversion fails.
-void shiftFileTimeZone(FileTime& ft, bool toUtc);
 // The local midnight that begins ft's local day, plus days whole days (UTC
 // in and out). Saturates at FileTime::kNoExpiry.
 void startOfDayPlusDays(FileTime& ft, long long days);

@@ -38,14 +38,6 @@ std::string canonicalText(const fs::path& path) {
 
 } // namespace
 
-fs::path makeTempFile(const fs::path& folder) {
-    try {
-        return createUniqueFile(folder.empty() ? systemTempFolder() : folder, kTempPrefix);
-    } catch (...) {
-        return {};
-    }
-}
-
 OpenTempFile makeOpenTempFile(const fs::path& folder, int* error) {
     try {
         return OpenTempFile::create(folder.empty() ? systemTempFolder() : folder, kTempPrefix);
@@ -138,14 +130,6 @@ bool queryFileSize(const fs::path& path, std::int64_t& size) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
     size = static_cast<std::int64_t>(st.st_size);
-    return true;
-}
-
-bool queryFileSize32(const fs::path& path, std::int32_t& size) {
-    std::int64_t full = 0;
-    size = 0;
-    if (!queryFileSize(path, full) || full > std::numeric_limits<std::int32_t>::max()) return false;
-    size = static_cast<std::int32_t>(full);
     return true;
 }
 

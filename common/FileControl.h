@@ -13,10 +13,8 @@ namespace plx {
 
 inline constexpr const char* kTempPrefix = "@zv";
 
-// A new empty "@zv….tmp" file in folder (the system temporary folder when
-// empty); empty path when it cannot be made.
-std::filesystem::path makeTempFile(const std::filesystem::path& folder = {});
-// The same file kept open: written through the descriptor that made it and
+// A new "@zv….tmp" file in folder (the system temporary folder when
+// empty), kept open: written through the descriptor that made it and
 // removed when it goes. Empty when it cannot be made, with the errno in
 // *error when given.
 OpenTempFile makeOpenTempFile(const std::filesystem::path& folder = {}, int* error = nullptr);
@@ -45,8 +43,6 @@ std::string readTextFile(const std::filesystem::path& path);
 
 // false (size 0) for a missing file or one that cannot be opened.
 bool queryFileSize(const std::filesystem::path& path, std::int64_t& size);
-// For 32-bit size fields: false (size 0) also when the file is 2 GiB or more.
-bool queryFileSize32(const std::filesystem::path& path, std::int32_t& size);
 bool getFileWriteTime(const std::filesystem::path& path, FileTime& out);
 // 32 lower-case hex digits; empty when the file cannot be read.
 std::string getFileMD5(const std::filesystem::path& path);

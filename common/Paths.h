@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "api/TextLimits.h"
 #include "platform/PathText.h" // joinPath
 
 namespace plx {
@@ -25,6 +26,6 @@ bool pathExists(const std::filesystem::path& path, bool isFolder);
 // A name a peer chose is used only when it is one plain entry of a folder:
 // not empty, not "." or "..", no "/", no control characters, valid UTF-8,
 // at most maxCharacters characters.
-bool isPlainFileName(std::string_view name, std::size_t maxCharacters = 64);
+bool isPlainFileName(std::string_view name, std::size_t maxCharacters = kFileNameLimit);
 
 } // namespace plx

@@ -1,5 +1,6 @@
 #include "common/Settings.h"
 
+#include "api/TextLimits.h"
 #include "common/Paths.h"
 #include "platform/IniFile.h"
 #include "platform/Numbers.h"
@@ -8,8 +9,6 @@
 namespace plx {
 
 namespace {
-
-constexpr std::size_t kTextLimit = 1023;
 
 // Only plain digits count; anything else (a sign, letters, nothing) is -1.
 std::int32_t digitsValue(const IniDocument& doc, const char* section, const char* key) {

@@ -1,5 +1,6 @@
 #include "common/TermInfo.h"
 
+#include "api/TextLimits.h"
 #include <optional>
 
 #include "common/CenterUrl.h"
@@ -24,7 +25,7 @@ std::optional<IniDocument> loadTerm() {
 }
 
 std::string termValue(const IniDocument& doc, const char* key) {
-    return utf8Truncate(doc.get("terminfo", key, ""), 1023);
+    return utf8Truncate(doc.get("terminfo", key, ""), kTextLimit);
 }
 
 bool proxyFrom(const IniDocument& doc, ProxySetting& out) {

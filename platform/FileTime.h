@@ -19,8 +19,6 @@ struct FileTime {
     // 9999-12-29 00:00:00 UTC: "never expires".
     static constexpr std::uint64_t kNoExpiry = 0x24C8580352830000ULL;
 
-    std::uint32_t high() const { return static_cast<std::uint32_t>(ticks >> 32); }
-    std::uint32_t low() const { return static_cast<std::uint32_t>(ticks); }
     friend bool operator==(FileTime, FileTime) = default;
     friend auto operator<=>(FileTime, FileTime) = default;
 

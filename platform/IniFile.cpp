@@ -330,33 +330,6 @@ int purgeIniTemporaries(const fs::path& folder) {
     return removed;
 }
 
-std::string getProfileString(const fs::path& file, std::string_view section, std::string_view key,
-                             std::string_view fallback) {
-    return IniDocument::load(file).get(section, key, fallback);
-}
-
-int getProfileInt(const fs::path& file, std::string_view section, std::string_view key, int fallback) {
-    return IniDocument::load(file).getInt(section, key, fallback);
-}
-
-std::vector<std::string> getProfileSectionNames(const fs::path& file) { return IniDocument::load(file).sectionNames(); }
-
-std::vector<std::string> getProfileKeyNames(const fs::path& file, std::string_view section) {
-    return IniDocument::load(file).keyNames(section);
-}
-
-void writeProfileString(const fs::path& file, std::string_view section, std::string_view key, std::string_view value) {
-    updateProfile(file, [&](IniDocument& doc) { doc.set(section, key, value); });
-}
-
-void deleteProfileKey(const fs::path& file, std::string_view section, std::string_view key) {
-    updateExistingProfile(file, [&](IniDocument& doc) { doc.removeKey(section, key); });
-}
-
-void deleteProfileSection(const fs::path& file, std::string_view section) {
-    updateExistingProfile(file, [&](IniDocument& doc) { doc.removeSection(section); });
-}
-
 IniWriterLock::IniWriterLock(const fs::path& file) : guard_(writerMutexFor(file)) {}
 
 } // namespace plx

@@ -3,7 +3,7 @@
 // section and key names match without regard to ASCII case, the first of
 // duplicate names wins, values are trimmed and lose one pair of enclosing
 // quotes, lines that are not touched are kept on write. Nothing is cached:
-// every profile call reads the file again. Writes replace the file through a
+// every load reads the file again. Writes replace the file through a
 // temporary file and a rename, so a crash never leaves half a file.
 
 #include <filesystem>
@@ -92,22 +92,6 @@ private:
     std::vector<Section> sections_; // the first holds lines before any header
     std::string eol_ = "\n";
 };
-
-// The profile functions. A missing file reads as empty.
-std::string getProfileString(const std::filesystem::path& file, std::string_view section, std::string_view key,
-                             std::string_view fallback = {});
-// As IniDocument::getInt.
-int getProfileInt(const std::filesystem::path& file, std::string_view section, std::string_view key, int fallback);
-std::vector<std::string> getProfileSectionNames(const std::filesystem::path& file);
-std::vector<std::string> getProfileKeyNames(const std::filesystem::path& file, std::string_view section);
-
-// Each of these is one read-modify-write of the file, serialised with other
-// writers of the same file in this process. A write creates the file when
-// needed; a deletion from a missing file creates nothing.
-void writeProfileString(const std::filesystem::path& file, std::string_view section, std::string_view key,
-                        std::string_view value);
-void deleteProfileKey(const std::filesystem::path& file, std::string_view section, std::string_view key);
-void deleteProfileSection(const std::filesystem::path& file, std::string_view section);
 
 // Runs change on the loaded document and saves it, as one step under the
 // process-wide writer lock of that file; a new file gets newFileMode less

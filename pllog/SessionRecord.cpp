@@ -12,9 +12,7 @@ namespace {
 
 constexpr std::int32_t kVariableLength = -1;
 
-std::string recordText(const char* text) {
-    return valueField(utf8Truncate(utf8Sanitize(textOf(text)), kRecordTextLimit));
-}
+std::string recordText(const char* text) { return valueField(utf8Truncate(utf8Sanitize(textOf(text)), kTextLimit)); }
 
 std::string number(std::int64_t value) { return std::to_string(value); }
 

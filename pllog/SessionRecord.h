@@ -7,13 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "api/TextLimits.h"
 #include "common/PLlogAbi.h"
 
 namespace plx {
-
-// Strings taken from the terminal and file records are cut to this many
-// bytes, on a character boundary.
-inline constexpr std::size_t kRecordTextLimit = 1023;
 
 struct SessionSummary {
     std::int32_t level = 0;

@@ -11,7 +11,9 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "common/FileControl.h"
 #include "platform/ChildProcess.h"
+#include "platform/TempFile.h"
 
 namespace plx::test {
 
@@ -104,6 +106,14 @@ void writeFile(const fs::path& path, std::string_view content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("cannot write " + path.string());
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::filesystem::path makeTempFile(const std::filesystem::path& folder) {
+    try {
+        return createUniqueFile(folder.empty() ? systemTempFolder() : folder, kTempPrefix);
+    } catch (...) {
+        return {};
+    }
 }
 
 std::string readFile(const fs::path& path) {

@@ -67,6 +67,9 @@ ProgramRun runCaptured(const std::vector<std::string>& argv, const std::filesyst
 std::string withoutFreeInodes(const std::filesystem::path& folder, const std::function<std::string()>& body);
 
 void writeFile(const std::filesystem::path& path, std::string_view content);
+// A new empty "@zv….tmp" file in folder (the system temporary folder when
+// empty), left for the caller to remove; empty path when it cannot be made.
+std::filesystem::path makeTempFile(const std::filesystem::path& folder = {});
 std::string readFile(const std::filesystem::path& path);
 
 // The comma-separated fields of a log line, empty ones included.

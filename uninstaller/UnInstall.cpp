@@ -127,7 +127,7 @@ std::vector<std::string> TCVUnInstall::walkRoots(const TCVFileItem& item) const 
 bool TCVUnInstall::removeFile(const TCVFileItem& item, const fs::path& path) {
     if (item.selfRegistering) {
         try {
-            unregisterFile(path, unregisterLimit_);
+            unregisterFile(path, kChildWaitLimit);
         } catch (const UnregisterError& e) {
             // never shown: the file is deleted all the same
             std::fprintf(stderr, "CVUninst: %s\n", e.what());

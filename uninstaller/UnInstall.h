@@ -52,9 +52,6 @@ public:
     // Where ".desktop" files were removed from in the last run.
     const std::vector<std::filesystem::path>& shortcutFolders() const { return shortcutFolders_; }
 
-    // How long a self-registering program may take to unregister.
-    void setUnregisterLimit(std::chrono::milliseconds limit) { unregisterLimit_ = limit; }
-
 private:
     // One file item at path (confined); false when a file it would remove stayed.
     bool removeItem(const TCVFileItem& item, const std::filesystem::path& path, RemovalView& view,
@@ -76,7 +73,6 @@ private:
     int nextStageMark_ = 0;
     std::vector<std::filesystem::path> shortcutFolders_;
     std::vector<std::string> kept_;
-    std::chrono::milliseconds unregisterLimit_ = kChildWaitLimit;
 };
 
 } // namespace plx::uninst

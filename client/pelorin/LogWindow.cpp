@@ -360,7 +360,7 @@ void LogWindow::showPopup(const QPoint& at) { popMenu_->popup(at); }
 void LogWindow::rerun() {
     std::optional<std::size_t> session = selectedSession();
     if (!session || !context_.state.wrapper) return;
-    SessionRecord record = records_.session(*session);
+    SessionLine record = records_.session(*session);
     const DataKindTable& kinds = context_.state.kinds;
     std::optional<std::size_t> kind =
         kinds.indexOfSession(record.field(SessionLog::kServiceNo), record.field(SessionLog::kProtocolFilename),
@@ -380,7 +380,7 @@ void LogWindow::rerun() {
 void LogWindow::openKindSettings() {
     std::optional<std::size_t> session = selectedSession();
     if (!session) return;
-    SessionRecord record = records_.session(*session);
+    SessionLine record = records_.session(*session);
     const DataKindTable& kinds = context_.state.kinds;
     std::string fileType =
         kinds.findFileType(record.field(SessionLog::kServiceNo), record.field(SessionLog::kProtocolFilename));

@@ -100,7 +100,7 @@ QVariant SessionListModel::data(const QModelIndex& index, int role) const {
     auto i = static_cast<std::size_t>(index.row());
     if (i >= sessionCount()) return {};
     if (index.column() <= kSessionId) return sessionKey(*records_, i, index.column());
-    SessionRecord session = records_->session(i);
+    SessionLine session = records_->session(i);
     auto kind = kinds_.indexOfSession(session.field(S::kServiceNo), session.field(S::kProtocolFilename),
                                       session.field(S::kTransferKind));
     switch (index.column()) {

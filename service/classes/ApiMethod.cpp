@@ -82,7 +82,7 @@ ApiResult runApiMethod(ErrorTriple& triple, const ApiMethod& method, const std::
     }
 
     if (!outcome.failed) {
-        callLogAPI(0, 0, 0, "", method.sessionId, method.name, method.argumentLine);
+        callLogAPI(ApiLog::kNoEvent, 0, 0, "", method.sessionId, method.name, method.argumentLine);
         return ApiResult{};
     }
     // The call's own outcome, as stored: another call on the same object

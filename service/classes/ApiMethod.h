@@ -11,6 +11,7 @@
 
 #include "api/ApiErrors.h"
 #include "api/ArgumentRules.h"
+#include "api/LogLayout.h"
 #include "common/PLException.h"
 
 namespace plx {
@@ -58,7 +59,6 @@ private:
     std::string message_;
 };
 
-inline constexpr std::size_t kClientMessageLimit = 1023;
 inline constexpr std::size_t kObjectMessageLimit = 255;
 
 // The API log's argument line: values joined by commas, numbers in decimal.
@@ -79,7 +79,7 @@ struct ApiMethod {
     std::string argumentLine;
     std::string_view defaultMessage;            // when a failure brings no text
     std::string_view sessionId = {};            // transfers only
-    std::int16_t failureLogType = 1;            // event type of the failure record
+    std::int16_t failureLogType = ApiLog::kErrorEvent; // event type of the failure record
     std::int32_t defaultCode = kApiSystemError; // when a failure names no class
 };
 

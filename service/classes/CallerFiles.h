@@ -38,7 +38,6 @@ public:
     // A caller whose credentials could not be had: no file is its.
     static Caller unknown();
 
-    bool isService() const { return kind_ == Kind::kService; }
     // May the caller have want (Access bits) on the object behind fd?
     bool may(int fd, const struct stat& st, unsigned want) const;
     // May the caller replace or remove file, an entry of folder? (A folder

@@ -16,19 +16,12 @@
 #include <vector>
 
 #include "api/ApiRecords.h"
+#include "api/ClientEvents.h"
+#include "api/TextLimits.h"
 #include "centerlink/TransferProgressSink.h"
 #include "service/classes/ApiMethod.h"
 
 namespace plx {
-
-// Where the Client's events go (the bus layer emits them as signals).
-class ClientEvents {
-public:
-    virtual ~ClientEvents() = default;
-    virtual void PLSendStatus(std::int32_t totalByte, std::int32_t sentByte, std::int32_t passedTime) = 0;
-    virtual void PLRecvStatus(std::int32_t totalByte, std::int32_t recvByte, std::int32_t passedTime) = 0;
-    virtual void PLRecvRequest(std::int32_t eventCode, const std::string& fileType) = 0;
-};
 
 class Client : public TransferProgressSink {
 public:
@@ -80,7 +73,7 @@ private:
     void fire(const std::function<void(ClientEvents&)>& call) noexcept;
     void replaceResults(const std::string& caller, std::vector<FileRec> results);
 
-    ErrorTriple triple_{kClientMessageLimit};
+    ErrorTriple triple_{kTextLimit};
     std::mutex resultsMutex_;
     std::map<std::string, std::vector<FileRec>> fileInfoResults_;
     std::atomic<std::int32_t> aliveCount_{0};

@@ -119,13 +119,13 @@ std::string copyOut(const CenterRecord& r, const CallerFolder& folder, const std
 
     std::string name = chooseTargetName(requested, r.svDataFilename);
     if (!name.empty() && sameFile(sourceStat, joinPath(folder.path(), name)))
-        throw exact(kApiNoTempFile, EINVAL, kCreateText);
+        throw exact(kApiTransferFailure, EINVAL, kCreateText);
     try {
         CallerTarget target(folder, name, createFlag == 0 ? WriteMode::kReplace : WriteMode::kAppend);
-        if (!copyAll(source.get(), target.fd())) throw exact(kApiNoTempFile, errno, kCreateText);
+        if (!copyAll(source.get(), target.fd())) throw exact(kApiTransferFailure, errno, kCreateText);
         name = target.commit();
     } catch (const CallerFileError& e) {
-        throw exact(kApiNoTempFile, e.error(), kCreateText);
+        throw exact(kApiTransferFailure, e.error(), kCreateText);
     }
     CenterRecord picked = r;
     picked.status = kStatusPickedUp;

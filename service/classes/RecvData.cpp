@@ -182,7 +182,7 @@ void Receive::checkArguments() {
         folder_->openTarget(fileName_, false);
     } catch (const CallerFileError& e) {
         if (e.kind() == CallerFileError::kNotFile && e.error() == EISDIR)
-            throw PLException(kApiNoTempFile, EISDIR, "既存のディレクトリを指定しました");
+            throw PLException(kApiTransferFailure, EISDIR, "既存のディレクトリを指定しました");
         if (e.kind() == CallerFileError::kSystem) throw PLException(kApiSystemError, e.error(), kBadFileNameText);
         throw argumentError(3, kBadFileNameText);
     }
@@ -376,7 +376,7 @@ void Receive::finishConversation() {
     std::int32_t code = kResultOk;
     try {
         auto response = document->method({"ReportStatusResponse"});
-        if (!response) fail({kApiNoTempFile, 0, kNotReportReplyText, kResultBadMessage});
+        if (!response) fail({kApiTransferFailure, 0, kNotReportReplyText, kResultBadMessage});
         code = resultCodeOf(*response);
     } catch (const PLException&) {
         throw;

@@ -88,8 +88,8 @@ void Send::checkArguments() {
         switch (e.kind()) {
         // A pipe or a device could fill the disk or hold a session count for ever.
         case CallerFileError::kMissing:
-        case CallerFileError::kNotFile: throw PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません");
-        case CallerFileError::kRefused: throw PLException(kApiNoTempFile, 2, kBadFileNameText);
+        case CallerFileError::kNotFile: throw PLException(kApiTransferFailure, 2, "指定されたファイルが存在しません");
+        case CallerFileError::kRefused: throw PLException(kApiTransferFailure, 2, kBadFileNameText);
         case CallerFileError::kSystem: throw PLException(kApiSystemError, e.error(), kUnreadableFileText);
         }
     }
@@ -140,7 +140,6 @@ void Send::sendFile() {
                      "",
                      compressed_ ? "1" : "0",
                      entity_->md5(),
-                     {},
                      EntityText{entity_->textSize(), entity_->producer()}};
     SoapHeader header = requestHeader();
     std::optional<Reply> sent;
@@ -157,7 +156,7 @@ void Send::sendFile() {
     SoapDocument document = SoapDocument::parseFile(reply.body.path()); // a broken reply is an unexpected failure
     if (!document.body()) {
         sendReportStatus(3);
-        fail({kApiNoTempFile, 0, kNotFileReplyText, kResultBadMessage});
+        fail({kApiTransferFailure, 0, kNotFileReplyText, kResultBadMessage});
     }
     auto response = document.method({"PutFileResponse"});
     if (!response) {

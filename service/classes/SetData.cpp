@@ -68,7 +68,7 @@ bool isPlainFileType(std::string_view s) {
 // this descriptor, so the name cannot be swapped for a pipe in between.
 UniqueFd openSource(const Caller& caller, const Request& rq) {
     auto missing = [] {
-        return PLException(kApiNoTempFile, 2, "指定されたファイルが存在しません", PLException::kExact);
+        return PLException(kApiTransferFailure, 2, "指定されたファイルが存在しません", PLException::kExact);
     };
     try {
         return CallerFolder(caller, rq.directory, FolderUse::kRead).openSource(rq.filename);
@@ -92,7 +92,7 @@ UniqueFd checkArguments(const Caller& caller, const Request& rq) {
     if (!fitsIniValue(rq.directory) || !isAbsoluteFolder(rq.directory)) throw argumentError(2, kBadDirectoryText);
     // File-name failures keep code 3 and detail 2, which callers test for.
     if (auto fault = lengthFault(rq.filename, kFileNameRule))
-        throw PLException(kApiNoTempFile, 2, *fault, PLException::kExact);
+        throw PLException(kApiTransferFailure, 2, *fault, PLException::kExact);
     if (!fitsIniValue(rq.filename) || !isPlainName(rq.filename)) throw argumentError(3, kBadFileNameText);
     UniqueFd source = openSource(caller, rq);
     if (rq.limitDay < 0) throw argumentError(4, "有効日数の指定が不正です");
@@ -155,12 +155,12 @@ class StagedCopy {
 public:
     StagedCopy(const fs::path& tempFolder, int source)
         : folder_(::open(tempFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
-        if (!folder_) throw PLException(kApiNoTempFile, errno, kNoTempNameText);
+        if (!folder_) throw PLException(kApiTransferFailure, errno, kNoTempNameText);
         try {
             // The service's own: nobody else reads staged data.
             file_.emplace(folder_.get(), 0600);
         } catch (const std::system_error& e) {
-            throw PLException(kApiNoTempFile, e.code().value(), kNoTempNameText);
+            throw PLException(kApiTransferFailure, e.code().value(), kNoTempNameText);
         }
         if (!copyAll(source, file_->fd())) throw PLException(kApiNotReady, errno, kCopyFailedText);
     }
@@ -180,7 +180,7 @@ public:
                 if (e.code().value() != EEXIST) throw PLException(kApiNotReady, e.code().value(), kCopyFailedText);
             }
         }
-        throw PLException(kApiNoTempFile, EEXIST, kNoTempNameText);
+        throw PLException(kApiTransferFailure, EEXIST, kNoTempNameText);
     }
 
 private:

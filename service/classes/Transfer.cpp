@@ -81,40 +81,46 @@ AuthenticationRequest Transfer::authenticationRequest(std::string resendFlag) co
 }
 
 ApiResult Transfer::finish(const ApiResult& outcome, std::int32_t result) {
-    callLogAPI(outcome.failed ? 1 : 0, outcome.code, outcome.detail, outcome.message, sessionId_, rules_.apiName,
-               argumentLine_);
+    callLogAPI(outcome.failed ? ApiLog::kErrorEvent : ApiLog::kNoEvent, outcome.code, outcome.detail, outcome.message,
+               sessionId_, rules_.apiName, argumentLine_);
     phase_ = SessionLog::kEnded;
     result_ = result;
-    writeSessionRecord(0, 0);
+    writeSessionRecord(SessionLog::kNormalEnd, SessionLog::kLevelNormal);
     return outcome;
 }
 
 std::int16_t Transfer::failureLogType() const {
-    return rules_.warnsAfterAuthentication && phase_ > SessionLog::kAuthReply ? 2 : 1;
+    return rules_.warnsAfterAuthentication && phase_ > SessionLog::kAuthReply ? ApiLog::kWarningEvent
+                                                                              : ApiLog::kErrorEvent;
+}
+
+void Transfer::writeFailureRecord(bool early) {
+    if (early)
+        writeSessionRecord(SessionLog::kAbnormalEnd, SessionLog::kLevelError);
+    else
+        writeSessionRecord(SessionLog::kWarning, SessionLog::kLevelWarning);
 }
 
 ApiResult Transfer::failed(const PLException& failure) {
-    ApiResult stored =
-        triple_.set(failure.code() == kApiOk ? kApiNoTempFile : failure.code(), failure.detail(), failure.message());
+    ApiResult stored = triple_.set(failure.code() == kApiOk ? kApiTransferFailure : failure.code(), failure.detail(),
+                                   failure.message());
     stored.failed = true;
     if (result_ == kResultOk) result_ = kResultOther;
     callLogAPI(failureLogType(), stored.code, stored.detail, stored.message, sessionId_, rules_.apiName, argumentLine_);
     if (recorded_) {
-        bool early = phase_ <= SessionLog::kFileReply;
-        writeSessionRecord(early ? 1 : 2, early ? 2 : 1);
+        writeFailureRecord(phase_ <= SessionLog::kFileReply);
     }
     return stored;
 }
 
 ApiResult Transfer::failedUnexpectedly() {
-    ApiResult stored = triple_.set(kApiNoTempFile, 0, rules_.unknownText);
+    ApiResult stored = triple_.set(kApiTransferFailure, 0, rules_.unknownText);
     stored.failed = true;
     callLogAPI(failureLogType(), stored.code, stored.detail, stored.message,
                rules_.unknownWithSessionId ? std::string_view(sessionId_) : std::string_view(), rules_.apiName,
                argumentLine_);
     if (recorded_ || rules_.unknownAlwaysRecorded) {
-        bool early = phase_ < SessionLog::kFileRequest;
-        writeSessionRecord(early ? 1 : 2, early ? 2 : 1);
+        writeFailureRecord(phase_ < SessionLog::kFileRequest);
     }
     return stored;
 }

@@ -77,6 +77,9 @@ private:
     ApiResult failed(const PLException& failure);
     ApiResult failedUnexpectedly();
     std::int16_t failureLogType() const;
+    // A failure before the file went through ends the conversation
+    // abnormally; a later one is a warning.
+    void writeFailureRecord(bool early);
 
     const TransferRules& rules_;
     std::string argumentLine_;

@@ -108,15 +108,7 @@ BodyReader* CenterNetwork::requestReader() { return state_->requestReader(); }
 
 OutgoingMessage CenterNetwork::respond(const GatewayRequest& request) { return state_->handle(request); }
 
-fs::path CenterNetwork::handle(const GatewayRequest& request) {
-    OutgoingMessage reply = respond(request);
-    if (reply.empty()) return {};
-    // The reply written out whole, as a file the caller sends.
-    OpenTempFile file = makeOpenTempFile();
-    int error = 0;
-    if (!file || !reply.writeTo(fdSink(file.fd(), error)) || !file.close()) return {};
-    return file.keep();
-}
+void CenterNetwork::endConnection(const GatewayRequest& request) { state_->handle(request); }
 
 // ---- Connection and request flow ----
 
@@ -246,7 +238,7 @@ void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t le
     bool normal = phase == kReportAnswered && level == 2;
     bool abnormal = !normal && ((transferKind == kDelivery && phase < kFileAnswered) ||
                                 (transferKind == kFetch && phase < kReportAnswered));
-    std::int16_t outcome = normal ? kNormalEnd : abnormal ? kAbnormalEnd : kWarning;
+    std::int16_t outcome = normal ? SessionLog::kNormalEnd : abnormal ? SessionLog::kAbnormalEnd : SessionLog::kWarning;
 
     if (transferStarted && !endReported) {
         if (transferKind == kDelivery)
@@ -263,9 +255,9 @@ void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t le
     }
     if (!conversationLogged) {
         writeSession({.outcome = outcome,
-                      .level = normal     ? 0
-                               : abnormal ? 2
-                                          : 1,
+                      .level = normal     ? SessionLog::kLevelNormal
+                               : abnormal ? SessionLog::kLevelError
+                                          : SessionLog::kLevelWarning,
                       .start = startTime,
                       .phase = normal ? 0 : phase,
                       .result = normal ? 0 : 1,
@@ -413,7 +405,6 @@ void CenterNetwork::State::checkDataKind() {
     fileType = byName.FileType;
     search(0, accessKey, kResultAccessKey, "ファイルアクセスキー不正");
     search(serviceNo, accessKey, kResultServiceNo, kServiceNoText);
-    search(serviceNo, accessKey, kResultServiceNo, kServiceNoText);
     takeFirst(fileRec);
     if (serviceNo != fileRec.ServiceNo) throw refusal(kResultServiceNo, kServiceNoText);
     fileType = fileRec.FileType;
@@ -429,11 +420,11 @@ void CenterNetwork::State::checkIdentity(bool passwordMatches) const {
 // name, as it names the application's file at pick-up.
 void CenterNetwork::State::checkDataFileName() const {
     std::string kept = storedDataFileName();
-    if (!kept.empty() && !isPlainFileName(kept, kDataFileNameLimit)) throw refusal(kResultBadMessage, "電文不正");
+    if (!kept.empty() && !isPlainFileName(kept, kFileNameLimit)) throw refusal(kResultBadMessage, "電文不正");
 }
 
 std::string CenterNetwork::State::storedDataFileName() const {
-    return utf8TruncateCharacters(dataFileName, kDataFileNameLimit);
+    return utf8TruncateCharacters(dataFileName, kFileNameLimit);
 }
 
 bool CenterNetwork::State::isDoubleDelivery(const Settings* settings) const {

@@ -17,11 +17,10 @@ public:
     ~CenterNetwork() override;
 
     void beginConnection() override;
-    // The reply written into a file (the caller owns it).
-    std::filesystem::path handle(const GatewayRequest& request) override;
-    // The server's way: the body taken in as it arrives, the reply streamed.
+    // The body taken in as it arrives, the reply streamed.
     BodyReader* requestReader() override;
     OutgoingMessage respond(const GatewayRequest& request) override;
+    void endConnection(const GatewayRequest& request) override;
 
     struct State;
 

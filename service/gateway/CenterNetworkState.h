@@ -14,6 +14,7 @@
 #include "api/ApiRecords.h"
 #include "api/LogLayout.h"
 #include "api/ResultCodes.h"
+#include "api/TextLimits.h"
 #include "centerlink/EntityReceiver.h"
 #include "centerlink/HttpMessage.h"
 #include "centerlink/SoapMessages.h"
@@ -50,14 +51,7 @@ inline constexpr std::int32_t kDeliveryStarted = 4;
 inline constexpr std::int32_t kDeliveryDone = 5;
 inline constexpr std::int32_t kDeliveryFailed = 6;
 
-// Session-log outcomes.
-inline constexpr std::int16_t kNormalEnd = 0;
-inline constexpr std::int16_t kAbnormalEnd = 1;
-inline constexpr std::int16_t kWarning = 2;
-
-inline constexpr std::size_t kTextLimit = 1023;
 inline constexpr std::size_t kResendFlagLimit = 2;
-inline constexpr std::size_t kDataFileNameLimit = 64; // characters
 
 // Why a request was refused: not sent and not logged.
 inline constexpr const char* kKindAccessText = "ファイル管理ファイルのアクセス中にエラー発生";
@@ -93,8 +87,8 @@ struct Intake {
 // One session-log record; the transfer kind and the center file name come
 // from the conversation.
 struct SessionEntry {
-    std::int16_t outcome = kAbnormalEnd;
-    std::int32_t level = 2;
+    std::int16_t outcome = SessionLog::kAbnormalEnd;
+    std::int32_t level = SessionLog::kLevelError;
     std::string start{};
     std::int32_t phase = 0;
     std::int32_t result = 0;

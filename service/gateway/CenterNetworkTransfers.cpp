@@ -237,7 +237,7 @@ OutgoingMessage CenterNetwork::State::getFileRefusal(const Intake& in, std::int3
     fileRefused = true;
     copyLoggedValues();
     std::int32_t detail = detailFor(code, in.request.socket);
-    writeSession({.outcome = nothingToSend ? kNormalEnd : kAbnormalEnd,
+    writeSession({.outcome = nothingToSend ? SessionLog::kNormalEnd : SessionLog::kAbnormalEnd,
                   .start = startTime,
                   .phase = phase,
                   .result = code,
@@ -283,8 +283,8 @@ OutgoingMessage CenterNetwork::State::reportRefusal(const Intake& in, std::int32
     endReported = true;
     resultCode = code;
     std::int32_t detail = detailFor(code, in.request.socket);
-    writeSession({.outcome = kWarning,
-                  .level = 1,
+    writeSession({.outcome = SessionLog::kWarning,
+                  .level = SessionLog::kLevelWarning,
                   .start = startTime,
                   .phase = phase,
                   .result = code,

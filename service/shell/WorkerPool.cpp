@@ -25,11 +25,6 @@ void WorkerPool::submit(std::function<void()> task) {
     wake_.notify_one();
 }
 
-std::size_t WorkerPool::threadCount() {
-    std::lock_guard lock(mutex_);
-    return threads_.size();
-}
-
 void WorkerPool::run() {
     std::unique_lock lock(mutex_);
     for (;;) {

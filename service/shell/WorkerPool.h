@@ -25,8 +25,6 @@ public:
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     void submit(std::function<void()> task);
-    // Threads running or waiting for work (not counting those that ended).
-    std::size_t threadCount();
 
 private:
     void run();

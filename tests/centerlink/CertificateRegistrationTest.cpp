@@ -156,9 +156,9 @@ void expectRegistered(const Terminal& t) {
 
 // A RequestAuthentication through client; true when a reply came back.
 bool exchangeWorks(HttpClient& client) {
+    OutgoingMessage content;
     XmlWriter body;
-    ScopedFileRemoval bodyFile(makeTempFile());
-    body.open(bodyFile.path());
+    body.open(content);
     AuthenticationRequest a;
     a.header = SoapHeader{getNowTimeText(), "T0001", "C0001", "", true};
     a.password = "pw";
@@ -167,12 +167,9 @@ bool exchangeWorks(HttpClient& client) {
     HttpMessage request;
     request.setMethod("POST");
     request.setRequestTarget("/putfile");
-    request.setBodyFile(bodyFile.path());
-    ScopedFileRemoval requestFile(makeTempFile());
-    request.writeRequest(requestFile.path());
     std::string header;
     fs::path reply;
-    if (client.Write(requestFile.path(), header, reply) != HttpClient::kDone) return false;
+    if (client.Write(request.request(std::move(content)), header, reply) != HttpClient::kDone) return false;
     ScopedFileRemoval removeReply(reply);
     return readFile(reply).find("<ResultCode>0</ResultCode>") != std::string::npos;
 }

@@ -9,7 +9,6 @@
 #include "centerlink/SoapMessages.h"
 #include "common/Base64.h"
 #include "common/DateText.h"
-#include "common/EntityExtraction.h"
 #include "common/FileControl.h"
 #include "common/Gzip.h"
 #include "platform/TempFile.h"
@@ -57,46 +56,29 @@ public:
 
     // Posts one message to path; returns the reply body text ("" on failure).
     std::string post(const std::string& path, const std::function<void(XmlWriter&)>& write) {
-        XmlWriter body;
-        ScopedFileRemoval bodyFile(makeTempFile());
-        EXPECT_TRUE(body.open(bodyFile.path()));
-        write(body);
-        body.close();
+        std::filesystem::path reply = keepReply(path, write);
+        if (reply.empty()) return "";
+        ScopedFileRemoval replyFile(reply);
+        return readFile(reply);
+    }
+
+    // The reply body file (the caller removes it); empty on failure.
+    std::filesystem::path keepReply(const std::string& path, const std::function<void(XmlWriter&)>& write) {
+        OutgoingMessage body;
+        XmlWriter writer;
+        writer.open(body);
+        write(writer);
+        writer.close();
         HttpMessage request;
         if (!session_.empty()) request.addHeader("Cookie", std::string(kCookieName) + "=" + session_);
         request.setMethod("POST");
         request.setRequestTarget(path);
-        request.setBodyFile(body.path());
-        ScopedFileRemoval requestFile(makeTempFile());
-        EXPECT_TRUE(request.writeRequest(requestFile.path()));
         std::string header;
         std::filesystem::path reply;
-        result_ = client_.Write(requestFile.path(), header, reply);
-        if (result_ != HttpClient::kDone) return "";
-        ScopedFileRemoval replyFile(reply);
+        result_ = client_.Write(request.request(std::move(body)), header, reply);
+        if (result_ != HttpClient::kDone) return {};
         if (auto cookie = HttpMessage(header).getCookie()) session_ = cookieSessionValue(*cookie);
-        replyPath_ = reply;
-        return readFile(reply);
-    }
-
-    // The reply kept for extraction (the caller removes it).
-    std::filesystem::path keepReply(const std::string& path, const std::function<void(XmlWriter&)>& write) {
-        XmlWriter body;
-        ScopedFileRemoval bodyFile(makeTempFile());
-        body.open(bodyFile.path());
-        write(body);
-        body.close();
-        HttpMessage request;
-        request.addHeader("Cookie", std::string(kCookieName) + "=" + session_);
-        request.setMethod("POST");
-        request.setRequestTarget(path);
-        request.setBodyFile(body.path());
-        ScopedFileRemoval requestFile(makeTempFile());
-        request.writeRequest(requestFile.path());
-        std::string header;
-        std::filesystem::path reply;
-        result_ = client_.Write(requestFile.path(), header, reply);
-        return result_ == HttpClient::kDone ? reply : std::filesystem::path();
+        return reply;
     }
 
     SoapHeader header() const { return SoapHeader{getNowTimeText(), "T0001", "C0001", "", true}; }
@@ -125,7 +107,6 @@ private:
     const ScopedHome& home_;
     HttpClient client_;
     std::string session_;
-    std::filesystem::path replyPath_;
     int result_ = -1;
 };
 
@@ -143,10 +124,14 @@ void sendThrough(Conversation& c, const std::string& data, bool compress, test::
         body = scratch / "plain.gz";
     }
     ASSERT_TRUE(encodeFileBase64(body, scratch / "entity"));
-    FileElement file{std::to_string(data.size()), "1",
-                     std::to_string(data.size()), "1",
-                     compress ? "1" : "0",        getFileMD5(scratch / "plain"),
-                     scratch / "entity"};
+    std::string entity = readFile(scratch / "entity");
+    FileElement file{std::to_string(data.size()),
+                     "1",
+                     std::to_string(data.size()),
+                     "1",
+                     compress ? "1" : "0",
+                     getFileMD5(scratch / "plain"),
+                     {entity.size(), [&](const ByteSink& sink) { return sink(entity.data(), entity.size()); }}};
     std::string put = c.post("/putfile", [&](XmlWriter& w) { writePutFile(w, "0", c.header(), file); });
     ASSERT_EQ(resultCode(put), "0") << put;
     std::string report = c.post("/putfile", [&](XmlWriter& w) { writeReportStatus(w, "0", c.header()); });
@@ -200,12 +185,14 @@ TEST(CenterConversation, ReceiveExtractsAndChecksTheBody) {
     std::filesystem::path reply = c.keepReply("/getfile", [&](XmlWriter& w) { writeGetFile(w, "0", c.header()); });
     ASSERT_FALSE(reply.empty());
     ScopedFileRemoval removeReply(reply);
-    auto decoded = extractEntity(reply);
-    ASSERT_TRUE(decoded);
-    ScopedFileRemoval removeDecoded(*decoded);
     std::string message = readFile(reply);
     EXPECT_EQ(resultCode(message), "0");
-    ASSERT_TRUE(gunzipFile(*decoded, scratch / "restored", data.size()));
+    auto from = message.find("<Entity>");
+    auto to = message.find("</Entity>");
+    ASSERT_TRUE(from != std::string::npos && to != std::string::npos);
+    writeFile(scratch / "entity.b64", message.substr(from + 8, to - from - 8));
+    ASSERT_TRUE(decodeFileBase64(scratch / "entity.b64", scratch / "entity.gz"));
+    ASSERT_TRUE(gunzipFile(scratch / "entity.gz", scratch / "restored", data.size()));
     EXPECT_EQ(readFile(scratch / "restored"), data);
     EXPECT_NE(message.find("<MD5>" + getFileMD5(scratch / "restored") + "</MD5>"), std::string::npos);
     std::string report = c.post("/getfile", [&](XmlWriter& w) { writeReportStatus(w, "0", c.header()); });

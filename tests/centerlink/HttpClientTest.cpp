@@ -21,20 +21,20 @@ using test::writeFile;
 
 namespace {
 
-// A program folder whose center is a peer on 127.0.0.1, and a request file.
+// A program folder whose center is a peer on 127.0.0.1, and a request.
 struct ClientHome {
     ScopedHome home;
-    std::filesystem::path request = home / "request";
+    OutgoingMessage request;
     explicit ClientHome(int port, const std::string& body = "<RequestAuthentication/>",
                         const std::string& config = "") {
         writeFile(home / "plterm.ini", "[terminfo]\ncenterurl=http://127.0.0.1:" + std::to_string(port) + "/\n");
         writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + home.path().string() + "\n" + config);
-        writeFile(home / "body", body);
         HttpMessage m;
         m.setMethod("POST");
         m.setRequestTarget("/putfile");
-        m.setBodyFile(home / "body");
-        EXPECT_TRUE(m.writeRequest(request));
+        OutgoingMessage content;
+        content.append(body);
+        request = m.request(std::move(content));
     }
 };
 
@@ -45,7 +45,7 @@ struct Reply {
     int error = -1;
 };
 
-Reply exchange(HttpClient& client, const std::filesystem::path& request) {
+Reply exchange(HttpClient& client, const OutgoingMessage& request) {
     Reply r;
     r.result = client.Write(request, r.header, r.body);
     r.error = client.lastError();
@@ -126,7 +126,9 @@ TEST(HttpClientReceive, KeepAliveServesSeveralExchangesAndCloseReconnects) {
     // Two exchanges on the first connection, the third on a new one.
     EXPECT_EQ(peer.accepted(), 2);
     ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0], readFile(h.request));
+    std::string sent;
+    ASSERT_TRUE(h.request.toText(sent));
+    EXPECT_EQ(seen[0], sent);
 }
 
 TEST(HttpClientReceive, RepliesThatCannotCompleteFailTheReceive) {
@@ -188,16 +190,6 @@ TEST(HttpClientConnect, RefusedConnectShowsAsAFailedSend) {
     HttpClient unknown;
     EXPECT_FALSE(unknown.Connect("no-such-host.invalid", 80));
     EXPECT_EQ(unknown.lastError(), 11001);
-}
-
-TEST(HttpClientConnect, MissingRequestFileCountsAsStopped) {
-    LoopbackPeer peer([](int) {});
-    ClientHome h(peer.port());
-    HttpClient client;
-    ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
-    Reply r = exchange(client, h.home / "missing");
-    EXPECT_EQ(r.result, HttpClient::kSendFailed);
-    EXPECT_EQ(r.error, kSessionStopped);
 }
 
 // A request in pieces leaves without Nagle's wait for the center's delayed

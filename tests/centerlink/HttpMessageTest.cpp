@@ -5,7 +5,6 @@
 #include "tests/TestSupport.h"
 
 using namespace plx;
-using test::readFile;
 using test::ScopedHome;
 using test::writeFile;
 
@@ -13,14 +12,15 @@ namespace {
 
 std::string requestFor(const ScopedHome& home, const std::string& term, const std::string& body = "<x/>") {
     writeFile(home / "plterm.ini", "[terminfo]\n" + term);
-    writeFile(home / "body.xml", body);
     HttpMessage m;
     m.addHeader("Cookie", "ZORVANTIKE=2024/03/01 09:05.07");
     m.setMethod("POST");
     m.setRequestTarget("/putfile");
-    m.setBodyFile(home / "body.xml");
-    EXPECT_TRUE(m.writeRequest(home / "request"));
-    return readFile(home / "request");
+    OutgoingMessage content;
+    content.append(body);
+    std::string text;
+    EXPECT_TRUE(m.request(std::move(content)).toText(text));
+    return text;
 }
 
 } // namespace
@@ -80,14 +80,14 @@ TEST(HttpMessageWrite, BodiesAndRepeatedWrites) {
 
     HttpMessage reply;
     reply.addHeader("Set-Cookie", "ZORVANTIKE=x");
-    reply.setBodyFile(home / "missing");
-    ASSERT_TRUE(reply.writeResponse(home / "r1"));
-    ASSERT_TRUE(reply.writeResponse(home / "r2")); // no header is doubled by a second write
-    std::string expected =
-        "HTTP/1.1 200 OK\r\nSet-Cookie: ZORVANTIKE=x\r\nPragma: no-cache\r\nConnection: Keep-Alive\r\n\r\n";
-    EXPECT_EQ(readFile(home / "r1"), expected);
-    EXPECT_EQ(readFile(home / "r2"), expected);
-    EXPECT_FALSE(reply.writeResponse(home / "no" / "such" / "dir"));
+    std::string r1;
+    std::string r2;
+    ASSERT_TRUE(reply.response({}).toText(r1));
+    ASSERT_TRUE(reply.response({}).toText(r2)); // no header is doubled by a second write
+    std::string expected = "HTTP/1.1 200 OK\r\nSet-Cookie: ZORVANTIKE=x\r\nPragma: no-cache\r\nConnection: "
+                           "Keep-Alive\r\nContent-Length: 0\r\n\r\n";
+    EXPECT_EQ(r1, expected);
+    EXPECT_EQ(r2, expected);
 }
 
 TEST(HttpMessageRead, HeadersCookiesAndTheRequestLine) {

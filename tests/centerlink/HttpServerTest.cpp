@@ -32,9 +32,7 @@ struct Call {
 
 class RecordingHandler : public GatewayHandler {
 public:
-    explicit RecordingHandler(fs::path folder) : folder_(std::move(folder)) {}
-
-    using Responder = std::function<fs::path(RecordingHandler&, const std::string& body)>;
+    using Responder = std::function<OutgoingMessage(RecordingHandler&, const std::string& body)>;
     // What to answer a complete request with; by default a reply naming the body.
     void respondWith(Responder responder) {
         std::lock_guard lock(mutex_);
@@ -45,39 +43,42 @@ public:
         std::lock_guard lock(mutex_);
         ++begins_;
     }
-    fs::path handle(const GatewayRequest& r) override {
+    OutgoingMessage respond(const GatewayRequest& r) override {
+        Call call = record(r);
+        Responder responder;
+        {
+            std::lock_guard lock(mutex_);
+            responder = responder_;
+        }
+        return responder ? responder(*this, *call.body) : writeReply("reply to " + *call.body);
+    }
+    void endConnection(const GatewayRequest& r) override { record(r); }
+
+    Call record(const GatewayRequest& r) {
         Call call{r.level, r.errorCode, r.header, std::nullopt};
         if (r.body) {
             call.body = readFile(*r.body);
             fs::remove(*r.body);
         }
-        Responder responder;
         {
             std::lock_guard lock(mutex_);
             calls_.push_back(call);
-            responder = responder_;
         }
         changed_.notify_all();
-        if (r.level != 0) return {};
-        return responder ? responder(*this, *call.body) : writeReply("reply to " + *call.body);
+        return call;
     }
 
-    fs::path writeReply(const std::string& body) {
+    OutgoingMessage writeReply(const std::string& body) {
         std::lock_guard lock(mutex_);
-        fs::path path = folder_ / ("reply" + std::to_string(replies_.size()));
         replyTexts_.push_back("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
-        writeFile(path, replyTexts_.back());
-        replies_.push_back(path);
-        return path;
+        OutgoingMessage reply;
+        reply.append(replyTexts_.back());
+        return reply;
     }
     std::vector<Call> waitForCalls(std::size_t n) {
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, std::chrono::seconds(20), [&] { return calls_.size() >= n; });
         return calls_;
-    }
-    std::vector<fs::path> replies() {
-        std::lock_guard lock(mutex_);
-        return replies_;
     }
     std::string replyText(std::size_t i) {
         std::lock_guard lock(mutex_);
@@ -89,12 +90,10 @@ public:
     }
 
 private:
-    fs::path folder_;
     std::mutex mutex_;
     Responder responder_;
     std::condition_variable changed_;
     std::vector<Call> calls_;
-    std::vector<fs::path> replies_;
     std::vector<std::string> replyTexts_;
     int begins_ = 0;
 };
@@ -156,7 +155,7 @@ protected:
     }
 
     test::ScopedHome home;
-    RecordingHandler handler{home.path()};
+    RecordingHandler handler;
     HttpServer server{0};
 };
 
@@ -180,16 +179,14 @@ TEST_F(HttpServerTest, ThreeExchangesThenTheEndCallAndNoFourthRequest) {
     }
     EXPECT_TRUE(isEnd(calls[3]));
     EXPECT_EQ(handler.begins(), 1);
-    for (const auto& reply : handler.replies()) EXPECT_FALSE(fs::exists(reply)) << reply;
 }
 
 // A reply in pieces leaves without Nagle's wait for the gateway's delayed
 // acknowledgement: no delay on the socket, and the pieces held together.
 TEST_F(HttpServerTest, PiecesOfAReplyAreCorkedOnANoDelaySocket) {
     struct PiecedReply : RecordingHandler {
-        using RecordingHandler::RecordingHandler;
         OutgoingMessage respond(const GatewayRequest& r) override {
-            handle(r);
+            record(r);
             noDelay = test::tcpOption(r.socket, TCP_NODELAY);
             OutgoingMessage reply;
             reply.append("HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\n");
@@ -202,7 +199,7 @@ TEST_F(HttpServerTest, PiecesOfAReplyAreCorkedOnANoDelaySocket) {
         }
         std::atomic<int> noDelay{-1};
         std::atomic<int> corkedWhileSending{-1};
-    } pieced{home.path()};
+    } pieced;
     HttpServer own{0}; // stops before the handler goes
     own.setHandler(&pieced);
     ASSERT_TRUE(own.start());
@@ -294,7 +291,7 @@ TEST_F(HttpServerTest, NoSessionMeansNoHandlerCall) {
 
 TEST_F(HttpServerTest, ReplyFailuresEndTheConnectionAndDeleteTheReply) {
     int port = start();
-    handler.respondWith([](RecordingHandler&, const std::string&) { return fs::path(); });
+    handler.respondWith([](RecordingHandler&, const std::string&) { return OutgoingMessage(); });
     UniqueFd noReply = connectTo(port);
     put(noReply, request("N"));
     EXPECT_TRUE(closedByServer(noReply));
@@ -327,11 +324,11 @@ TEST_F(HttpServerTest, ReplyFailuresEndTheConnectionAndDeleteTheReply) {
     EXPECT_TRUE(isEnd(calls[3], kSessionStopped, 1));
     EXPECT_EQ(calls[4].body, "R");
     EXPECT_TRUE(isEnd(calls[5], 10054, 1));
-    for (const auto& reply : handler.replies()) EXPECT_FALSE(fs::exists(reply)) << reply;
 }
 
 TEST_F(HttpServerTest, HandlerExceptionStillGetsTheEndCallAndNoHandlerIsAllowed) {
-    handler.respondWith([](RecordingHandler&, const std::string&) -> fs::path { throw std::runtime_error("broken"); });
+    handler.respondWith(
+        [](RecordingHandler&, const std::string&) -> OutgoingMessage { throw std::runtime_error("broken"); });
     UniqueFd c = connectTo(start());
     put(c, request("X"));
     EXPECT_TRUE(closedByServer(c));
@@ -415,10 +412,9 @@ TEST_F(HttpServerTest, ARequestCompletedWhileTheServiceClosesIsStopped) {
         }
     };
     struct Handler : RecordingHandler {
-        using RecordingHandler::RecordingHandler;
         ClosingReader reader;
         BodyReader* requestReader() override { return &reader; }
-    } closing{home.path()};
+    } closing;
     closing.reader.file = home / "body";
     server.setHandler(&closing);
     ASSERT_TRUE(server.start());

@@ -7,6 +7,7 @@
 
 #include "client/ClientIni.h"
 #include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 #include "tests/TestSupport.h"
 
 using namespace plx;

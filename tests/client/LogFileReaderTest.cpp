@@ -234,7 +234,7 @@ TEST(LogFileReader, OnlyTransferCallsWithASessionIdAreAttached) {
                     apiLine("20051102100000", "C", "PLRecvData", "FT02,/in,a.dat,1,extra,6,7,8,9,10,11")}));
     LogRecords records = logs.load();
     EXPECT_EQ(attached(records), (Ids{"-", "-", "C/FT02"}));
-    ApiRecord api = records.api(2);
+    ApiLine api = records.api(2);
     EXPECT_EQ(api.field(ApiLog::kStamp), "20051102100000");
     EXPECT_EQ(api.field(ApiLog::kApiName), "PLRecvData");
     EXPECT_EQ(api.field(ApiLog::kFirstArgument + 3), "1");

@@ -84,7 +84,7 @@ TEST(ServiceApi, TwoCallersListTheirOwnDataKinds) {
     for (const FileRec& rec : {kind("K001", "一", 1), kind("K002", "二", 2), kind("K003", "三", 3)})
         ASSERT_TRUE(a.client().PLSetFileInfo(rec).wait().status.ok());
 
-    FileInfoFilter k002;
+    FileInfoQuery k002;
     k002.FileType = "K002";
     auto mine = a.client().PLGetFileInfo(k002).wait();
     auto all = b.client().PLGetFileInfo({}).wait();
@@ -156,7 +156,7 @@ TEST(ServiceApi, AHandleReleasesItsObject) {
 TEST(ServiceApi, EventsReachTheListenerAndItCounts) {
     test::CenterSimulator center({"--fault", "slow@file", "--slow-seconds", "1"});
     ServiceOnBus service("[notice]\ninterval=50\n");
-    struct Recorder final : ServiceEvents {
+    struct Recorder final : ClientEvents {
         std::atomic<int> sends{0};
         std::atomic<std::thread::id> thread{};
         ServiceBus* link = nullptr;

@@ -26,7 +26,7 @@ struct RegisterHome {
         writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + temp.string() + "\n");
     }
     std::filesystem::path dataFile(const std::string& content = "data") {
-        auto path = makeTempFile(temp);
+        auto path = test::makeTempFile(temp);
         writeFile(path, content);
         return path;
     }

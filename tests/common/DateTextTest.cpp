@@ -117,12 +117,3 @@ TEST_F(DateTextTest, AStampTheSpringChangeSkippedIsTheChange) {
     EXPECT_EQ(skipped, change);
     EXPECT_EQ(change.toUnixSeconds(), 1710054000); // 07:00 UTC
 }
-
-TEST_F(DateTextTest, ShiftBetweenZones) {
-    FileTime utc = local(2024, 7, 1, 9, 0, 0); // 00:00 UTC
-    FileTime shifted = utc;
-    shiftFileTimeZone(shifted, false);
-    EXPECT_EQ(shifted.ticks - utc.ticks, 9 * 3600 * FileTime::kTicksPerSecond);
-    shiftFileTimeZone(shifted, true);
-    EXPECT_EQ(shifted, utc);
-}

@@ -1,5 +1,6 @@
 #include "common/FileControl.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -15,12 +16,14 @@ using test::writeFile;
 TEST(FileControl, TempFilesGoWhereAsked) {
     TempDir sys;
     ScopedEnv tmpdir("TMPDIR", sys.path().string());
-    auto a = makeTempFile();
-    EXPECT_EQ(a.parent_path(), sys.path());
-    EXPECT_EQ(a.filename().string().substr(0, 3), "@zv");
+    auto a = makeOpenTempFile();
+    EXPECT_EQ(a.path().parent_path(), sys.path());
+    EXPECT_EQ(a.path().filename().string().substr(0, 3), "@zv");
     TempDir other;
-    EXPECT_EQ(makeTempFile(other.path()).parent_path(), other.path());
-    EXPECT_TRUE(makeTempFile(other / "missing").empty());
+    EXPECT_EQ(makeOpenTempFile(other.path()).path().parent_path(), other.path());
+    int error = 0;
+    EXPECT_TRUE(makeOpenTempFile(other / "missing", &error).path().empty());
+    EXPECT_EQ(error, ENOENT);
 }
 
 TEST(FileControl, PurgeSparesRegisteredAndForeignFiles) {
@@ -29,8 +32,8 @@ TEST(FileControl, PurgeSparesRegisteredAndForeignFiles) {
     ScopedEnv tmpdir("TMPDIR", sys.path().string());
     // Same folder for both: the register's files live among the scratch files.
     writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + sys.path().string() + "\n");
-    auto leftover = makeTempFile();
-    auto staged = makeTempFile();
+    auto leftover = test::makeTempFile();
+    auto staged = test::makeTempFile();
     auto upper = sys / "@ZVOLD.tmp";
     writeFile(upper, "x");
     auto other = sys / "keep.txt";
@@ -55,14 +58,14 @@ TEST(FileControl, OnlyOwnTempFilesCountAsDeletable) {
     ScopedHome home;
     TempDir temp;
     writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + temp.path().string() + "\n");
-    auto own = makeTempFile(temp.path());
+    auto own = test::makeTempFile(temp.path());
     EXPECT_TRUE(isOwnTempFile(own, temp.path()));
 
     auto named = temp / "data.bin";
     writeFile(named, "x");
     EXPECT_FALSE(isOwnTempFile(named, temp.path()));
     TempDir elsewhere;
-    auto foreign = makeTempFile(elsewhere.path());
+    auto foreign = test::makeTempFile(elsewhere.path());
     EXPECT_FALSE(isOwnTempFile(foreign, temp.path()));
     auto link = temp / "@zvLINK.tmp";
     std::filesystem::create_symlink(foreign, link);
@@ -109,12 +112,6 @@ TEST(FileControl, SmallReadsSizesAndTimes) {
     std::filesystem::resize_file(sparse, 5'000'000'000ULL);
     EXPECT_TRUE(queryFileSize(sparse, size));
     EXPECT_EQ(size, 5'000'000'000LL);
-    std::int32_t size32 = -1;
-    EXPECT_FALSE(queryFileSize32(sparse, size32)); // too big for a 32-bit field: no wrapped size
-    EXPECT_EQ(size32, 0);
-    std::filesystem::resize_file(sparse, 2147483647ULL);
-    EXPECT_TRUE(queryFileSize32(sparse, size32));
-    EXPECT_EQ(size32, 2147483647);
 
     FileTime ft;
     EXPECT_TRUE(getFileWriteTime(text, ft));

@@ -24,7 +24,7 @@ void usage() {
 }
 
 // Progress arrives on the library's bus thread; printing there is fine.
-class Progress final : public ServiceEvents {
+class Progress final : public ClientEvents {
 public:
     void PLSendStatus(std::int32_t total, std::int32_t sent, std::int32_t ms) override {
         std::printf("  progress: sent %d of %d bytes (%d ms)\n", sent, total, ms);

@@ -67,24 +67,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.readTimeout = 1;
     plx::ReceivedMessage message = plx::receiveHttpMessage(connection, options);
 
-    plx::GatewayRequest request;
-    request.socket = pair[0];
     if (message.status == plx::ReceiveStatus::Complete) {
+        plx::GatewayRequest request;
+        request.socket = pair[0];
         request.body = &message.bodyFile;
         request.header = message.headerText;
-    } else {
-        request.body = nullptr;
-        request.level = 2;
+        std::string reply;
+        (void)handler->respond(request).toText(reply);
     }
-    fs::path reply = handler->handle(request);
-    if (!reply.empty()) fs::remove(reply);
     if (!message.bodyFile.empty()) fs::remove(message.bodyFile);
     // The end of the connection, as the server reports it.
     plx::GatewayRequest end;
     end.socket = pair[0];
     end.body = nullptr;
     end.level = 2;
-    handler->handle(end);
+    handler->endConnection(end);
     handler->beginConnection();
     ::close(pair[1]);
     return 0;

@@ -1,4 +1,5 @@
 #include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -44,14 +45,14 @@ TEST(IniFileRead, IntegersTakeTheLeadingNumber) {
     TempDir dir;
     auto ini = dir / "t.ini";
     writeFile(ini, "[t]\nplain=250\nletters=abc\nmixed=12abc\nneg=-5\nzero=0\nempty=\nhuge=99999999999\n");
-    EXPECT_EQ(getProfileInt(ini, "t", "plain", 7), 250);
-    EXPECT_EQ(getProfileInt(ini, "t", "letters", 7), 0);
-    EXPECT_EQ(getProfileInt(ini, "t", "mixed", 7), 12);
-    EXPECT_EQ(getProfileInt(ini, "t", "neg", 7), 0);
-    EXPECT_EQ(getProfileInt(ini, "t", "zero", 7), 0);
-    EXPECT_EQ(getProfileInt(ini, "t", "empty", 7), 7);
-    EXPECT_EQ(getProfileInt(ini, "t", "missing", 7), 7);
-    EXPECT_EQ(getProfileInt(ini, "t", "huge", 7), 2147483647);
+    EXPECT_EQ(IniDocument::load(ini).getInt("t", "plain", 7), 250);
+    EXPECT_EQ(IniDocument::load(ini).getInt("t", "letters", 7), 0);
+    EXPECT_EQ(IniDocument::load(ini).getInt("t", "mixed", 7), 12);
+    EXPECT_EQ(IniDocument::load(ini).getInt("t", "neg", 7), 0);
+    EXPECT_EQ(IniDocument::load(ini).getInt("t", "zero", 7), 0);
+    EXPECT_EQ(IniDocument::load(ini).getInt("t", "empty", 7), 7);
+    EXPECT_EQ(IniDocument::load(ini).getInt("t", "missing", 7), 7);
+    EXPECT_EQ(IniDocument::load(ini).getInt("t", "huge", 7), 2147483647);
 }
 
 TEST(IniFileWrite, KeepsOtherLinesAndPlacesNewKeys) {
@@ -63,8 +64,10 @@ TEST(IniFileWrite, KeepsOtherLinesAndPlacesNewKeys) {
     writeProfileString(ini, "c", "k", "v");
     EXPECT_EQ(readFile(ini), "; head\n[a]\nx=10\nz=3\n\n[b]\ny=2\n[c]\nk=v\n");
 
-    deleteProfileKey(ini, "a", "x");
-    deleteProfileSection(ini, "B");
+    updateProfile(ini, [](IniDocument& doc) {
+        doc.removeKey("a", "x");
+        doc.removeSection("B");
+    });
     EXPECT_EQ(readFile(ini), "; head\n[a]\nz=3\n\n[c]\nk=v\n");
 }
 
@@ -125,7 +128,7 @@ TEST(IniFileWrite, ConcurrentWritersInOneProcessLoseNothing) {
             for (int i = 0; i < 20; ++i) writeProfileString(ini, "s" + std::to_string(t), "k" + std::to_string(i), "v");
         });
     for (auto& th : threads) th.join();
-    for (int t = 0; t < 8; ++t) EXPECT_EQ(getProfileKeyNames(ini, "s" + std::to_string(t)).size(), 20u);
+    for (int t = 0; t < 8; ++t) EXPECT_EQ(IniDocument::load(ini).keyNames("s" + std::to_string(t)).size(), 20u);
 }
 
 TEST(IniFileRead, ListsEverySectionInFileOrderWithoutLimit) {

@@ -3,6 +3,7 @@
 #include "platform/IniFile.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RegistryStore.h"
+#include "tests/IniProfile.h"
 #include "tests/TestSupport.h"
 
 using namespace plx;

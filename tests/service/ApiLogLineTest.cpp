@@ -28,7 +28,7 @@ struct Call {
 
 // A file the center delivered, as the register holds it.
 std::string delivered(TransferFixture& f, const std::string& content) {
-    fs::path file = makeTempFile(f.tempFolder());
+    fs::path file = test::makeTempFile(f.tempFolder());
     writeFile(file, content);
     CenterRecord r;
     r.sectionName = makeSectionName("K001", file.string());

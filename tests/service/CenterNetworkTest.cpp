@@ -19,7 +19,9 @@
 #include "platform/Utf8.h"
 #include "service/classes/Retrieve.h"
 #include "service/classes/Transport.h"
+#include "tests/IniProfile.h"
 #include "tests/TestSupport.h"
+#include "tests/XmlText.h"
 #include "tests/service/TransferFixture.h"
 
 using namespace plx;
@@ -114,7 +116,7 @@ protected:
         return r;
     }
     CenterRecord stage(const std::string& content, std::int32_t limitDays = 0) {
-        fs::path file = makeTempFile(temp());
+        fs::path file = test::makeTempFile(temp());
         writeFile(file, content);
         CenterRecord r = record(file, kDirectionSend, kStatusWaiting);
         r.limitDays = limitDays;
@@ -143,18 +145,17 @@ protected:
 
     // As the server hands a request over: a "@zv" body file and the header text.
     Reply post(const std::string& target, const std::string& body, std::optional<std::string> cookie = {}) {
-        fs::path file = makeTempFile();
+        fs::path file = test::makeTempFile();
         writeFile(file, body);
         std::string header = "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
         if (cookie.value_or(cookie_) != "") header += "Cookie: " + cookie.value_or(cookie_) + "\r\n";
         header += "Content-Length: " + std::to_string(body.size()) + "\n\n";
         GatewayRequest request{.socket = -1, .body = &file, .header = header};
-        fs::path replyFile = handler_.handle(request);
+        std::string text;
+        EXPECT_TRUE(handler_.respond(request).toText(text));
         EXPECT_FALSE(fs::exists(file)) << "request file left behind";
         Reply reply;
-        if (replyFile.empty()) return reply;
-        std::string text = readFile(replyFile);
-        fs::remove(replyFile);
+        if (text.empty()) return reply;
         auto split = text.find("\r\n\r\n");
         reply.head = text.substr(0, split);
         reply.body = text.substr(split + 4);
@@ -162,16 +163,10 @@ protected:
         reply.doc = std::make_shared<SoapDocument>(SoapDocument::parseFile(work_ / "reply.xml"));
         return reply;
     }
-    std::string message(const std::function<void(XmlWriter&)>& write) {
-        XmlWriter w;
-        w.open(work_ / "message.xml");
-        write(w);
-        w.close();
-        return readFile(work_ / "message.xml");
-    }
+    std::string message(const std::function<void(XmlWriter&)>& write) { return test::xmlText(write); }
     void end() {
         GatewayRequest last{.socket = -1, .body = nullptr, .header = "", .level = 2};
-        EXPECT_TRUE(handler_.handle(last).empty());
+        handler_.endConnection(last);
     }
 
     Reply authenticate(const std::string& target, const AuthenticationRequest& a = goodAuth()) {
@@ -187,8 +182,15 @@ protected:
         writeFile(work_ / "raw", data);
         if (gzip) gzipFile(work_ / "raw", work_ / "raw.gz");
         encodeFileBase64(gzip ? work_ / "raw.gz" : work_ / "raw", work_ / "entity");
+        auto text = std::make_shared<std::string>(readFile(work_ / "entity"));
         std::string size = std::to_string(data.size());
-        return {size, "1", size, "1", gzip ? "1" : "0", getFileMD5(work_ / "raw"), work_ / "entity"};
+        return {size,
+                "1",
+                size,
+                "1",
+                gzip ? "1" : "0",
+                getFileMD5(work_ / "raw"),
+                {text->size(), [text](const ByteSink& sink) { return sink(text->data(), text->size()); }}};
     }
     Reply putFile(const FileElement& f) {
         return post("/putfile", message([&](XmlWriter& w) { writePutFile(w, "0", header(), f); }));

@@ -132,7 +132,7 @@ bool killedAtRename() {
 TEST(KilledService, LeavesNothingInTheCallersFolder) {
     Terminal t;
     t.start();
-    fs::path data = makeTempFile(t.temp());
+    fs::path data = test::makeTempFile(t.temp());
     bigFile(data);
     CenterRecord r;
     r.sectionName = makeSectionName("K001", data.string());
@@ -192,7 +192,7 @@ TEST(ServiceStart, RemovesTheLeftoversOfACutOffRun) {
     writeFile(t.temp() / "@zv0000A1.tmp", "half a staged copy");
     writeFile(t.temp() / "@zv0000A2.tmp.dat", "a decoded body");
     writeFile(t.temp() / "keep.txt", "not ours");
-    fs::path staged = makeTempFile(t.temp());
+    fs::path staged = test::makeTempFile(t.temp());
     writeFile(staged, "staged");
     CenterRecord r;
     r.sectionName = makeSectionName("K001", staged.string());

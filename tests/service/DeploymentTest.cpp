@@ -7,6 +7,7 @@
 #include "platform/IniFile.h"
 #include "service/shell/Registration.h"
 #include "service/shell/SystemFiles.h"
+#include "tests/IniProfile.h"
 #include "tests/service/BusFixture.h"
 
 using namespace plx;

@@ -32,7 +32,7 @@ std::size_t receivedByCenter(TransferFixture& f) {
 
 // A delivery waiting in the register, as the gateway leaves one.
 fs::path addDelivery(TransferFixture& f, const std::string& centerName, const std::string& content) {
-    fs::path data = makeTempFile(f.tempFolder());
+    fs::path data = test::makeTempFile(f.tempFolder());
     writeFile(data, content);
     CenterRecord r;
     r.sectionName = makeSectionName("K001", data.string());

@@ -40,7 +40,7 @@ protected:
     }
 
     fs::path add(const Entry& e, fs::path data = {}) {
-        if (data.empty()) data = makeTempFile(home / "temp");
+        if (data.empty()) data = test::makeTempFile(home / "temp");
         test::writeFile(data, e.content);
         timespec t[2] = {{1709251200 + e.day * 86400, 0}, {1709251200 + e.day * 86400, 0}};
         ::utimensat(AT_FDCWD, data.c_str(), t, 0);

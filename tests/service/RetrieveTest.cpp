@@ -46,7 +46,7 @@ protected:
     }
 
     fs::path add(const Entry& e, fs::path data = {}) {
-        if (data.empty()) data = makeTempFile(home / "temp");
+        if (data.empty()) data = test::makeTempFile(home / "temp");
         test::writeFile(data, e.content);
         setWriteTime(data, *fromLocal(e.when));
         CenterRecord r;

@@ -7,6 +7,7 @@
 #include "platform/UniqueFd.h"
 #include "service/shell/CommandLine.h"
 #include "service/shell/Registration.h"
+#include "tests/IniProfile.h"
 #include "tests/service/BusFixture.h"
 
 using namespace plx;

@@ -54,7 +54,7 @@ protected:
     // A waiting entry made by someone else: a delivery (in our temporary
     // folder) or a send naming a file that is not ours.
     std::string addEntry(std::int32_t direction, const std::string& content) {
-        fs::path file = direction == kDirectionRecv ? makeTempFile(temp()) : user() / "foreign.dat";
+        fs::path file = direction == kDirectionRecv ? test::makeTempFile(temp()) : user() / "foreign.dat";
         writeFile(file, content);
         CenterRecord r;
         r.sectionName = makeSectionName("K001", file.string());

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 #include "tests/service/BusFixture.h"
 #include "tests/setup/InstalledTree.h"
 

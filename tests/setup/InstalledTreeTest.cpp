@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 #include "tests/centerlink/TestPeers.h"
 #include "tests/service/BusFixture.h"
 #include "tests/setup/InstalledTree.h"
@@ -31,7 +32,7 @@ TEST(InstalledTree, HoldsTheProgramsTheLibraryTheSettingsAndEmptyFolders) {
     // Settings with their defaults; never the center's password, never a test program.
     EXPECT_EQ(getProfileString(tree / "bin/plconfig.ini", "tempfile", "location", "none"), "");
     EXPECT_EQ(getProfileString(tree / "bin/plconfig.ini", "http", "daemon"), "no");
-    EXPECT_EQ(getProfileInt(tree / "bin/pltimeout.ini", "timeout", "file", -1), 300);
+    EXPECT_EQ(IniDocument::load(tree / "bin/pltimeout.ini").getInt("timeout", "file", -1), 300);
     EXPECT_FALSE(fs::exists(tree / "bin/plterm.ini"));
     for (const auto& entry : fs::directory_iterator(tree / "bin")) {
         std::string name = entry.path().filename().string();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 #include "tests/uninstaller/ProgramRun.h"
 #include "tests/uninstaller/UninstallFixture.h"
 

@@ -8,6 +8,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 #include "tests/uninstaller/ProgramRun.h"
 #include "tests/uninstaller/UninstallFixture.h"
 #include "uninstaller/TwoStage.h"

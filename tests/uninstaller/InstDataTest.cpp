@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 #include "tests/uninstaller/UninstallFixture.h"
 #include "uninstaller/InstData.h"
 #include "uninstaller/Texts.h"

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 #include "tests/uninstaller/UninstallFixture.h"
 #include "uninstaller/UnInstall.h"
 
