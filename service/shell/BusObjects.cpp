@@ -236,15 +236,17 @@ TransportObject::TransportObject(sdbus::IConnection& connection, std::string pat
 
 TransportObject::~TransportObject() { unregisterAdaptor(); }
 
-void TransportObject::Init(const sdbus::ObjectPath&) { server_.checkServing(path_, callerOf(getObject())); } // it has its Client already
+void TransportObject::Init(const sdbus::ObjectPath&) {
+    server_.checkServing(path_, callerOf(getObject()));
+} // it has its Client already
 
 void TransportObject::PLSendData(sdbus::Result<>&& result, std::string FileType, std::string ClDataDirectory,
                                  std::string ClDataFilename) {
     onTransferWorker(getObject(), server_, std::move(result),
                      [t = transport_, FileType, ClDataDirectory, ClDataFilename](auto& reply, const Caller& caller) {
-                 ApiResult r = t->PLSendData(FileType, ClDataDirectory, ClDataFilename, caller);
-                 reply(r);
-             });
+                         ApiResult r = t->PLSendData(FileType, ClDataDirectory, ClDataFilename, caller);
+                         reply(r);
+                     });
 }
 
 void TransportObject::PLSetData(sdbus::Result<std::string>&& result, std::string FileType, std::string ClDataDirectory,
@@ -252,11 +254,11 @@ void TransportObject::PLSetData(sdbus::Result<std::string>&& result, std::string
     onTransferWorker(getObject(), server_, std::move(result),
                      [t = transport_, FileType, ClDataDirectory, ClDataFilename, LimitDay,
                       SetOption](auto& reply, const Caller& caller) {
-                 std::string temp;
-                 ApiResult r =
-                     t->PLSetData(FileType, ClDataDirectory, ClDataFilename, LimitDay, SetOption, temp, caller);
-                 reply(r, temp);
-             });
+                         std::string temp;
+                         ApiResult r =
+                             t->PLSetData(FileType, ClDataDirectory, ClDataFilename, LimitDay, SetOption, temp, caller);
+                         reply(r, temp);
+                     });
 }
 
 void TransportObject::PLRecvData(sdbus::Result<std::string, int32_t>&& result, std::string FileType,
@@ -264,21 +266,22 @@ void TransportObject::PLRecvData(sdbus::Result<std::string, int32_t>&& result, s
     onTransferWorker(getObject(), server_, std::move(result),
                      [t = transport_, FileType, ClDataDirectory, ClDataFilename,
                       ResendFlag](auto& reply, const Caller& caller) mutable {
-                 std::int32_t size = 0;
-                 ApiResult r = t->PLRecvData(FileType, ClDataDirectory, ClDataFilename, ResendFlag, size, caller);
-                 reply(r, ClDataFilename, size);
-             });
+                         std::int32_t size = 0;
+                         ApiResult r =
+                             t->PLRecvData(FileType, ClDataDirectory, ClDataFilename, ResendFlag, size, caller);
+                         reply(r, ClDataFilename, size);
+                     });
 }
 
 void TransportObject::PLGetDataA(sdbus::Result<std::string>&& result, std::string FileType, std::string ClTempFilename,
                                  std::string ClDataDirectory, std::string ClDataFilename, int32_t CreateFlag) {
-    onTransferWorker(
-        getObject(), server_, std::move(result),
-        [t = transport_, FileType, ClTempFilename, ClDataDirectory, ClDataFilename,
-         CreateFlag](auto& reply, const Caller& caller) mutable {
-            ApiResult r = t->PLGetDataA(FileType, ClTempFilename, ClDataDirectory, ClDataFilename, CreateFlag, caller);
-            reply(r, ClDataFilename);
-        });
+    onTransferWorker(getObject(), server_, std::move(result),
+                     [t = transport_, FileType, ClTempFilename, ClDataDirectory, ClDataFilename,
+                      CreateFlag](auto& reply, const Caller& caller) mutable {
+                         ApiResult r = t->PLGetDataA(FileType, ClTempFilename, ClDataDirectory, ClDataFilename,
+                                                     CreateFlag, caller);
+                         reply(r, ClDataFilename);
+                     });
 }
 
 void TransportObject::PLGetData(sdbus::Result<int32_t>&& result, std::string FileType, std::string SvDataFilename,
@@ -288,11 +291,11 @@ void TransportObject::PLGetData(sdbus::Result<int32_t>&& result, std::string Fil
     onTransferWorker(getObject(), server_, std::move(result),
                      [t = transport_, FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize, Status,
                       GetOption, ClDataDirectory, ClDataFilename](auto& reply, const Caller& caller) {
-                 std::int32_t count = 0;
-                 ApiResult r = t->PLGetData(FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize, Status,
-                                            GetOption, ClDataDirectory, ClDataFilename, count, caller);
-                 reply(r, count);
-             });
+                         std::int32_t count = 0;
+                         ApiResult r = t->PLGetData(FileType, SvDataFilename, SetDateTimeFrom, SetDateTimeTo, FileSize,
+                                                    Status, GetOption, ClDataDirectory, ClDataFilename, count, caller);
+                         reply(r, count);
+                     });
 }
 
 void TransportObject::PLGetDataAt(sdbus::Result<BusFileRec>&& result, int32_t index) {
@@ -303,10 +306,7 @@ void TransportObject::PLGetDataAt(sdbus::Result<BusFileRec>&& result, int32_t in
     });
 }
 
-void TransportObject::Release() {
-    server_.collectReleased(path_);
-    if (!server_.release(path_, callerOf(getObject()))) throw sdbus::Error(kErrorName, "not an object of the caller");
-}
+void TransportObject::Release() { server_.release(path_, callerOf(getObject())); }
 
 int32_t TransportObject::LastErrorCd() { return liveTriple(server_, getObject(), *transport_).code(); }
 int32_t TransportObject::LastErrorCdDetail() { return liveTriple(server_, getObject(), *transport_).detail(); }
@@ -376,10 +376,7 @@ void RetrieveObject::PLDeleteFile(sdbus::Result<int32_t>&& result, std::string F
              });
 }
 
-void RetrieveObject::Release() {
-    server_.collectReleased(path_);
-    if (!server_.release(path_, callerOf(getObject()))) throw sdbus::Error(kErrorName, "not an object of the caller");
-}
+void RetrieveObject::Release() { server_.release(path_, callerOf(getObject())); }
 
 int32_t RetrieveObject::LastErrorCd() { return liveTriple(server_, getObject(), *retrieve_).code(); }
 int32_t RetrieveObject::LastErrorCdDetail() { return liveTriple(server_, getObject(), *retrieve_).detail(); }

@@ -70,13 +70,17 @@ std::string BusServer::createRetrieve(const std::string& owner) {
     return path;
 }
 
-bool BusServer::release(const std::string& path, const std::string& caller) {
+namespace {
+constexpr const char* kNotTheCallersObject = "not an object of the caller";
+} // namespace
+
+void BusServer::release(const std::string& path, const std::string& caller) {
+    checkServing(path, caller);
     std::lock_guard lock(mutex_);
     auto it = objects_.find(path);
-    if (it == objects_.end() || it->second.owner != caller) return false;
+    if (it == objects_.end()) throw sdbus::Error(kErrorName, kNotTheCallersObject);
     released_.emplace(path, std::move(it->second.object));
     objects_.erase(it);
-    return true;
 }
 
 void BusServer::collectReleased(const std::string& serving) {
@@ -99,8 +103,7 @@ void BusServer::checkServing(const std::string& path, const std::string& caller)
     collectReleased(path);
     std::lock_guard lock(mutex_);
     auto it = objects_.find(path);
-    if (it != objects_.end() && it->second.owner != caller)
-        throw sdbus::Error(kErrorName, "not an object of the caller");
+    if (it != objects_.end() && it->second.owner != caller) throw sdbus::Error(kErrorName, kNotTheCallersObject);
 }
 
 void BusServer::peerGone(const std::string& name) {

@@ -39,8 +39,8 @@ public:
     // Called on the bus thread by the objects.
     std::string createTransport(const std::string& owner);
     std::string createRetrieve(const std::string& owner);
-    // False when path is not an object of caller's.
-    bool release(const std::string& path, const std::string& caller);
+    // Throws as checkServing does when path is not a live object of caller's.
+    void release(const std::string& path, const std::string& caller);
     void advise(const std::string& sender);
     void unadvise(const std::string& sender);
     // Applications connected to the Client's events.
