@@ -12,12 +12,11 @@ HttpMessage::HttpMessage(std::string receivedText) : received_(std::move(receive
     std::size_t sep = 0;
     std::size_t end = findHeaderEnd(received_, sep);
     received_ = end == std::string::npos ? std::string() : received_.substr(0, end);
-    // The request line: method, target, version.
+    // The request line: method, target, version; the target is kept.
     std::string_view first = std::string_view(received_).substr(0, received_.find('\n'));
     if (!first.empty() && first.back() == '\r') first.remove_suffix(1);
     auto sp1 = first.find(' ');
     if (sp1 != std::string_view::npos) {
-        receivedMethod_ = first.substr(0, sp1);
         auto rest = first.substr(sp1 + 1);
         receivedTarget_ = rest.substr(0, rest.find(' '));
     }

@@ -34,7 +34,6 @@ public:
     // Value of the first "Set-Cookie" or "Cookie" header, name included.
     std::optional<std::string> getCookie() const;
     // From the first line of a received request.
-    const std::string& requestMethod() const { return receivedMethod_; }
     const std::string& receivedTarget() const { return receivedTarget_; }
 
 private:
@@ -42,7 +41,6 @@ private:
     std::string responseHead() const;
 
     std::string received_;
-    std::string receivedMethod_;
     std::string receivedTarget_;
     HeaderList headers_;
     std::string method_;

@@ -131,8 +131,4 @@ void writeReportStatus(XmlWriter& w, const std::string& resultCode, const SoapHe
     writeResultMessage(w, "ReportStatus", resultCode, header);
 }
 
-void writeReportStatusResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header) {
-    writeResultMessage(w, "ReportStatusResponse", resultCode, header);
-}
-
 } // namespace plx

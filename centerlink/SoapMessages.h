@@ -84,7 +84,6 @@ void writeGetFileResponse(XmlWriter& w, const std::string& resultCode, const Soa
 void writePutFile(XmlWriter& w, const std::string& resultCode, const SoapHeader& header, const FileElement& file);
 void writePutFileResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header);
 void writeReportStatus(XmlWriter& w, const std::string& resultCode, const SoapHeader& header);
-void writeReportStatusResponse(XmlWriter& w, const std::string& resultCode, const SoapHeader& header);
 // A message of any method name holding only ResultCode and Header.
 void writeResultMessage(XmlWriter& w, const std::string& method, const std::string& resultCode,
                         const SoapHeader& header);

@@ -43,16 +43,6 @@ std::string DataKindTable::findFileType(std::string_view serviceNo, std::string_
     return i ? kinds_[*i].file.FileType : std::string();
 }
 
-std::string DataKindTable::findDataName(std::string_view serviceNo, std::string_view protocolFilename) const {
-    auto i = indexOfService(serviceNo, protocolFilename);
-    return i ? kinds_[*i].file.DataName : std::string();
-}
-
-std::string DataKindTable::findDirectionLabel(std::string_view serviceNo, std::string_view protocolFilename) const {
-    auto i = indexOfService(serviceNo, protocolFilename);
-    return i ? directionLabel(kinds_[*i]) : std::string();
-}
-
 std::optional<std::size_t> DataKindTable::indexOfSession(std::string_view serviceNo, std::string_view protocolFilename,
                                                          std::string_view transferKind) const {
     auto first = indexOfService(serviceNo, protocolFilename);

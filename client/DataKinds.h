@@ -60,11 +60,8 @@ public:
     // serviceNo (the text of a log field, see parseServiceNo) and whose
     // ProtocolFilename equals protocolFilename exactly.
     std::optional<std::size_t> indexOfService(std::string_view serviceNo, std::string_view protocolFilename) const;
-    // Its FileType, its DataName, and "送信" when its direction is "send"
-    // else "受信"; "" when no kind matches.
+    // Its FileType; "" when no kind matches.
     std::string findFileType(std::string_view serviceNo, std::string_view protocolFilename) const;
-    std::string findDataName(std::string_view serviceNo, std::string_view protocolFilename) const;
-    std::string findDirectionLabel(std::string_view serviceNo, std::string_view protocolFilename) const;
     // The kind a logged session moved: as indexOfService, but the first
     // among the matches whose direction is that of the session's transfer
     // kind (a log field: send 20 and 40, receive 10 and 30), when there is

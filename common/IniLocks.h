@@ -12,11 +12,4 @@ NamedMutex& fileIniMutex();   // "Korvane/PLX plfile.ini"
 
 using NamedLock = std::unique_lock<NamedMutex>;
 
-// Runs f while holding the plcenter.ini lock: for read-modify-write of the register.
-template <typename F>
-decltype(auto) withCenterLock(F&& f) {
-    std::lock_guard lock(centerIniMutex());
-    return f();
-}
-
 } // namespace plx

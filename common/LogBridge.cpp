@@ -103,13 +103,4 @@ int callSessionAPI(const SessionRecord& r) {
     }
 }
 
-int callLogPrint(std::string_view text) {
-    try {
-        std::string t(text);
-        return callExport<PLlogLogPrintFn>("logPrint", t.c_str());
-    } catch (...) {
-        return kNotLoaded;
-    }
-}
-
 } // namespace plx

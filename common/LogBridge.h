@@ -44,7 +44,4 @@ struct SessionRecord {
 
 int callSessionAPI(const SessionRecord& record);
 
-// One information entry in the journal.
-int callLogPrint(std::string_view text);
-
 } // namespace plx

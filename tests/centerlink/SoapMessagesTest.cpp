@@ -69,9 +69,9 @@ TEST(SoapMessages, FileMessagesCarryTheEntity) {
 
 TEST(SoapMessages, ShortRepliesAndTheSessionIdRule) {
     SoapHeader h{"20240301090507", "T1", "C1", "", false};
-    EXPECT_EQ(xmlText([&](XmlWriter& w) { writeReportStatusResponse(w, "0", h); }),
-              kOpen + "<ReportStatusResponse" + kNs +
+    EXPECT_EQ(xmlText([&](XmlWriter& w) { writeReportStatus(w, "0", h); }),
+              kOpen + "<ReportStatus" + kNs +
                   "<ResultCode>0</ResultCode><Header><Time>20240301090507</Time>"
-                  "<TerminalID>T1</TerminalID><TargetTerminalID>C1</TargetTerminalID></Header></ReportStatusResponse>" +
+                  "<TerminalID>T1</TerminalID><TargetTerminalID>C1</TargetTerminalID></Header></ReportStatus>" +
                   kClose);
 }

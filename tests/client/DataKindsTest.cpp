@@ -54,8 +54,9 @@ TEST(DataKinds, LookUpsAnswerForTheFirstMatchInTableOrder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.serviceNo) + "/" + std::string(c.protocolFilename));
         EXPECT_EQ(table.findFileType(c.serviceNo, c.protocolFilename), c.fileType);
-        EXPECT_EQ(table.findDataName(c.serviceNo, c.protocolFilename), c.dataName);
-        EXPECT_EQ(table.findDirectionLabel(c.serviceNo, c.protocolFilename), c.direction);
+        auto i = table.indexOfService(c.serviceNo, c.protocolFilename);
+        EXPECT_EQ(i ? table[*i].file.DataName : "", c.dataName);
+        EXPECT_EQ(i ? directionLabel(table[*i]) : "", c.direction);
     }
 }
 

@@ -220,11 +220,10 @@ TEST(CenterRegister, TwoProcessesUpdatingUnderTheLockLoseNothing) {
 
     auto bump = [&] {
         for (int i = 0; i < kRounds; ++i) {
-            withCenterLock([&] {
-                auto r = loadCenterRecords().at(0);
-                r.fileLoadNo = std::to_string(std::stoi(r.fileLoadNo) + 1);
-                writeCenterRecord(r);
-            });
+            NamedLock lock(centerIniMutex());
+            auto r = loadCenterRecords().at(0);
+            r.fileLoadNo = std::to_string(std::stoi(r.fileLoadNo) + 1);
+            writeCenterRecord(r);
         }
     };
     pid_t pid = ::fork();
