@@ -1,20 +1,18 @@
 // PLRecvData: the terminal-started receive. One call is one conversation
 // with the center on "/getfile": RequestAuthentication, GetFile and
 // ReportStatus, with the file stored in between.
-#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
-#include <unistd.h>
 
 #include "api/ArgumentRules.h"
 #include "centerlink/EntityReceiver.h"
+#include "centerlink/ReceivedEntity.h"
 #include "common/FileControl.h"
 #include "common/GetFileStore.h"
 #include "common/Paths.h"
-#include "common/PlainDataWriter.h"
 #include "platform/MemoryReturn.h"
 #include "platform/Numbers.h"
 #include "platform/TempFile.h"
@@ -57,10 +55,7 @@ struct Delivery {
     std::int32_t compressFlag = 0;
     std::string md5;
 
-    // The data travels gzip-compressed.
-    bool compressed() const { return compressFlag == 1; }
-    // The announced length bounds the expansion: no decompression bomb.
-    std::uint64_t expansionLimit() const { return static_cast<std::uint64_t>(std::max(size, 0)); }
+    EntityValues values() const { return {size, compressFlag}; }
 };
 
 // A File value as the reply is read: a value that cannot be read is skipped.
@@ -145,10 +140,8 @@ private:
     std::int32_t recordLength_ = 0;
     // Where the body goes as it arrives; gone on every exit unless stored.
     std::optional<CallerTarget> target_;
-    std::optional<Delivery> planned_; // the File values the body was written by
-    OpenTempFile scratch_;            // the body as it came, when they were not known ahead
-    int targetError_ = 0;             // why no target file could be made for it
-    int scratchError_ = 0;            // why no scratch file could be made for it
+    ReceivedEntity body_;
+    int targetError_ = 0; // why no target file could be made for it
 };
 
 int Receive::steps() {
@@ -237,22 +230,10 @@ void Receive::fetchFile() {
 // once the whole reply is read. A duplicate is only checked, not kept.
 EntityPlan Receive::planEntity(const EntityHead& head) {
     if (duplicate_) return {};
-    try {
-        if (head.length && head.compressFlag) {
-            Delivery values;
-            readValue("Length", *head.length, values);
-            readValue("CompressFlag", *head.compressFlag, values);
-            targetError_ = openTarget();
-            if (targetError_ != 0) return {};
-            planned_ = values;
-            return {target_->fd(), {}, values.compressed(), values.expansionLimit()};
-        }
-        scratch_ = OpenTempFile::create(systemTempFolder(), kTempPrefix);
-        return {scratch_.fd(), scratch_.path(), false};
-    } catch (const std::system_error& e) {
-        scratchError_ = e.code().value();
-        return {};
-    }
+    return body_.plan(head, [this] {
+        targetError_ = openTarget();
+        return targetError_ != 0 ? EntityTarget{} : EntityTarget{target_->fd()};
+    });
 }
 
 // The File element, after a ResultCode of 0; nullopt when there is none.
@@ -300,23 +281,15 @@ void Receive::notSaved(int error) {
 // The digest of the data now in the target file; empty when the data
 // could not be restored.
 std::string Receive::storedDigest(const Delivery& delivery, const EntityOutcome& entity) {
-    // The client's file or the scratch file could not take the data.
-    if (entity.failure == PlainDataWriter::Failure::Write) notSaved(entity.writeError);
-    if (planned_) {
-        // Written by the values read ahead: right only if the reply says the same.
-        bool same = planned_->compressed() == delivery.compressed() &&
-                    (!delivery.compressed() || planned_->expansionLimit() == delivery.expansionLimit());
-        return same ? entity.md5 : std::string();
-    }
     if (targetError_ != 0) targetNotMade(targetError_);
-    if (!scratch_) notSaved(scratchError_);
-    if (int error = openTarget()) targetNotMade(error);
-    PlainDataWriter data(target_->fd(), delivery.compressed(), delivery.expansionLimit());
-    if (::lseek(scratch_.fd(), 0, SEEK_SET) != 0) notSaved(errno);
-    data.writeFrom(scratch_.fd());
-    scratch_ = OpenTempFile();
-    if (data.failure() == PlainDataWriter::Failure::Write) notSaved(data.writeError());
-    return data.md5();
+    try {
+        return body_.storedDigest(entity, delivery.values(), [this] {
+            if (int error = openTarget()) targetNotMade(error);
+            return target_->fd();
+        });
+    } catch (const std::system_error& e) {
+        notSaved(e.code().value());
+    }
 }
 
 void Receive::store(const Delivery& delivery, const EntityOutcome& entity) {

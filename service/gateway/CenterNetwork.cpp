@@ -116,8 +116,7 @@ void CenterNetwork::State::clear() { static_cast<Telegram&>(*this) = Telegram{};
 
 // The body's Entity goes, as it arrives, where planEntity says.
 std::unique_ptr<EntityReceiver> CenterNetwork::State::newReceiver() {
-    planned.reset();
-    scratch = OpenTempFile();
+    delivered.reset();
     return std::make_unique<EntityReceiver>([this](const EntityHead& head) { return planEntity(head); });
 }
 
@@ -130,17 +129,9 @@ BodyReader* CenterNetwork::State::requestReader() {
 // when the File values come ahead of the body; into a scratch file when
 // they do not; nowhere (only checked) for any other request.
 EntityPlan CenterNetwork::State::planEntity(const EntityHead& head) {
-    planned.reset();
-    scratch = OpenTempFile();
+    delivered.reset();
     if (!isOpen() || transferKind != kDelivery || phase != kAuthAnswered || !receiveFd) return {};
-    if (head.length && head.compressFlag) {
-        PlannedBody values{leadingDecimal32(*head.length), leadingDecimal32(*head.compressFlag)};
-        planned = values;
-        return {receiveFd.get(), tempReceivePath, values.compressed(), values.expansionLimit()};
-    }
-    scratch = makeOpenTempFile();
-    if (!scratch) return {};
-    return {scratch.fd(), scratch.path(), false};
+    return delivered.plan(head, [this] { return EntityTarget{receiveFd.get(), tempReceivePath}; });
 }
 
 OutgoingMessage CenterNetwork::State::handle(const GatewayRequest& request) {

@@ -2,12 +2,10 @@
 // Private to the gateway message handler: the conversation record of the
 // current connection and the steps that work on it.
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,12 +15,12 @@
 #include "api/TextLimits.h"
 #include "centerlink/EntityReceiver.h"
 #include "centerlink/HttpMessage.h"
+#include "centerlink/ReceivedEntity.h"
 #include "centerlink/SoapMessages.h"
 #include "centerlink/SoapReader.h"
 #include "common/CenterRegister.h"
 #include "common/PLException.h"
 #include "common/Settings.h"
-#include "platform/TempFile.h"
 #include "platform/UniqueFd.h"
 #include "service/gateway/CenterNetwork.h"
 
@@ -147,24 +145,13 @@ struct Telegram {
 
 } // namespace gateway
 
-// The File values a delivery's body was written by, read ahead of it.
-struct PlannedBody {
-    std::int32_t size = 0;
-    std::int32_t compressFlag = 0;
-
-    bool compressed() const { return compressFlag == 1; }
-    // The announced length bounds the expansion: no decompression bomb.
-    std::uint64_t expansionLimit() const { return static_cast<std::uint64_t>(std::max(size, 0)); }
-};
-
 struct CenterNetwork::State : gateway::Telegram {
     explicit State(Client& client) : client(client) {}
 
     Client& client;
     // The reader of the request being received, and where its body went.
     std::unique_ptr<EntityReceiver> receiving;
-    std::optional<PlannedBody> planned;
-    OpenTempFile scratch; // the body as it came, when its File values were not ahead of it
+    ReceivedEntity delivered;
 
     // Connection and request flow, authentication (CenterNetwork.cpp).
     void clear();

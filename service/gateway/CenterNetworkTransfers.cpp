@@ -5,17 +5,16 @@
 #include <limits>
 #include <mutex>
 #include <sys/socket.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "common/DateText.h"
 #include "common/EntitySource.h"
 #include "common/FileControl.h"
-#include "common/PlainDataWriter.h"
 #include "common/IniLocks.h"
 #include "common/LogBridge.h"
 #include "platform/IniFile.h"
 #include "platform/Numbers.h"
-#include "platform/TempFile.h"
 #include "platform/Utf8.h"
 #include "service/classes/TransferSupport.h"
 #include "service/gateway/CenterNetworkState.h"
@@ -123,21 +122,14 @@ void CenterNetwork::State::storeDelivery(const Intake& in, const SoapElement& me
 // The digest of the data now in the receive file; empty when it could not
 // be restored.
 std::string CenterNetwork::State::deliveredDigest(const Intake& in, std::int32_t size, std::int32_t compress) {
-    PlannedBody got{size, compress};
-    if (planned && in.entity.plan.fd == receiveFd.get()) {
-        if (in.entity.failure == PlainDataWriter::Failure::Write) throw refusal(kResultUnpack, kNotStoredText);
-        // Written by the values read ahead: right only if the message says the same.
-        bool same = planned->compressed() == got.compressed() &&
-                    (!got.compressed() || planned->expansionLimit() == got.expansionLimit());
-        return same ? in.entity.md5 : std::string();
+    try {
+        return delivered.storedDigest(in.entity, {size, compress}, [this] {
+            if (!receiveFd) throw refusal(kResultUnpack, kNotStoredText);
+            return receiveFd.get();
+        });
+    } catch (const std::system_error&) {
+        throw refusal(kResultUnpack, kNotStoredText);
     }
-    if (!scratch || !receiveFd || in.entity.plan.fd != scratch.fd()) throw refusal(kResultUnpack, kNotStoredText);
-    PlainDataWriter data(receiveFd.get(), got.compressed(), got.expansionLimit());
-    if (::lseek(scratch.fd(), 0, SEEK_SET) != 0) throw refusal(kResultUnpack, kNotStoredText);
-    data.writeFrom(scratch.fd());
-    scratch = OpenTempFile();
-    if (data.failure() == PlainDataWriter::Failure::Write) throw refusal(kResultUnpack, kNotStoredText);
-    return data.md5();
 }
 
 OutgoingMessage CenterNetwork::State::putFileRefusal(const Intake& in, std::int32_t code) {

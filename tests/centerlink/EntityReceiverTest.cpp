@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <openssl/evp.h>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "centerlink/ReceivedEntity.h"
 #include "centerlink/SoapReader.h"
 #include "platform/UniqueFd.h"
 #include "tests/TestSupport.h"
@@ -257,6 +259,59 @@ TEST(EntityReceiver, AFileThatRefusesTheDataIsAWriteFailureWithItsErrno) {
         EXPECT_EQ(r.outcome.writeError, c.error);
         EXPECT_EQ(r.outcome.md5, "");
         EXPECT_EQ(r.outcome.bytesOut, 0u);
+    }
+}
+
+// The data goes into its target by the File values, whether they came ahead
+// of it (written straight there) or after it (restored from a scratch file),
+// and is never expanded past the announced Length.
+TEST(ReceivedEntity, StoredByTheAnnouncedValuesAheadOrAfterTheData) {
+    TempDir dir;
+    const std::string data = test::mixedData(200000, 2);
+    const std::string text = base64(test::gzipInMemory(data), 0);
+    const auto size = static_cast<std::int32_t>(data.size());
+    struct Case {
+        const char* what;
+        bool ahead;
+        std::int32_t length;
+        std::int32_t saidFlag; // by the parsed message
+        bool good;
+    };
+    for (const Case& c : {Case{"ahead", true, size, 1, true}, Case{"after", false, size, 1, true},
+                          Case{"ahead, longer than announced", true, size - 1, 1, false},
+                          Case{"after, longer than announced", false, size - 1, 1, false},
+                          Case{"ahead, then said to be plain", true, size, 0, false}}) {
+        SCOPED_TRACE(c.what);
+        const std::string values = "<Length>" + std::to_string(c.length) + "</Length><CompressFlag>1</CompressFlag>";
+        writeFile(dir / "message.xml", c.ahead ? getFileResponse(values, text) : getFileResponse("", text, values));
+        UniqueFd target = createFile(dir / "target");
+        ReceivedEntity entity;
+        EntityReceiver receiver(
+            [&](const EntityHead& head) {
+                return entity.plan(head, [&] { return EntityTarget{target.get(), dir / "target"}; });
+            },
+            dir.path());
+        ScopedFileRemoval message(receiver.receiveFile(dir / "message.xml"));
+        ASSERT_TRUE(receiver.outcome().extracted);
+        const std::string digest =
+            entity.storedDigest(receiver.outcome(), {c.length, c.saidFlag}, [&] { return target.get(); });
+        EXPECT_EQ(digest, c.good ? md5Hex(data) : "");
+        EXPECT_LE(fs::file_size(dir / "target"), static_cast<std::uintmax_t>(size));
+        if (c.good) {
+            EXPECT_TRUE(readFile(dir / "target") == data);
+        }
+    }
+    // A target that refuses the data is the system error, not a digest.
+    ReceivedEntity entity;
+    EntityReceiver receiver([&](const EntityHead& head) { return entity.plan(head, [] { return EntityTarget{}; }); });
+    writeFile(dir / "message.xml", getFileResponse("", text));
+    ScopedFileRemoval message(receiver.receiveFile(dir / "message.xml"));
+    UniqueFd readOnly(::open((dir / "target").c_str(), O_RDONLY | O_CLOEXEC));
+    try {
+        entity.storedDigest(receiver.outcome(), {size, 1}, [&] { return readOnly.get(); });
+        ADD_FAILURE() << "stored into a read-only file";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), EBADF);
     }
 }
 

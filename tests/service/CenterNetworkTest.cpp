@@ -325,6 +325,34 @@ TEST_F(CenterNetworkTest, DeliveryWithAWrongDigestIsDiscarded) {
     EXPECT_TRUE(zvFiles(temp()).empty());
 }
 
+// With its File values after the data the body waits in a scratch file and
+// is expanded from there: by the same bound as when they come ahead of it.
+TEST_F(CenterNetworkTest, ADeliveryIsNeverExpandedPastItsLength_ValuesAheadOrAfter) {
+    const std::string data = sampleData(70000, true);
+    for (bool after : {false, true}) {
+        for (std::size_t length : {data.size(), data.size() - 1}) {
+            SCOPED_TRACE(std::to_string(after) + "/" + std::to_string(length));
+            handler_.beginConnection();
+            AuthenticationRequest a = goodAuth();
+            a.fileLoadNo = "L" + std::to_string(after) + std::to_string(length);
+            authenticate("/putfile", a);
+            std::string path = received().back().tempFilePath;
+            FileElement f = delivery(data, true);
+            f.length = std::to_string(length);
+            std::string body = message([&](XmlWriter& w) { writePutFile(w, "0", header(), f); });
+            if (after) { // the Entity first in File
+                std::size_t begin = body.find("<Entity>"), end = body.find("</Entity>") + 9;
+                body.insert(body.find("<File>") + 6, body.substr(begin, end - begin));
+                body.erase(begin + (end - begin), end - begin);
+            }
+            bool whole = length == data.size();
+            EXPECT_EQ(post("/putfile", body).code("PutFileResponse"), whole ? "0" : "51");
+            EXPECT_EQ(fs::exists(path) ? readFile(path) == data : false, whole);
+            EXPECT_TRUE(zvFiles(scratch_.path()).empty());
+        }
+    }
+}
+
 TEST_F(CenterNetworkTest, AuthenticationChecksComeInOrder) {
     CenterRecord staged = stage("x");
     AuthenticationRequest a = goodAuth();
