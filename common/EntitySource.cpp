@@ -25,23 +25,18 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 }
 
 // Reads size bytes of fd from offset 0 (positioned reads: the descriptor's
-// offset is not used) into sink; false with errno set, or 0 when the file
-// ended early.
-bool readRange(int fd, std::uint64_t size, const ByteSink& sink, bool& sinkRefused) {
+// offset is not used) into sink; false when the sink refused. A failed read
+// throws Error(unreadable), a file that ended early Error(Changed).
+bool readRange(int fd, std::uint64_t size, const ByteSink& sink, EntitySource::Failure unreadable) {
     PageBuffer block(kReadBlock);
     std::uint64_t done = 0;
     while (done < size) {
         auto want = static_cast<std::size_t>(std::min<std::uint64_t>(block.capacity(), size - done));
         ssize_t n = ::pread(fd, block.data(), want, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = 0;
-            return false;
-        }
-        if (!sink(block.data(), static_cast<std::size_t>(n))) {
-            sinkRefused = true;
-            return false;
-        }
+        if (n < 0) throw EntitySource::Error(unreadable, errno);
+        if (n == 0) throw EntitySource::Error(EntitySource::Failure::Changed, 0);
+        if (!sink(block.data(), static_cast<std::size_t>(n))) return false;
         done += static_cast<std::uint64_t>(n);
     }
     return true;
@@ -49,61 +44,49 @@ bool readRange(int fd, std::uint64_t size, const ByteSink& sink, bool& sinkRefus
 
 } // namespace
 
+EntitySource::Error::Error(Failure why, int systemError)
+    : std::runtime_error("the data to send cannot be prepared"), why_(why), systemError_(systemError) {}
+
 std::shared_ptr<EntitySource> EntitySource::prepare(UniqueFd data, bool compress, const fs::path& scratchFolder,
-                                                    std::int64_t maxSize, Failure& why, int& error) {
+                                                    std::int64_t maxSize) {
     std::shared_ptr<EntitySource> source(new EntitySource());
     source->data_ = std::move(data);
     source->compressed_ = compress;
-    if (!source->readOnce(maxSize, scratchFolder)) {
-        why = source->failure_;
-        error = source->error_;
-        return nullptr;
-    }
-    why = Failure::None;
-    error = 0;
+    source->readOnce(maxSize, scratchFolder);
     return source;
 }
 
-bool EntitySource::fail(Failure why, int error) {
-    failure_ = why;
-    error_ = error;
-    return false;
-}
-
 // One pass: the digest, and the compression on the way.
-bool EntitySource::readOnce(std::int64_t maxSize, const fs::path& scratchFolder) {
-    if (::fstat(data_.get(), &taken_) != 0) return fail(Failure::Read, errno);
-    if (!S_ISREG(taken_.st_mode)) return fail(Failure::Read, EINVAL);
-    if (taken_.st_size > maxSize) return fail(Failure::TooLarge, 0);
+void EntitySource::readOnce(std::int64_t maxSize, const fs::path& scratchFolder) {
+    if (::fstat(data_.get(), &taken_) != 0) throw Error(Failure::Read, errno);
+    if (!S_ISREG(taken_.st_mode)) throw Error(Failure::Read, EINVAL);
+    if (taken_.st_size > maxSize) throw Error(Failure::TooLarge, 0);
     size_ = taken_.st_size;
 
     int scratchError = 0;
     std::unique_ptr<ParallelGzip> gzip;
     if (compressed_) {
         packed_ = makeOpenTempFile(scratchFolder, &scratchError);
-        if (!packed_) return fail(Failure::Scratch, scratchError);
+        if (!packed_) throw Error(Failure::Scratch, scratchError);
         gzip = std::make_unique<ParallelGzip>(fdSink(packed_.fd(), scratchError));
     }
+    // The gzip stream stopped: the temporary file could not take it, or the compression failed.
+    auto packingFailed = [&] { return Error(scratchError ? Failure::Scratch : Failure::Compression, scratchError); };
     Md5 md5;
-    bool refused = false;
     ByteSink hashAndPack = [&](const void* bytes, std::size_t n) {
         md5.update(bytes, n);
         return !gzip || gzip->write(bytes, n);
     };
-    if (!readRange(data_.get(), static_cast<std::uint64_t>(size_), hashAndPack, refused)) {
-        if (!refused) return fail(errno == 0 ? Failure::Changed : Failure::Read, errno);
-        return fail(scratchError ? Failure::Scratch : Failure::Compression, scratchError);
-    }
+    if (!readRange(data_.get(), static_cast<std::uint64_t>(size_), hashAndPack, Failure::Read)) throw packingFailed();
     if (gzip) {
-        if (!gzip->finish()) return fail(scratchError ? Failure::Scratch : Failure::Compression, scratchError);
+        if (!gzip->finish()) throw packingFailed();
         packedSize_ = gzip->bytesOut();
     }
     md5_ = md5.finishHex();
-    if (md5_.empty()) return fail(Failure::Read, 0);
+    if (md5_.empty()) throw Error(Failure::Read, 0);
     // Grown or rewritten while it was read: the digest may describe neither.
-    if (!unchanged()) return fail(Failure::Changed, 0);
+    if (!unchanged()) throw Error(Failure::Changed, 0);
     if (compressed_) data_.reset(); // the gzip stream stands for it from now on
-    return true;
 }
 
 bool EntitySource::unchanged() const {
@@ -117,18 +100,21 @@ std::uint64_t EntitySource::textSize() const {
 
 bool EntitySource::writeText(const ByteSink& sink) {
     failure_ = Failure::None;
-    Base64Encoder text(sink);
-    bool refused = false;
-    ByteSink encode = [&](const void* bytes, std::size_t n) { return text.write(bytes, n); };
-    int fd = compressed_ ? packed_.fd() : data_.get();
-    std::uint64_t size = compressed_ ? packedSize_ : static_cast<std::uint64_t>(size_);
-    if (!readRange(fd, size, encode, refused)) {
-        if (refused) return false;
-        return fail(errno == 0 ? Failure::Changed : (compressed_ ? Failure::Scratch : Failure::Read), errno);
+    error_ = 0;
+    try {
+        Base64Encoder text(sink);
+        ByteSink encode = [&](const void* bytes, std::size_t n) { return text.write(bytes, n); };
+        int fd = compressed_ ? packed_.fd() : data_.get();
+        std::uint64_t size = compressed_ ? packedSize_ : static_cast<std::uint64_t>(size_);
+        if (!readRange(fd, size, encode, compressed_ ? Failure::Scratch : Failure::Read)) return false;
+        // Checked before the last group goes: a changed file never completes a message.
+        if (!compressed_ && !unchanged()) throw Error(Failure::Changed, 0);
+        return text.finish();
+    } catch (const Error& e) {
+        failure_ = e.why();
+        error_ = e.systemError();
+        return false;
     }
-    // Checked before the last group goes: a changed file never completes a message.
-    if (!compressed_ && !unchanged()) return fail(Failure::Changed, 0);
-    return text.finish();
 }
 
 OutgoingMessage::Producer EntitySource::producer() {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 
@@ -29,20 +30,30 @@ class EntitySource : public std::enable_shared_from_this<EntitySource> {
 public:
     enum class Failure {
         None,
-        Read,        // the file could not be read (error() says why)
+        Read,        // the file could not be read
         TooLarge,    // more than maxSize bytes
         Compression, // the compression failed
-        Scratch,     // the temporary file could not be made or written (error())
+        Scratch,     // the temporary file could not be made or written
         Changed,     // the file changed after its digest was taken
+    };
+
+    // Why the data cannot go, with the system error behind it (0: none).
+    class Error : public std::runtime_error {
+    public:
+        Error(Failure why, int systemError);
+        Failure why() const { return why_; }
+        int systemError() const { return systemError_; }
+
+    private:
+        Failure why_;
+        int systemError_;
     };
 
     // Reads data (an open regular file, from its start) for the digest and,
     // with compress, the gzip stream into a new temporary file in
-    // scratchFolder (the system temporary folder when empty). Null with
-    // why and error set on failure.
+    // scratchFolder (the system temporary folder when empty). Throws Error.
     static std::shared_ptr<EntitySource> prepare(UniqueFd data, bool compress,
-                                                 const std::filesystem::path& scratchFolder, std::int64_t maxSize,
-                                                 Failure& why, int& error);
+                                                 const std::filesystem::path& scratchFolder, std::int64_t maxSize);
 
     const std::string& md5() const { return md5_; }
     std::int64_t size() const { return size_; }     // of the plain data
@@ -50,7 +61,7 @@ public:
     std::uint64_t textSize() const;                 // Base64 characters
 
     // Hands the text to sink. False when the sink refused, or the data
-    // could not be read or had changed (failure() says which).
+    // could not be read or had changed (failure() and error() say which).
     bool writeText(const ByteSink& sink);
     // writeText for an OutgoingMessage; keeps this source alive.
     OutgoingMessage::Producer producer();
@@ -60,13 +71,12 @@ public:
 
 private:
     EntitySource() = default;
-    bool readOnce(std::int64_t maxSize, const std::filesystem::path& scratchFolder);
+    void readOnce(std::int64_t maxSize, const std::filesystem::path& scratchFolder);
     bool unchanged() const;
-    bool fail(Failure why, int error);
 
     UniqueFd data_;
-    struct stat taken_ {};   // the file as it was when its digest was taken
-    OpenTempFile packed_;    // the gzip stream, when compressed
+    struct stat taken_ {}; // the file as it was when its digest was taken
+    OpenTempFile packed_;  // the gzip stream, when compressed
     std::uint64_t packedSize_ = 0;
     bool compressed_ = false;
     std::int64_t size_ = 0;

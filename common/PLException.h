@@ -16,6 +16,8 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <utility>
 
 namespace plx {
 
@@ -44,5 +46,16 @@ private:
     std::string message_;
     Defaults defaults_;
 };
+
+// Runs step, work of system calls; the std::system_error it throws leaves
+// as PLException(code, its error, message): the failure told as the step's.
+template <typename Step>
+void systemStep(std::int32_t code, std::string_view message, Step&& step) {
+    try {
+        std::forward<Step>(step)();
+    } catch (const std::system_error& e) {
+        throw PLException(code, e.code().value(), message);
+    }
+}
 
 } // namespace plx

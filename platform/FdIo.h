@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -45,15 +46,16 @@ inline ssize_t readFully(int fd, void* buffer, std::size_t size) {
     return static_cast<ssize_t>(done);
 }
 
-// Copies from from's position to its end onto to, in blocks of blockSize;
-// false on failure with errno set.
-inline bool copyAll(int from, int to, std::size_t blockSize = 1 << 16) {
+// Copies from from's position to its end onto to, in blocks of blockSize.
+// Throws std::system_error with the errno of the read or write that failed.
+inline void copyAll(int from, int to, std::size_t blockSize = 1 << 16) {
     std::vector<char> block(blockSize);
     for (;;) {
         ssize_t n = readSome(from, block.data(), block.size());
-        if (n < 0) return false;
-        if (n == 0) return true;
-        if (!writeAll(to, block.data(), static_cast<std::size_t>(n))) return false;
+        if (n < 0) throw std::system_error(errno, std::generic_category(), "read");
+        if (n == 0) return;
+        if (!writeAll(to, block.data(), static_cast<std::size_t>(n)))
+            throw std::system_error(errno, std::generic_category(), "write");
     }
 }
 

@@ -19,17 +19,14 @@ namespace {
 // that is not ours is never replaced: then a unique name is taken.
 fs::path copyBeside(const fs::path& path, const struct stat& st) {
     fs::path copy = fs::path(path) += ".rlbk";
-    if (!copyFileStamped(path, copy, true)) {
-        if (errno != EEXIST) return {};
-        try {
-            copy = createUniqueFile(path.parent_path().empty() ? fs::path(".") : path.parent_path(),
-                                    path.filename().string() + ".rlbk", st.st_mode & 0777);
-        } catch (const std::system_error& e) {
-            errno = e.code().value();
-            return {};
-        }
+    try {
+        copyFileStamped(path, copy, true);
+    } catch (const std::system_error& e) {
+        if (e.code().value() != EEXIST) throw;
+        copy = createUniqueFile(path.parent_path().empty() ? fs::path(".") : path.parent_path(),
+                                path.filename().string() + ".rlbk", st.st_mode & 0777);
         ScopedFileRemoval undo(copy);
-        if (!copyFileStamped(path, copy, false)) return {};
+        copyFileStamped(path, copy, false);
         undo.release();
     }
     ::chmod(copy.c_str(), st.st_mode & 07777);
@@ -44,23 +41,17 @@ BackupSet::~BackupSet() {
     if (!committed_) rollBack();
 }
 
-bool BackupSet::protect(const fs::path& path) {
-    if (find(path)) return true;
+void BackupSet::protect(const fs::path& path) {
+    if (find(path)) return;
     struct stat st {};
     // A link is never followed: only the file the call itself writes is copied.
     if (::lstat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT) return false;
+        if (errno != ENOENT) throw std::system_error(errno, std::generic_category(), "lstat " + path.string());
         entries_.push_back({path, {}});
-        return true;
+        return;
     }
-    if (!S_ISREG(st.st_mode)) {
-        errno = EISDIR;
-        return false;
-    }
-    fs::path copy = copyBeside(path, st);
-    if (copy.empty()) return false;
-    entries_.push_back({path, std::move(copy)});
-    return true;
+    if (!S_ISREG(st.st_mode)) throw std::system_error(EISDIR, std::generic_category(), path.string());
+    entries_.push_back({path, copyBeside(path, st)});
 }
 
 void BackupSet::noteCreated(const fs::path& path) {

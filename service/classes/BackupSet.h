@@ -16,9 +16,9 @@ public:
     BackupSet& operator=(const BackupSet&) = delete;
     ~BackupSet();
 
-    // Before path is first changed. False (errno set) when no copy could be
-    // made: the caller must not touch the file then.
-    bool protect(const std::filesystem::path& path);
+    // Before path is first changed. Throws std::system_error when no copy
+    // could be made: the caller must not touch the file then.
+    void protect(const std::filesystem::path& path);
     // A file the call has just made itself: removed again on failure.
     void noteCreated(const std::filesystem::path& path);
     // Success: the copies go, the changes stay.

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <system_error>
 #include <vector>
 
 #include "common/CenterRegister.h"
@@ -55,16 +56,12 @@ bool sameFile(const struct stat& a, const fs::path& path) {
     return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The entry's data file, open for reading; errno is set when it is missing
-// or not a plain file.
+// The entry's data file, open for reading. Throws std::system_error when
+// it is missing or not a plain file.
 UniqueFd openSource(const std::string& path, struct stat& st) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return fd;
-    if (::fstat(fd.get(), &st) != 0) return UniqueFd();
-    if (!S_ISREG(st.st_mode)) {
-        errno = EISDIR;
-        return UniqueFd();
-    }
+    if (!fd || ::fstat(fd.get(), &st) != 0) throw std::system_error(errno, std::generic_category(), path);
+    if (!S_ISREG(st.st_mode)) throw std::system_error(EISDIR, std::generic_category(), path);
     return fd;
 }
 
@@ -114,15 +111,15 @@ std::string copyOut(const CenterRecord& r, const CallerFolder& folder, const std
                     std::int32_t createFlag) {
     // The source first: a missing one must leave the user's file alone.
     struct stat sourceStat {};
-    UniqueFd source = openSource(r.tempFilePath, sourceStat);
-    if (!source) throw exact(kApiSystemError, errno, kNotReceivedText);
+    UniqueFd source;
+    systemStep(kApiSystemError, kNotReceivedText, [&] { source = openSource(r.tempFilePath, sourceStat); });
 
     std::string name = chooseTargetName(requested, r.svDataFilename);
     if (!name.empty() && sameFile(sourceStat, joinPath(folder.path(), name)))
         throw exact(kApiTransferFailure, EINVAL, kCreateText);
     try {
         CallerTarget target(folder, name, createFlag == 0 ? WriteMode::kReplace : WriteMode::kAppend);
-        if (!copyAll(source.get(), target.fd())) throw exact(kApiTransferFailure, errno, kCreateText);
+        systemStep(kApiTransferFailure, kCreateText, [&] { copyAll(source.get(), target.fd()); });
         name = target.commit();
     } catch (const CallerFileError& e) {
         throw exact(kApiTransferFailure, e.error(), kCreateText);
@@ -184,20 +181,20 @@ void PickUp::copy(const FileRec& rec, const CenterRecord& entry) {
         } catch (const CallerFileError& e) {
             throw exact(kApiNotReady, e.error(), kBadTargetText);
         }
-        if (!backups_.protect(joinPath(folder_.path(), name))) throw exact(kApiNotReady, errno, kWriteText);
+        systemStep(kApiNotReady, kWriteText, [&] { backups_.protect(joinPath(folder_.path(), name)); });
     }
 
     // The register's own path, not one rebuilt from today's settings.
     struct stat sourceStat {};
-    UniqueFd in = openSource(entry.tempFilePath, sourceStat);
-    if (!in) throw exact(kApiNotReady, errno, kBadSourceText);
+    UniqueFd in;
+    systemStep(kApiNotReady, kBadSourceText, [&] { in = openSource(entry.tempFilePath, sourceStat); });
     // Appending a file to itself would never end.
     if (!name.empty() && sameFile(sourceStat, joinPath(folder_.path(), name)))
         throw exact(kApiNotReady, EINVAL, kBadTargetText);
 
     try {
         CallerTarget target(folder_, name, append ? WriteMode::kAppend : WriteMode::kReplace);
-        if (!copyAll(in.get(), target.fd())) throw exact(kApiNotReady, errno, kWriteText);
+        systemStep(kApiNotReady, kWriteText, [&] { copyAll(in.get(), target.fd()); });
         std::string used = target.commit();
         if (name.empty()) backups_.noteCreated(joinPath(folder_.path(), used));
     } catch (const CallerFileError& e) {
@@ -275,7 +272,7 @@ ApiResult Transport::PLGetData(const std::string& FileType, const std::string& S
                                                     Status, 3, found);
             !r)
             throw exact(r.code, r.detail, r.message);
-        if (found > 0 && !backups.protect(centerIniPath())) throw PLException(kApiSystemError, errno, "");
+        if (found > 0) backups.protect(centerIniPath()); // its failure is the method's system error
 
         std::string copiedSection;
         std::int32_t kept = 0;

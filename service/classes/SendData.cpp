@@ -121,14 +121,14 @@ void Send::refusePutFile(std::string_view text, std::int32_t detail) {
 // data kind asks for it, in one read of the file.
 void Send::prepareData() {
     compressed_ = file_.CompressID == 1;
-    EntitySource::Failure why = EntitySource::Failure::None;
-    int error = 0;
-    // The sizes of the protocol and the logs are 32-bit: a larger file is refused, never wrapped.
-    entity_ = EntitySource::prepare(std::move(source_), compressed_, {}, std::numeric_limits<std::int32_t>::max(), why,
-                                    error);
-    // A full temporary folder is the service's failure, not the caller's file.
-    if (!entity_ && why == EntitySource::Failure::Scratch) refusePutFile(kNoScratchText, error);
-    if (!entity_) refusePutFile(kUnreadableFileText);
+    try {
+        // The sizes of the protocol and the logs are 32-bit: a larger file is refused, never wrapped.
+        entity_ = EntitySource::prepare(std::move(source_), compressed_, {}, std::numeric_limits<std::int32_t>::max());
+    } catch (const EntitySource::Error& e) {
+        // A full temporary folder is the service's failure, not the caller's file.
+        std::string_view text = e.why() == EntitySource::Failure::Scratch ? kNoScratchText : kUnreadableFileText;
+        refusePutFile(text, e.systemError() != 0 ? e.systemError() : kResultOther);
+    }
     fileSize_ = static_cast<std::int32_t>(entity_->size());
     file_.FileSize = fileSize_;
 }

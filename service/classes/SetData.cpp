@@ -156,13 +156,9 @@ public:
     StagedCopy(const fs::path& tempFolder, int source)
         : folder_(::open(tempFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
         if (!folder_) throw PLException(kApiTransferFailure, errno, kNoTempNameText);
-        try {
-            // The service's own: nobody else reads staged data.
-            file_.emplace(folder_.get(), 0600);
-        } catch (const std::system_error& e) {
-            throw PLException(kApiTransferFailure, e.code().value(), kNoTempNameText);
-        }
-        if (!copyAll(source, file_->fd())) throw PLException(kApiNotReady, errno, kCopyFailedText);
+        // The service's own: nobody else reads staged data.
+        systemStep(kApiTransferFailure, kNoTempNameText, [&] { file_.emplace(folder_.get(), 0600); });
+        systemStep(kApiNotReady, kCopyFailedText, [&] { copyAll(source, file_->fd()); });
     }
 
     // Names it "@zv<HEX>.tmp" in the folder, with a name no register entry
@@ -230,8 +226,10 @@ std::string appendToWaiting(const Request& rq, int source, CenterRecord entry) {
     entry.status = kStatusInProgress;
     entry.appendBase = st.st_size;
     registerStep([&] { writeCenterRecord(entry); });
-    if (!appendStamped(source, out.get()) || ::fsync(out.get()) != 0) {
-        int error = errno;
+    try {
+        appendStamped(source, out.get());
+        if (::fsync(out.get()) != 0) throw std::system_error(errno, std::generic_category(), "fsync");
+    } catch (const std::system_error& e) {
         [[maybe_unused]] int trimmed = ::ftruncate(out.get(), st.st_size);
         entry.status = kStatusWaiting;
         entry.appendBase = -1;
@@ -240,7 +238,7 @@ std::string appendToWaiting(const Request& rq, int source, CenterRecord entry) {
         } catch (...) {
             // Left at status 3, the start-up repair cuts it back and puts it back to 1.
         }
-        throw PLException(kApiNotReady, error, kMergeFailedText);
+        throw PLException(kApiNotReady, e.code().value(), kMergeFailedText);
     }
 
     entry.status = kStatusWaiting;

@@ -24,43 +24,41 @@ namespace {
 
 constexpr std::size_t kCopyBlock = 102400;
 
+UniqueFd openOrThrow(const fs::path& path, int flags, mode_t mode = 0) {
+    UniqueFd fd(::open(path.c_str(), flags, mode));
+    if (!fd) throw std::system_error(errno, std::generic_category(), "open " + path.string());
+    return fd;
+}
+
 } // namespace
 
-bool copyFileStamped(const fs::path& existingPath, const fs::path& newPath, bool failIfExists) {
+void copyFileStamped(const fs::path& existingPath, const fs::path& newPath, bool failIfExists) {
     // The last name is never followed: a link planted in a folder must not
     // lend the service's reach.
-    UniqueFd source(::open(existingPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    fs::path folder = newPath.has_parent_path() ? newPath.parent_path() : fs::path(".");
-    UniqueFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!source || !dir) return false;
-    try {
-        // The application's file: mode from its umask, not a private scratch mode.
-        PendingFile target(dir.get(), 0666);
-        if (!appendStamped(source.get(), target.fd())) return false;
-        // link() fails when the name exists: no window in which it could be overwritten.
-        if (failIfExists)
-            target.linkAs(newPath.filename().string());
-        else
-            target.replace(newPath.filename().string());
-    } catch (const std::system_error& e) {
-        errno = e.code().value();
-        return false;
-    }
-    return true;
+    UniqueFd source = openOrThrow(existingPath, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    UniqueFd dir = openOrThrow(newPath.has_parent_path() ? newPath.parent_path() : fs::path("."),
+                               O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // The application's file: mode from its umask, not a private scratch mode.
+    PendingFile target(dir.get(), 0666);
+    appendStamped(source.get(), target.fd());
+    // link() fails when the name exists: no window in which it could be overwritten.
+    if (failIfExists)
+        target.linkAs(newPath.filename().string());
+    else
+        target.replace(newPath.filename().string());
 }
 
-bool appendFileStamped(const fs::path& source, const fs::path& target) {
-    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in) return false;
-    UniqueFd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-    if (!out || !appendStamped(in.get(), out.get())) return false;
-    return ::close(out.release()) == 0;
+void appendFileStamped(const fs::path& source, const fs::path& target) {
+    UniqueFd in = openOrThrow(source, O_RDONLY | O_CLOEXEC);
+    UniqueFd out = openOrThrow(target, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    appendStamped(in.get(), out.get());
+    if (::close(out.release()) != 0) throw std::system_error(errno, std::generic_category(), "close");
 }
 
-bool appendStamped(int from, int to) {
-    if (!copyAll(from, to, kCopyBlock)) return false;
+void appendStamped(int from, int to) {
+    copyAll(from, to, kCopyBlock);
     timespec now[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
-    return ::futimens(to, now) == 0;
+    if (::futimens(to, now) != 0) throw std::system_error(errno, std::generic_category(), "futimens");
 }
 
 bool ChangeGetStatus(const std::string& sectionName, std::int32_t status) {

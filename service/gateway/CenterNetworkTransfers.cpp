@@ -13,6 +13,7 @@
 #include "common/FileControl.h"
 #include "common/IniLocks.h"
 #include "common/LogBridge.h"
+#include "common/PlainDataWriter.h"
 #include "platform/IniFile.h"
 #include "platform/Numbers.h"
 #include "platform/Utf8.h"
@@ -36,7 +37,7 @@ UniqueFd openStagedFile(const fs::path& staged) {
 // A file message or report is served only inside the conversation that an
 // answered authentication of the matching kind opened.
 OutgoingMessage CenterNetwork::State::strayRequest(const Intake& in, std::string_view reply, std::int32_t methodPhase,
-                                            std::int32_t code) {
+                                                   std::int32_t code) {
     closeOpenConversation();
     fileRefused = false;
     phase = methodPhase;
@@ -57,7 +58,7 @@ bool CenterNetwork::State::cookieMatches(const Intake& in) const {
 }
 
 OutgoingMessage CenterNetwork::State::methodReply(const Intake& in, std::string_view reply, std::int32_t code,
-                                           bool withSessionId) {
+                                                  bool withSessionId) {
     SoapHeader header = ownHeader(getNowStamp(), withSessionId);
     return writeReply(
         [&](XmlWriter& w) {
@@ -113,7 +114,8 @@ void CenterNetwork::State::storeDelivery(const Intake& in, const SoapElement& me
     compressFlag = leadingDecimal32(text("CompressFlag"));
 
     // A failed or over-long expansion shows as a digest mismatch.
-    if (deliveredDigest(in, size, compressFlag) != md5) throw refusal(kResultUnpack, "データ本体が正常に抽出できません");
+    if (deliveredDigest(in, size, compressFlag) != md5)
+        throw refusal(kResultUnpack, "データ本体が正常に抽出できません");
     recordLength = leadingDecimal32(text("RecordLength"));
     length = size;
     if (::close(receiveFd.release()) != 0) throw refusal(kResultUnpack, kNotStoredText);
@@ -187,16 +189,16 @@ OutgoingMessage CenterNetwork::State::sendStagedFile(const Intake& in) {
         errorDetail = 0;
         throw refusal(kResultNoFile, kNoFileText);
     }
-    EntitySource::Failure why = EntitySource::Failure::None;
-    int error = 0;
-    auto source = EntitySource::prepare(std::move(staged), fileRec.CompressID == 1, {},
-                                        std::numeric_limits<std::int32_t>::max(), why, error);
-    if (!source) {
-        if (why == EntitySource::Failure::TooLarge) {
+    std::shared_ptr<EntitySource> source;
+    try {
+        source = EntitySource::prepare(std::move(staged), fileRec.CompressID == 1, {},
+                                       std::numeric_limits<std::int32_t>::max());
+    } catch (const EntitySource::Error& e) {
+        if (e.why() == EntitySource::Failure::TooLarge) {
             errorDetail = 0;
             throw refusal(kResultNoFile, kNoFileText);
         }
-        bool unreadable = why == EntitySource::Failure::Read || why == EntitySource::Failure::Changed;
+        bool unreadable = e.why() == EntitySource::Failure::Read || e.why() == EntitySource::Failure::Changed;
         throw refusal(kResultOther, unreadable ? kNoFileText : kPrepareText);
     }
     auto size = static_cast<std::int32_t>(source->size());

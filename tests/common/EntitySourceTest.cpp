@@ -11,6 +11,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "tests/TestSupport.h"
@@ -31,11 +32,23 @@ UniqueFd openRead(const fs::path& path) { return UniqueFd(::open(path.c_str(), O
 
 std::shared_ptr<EntitySource> prepare(const fs::path& file, bool compress, const fs::path& scratch,
                                       std::int64_t maxSize = kNoLimit) {
-    EntitySource::Failure why = EntitySource::Failure::None;
-    int error = 0;
-    auto source = EntitySource::prepare(openRead(file), compress, scratch, maxSize, why, error);
-    EXPECT_TRUE(source) << "failure " << static_cast<int>(why) << ", errno " << error;
-    return source;
+    try {
+        return EntitySource::prepare(openRead(file), compress, scratch, maxSize);
+    } catch (const EntitySource::Error& e) {
+        ADD_FAILURE() << "failure " << static_cast<int>(e.why()) << ", errno " << e.systemError();
+        return nullptr;
+    }
+}
+
+// Why prepare failed, and the system error with it.
+std::pair<EntitySource::Failure, int> refusal(const fs::path& file, bool compress, const fs::path& scratch,
+                                              std::int64_t maxSize = kNoLimit) {
+    try {
+        EntitySource::prepare(openRead(file), compress, scratch, maxSize);
+    } catch (const EntitySource::Error& e) {
+        return {e.why(), e.systemError()};
+    }
+    return {EntitySource::Failure::None, 0};
 }
 
 std::size_t fileCount(const fs::path& folder) {
@@ -108,10 +121,7 @@ TEST(EntitySource, MoreThanTheLimitIsRefused) {
     writeFile(dir / "data", test::mixedData(1000, 3));
     for (bool compress : {false, true}) {
         EXPECT_TRUE(prepare(dir / "data", compress, dir.path(), 1000));
-        EntitySource::Failure why = EntitySource::Failure::None;
-        int error = -1;
-        EXPECT_FALSE(EntitySource::prepare(openRead(dir / "data"), compress, dir.path(), 999, why, error));
-        EXPECT_EQ(why, EntitySource::Failure::TooLarge);
+        EXPECT_EQ(refusal(dir / "data", compress, dir.path(), 999).first, EntitySource::Failure::TooLarge);
         EXPECT_EQ(fileCount(dir.path()), 1u); // no temporary file left
     }
 }
@@ -119,11 +129,7 @@ TEST(EntitySource, MoreThanTheLimitIsRefused) {
 TEST(EntitySource, NoScratchFolderNoCompressedSource) {
     TempDir dir;
     writeFile(dir / "data", "abc");
-    EntitySource::Failure why = EntitySource::Failure::None;
-    int error = 0;
-    EXPECT_FALSE(EntitySource::prepare(openRead(dir / "data"), true, dir / "missing", kNoLimit, why, error));
-    EXPECT_EQ(why, EntitySource::Failure::Scratch);
-    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(refusal(dir / "data", true, dir / "missing"), std::make_pair(EntitySource::Failure::Scratch, ENOENT));
     // A plain source needs none.
     EXPECT_TRUE(prepare(dir / "data", false, dir / "missing"));
 }

@@ -1,5 +1,9 @@
+#include <atomic>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <random>
+#include <sys/fanotify.h>
 #include <thread>
 
 #include "centerlink/SessionControl.h"
@@ -26,6 +30,44 @@ ApiResult send(TransferFixture& f, const std::string& name, const std::string& d
     writeFile(f.userFolder() / name, data);
     return f.transport().PLSendData("K001", f.userFolder().string(), name);
 }
+
+// Every read of one file refused, as a file scanner refuses it: the file
+// opens, and its reads fail with EPERM.
+class DeniedReads {
+public:
+    explicit DeniedReads(const std::filesystem::path& file)
+        : group_(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK, O_RDONLY | O_CLOEXEC)) {
+        if (group_ && ::fanotify_mark(group_.get(), FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD, file.c_str()) == 0)
+            answering_ = std::thread([this] { answer(); });
+    }
+    ~DeniedReads() {
+        stop_ = true;
+        if (answering_.joinable()) answering_.join();
+    }
+    DeniedReads(const DeniedReads&) = delete;
+    DeniedReads& operator=(const DeniedReads&) = delete;
+    bool active() const { return answering_.joinable(); }
+
+private:
+    void answer() {
+        while (!stop_) {
+            pollfd ready{group_.get(), POLLIN, 0};
+            if (::poll(&ready, 1, 50) <= 0) continue;
+            alignas(fanotify_event_metadata) char events[4096];
+            ssize_t n = ::read(group_.get(), events, sizeof events);
+            for (auto* e = reinterpret_cast<fanotify_event_metadata*>(events); n > 0 && FAN_EVENT_OK(e, n);
+                 e = FAN_EVENT_NEXT(e, n)) {
+                fanotify_response deny{e->fd, FAN_DENY};
+                (void)!::write(group_.get(), &deny, sizeof deny);
+                ::close(e->fd);
+            }
+        }
+    }
+
+    UniqueFd group_;
+    std::atomic<bool> stop_{false};
+    std::thread answering_;
+};
 
 } // namespace
 
@@ -110,6 +152,18 @@ TEST(SendData, CenterRefusalsBecomeTheTriple) {
     EXPECT_EQ(fields[16], ""); // the definition is logged with record length 0 ...
     EXPECT_EQ(fields[19], ""); // ... and compression -1
     EXPECT_TRUE(noScratchLeft(f));
+}
+
+// A file that opens but cannot be read is told with its system error.
+TEST(SendData, AnUnreadableFileIsToldWithItsSystemError) {
+    TransferFixture f;
+    writeFile(f.userFolder() / "a.dat", test::sampleData(1000));
+    DeniedReads denied(f.userFolder() / "a.dat");
+    if (!denied.active()) GTEST_SKIP() << "no fanotify permission events";
+    ApiResult r = f.transport().PLSendData("K001", f.userFolder().string(), "a.dat");
+    EXPECT_EQ(r.code, 5);
+    EXPECT_EQ(r.detail, EPERM);
+    EXPECT_EQ(r.message, "ファイルから送信データを取得できません(指定ファイルを確認してください)");
 }
 
 TEST(SendData, CookieAttributesAreNotSentBack) {

@@ -1,7 +1,9 @@
 #include <array>
+#include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <system_error>
 
 #include "common/CenterRegister.h"
 #include "service/classes/Transport.h"
@@ -13,12 +15,27 @@ using test::ScopedHome;
 using test::TempDir;
 using test::writeFile;
 
+namespace {
+
+// The errno of the std::system_error step throws; 0 when it throws none.
+template <typename Step>
+int systemErrorOf(Step step) {
+    try {
+        step();
+    } catch (const std::system_error& e) {
+        return e.code().value();
+    }
+    return 0;
+}
+
+} // namespace
+
 TEST(TransportFiles, CopyIsWritableStampedAndNeverHalfWritten) {
     TempDir dir;
     writeFile(dir / "src", std::string(300000, 's'));
     ::chmod((dir / "src").c_str(), 0444);
     ::utimensat(AT_FDCWD, (dir / "src").c_str(), std::array<timespec, 2>{{{1000, 0}, {1000, 0}}}.data(), 0);
-    ASSERT_TRUE(copyFileStamped(dir / "src", dir / "dst", false));
+    ASSERT_NO_THROW(copyFileStamped(dir / "src", dir / "dst", false));
     EXPECT_EQ(readFile(dir / "dst"), std::string(300000, 's'));
     struct stat st {};
     ::stat((dir / "dst").c_str(), &st);
@@ -27,11 +44,11 @@ TEST(TransportFiles, CopyIsWritableStampedAndNeverHalfWritten) {
 
     // An existing target is replaced whole, or kept with failIfExists.
     writeFile(dir / "other", "new");
-    ASSERT_TRUE(copyFileStamped(dir / "other", dir / "dst", false));
+    ASSERT_NO_THROW(copyFileStamped(dir / "other", dir / "dst", false));
     EXPECT_EQ(readFile(dir / "dst"), "new");
-    EXPECT_FALSE(copyFileStamped(dir / "src", dir / "dst", true));
+    EXPECT_EQ(systemErrorOf([&] { copyFileStamped(dir / "src", dir / "dst", true); }), EEXIST);
     EXPECT_EQ(readFile(dir / "dst"), "new");
-    EXPECT_FALSE(copyFileStamped(dir / "missing", dir / "dst", false));
+    EXPECT_EQ(systemErrorOf([&] { copyFileStamped(dir / "missing", dir / "dst", false); }), ENOENT);
     EXPECT_EQ(readFile(dir / "dst"), "new");
     // No temporary file stays behind.
     int files = 0;
@@ -42,13 +59,13 @@ TEST(TransportFiles, CopyIsWritableStampedAndNeverHalfWritten) {
 TEST(TransportFiles, AppendCreatesOrExtends) {
     TempDir dir;
     writeFile(dir / "a", "first");
-    ASSERT_TRUE(appendFileStamped(dir / "a", dir / "target"));
+    ASSERT_NO_THROW(appendFileStamped(dir / "a", dir / "target"));
     EXPECT_EQ(readFile(dir / "target"), "first");
     writeFile(dir / "empty", "");
-    ASSERT_TRUE(appendFileStamped(dir / "empty", dir / "target"));
-    ASSERT_TRUE(appendFileStamped(dir / "a", dir / "target"));
+    ASSERT_NO_THROW(appendFileStamped(dir / "empty", dir / "target"));
+    ASSERT_NO_THROW(appendFileStamped(dir / "a", dir / "target"));
     EXPECT_EQ(readFile(dir / "target"), "firstfirst");
-    EXPECT_FALSE(appendFileStamped(dir / "missing", dir / "target"));
+    EXPECT_EQ(systemErrorOf([&] { appendFileStamped(dir / "missing", dir / "target"); }), ENOENT);
 }
 
 TEST(TransportFiles, StatusChangesOnlyExistingEntries) {
