@@ -111,7 +111,7 @@ public:
     }
 
 private:
-    int steps() override;
+    void steps() override;
     ApiResult succeeded() override;
 
     void checkArguments();
@@ -151,16 +151,15 @@ private:
     int scratchError_ = 0;            // why no scratch file could be made for it
 };
 
-int Receive::steps() {
+void Receive::steps() {
     checkArguments();
     loadSetup();
-    if (int refused = connect()) return refused;
+    connect();
     authenticate(authenticationRequest(std::to_string(resendFlag_)), settings_->authTimeout,
                  [](int) { return kNotAuthenticationReply; });
     checkDuplicate();
     fetchFile();
     finishConversation();
-    return 0;
 }
 
 void Receive::checkArguments() {

@@ -41,7 +41,7 @@ public:
           caller_(caller), fileType_(fileType), directory_(directory), fileName_(fileName) {}
 
 private:
-    int steps() override;
+    void steps() override;
     ApiResult succeeded() override;
 
     void checkArguments();
@@ -63,17 +63,16 @@ private:
     std::shared_ptr<EntitySource> entity_;
 };
 
-int Send::steps() {
+void Send::steps() {
     checkArguments();
     loadSetup();
-    if (int refused = connect()) return refused;
+    connect();
     authenticate(authenticationRequest(""), settings_->authTimeout, [](int systemError) {
         return StepFailure{kApiNotReady, systemError, "電文解析のparseで失敗しました", kResultOther};
     });
     prepareData();
     sendFile();
     reportEnd();
-    return 0;
 }
 
 void Send::checkArguments() {

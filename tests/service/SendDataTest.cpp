@@ -112,6 +112,17 @@ TEST(SendData, CenterRefusalsBecomeTheTriple) {
     EXPECT_TRUE(noScratchLeft(f));
 }
 
+TEST(SendData, ARefusedRegistrationEndsTheCallWithoutItsRecords) {
+    TransferFixture f(TransferSetup{.tls = true, .centerArgs = {"--fault", "result=31@regist"}});
+    ApiResult r = send(f, "a.dat", "abc");
+    EXPECT_EQ(r.code, 5);
+    EXPECT_EQ(r.detail, 31);
+    EXPECT_EQ(r.message, "端末の初期化に失敗したので処理を中止しました");
+    EXPECT_TRUE(f.apiLog("PLSendData").empty());
+    EXPECT_TRUE(f.sessionLog("20").empty());
+    EXPECT_EQ(f.sessionLog("50").size(), 1u); // the registration's own
+}
+
 TEST(SendData, CookieAttributesAreNotSentBack) {
     TransferFixture f(TransferSetup{.centerArgs = {"--cookie-suffix", "; Path=/; HttpOnly"}});
     ApiResult r = send(f, "a.dat", "abc");
