@@ -2,7 +2,6 @@
 
 #include "centerlink/SessionControl.h"
 #include "common/IniLocks.h"
-#include "common/LogBridge.h"
 #include "service/classes/TransferSupport.h"
 
 namespace plx {
