@@ -1,8 +1,8 @@
 #pragma once
-// A center-side refusal: the center result code a conversation answers or
-// records with (api/ResultCodes.h), never an error class of LastErrorCd,
-// and the reason, which is neither sent nor logged. Kept apart from
-// PLException so that a PLException's code is always an error class.
+// A request refused with a center result code (api/ResultCodes.h), the
+// code a gateway reply and its session record carry; never an error class
+// of LastErrorCd. The reason (what()) is neither sent nor logged. Kept apart
+// from PLException so that a PLException's code is always an error class.
 
 #include <cstdint>
 #include <exception>
@@ -16,7 +16,6 @@ public:
     CenterRefusal(std::int32_t result, std::string_view reason) : result_(result), reason_(reason) {}
 
     std::int32_t result() const { return result_; }
-    const std::string& reason() const { return reason_; }
     const char* what() const noexcept override { return reason_.c_str(); }
 
 private:
