@@ -7,7 +7,7 @@
 // - detail: the system error (errno) captured where the failure happened,
 //   an argument's position, or a center result code (class 5); never an
 //   errno read later, after other work has run;
-// - message: the text for LastErrorMsg (or the reason of a gateway refusal).
+// - message: the text for LastErrorMsg.
 // A method boundary completes what a failure leaves open (code 0, an empty
 // message) with the method's defaults, unless the failure says it is exact.
 
