@@ -15,6 +15,7 @@
 #include <openssl/bio.h>
 #include <openssl/pem.h>
 
+#include "api/ApiErrors.h"
 #include "api/ResultCodes.h"
 #include "centerlink/Conversation.h"
 #include "centerlink/HttpClient.h"
@@ -250,12 +251,12 @@ public:
     explicit Registration(const TerminalReader& readTerminal)
         : Conversation("/regist", SessionLog::kRegistration, false), readTerminal_(readTerminal) {}
 
-    // 0 when registered; else the failure's code. Leaves the session record.
-    int run();
+    // Leaves the session record; a failure throws RegistrationFailure.
+    void run();
     int lastError() const { return http_.lastError(); }
 
 private:
-    [[noreturn]] void fail(int code) { Conversation::fail({code, 0, "", code}); }
+    [[noreturn]] void fail(int code) { Conversation::fail({kApiCenterError, code, "", code}); }
     void readSettings();
     std::string makeRequestFiles();
     void connect();
@@ -269,7 +270,7 @@ private:
     KeyPtr key_;
 };
 
-int Registration::run() {
+void Registration::run() {
     try {
         readSettings();
         std::string csrText = makeRequestFiles();
@@ -279,14 +280,14 @@ int Registration::run() {
         http_.Disconnect();
         phase_ = SessionLog::kEnded;
         writeSessionRecord(SessionLog::kNormalEnd, SessionLog::kLevelNormal);
-        return 0;
+        return;
     } catch (const PLException&) {
         // the code is the result the step noted
     } catch (const std::exception&) {
         result_ = kOtherFailure;
     }
     writeSessionRecord(SessionLog::kAbnormalEnd, SessionLog::kLevelError);
-    return result_;
+    throw RegistrationFailure(result_);
 }
 
 void Registration::readSettings() {
@@ -415,18 +416,26 @@ int writeKeyPem(EVP_PKEY* key, const std::string& path, const char* passPhrase) 
 
 bool isSSLEnviroment() { return !readTextFile(getCertFilePath()).empty() && !readTextFile(getKeyFilePath()).empty(); }
 
-int sslRegist(const TerminalReader& readTerminal) {
-    int code = 0;
+RegistrationFailure::RegistrationFailure(std::int32_t result)
+    : PLException(kApiCenterError, result, "端末の初期化に失敗したので処理を中止しました", kExact) {}
+
+void sslRegist(const TerminalReader& readTerminal) {
+    std::optional<RegistrationFailure> failure;
     int lastError = 0;
     {
         std::lock_guard<std::mutex> lock(registrationMutex());
-        if (isSSLEnviroment()) return 0;
+        if (isSSLEnviroment()) return;
         Registration attempt(readTerminal);
-        code = attempt.run();
-        lastError = attempt.lastError();
+        try {
+            attempt.run();
+            return;
+        } catch (const RegistrationFailure& failed) {
+            failure = failed;
+            lastError = attempt.lastError();
+        }
     }
-    if (code != 0 && isDialogAppearance()) showFailure(code, lastError);
-    return code;
+    if (isDialogAppearance()) showFailure(failure->detail(), lastError);
+    throw *failure;
 }
 
 } // namespace plx

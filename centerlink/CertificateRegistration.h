@@ -3,6 +3,7 @@
 // made here, registered with the center ("/regist"), and the certificate it
 // returns, kept in the temporary-files folder.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,17 +12,27 @@
 #include <openssl/x509.h>
 
 #include "api/ApiRecords.h"
+#include "common/PLException.h"
 
 namespace plx {
 
 // Reads the terminal information; false when it cannot.
 using TerminalReader = std::function<bool(TerminalRec&)>;
 
-// 0 when registered now or before; else 1 (no connection or no reply),
-// 10 (not a registration reply, or no usable certificate in it), 99
-// (anything else) or the center's result code. One registration runs at a
-// time in the process.
-int sslRegist(const TerminalReader& readTerminal);
+// A registration that failed: code 5, the registration's result as detail
+// (1: no connection or no reply; 10: not a registration reply, or no usable
+// certificate in it; 99: anything else; or the center's result code) and
+// "端末の初期化に失敗したので処理を中止しました". A transfer ends with it as
+// its triple, without an API-log or session-log record.
+class RegistrationFailure : public PLException {
+public:
+    explicit RegistrationFailure(std::int32_t result);
+};
+
+// Registers the terminal's certificate unless it is there already; throws
+// RegistrationFailure when that fails. One registration runs at a time in
+// the process.
+void sslRegist(const TerminalReader& readTerminal);
 
 // Certificate and key files both exist and are not empty.
 bool isSSLEnviroment();

@@ -68,20 +68,17 @@ bool Conversation::connectTo(const std::string& host, int port, const std::strin
     return http_.Connect(host, port, certFile, keyFile);
 }
 
-int Conversation::connectForTransfer(const TerminalReader& readTerminal, const StepFailure& notConnected) {
+void Conversation::connectForTransfer(const TerminalReader& readTerminal, const StepFailure& notConnected) {
     // An empty center URL has no host: the connect fails and nothing is sent.
     const std::string url = terminal_ ? terminal_->CenterURL : std::string();
     std::string host = connectHost(url);
     int port = connectPort(url);
     bool tls = isCenterHttps();
-    if (tls) {
-        if (int registered = sslRegist(readTerminal)) return registered;
-    }
+    if (tls) sslRegist(readTerminal);
     if (!connectTo(host, port, tls ? getCertFilePath() : std::string(), tls ? getKeyFilePath() : std::string())) {
         withoutFile();
         fail(notConnected, SessionLog::kAuthRequest);
     }
-    return 0;
 }
 
 OutgoingMessage Conversation::buildRequest(const std::function<void(XmlWriter&)>& write) const {

@@ -89,11 +89,11 @@ protected:
     // URL is https; false when it cannot (lastError says why).
     bool connectTo(const std::string& host, int port, const std::string& certFile, const std::string& keyFile);
     // Connects a transfer to the terminal's center. When TLS applies the
-    // certificate is registered first: a registration that fails is
-    // returned (non-zero) and nothing else has happened. A connection that
-    // fails fails with notConnected, the definition logged as without a
-    // file (record length 0, compression -1).
-    int connectForTransfer(const TerminalReader& readTerminal, const StepFailure& notConnected);
+    // certificate is registered first: a registration that fails throws
+    // its RegistrationFailure and nothing else has happened. A connection
+    // that fails fails with notConnected, the definition logged as without
+    // a file (record length 0, compression -1).
+    void connectForTransfer(const TerminalReader& readTerminal, const StepFailure& notConnected);
 
     // Sends the request and expects a reply. A request that cannot be
     // built (no memory) fails with 5/1, its text and result 99; no reply fails with

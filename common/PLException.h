@@ -1,13 +1,13 @@
 #pragma once
 // The one failure inside the service, carried from where it happens to the
-// boundary that answers for it (an API method, the gateway's reply, the
-// certificate registration's result):
-// - code: the error class of LastErrorCd, or the center result code where
-//   the boundary answers with one;
+// API method that answers for it:
+// - code: the error class of LastErrorCd (api/ApiErrors.h), nothing else; a
+//   refusal the gateway answers with a center result code is a
+//   CenterRefusal (common/CenterRefusal.h);
 // - detail: the system error (errno) captured where the failure happened,
-//   an argument's position, or a center result code; never an errno read
-//   later, after other work has run;
-// - message: the text for LastErrorMsg (or the reason of a gateway refusal).
+//   an argument's position, or a center result code (class 5); never an
+//   errno read later, after other work has run;
+// - message: the text for LastErrorMsg.
 // A method boundary completes what a failure leaves open (code 0, an empty
 // message) with the method's defaults, unless the failure says it is exact.
 

@@ -68,30 +68,33 @@ ApiResult failureOf(const PLException& e, const ApiMethod& method) {
 
 } // namespace
 
-ApiResult runApiMethod(ErrorTriple& triple, const ApiMethod& method, const std::function<void()>& body) {
-    triple.clear();
-    ApiResult outcome;
-    try {
-        body();
-    } catch (const PLException& e) {
-        outcome = failureOf(e, method);
-    } catch (const std::system_error& e) {
-        outcome = {true, method.defaultCode, e.code().value(), std::string(method.defaultMessage)};
-    } catch (...) {
-        outcome = {true, method.defaultCode, 0, std::string(method.defaultMessage)};
-    }
+void writeApiRecord(const ApiMethod& method, std::int16_t type, const ApiResult& outcome) {
+    callLogAPI(type, outcome.code, outcome.detail, outcome.message, method.sessionId, method.name, method.argumentLine);
+}
 
-    if (!outcome.failed) {
-        callLogAPI(ApiLog::kNoEvent, 0, 0, "", method.sessionId, method.name, method.argumentLine);
-        return ApiResult{};
-    }
+ApiResult endFailedMethod(ErrorTriple& triple, const ApiMethod& method, const PLException& failure) {
+    ApiResult outcome = failureOf(failure, method);
     // The call's own outcome, as stored: another call on the same object
     // may replace the triple at once.
     ApiResult stored = triple.set(outcome.code, outcome.detail, outcome.message);
     stored.failed = true; // a failure may keep code 0 where its method says so
-    callLogAPI(method.failureLogType, stored.code, stored.detail, stored.message, method.sessionId, method.name,
-               method.argumentLine);
+    writeApiRecord(method, method.failureLogType, stored);
     return stored;
+}
+
+ApiResult runApiMethod(ErrorTriple& triple, const ApiMethod& method, const std::function<void()>& body) {
+    triple.clear();
+    try {
+        body();
+    } catch (const PLException& e) {
+        return endFailedMethod(triple, method, e);
+    } catch (const std::system_error& e) {
+        return endFailedMethod(triple, method, PLException(kApiOk, e.code().value(), ""));
+    } catch (...) {
+        return endFailedMethod(triple, method, PLException(kApiOk, 0, ""));
+    }
+    writeApiRecord(method, ApiLog::kNoEvent, ApiResult{});
+    return ApiResult{};
 }
 
 } // namespace plx

@@ -77,11 +77,19 @@ private:
 struct ApiMethod {
     std::string_view name; // as the API log names it
     std::string argumentLine;
-    std::string_view defaultMessage;            // when a failure brings no text
-    std::string_view sessionId = {};            // transfers only
+    std::string_view defaultMessage;                   // when a failure brings no text
+    std::string_view sessionId = {};                   // transfers only
     std::int16_t failureLogType = ApiLog::kErrorEvent; // event type of the failure record
-    std::int32_t defaultCode = kApiSystemError; // when a failure names no class
+    std::int32_t defaultCode = kApiSystemError;        // when a failure names no class
 };
+
+// The API-log record of one call of method: type and the outcome's triple.
+void writeApiRecord(const ApiMethod& method, std::int16_t type, const ApiResult& outcome);
+
+// The end of every method that failed: failure completed by the method's
+// defaults unless it is exact, stored in triple, and one API-log record of
+// the method's failure type. Returns the call's own outcome, as stored.
+ApiResult endFailedMethod(ErrorTriple& triple, const ApiMethod& method, const PLException& failure);
 
 // Runs body as one API method on triple: clears it, runs the body, and
 // turns what it throws into the triple: a PLException as it says (its code

@@ -106,7 +106,7 @@ public:
     }
 
 private:
-    int steps() override;
+    void steps() override;
     ApiResult succeeded() override;
 
     void checkArguments();
@@ -144,16 +144,15 @@ private:
     int targetError_ = 0; // why no target file could be made for it
 };
 
-int Receive::steps() {
+void Receive::steps() {
     checkArguments();
     loadSetup();
-    if (int refused = connect()) return refused;
+    connect();
     authenticate(authenticationRequest(std::to_string(resendFlag_)), settings_->authTimeout,
                  [](int) { return kNotAuthenticationReply; });
     checkDuplicate();
     fetchFile();
     finishConversation();
-    return 0;
 }
 
 void Receive::checkArguments() {

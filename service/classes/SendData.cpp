@@ -41,7 +41,7 @@ public:
           caller_(caller), fileType_(fileType), directory_(directory), fileName_(fileName) {}
 
 private:
-    int steps() override;
+    void steps() override;
     ApiResult succeeded() override;
 
     void checkArguments();
@@ -50,7 +50,8 @@ private:
     void sendFile();
     void reportEnd();
     // The data cannot go: the center hears of it in a PutFile with "99".
-    [[noreturn]] void refusePutFile(std::string_view text, std::int32_t detail = kResultOther);
+    // The detail is the system error behind it, 99 when there is none.
+    [[noreturn]] void refusePutFile(std::string_view text, int systemError = 0);
 
     const Caller& caller_;
     const std::string& fileType_;
@@ -63,17 +64,16 @@ private:
     std::shared_ptr<EntitySource> entity_;
 };
 
-int Send::steps() {
+void Send::steps() {
     checkArguments();
     loadSetup();
-    if (int refused = connect()) return refused;
+    connect();
     authenticate(authenticationRequest(""), settings_->authTimeout, [](int systemError) {
         return StepFailure{kApiNotReady, systemError, "電文解析のparseで失敗しました", kResultOther};
     });
     prepareData();
     sendFile();
     reportEnd();
-    return 0;
 }
 
 void Send::checkArguments() {
@@ -112,9 +112,9 @@ void Send::loadSetup() {
     }
 }
 
-void Send::refusePutFile(std::string_view text, std::int32_t detail) {
+void Send::refusePutFile(std::string_view text, int systemError) {
     sendResultReport("PutFile", "99");
-    fail({kApiCenterError, detail, text, kResultOther});
+    fail({kApiCenterError, systemError != 0 ? systemError : kResultOther, text, kResultOther});
 }
 
 // The digest of the data before compression, and the gzip stream when the
@@ -127,7 +127,7 @@ void Send::prepareData() {
     } catch (const EntitySource::Error& e) {
         // A full temporary folder is the service's failure, not the caller's file.
         std::string_view text = e.why() == EntitySource::Failure::Scratch ? kNoScratchText : kUnreadableFileText;
-        refusePutFile(text, e.systemError() != 0 ? e.systemError() : kResultOther);
+        refusePutFile(text, e.systemError());
     }
     fileSize_ = static_cast<std::int32_t>(entity_->size());
     file_.FileSize = fileSize_;
@@ -148,7 +148,7 @@ void Send::sendFile() {
                          [&](XmlWriter& w) { writePutFile(w, "0", header, file); }, HttpClient::kSending});
     } catch (const PLException&) {
         // The file, not the connection, cut the request short: it went unfinished.
-        if (entity_->failure() != EntitySource::Failure::None) refusePutFile(kUnreadableFileText);
+        if (entity_->failure() != EntitySource::Failure::None) refusePutFile(kUnreadableFileText, entity_->error());
         throw;
     }
     Reply& reply = *sent;

@@ -2,7 +2,6 @@
 
 #include "centerlink/SessionControl.h"
 #include "common/IniLocks.h"
-#include "common/LogBridge.h"
 #include "service/classes/TransferSupport.h"
 
 namespace plx {
@@ -30,9 +29,11 @@ ApiResult Transfer::run() {
     if (!session.acquireUnlessStopped(1, kSessionWaitMs)) return triple_.set(kApiNotReady, 0, "セッション中止");
     triple_.clear();
     try {
-        if (int refused = steps(); refused != 0)
-            return triple_.set(kApiCenterError, refused, "端末の初期化に失敗したので処理を中止しました");
+        steps();
         return succeeded();
+    } catch (const RegistrationFailure& refused) {
+        // Ended before the conversation began: no record of either kind.
+        return triple_.set(refused.code(), refused.detail(), refused.message());
     } catch (const PLException& failure) {
         return failed(failure);
     } catch (...) {
@@ -62,11 +63,9 @@ void Transfer::readDefinition(const std::string& fileType, const StepFailure& no
     if (ApiResult take = client_.PLGetFileInfoAt(0, file_); take.failed) fail(kindsUnread(take));
 }
 
-int Transfer::connect() {
-    int refused =
-        connectForTransfer([this](TerminalRec& out) { return !client_.PLGetTermInfo(out).failed; }, kNotConnected);
-    if (refused == 0) http_.startProgressThread(&transport_);
-    return refused;
+void Transfer::connect() {
+    connectForTransfer([this](TerminalRec& out) { return !client_.PLGetTermInfo(out).failed; }, kNotConnected);
+    http_.startProgressThread(&transport_);
 }
 
 AuthenticationRequest Transfer::authenticationRequest(std::string resendFlag) const {
@@ -80,9 +79,17 @@ AuthenticationRequest Transfer::authenticationRequest(std::string resendFlag) co
     return request;
 }
 
+ApiMethod Transfer::apiMethod(std::string_view sessionId) const {
+    return {.name = rules_.apiName,
+            .argumentLine = argumentLine_,
+            .defaultMessage = "",
+            .sessionId = sessionId,
+            .failureLogType = failureLogType(),
+            .defaultCode = kApiTransferFailure};
+}
+
 ApiResult Transfer::finish(const ApiResult& outcome, std::int32_t result) {
-    callLogAPI(outcome.failed ? ApiLog::kErrorEvent : ApiLog::kNoEvent, outcome.code, outcome.detail, outcome.message,
-               sessionId_, rules_.apiName, argumentLine_);
+    writeApiRecord(apiMethod(sessionId_), outcome.failed ? ApiLog::kErrorEvent : ApiLog::kNoEvent, outcome);
     phase_ = SessionLog::kEnded;
     result_ = result;
     writeSessionRecord(SessionLog::kNormalEnd, SessionLog::kLevelNormal);
@@ -102,11 +109,8 @@ void Transfer::writeFailureRecord(bool early) {
 }
 
 ApiResult Transfer::failed(const PLException& failure) {
-    ApiResult stored = triple_.set(failure.code() == kApiOk ? kApiTransferFailure : failure.code(), failure.detail(),
-                                   failure.message());
-    stored.failed = true;
     if (result_ == kResultOk) result_ = kResultOther;
-    callLogAPI(failureLogType(), stored.code, stored.detail, stored.message, sessionId_, rules_.apiName, argumentLine_);
+    ApiResult stored = endFailedMethod(triple_, apiMethod(sessionId_), failure);
     if (recorded_) {
         writeFailureRecord(phase_ <= SessionLog::kFileReply);
     }
@@ -114,11 +118,9 @@ ApiResult Transfer::failed(const PLException& failure) {
 }
 
 ApiResult Transfer::failedUnexpectedly() {
-    ApiResult stored = triple_.set(kApiTransferFailure, 0, rules_.unknownText);
-    stored.failed = true;
-    callLogAPI(failureLogType(), stored.code, stored.detail, stored.message,
-               rules_.unknownWithSessionId ? std::string_view(sessionId_) : std::string_view(), rules_.apiName,
-               argumentLine_);
+    ApiResult stored =
+        endFailedMethod(triple_, apiMethod(rules_.unknownWithSessionId ? std::string_view(sessionId_) : ""),
+                        PLException(kApiTransferFailure, 0, rules_.unknownText));
     if (recorded_ || rules_.unknownAlwaysRecorded) {
         writeFailureRecord(phase_ < SessionLog::kFileRequest);
     }

@@ -43,9 +43,9 @@ public:
     ApiResult run();
 
 protected:
-    // The method's steps; a non-zero certificate registration result ends
-    // the call at once (code 5 with it as detail, no record).
-    virtual int steps() = 0;
+    // The method's steps; a certificate registration that fails ends the
+    // call at once with its RegistrationFailure as the triple, no record.
+    virtual void steps() = 0;
     // The call went through: the triple and the records.
     virtual ApiResult succeeded() = 0;
 
@@ -60,7 +60,7 @@ protected:
     // recorded when recordedOnceFound.
     void readDefinition(const std::string& fileType, const StepFailure& notOne, bool recordedOnceFound);
     // Connects (see connectForTransfer) and starts the progress reports.
-    int connect();
+    void connect();
     // The RequestAuthentication's values of this transfer.
     AuthenticationRequest authenticationRequest(std::string resendFlag) const;
 
@@ -74,6 +74,8 @@ protected:
     std::unique_ptr<Settings> settings_;
 
 private:
+    // This call as an API method: its name, arguments and failure type.
+    ApiMethod apiMethod(std::string_view sessionId) const;
     ApiResult failed(const PLException& failure);
     ApiResult failedUnexpectedly();
     std::int16_t failureLogType() const;

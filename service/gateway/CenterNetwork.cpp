@@ -334,8 +334,8 @@ OutgoingMessage CenterNetwork::State::authenticate(const Intake& in, const SoapE
         OutgoingMessage accepted = acceptAuthentication();
         if (transferKind == kDelivery) createReceiveEntry(in.settings.get());
         return accepted;
-    } catch (const PLException& refused) {
-        return authRefusal(in, refused.code());
+    } catch (const CenterRefusal& refused) {
+        return authRefusal(in, refused.result());
     }
 }
 

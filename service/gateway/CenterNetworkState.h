@@ -18,8 +18,8 @@
 #include "centerlink/ReceivedEntity.h"
 #include "centerlink/SoapMessages.h"
 #include "centerlink/SoapReader.h"
+#include "common/CenterRefusal.h"
 #include "common/CenterRegister.h"
-#include "common/PLException.h"
 #include "common/Settings.h"
 #include "platform/UniqueFd.h"
 #include "service/gateway/CenterNetwork.h"
@@ -61,9 +61,9 @@ inline constexpr const char* kRestoreText = "データが正しく復元でき�
 inline constexpr const char* kNotStoredText = "受信データの保存に失敗";
 inline constexpr const char* kPrepareText = "the body to send could not be prepared";
 
-// A refusal is a PLException with the center result code to answer with
-// and the reason as its message; the step that catches it answers.
-inline PLException refusal(std::int32_t code, std::string_view reason) { return PLException(code, 0, reason); }
+// A refusal carries the center result code to answer with; the step that
+// catches it answers.
+inline CenterRefusal refusal(std::int32_t code, std::string_view reason) { return CenterRefusal(code, reason); }
 
 // One received request and what the intake learnt about it.
 struct Intake {

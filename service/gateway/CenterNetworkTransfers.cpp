@@ -90,8 +90,8 @@ OutgoingMessage CenterNetwork::State::putFile(const Intake& in, const SoapElemen
             writeReply([&](XmlWriter& w) { writePutFileResponse(w, "0", header); }, "Cookie", in.echoedCookie());
         phase = kFileAnswered;
         return reply;
-    } catch (const PLException& refused) {
-        return putFileRefusal(in, refused.code());
+    } catch (const CenterRefusal& refused) {
+        return putFileRefusal(in, refused.result());
     }
 }
 
@@ -165,8 +165,8 @@ OutgoingMessage CenterNetwork::State::getFile(const Intake& in, const SoapElemen
             throw refusal(code, "GetFileのResultCodeが0ではありませんでした");
         lookUpDataKind();
         return sendStagedFile(in);
-    } catch (const PLException& refused) {
-        return getFileRefusal(in, refused.code());
+    } catch (const CenterRefusal& refused) {
+        return getFileRefusal(in, refused.result());
     }
 }
 
@@ -261,8 +261,8 @@ OutgoingMessage CenterNetwork::State::reportStatus(const Intake& in, const SoapE
         copyLoggedValues();
         phase = kReportAnswered; // the server's closing call logs the normal end
         return reply;
-    } catch (const PLException& refused) {
-        return reportRefusal(in, refused.code());
+    } catch (const CenterRefusal& refused) {
+        return reportRefusal(in, refused.result());
     }
 }
 

@@ -140,8 +140,11 @@ private:
 
 std::unique_ptr<HttpServer> startGateway(CenterNetwork& handler, const std::shared_ptr<Client>& client) {
     if (isSSLUsed()) {
-        // The result is not needed here: a later transfer registers again.
-        sslRegist([&](TerminalRec& t) { return !client->PLGetTermInfo(t).failed; });
+        try {
+            sslRegist([&](TerminalRec& t) { return !client->PLGetTermInfo(t).failed; });
+        } catch (const RegistrationFailure&) {
+            // Not needed here: a later transfer registers again.
+        }
     }
     auto server = isHttpSSL() ? std::make_unique<HttpServer>(getTerminalPort(), getCertFilePath(), getKeyFilePath())
                               : std::make_unique<HttpServer>(getTerminalPort());

@@ -34,6 +34,16 @@ std::vector<std::string> centerArgs(std::vector<std::string> extra) {
     return extra;
 }
 
+// The registration's result: 0 when registered, else its failure's detail.
+int registrationResult(const TerminalReader& readTerminal) {
+    try {
+        sslRegist(readTerminal);
+        return 0;
+    } catch (const RegistrationFailure& failure) {
+        return failure.detail();
+    }
+}
+
 std::string urlOf(bool https, int port) {
     return std::string(https ? "https" : "http") + "://127.0.0.1:" + std::to_string(port) + "/";
 }
@@ -55,7 +65,7 @@ struct Terminal {
         record.CenterURL = url;
     }
     int regist() const {
-        return sslRegist([this](TerminalRec& out) {
+        return registrationResult([this](TerminalRec& out) {
             out = record;
             return true;
         });
@@ -317,7 +327,7 @@ TEST(CertificateRegistration, UnusableRepliesAreNeverStored) {
 TEST(CertificateRegistration, MissingTerminalOrFoldersStopBeforeSending) {
     auto peer = answering("unused");
     Terminal t(urlOf(false, peer.port()));
-    EXPECT_EQ(sslRegist([](TerminalRec&) { return false; }), 99);
+    EXPECT_EQ(registrationResult([](TerminalRec&) { return false; }), 99);
     fs::remove_all(t.sessionLog.path());
     EXPECT_EQ(t.regist(), 99);
     fs::remove(t.home / "plconfig.ini");

@@ -43,7 +43,12 @@ TEST(EmptyCenterUrl, NothingIsSentToADefaultAddress) {
     EXPECT_EQ(got.detail, 1);
     EXPECT_EQ(got.message, "接続に失敗");
 
-    EXPECT_EQ(sslRegist([&](TerminalRec& t) { return !f.client().PLGetTermInfo(t).failed; }), 1);
+    try {
+        sslRegist([&](TerminalRec& t) { return !f.client().PLGetTermInfo(t).failed; });
+        ADD_FAILURE() << "registered without a center";
+    } catch (const RegistrationFailure& failure) {
+        EXPECT_EQ(failure.detail(), 1);
+    }
 
     EXPECT_EQ(port80.accepted(), 0);
     std::lock_guard lock(mutex);

@@ -31,12 +31,12 @@ ApiResult send(TransferFixture& f, const std::string& name, const std::string& d
     return f.transport().PLSendData("K001", f.userFolder().string(), name);
 }
 
-// Every read of one file refused, as a file scanner refuses it: the file
-// opens, and its reads fail with EPERM.
+// Reads of one file refused, as a file scanner refuses them: the file
+// opens, its first allowed reads pass and the rest fail with EPERM.
 class DeniedReads {
 public:
-    explicit DeniedReads(const std::filesystem::path& file)
-        : group_(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK, O_RDONLY | O_CLOEXEC)) {
+    explicit DeniedReads(const std::filesystem::path& file, int allowed = 0)
+        : allowed_(allowed), group_(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK, O_RDONLY | O_CLOEXEC)) {
         if (group_ && ::fanotify_mark(group_.get(), FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD, file.c_str()) == 0)
             answering_ = std::thread([this] { answer(); });
     }
@@ -57,13 +57,14 @@ private:
             ssize_t n = ::read(group_.get(), events, sizeof events);
             for (auto* e = reinterpret_cast<fanotify_event_metadata*>(events); n > 0 && FAN_EVENT_OK(e, n);
                  e = FAN_EVENT_NEXT(e, n)) {
-                fanotify_response deny{e->fd, FAN_DENY};
-                (void)!::write(group_.get(), &deny, sizeof deny);
+                fanotify_response answer{e->fd, allowed_-- > 0 ? std::uint32_t{FAN_ALLOW} : std::uint32_t{FAN_DENY}};
+                (void)!::write(group_.get(), &answer, sizeof answer);
                 ::close(e->fd);
             }
         }
     }
 
+    int allowed_;
     UniqueFd group_;
     std::atomic<bool> stop_{false};
     std::thread answering_;
@@ -154,16 +155,31 @@ TEST(SendData, CenterRefusalsBecomeTheTriple) {
     EXPECT_TRUE(noScratchLeft(f));
 }
 
-// A file that opens but cannot be read is told with its system error.
+// A file that opens but cannot be read is told with its system error, whether
+// the digest's read fails or the second one while the plain data goes out.
 TEST(SendData, AnUnreadableFileIsToldWithItsSystemError) {
-    TransferFixture f;
-    writeFile(f.userFolder() / "a.dat", test::sampleData(1000));
-    DeniedReads denied(f.userFolder() / "a.dat");
-    if (!denied.active()) GTEST_SKIP() << "no fanotify permission events";
-    ApiResult r = f.transport().PLSendData("K001", f.userFolder().string(), "a.dat");
+    for (int allowed : {0, 1}) {
+        SCOPED_TRACE(allowed);
+        TransferFixture f;
+        writeFile(f.userFolder() / "a.dat", test::sampleData(1000));
+        DeniedReads denied(f.userFolder() / "a.dat", allowed);
+        if (!denied.active()) GTEST_SKIP() << "no fanotify permission events";
+        ApiResult r = f.transport().PLSendData("K001", f.userFolder().string(), "a.dat");
+        EXPECT_EQ(r.code, 5);
+        EXPECT_EQ(r.detail, EPERM);
+        EXPECT_EQ(r.message, "ファイルから送信データを取得できません(指定ファイルを確認してください)");
+    }
+}
+
+TEST(SendData, ARefusedRegistrationEndsTheCallWithoutItsRecords) {
+    TransferFixture f(TransferSetup{.tls = true, .centerArgs = {"--fault", "result=31@regist"}});
+    ApiResult r = send(f, "a.dat", "abc");
     EXPECT_EQ(r.code, 5);
-    EXPECT_EQ(r.detail, EPERM);
-    EXPECT_EQ(r.message, "ファイルから送信データを取得できません(指定ファイルを確認してください)");
+    EXPECT_EQ(r.detail, 31);
+    EXPECT_EQ(r.message, "端末の初期化に失敗したので処理を中止しました");
+    EXPECT_TRUE(f.apiLog("PLSendData").empty());
+    EXPECT_TRUE(f.sessionLog("20").empty());
+    EXPECT_EQ(f.sessionLog("50").size(), 1u); // the registration's own
 }
 
 TEST(SendData, CookieAttributesAreNotSentBack) {
