@@ -216,8 +216,8 @@ std::string stageNewFile(const Request& rq, int source, const fs::path& tempFold
 std::string appendToWaiting(const Request& rq, int source, CenterRecord entry) {
     const fs::path target = entry.tempFilePath;
     struct stat st {};
-    if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        throw PLException(kApiNotReady, errno, kAttributeText);
+    if (::lstat(target.c_str(), &st) != 0) throw PLException(kApiNotReady, errno, kAttributeText);
+    if (!S_ISREG(st.st_mode)) throw PLException(kApiNotReady, S_ISDIR(st.st_mode) ? EISDIR : EINVAL, kAttributeText);
     if ((st.st_mode & S_IWUSR) == 0 && ::chmod(target.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0)
         throw PLException(kApiNotReady, errno, kAttributeText);
     UniqueFd out(::open(target.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
