@@ -5,12 +5,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
 #include "api/ApiRecords.h"
+#include "common/TermInfo.h"
 
 namespace plx {
 
@@ -20,8 +22,9 @@ using TerminalReader = std::function<bool(TerminalRec&)>;
 // 0 when registered now or before; else 1 (no connection or no reply),
 // 10 (not a registration reply, or no usable certificate in it), 99
 // (anything else) or the center's result code. One registration runs at a
-// time in the process.
-int sslRegist(const TerminalReader& readTerminal);
+// time in the process. route: the conversation's way to the center; without
+// one, plterm.ini's.
+int sslRegist(const TerminalReader& readTerminal, const std::optional<CenterRoute>& route = std::nullopt);
 
 // Certificate and key files both exist and are not empty.
 bool isSSLEnviroment();

@@ -42,7 +42,7 @@ ApiResult Transfer::run() {
 
 void Transfer::useCheckedSettings() {
     settings_ = loadCheckedSettings();
-    useTimeouts(*settings_);
+    useSettings(*settings_);
 }
 
 void Transfer::readTerminalInfo() {
@@ -65,7 +65,7 @@ void Transfer::readDefinition(const std::string& fileType, const StepFailure& no
 int Transfer::connect() {
     int refused =
         connectForTransfer([this](TerminalRec& out) { return !client_.PLGetTermInfo(out).failed; }, kNotConnected);
-    if (refused == 0) http_.startProgressThread(&transport_);
+    if (refused == 0) http_.startProgressThread(&transport_, settings_->noticeInterval);
     return refused;
 }
 

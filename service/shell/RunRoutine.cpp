@@ -139,9 +139,9 @@ private:
 };
 
 std::unique_ptr<HttpServer> startGateway(CenterNetwork& handler, const std::shared_ptr<Client>& client) {
-    if (isSSLUsed()) {
+    if (auto route = readCenterRoute(); isSSLUsed(route)) {
         // The result is not needed here: a later transfer registers again.
-        sslRegist([&](TerminalRec& t) { return !client->PLGetTermInfo(t).failed; });
+        sslRegist([&](TerminalRec& t) { return !client->PLGetTermInfo(t).failed; }, route);
     }
     auto server = isHttpSSL() ? std::make_unique<HttpServer>(getTerminalPort(), getCertFilePath(), getKeyFilePath())
                               : std::make_unique<HttpServer>(getTerminalPort());
