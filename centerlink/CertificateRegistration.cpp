@@ -248,8 +248,10 @@ void showFailure(int code, int lastError) {
 // kind 10 until the reply has come, 11 after. Its result is the code.
 class Registration : public Conversation {
 public:
-    explicit Registration(const TerminalReader& readTerminal)
-        : Conversation("/regist", SessionLog::kRegistration, false), readTerminal_(readTerminal) {}
+    Registration(const TerminalReader& readTerminal, const std::optional<CenterRoute>& route)
+        : Conversation("/regist", SessionLog::kRegistration, false), readTerminal_(readTerminal) {
+        route_ = route;
+    }
 
     // Leaves the session record; a failure throws RegistrationFailure.
     void run();
@@ -298,6 +300,7 @@ void Registration::readSettings() {
     if (!settings_) fail(kOtherFailure);
     for (const std::string* folder : {&settings_->tempFolder, &settings_->apiLogFolder, &settings_->sessionLogFolder})
         if (folder->empty() || !pathExists(*folder, true)) fail(kOtherFailure);
+    useSettings(*settings_);
 }
 
 std::string Registration::makeRequestFiles() {
@@ -307,27 +310,23 @@ std::string Registration::makeRequestFiles() {
     if (!request) fail(kOtherFailure);
     // An older certificate cannot belong to the new key: keeping it would
     // pair the two for good if this attempt fails.
-    ::unlink(getCertFilePath().c_str());
-    if (writeRequestPem(request.get(), getCsrFilePath()) != 0) fail(kOtherFailure);
-    if (writeKeyPem(key_.get(), getKeyFilePath()) != 0) fail(kOtherFailure);
+    ::unlink(certificates_.cert.c_str());
+    if (writeRequestPem(request.get(), certificates_.csr) != 0) fail(kOtherFailure);
+    if (writeKeyPem(key_.get(), certificates_.key) != 0) fail(kOtherFailure);
 
-    auto body = requestBody(readTextFile(getCsrFilePath()));
+    auto body = requestBody(readTextFile(certificates_.csr));
     if (!body) {
-        ::unlink(getKeyFilePath().c_str());
+        ::unlink(certificates_.key.c_str());
         fail(kOtherFailure);
     }
     return std::move(*body);
 }
 
 void Registration::connect() {
-    std::string host = connectHost(terminal_->CenterURL);
-    int port = connectPort(terminal_->CenterURL);
-    if (port <= 0) fail(kOtherFailure);
-    useTimeouts(*settings_);
+    if (route().connectPort() <= 0) fail(kOtherFailure);
     // Also the limit of a proxy's answer while the tunnel is opened.
     http_.setFirstByteTimeout(settings_->registTimeout);
-    std::string keyFile = isCenterHttps() ? getKeyFilePath() : std::string();
-    if (!connectTo(host, port, {}, keyFile)) fail(kCommunicationFailure);
+    if (!connectTo({}, route().https() ? certificates_.key : std::string())) fail(kCommunicationFailure);
 }
 
 void Registration::writeMessage(XmlWriter& w, const std::string& csrText) const {
@@ -374,7 +373,7 @@ void Registration::readReply(Reply& reply) {
 void Registration::storeCertificate(const std::string& text) {
     auto pem = usableCertificate(text, key_.get());
     if (!pem) fail(kMessageForm);
-    if (!replaceFile(getCertFilePath(), *pem)) fail(kOtherFailure);
+    if (!replaceFile(certificates_.cert, *pem)) fail(kOtherFailure);
 }
 
 } // namespace
@@ -414,18 +413,28 @@ int writeKeyPem(EVP_PKEY* key, const std::string& path, const char* passPhrase) 
     return writePrivateFile(path, bioText(bio.get())) ? 0 : -1;
 }
 
-bool isSSLEnviroment() { return !readTextFile(getCertFilePath()).empty() && !readTextFile(getKeyFilePath()).empty(); }
+bool isSSLEnviroment() {
+    std::unique_ptr<Settings> settings;
+    try {
+        settings = loadSettings();
+    } catch (...) {
+        return false;
+    }
+    if (!settings) return false;
+    CertificateFiles files = certificateFiles(*settings);
+    return !readTextFile(files.cert).empty() && !readTextFile(files.key).empty();
+}
 
 RegistrationFailure::RegistrationFailure(std::int32_t result)
     : PLException(kApiCenterError, result, "端末の初期化に失敗したので処理を中止しました", kExact) {}
 
-void sslRegist(const TerminalReader& readTerminal) {
+void sslRegist(const TerminalReader& readTerminal, const std::optional<CenterRoute>& route) {
     std::optional<RegistrationFailure> failure;
     int lastError = 0;
     {
         std::lock_guard<std::mutex> lock(registrationMutex());
         if (isSSLEnviroment()) return;
-        Registration attempt(readTerminal);
+        Registration attempt(readTerminal, route);
         try {
             attempt.run();
             return;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <openssl/evp.h>
@@ -13,6 +14,7 @@
 
 #include "api/ApiRecords.h"
 #include "common/PLException.h"
+#include "common/TermInfo.h"
 
 namespace plx {
 
@@ -31,8 +33,9 @@ public:
 
 // Registers the terminal's certificate unless it is there already; throws
 // RegistrationFailure when that fails. One registration runs at a time in
-// the process.
-void sslRegist(const TerminalReader& readTerminal);
+// the process. route: the conversation's way to the center; without one,
+// plterm.ini's.
+void sslRegist(const TerminalReader& readTerminal, const std::optional<CenterRoute>& route = std::nullopt);
 
 // Certificate and key files both exist and are not empty.
 bool isSSLEnviroment();

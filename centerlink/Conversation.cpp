@@ -11,7 +11,6 @@
 #include "common/DateText.h"
 #include "common/FileControl.h"
 #include "common/LogBridge.h"
-#include "common/TermInfo.h"
 #include "platform/Numbers.h"
 #include "platform/Utf8.h"
 
@@ -58,30 +57,32 @@ void Conversation::fail(const StepFailure& failure, std::int32_t phase) {
     fail(failure);
 }
 
-void Conversation::useTimeouts(const Settings& settings) {
+void Conversation::useSettings(const Settings& settings) {
     http_.setReadTimeout(settings.tcpTimeout);
     http_.setConnectTimeout(settings.connectTimeout);
+    certificates_ = certificateFiles(settings);
 }
 
-bool Conversation::connectTo(const std::string& host, int port, const std::string& certFile,
-                             const std::string& keyFile) {
-    return http_.Connect(host, port, certFile, keyFile);
+const CenterRoute& Conversation::route() {
+    if (!route_) route_ = readCenterRoute().value_or(CenterRoute{});
+    return *route_;
+}
+
+bool Conversation::connectTo(const std::string& certFile, const std::string& keyFile) {
+    return http_.Connect(route(), certFile, keyFile);
 }
 
 void Conversation::connectForTransfer(const TerminalReader& readTerminal, const StepFailure& notConnected) {
     // An empty center URL has no host: the connect fails and nothing is sent.
-    const std::string url = terminal_ ? terminal_->CenterURL : std::string();
-    std::string host = connectHost(url);
-    int port = connectPort(url);
-    bool tls = isCenterHttps();
-    if (tls) sslRegist(readTerminal);
-    if (!connectTo(host, port, tls ? getCertFilePath() : std::string(), tls ? getKeyFilePath() : std::string())) {
+    bool tls = route().https();
+    if (tls) sslRegist(readTerminal, route());
+    if (!connectTo(tls ? certificates_.cert : std::string(), tls ? certificates_.key : std::string())) {
         withoutFile();
         fail(notConnected, SessionLog::kAuthRequest);
     }
 }
 
-OutgoingMessage Conversation::buildRequest(const std::function<void(XmlWriter&)>& write) const {
+OutgoingMessage Conversation::buildRequest(const std::function<void(XmlWriter&)>& write) {
     OutgoingMessage body;
     XmlWriter writer;
     writer.open(body);
@@ -91,7 +92,7 @@ OutgoingMessage Conversation::buildRequest(const std::function<void(XmlWriter&)>
     HttpMessage message;
     if (cookie_) message.addHeader("Cookie", std::string(kCookieName) + "=" + *cookie_);
     message.setMethod("POST");
-    message.setRequestTarget(target_);
+    message.setRequestTarget(target_, route());
     return message.request(std::move(body));
 }
 

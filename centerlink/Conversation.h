@@ -83,11 +83,15 @@ protected:
     // The same at the given message kind.
     [[noreturn]] void fail(const StepFailure& failure, std::int32_t phase);
 
-    // The read and connect time-outs of the settings.
-    void useTimeouts(const Settings& settings);
-    // Connects to host:port, over TLS with the given files when the center
-    // URL is https; false when it cannot (lastError says why).
-    bool connectTo(const std::string& host, int port, const std::string& certFile, const std::string& keyFile);
+    // The read and connect time-outs of the settings, and the terminal's
+    // certificate files in its temporary folder.
+    void useSettings(const Settings& settings);
+    // How the center is reached: as given, else plterm.ini's, read the
+    // first time it is asked for and kept for the whole conversation.
+    const CenterRoute& route();
+    // Connects over the route, over TLS with the given files when the
+    // center URL is https; false when it cannot (lastError says why).
+    bool connectTo(const std::string& certFile, const std::string& keyFile);
     // Connects a transfer to the terminal's center. When TLS applies the
     // certificate is registered first: a registration that fails throws
     // its RegistrationFailure and nothing else has happened. A connection
@@ -147,13 +151,15 @@ protected:
     std::string dataFileName_;
     std::optional<std::string> cookie_;
     std::optional<TerminalRec> terminal_; // once read
+    std::optional<CenterRoute> route_;    // once read
+    CertificateFiles certificates_;       // of the settings in use
     FileRec file_;                        // logged when withFile
     bool recorded_ = true;                // a failure leaves a session record
     bool logsCenterFileName_ = false;     // the record names the center's file
 
 private:
     // The request of write's message.
-    OutgoingMessage buildRequest(const std::function<void(XmlWriter&)>& write) const;
+    OutgoingMessage buildRequest(const std::function<void(XmlWriter&)>& write);
     void readAuthentication(const SoapElement& response);
     void takeCookie(const std::string& replyHeader);
     void postUnread(const std::function<void(XmlWriter&)>& write);

@@ -22,8 +22,6 @@
 #include "common/DateText.h"
 #include "common/FileControl.h"
 #include "common/HeaderText.h"
-#include "common/Settings.h"
-#include "common/TermInfo.h"
 #include "platform/FdIo.h"
 #include "platform/Numbers.h"
 #include "platform/TempFile.h"
@@ -64,12 +62,10 @@ void HttpClient::fail(int error) { lastError_ = SessionEvent::isSet() ? kSession
 
 std::int32_t HttpClient::elapsedMs() const { return clamp32(nowMs() - startTick_.load()); }
 
-void HttpClient::startProgressThread(TransferProgressSink* sink) {
+void HttpClient::startProgressThread(TransferProgressSink* sink, int intervalMs) {
     sink_ = sink;
     if (progressThread_.joinable()) return;
-    auto settings = loadSettings();
-    int interval = settings ? settings->noticeInterval : -1;
-    if (interval > 0 && sink_) progressThread_ = std::thread([this, interval] { progressLoop(interval); });
+    if (intervalMs > 0 && sink_) progressThread_ = std::thread([this, intervalMs] { progressLoop(intervalMs); });
 }
 
 void HttpClient::progressLoop(int intervalMs) {
@@ -145,10 +141,9 @@ bool HttpClient::readProxyAnswer(int& status) {
 }
 
 bool HttpClient::openTunnel() {
-    ProxySetting proxy;
-    getProxy(proxy);
-    std::string centerHost = getCenterHost();
-    std::string request = "CONNECT " + centerHost + ":" + std::to_string(getCenterPort()) + " HTTP/1.1\r\n" +
+    const ProxySetting& proxy = *route_.proxy;
+    const std::string& centerHost = route_.center.host;
+    std::string request = "CONNECT " + centerHost + ":" + std::to_string(route_.center.port) + " HTTP/1.1\r\n" +
                           "User-Agent: " + kUserAgent + "\r\nHost: " + centerHost + "\r\nContent-Length: 0\r\n" +
                           "Pragma: no-cache\r\n";
     auto ask = [&](const std::string& text, int& status) {
@@ -170,7 +165,7 @@ bool HttpClient::openTunnel() {
     }
     if (status == 407) {
         connection_.close();
-        if (!openSocket(host_, port_)) return false;
+        if (!openSocket(route_.connectHost(), route_.connectPort())) return false;
         std::string withCredentials =
             request + "Proxy-Authorization:Basic " + encodeBase64(proxy.user + ":" + proxy.password) + "\r\n\r\n";
         if (!ask(withCredentials, status)) {
@@ -210,15 +205,14 @@ bool HttpClient::startTls() {
     }
 }
 
-bool HttpClient::Connect(const std::string& host, int port, const std::string& certFile, const std::string& keyFile) {
+bool HttpClient::Connect(const CenterRoute& route, const std::string& certFile, const std::string& keyFile) {
     if (connection_.isOpen()) return false;
-    host_ = host;
-    port_ = port;
+    route_ = route;
     certFile_ = certFile;
     keyFile_ = keyFile;
-    if (!openSocket(host, port)) return false;
-    if (!isCenterHttps()) return true; // plain HTTP, direct or with absolute targets through a proxy
-    if (!noProxyConfigured() && !openTunnel()) return false;
+    if (!openSocket(route_.connectHost(), route_.connectPort())) return false;
+    if (!route_.https()) return true; // plain HTTP, direct or with absolute targets through a proxy
+    if (route_.proxy && !openTunnel()) return false;
     return startTls();
 }
 
@@ -299,7 +293,7 @@ bool HttpClient::receiveReply(ReceivedMessage& reply, BodyReader* reader) {
 
 int HttpClient::Write(const OutgoingMessage& request, std::string& headerOut, std::filesystem::path& bodyOut,
                       BodyReader* reader) {
-    if (!connection_.isOpen()) Connect(host_, port_, certFile_, keyFile_);
+    if (!connection_.isOpen()) Connect(route_, certFile_, keyFile_);
     startTick_ = nowMs();
     replyFileError_ = 0;
     if (!sendRequest(request)) return kSendFailed;

@@ -16,6 +16,7 @@
 #include "centerlink/HttpReceiver.h"
 #include "centerlink/TransferProgressSink.h"
 #include "common/OutgoingMessage.h"
+#include "common/TermInfo.h"
 
 namespace plx {
 
@@ -36,11 +37,13 @@ public:
     void setFirstByteTimeout(int seconds) { firstByteTimeout_ = seconds; }
     int firstByteTimeout() const { return firstByteTimeout_; }
 
-    // Runs a progress thread when plconfig.ini's notice interval is above 0.
-    void startProgressThread(TransferProgressSink* sink);
+    // Runs a progress thread when the notice interval (ms) is above 0.
+    void startProgressThread(TransferProgressSink* sink, int intervalMs);
 
-    // Empty certificate and key paths: no client certificate.
-    bool Connect(const std::string& host, int port, const std::string& certFile = {}, const std::string& keyFile = {});
+    // Connects as route says: to the proxy or the center, through a proxy
+    // tunnel and over TLS when the center is https. Empty certificate and
+    // key paths: no client certificate.
+    bool Connect(const CenterRoute& route, const std::string& certFile = {}, const std::string& keyFile = {});
     bool Disconnect();
     // Sends the request as it is produced and receives the reply: kDone with
     // the reply's header text and body file (the caller deletes it), else the
@@ -68,8 +71,7 @@ private:
     std::int32_t elapsedMs() const;
 
     Connection connection_;
-    std::string host_;
-    int port_ = 0;
+    CenterRoute route_;
     std::string certFile_;
     std::string keyFile_;
 

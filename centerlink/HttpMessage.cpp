@@ -2,8 +2,6 @@
 
 #include "centerlink/HttpReceiver.h"
 #include "common/Base64.h"
-#include "common/CenterUrl.h"
-#include "common/TermInfo.h"
 #include "platform/Utf8.h"
 
 namespace plx {
@@ -26,36 +24,31 @@ void HttpMessage::addHeader(std::string_view name, std::string_view value) {
     headers_.emplace_back(std::string(name), std::string(value));
 }
 
-void HttpMessage::setRequestTarget(std::string_view path) {
-    std::string url = getCenterUrl();
-    CenterUrl center = parseCenterUrl(url);
-    addHeader("Host", center.host);
-    addHeader("port", std::to_string(center.port));
-    ProxySetting proxy;
-    bool keepAlive = useKeepAlive();
-    if (!getProxy(proxy)) {
+void HttpMessage::setRequestTarget(std::string_view path, const CenterRoute& route) {
+    keepAlive_ = route.keepAlive;
+    proxy_ = route.proxy;
+    addHeader("Host", route.center.host);
+    addHeader("port", std::to_string(route.center.port));
+    if (!proxy_) {
         target_ = path;
         addHeader("Connection", "keep-alive");
-    } else if (center.https) {
+    } else if (route.https()) {
         target_ = path; // travels inside the tunnel
-        addHeader("Connection", keepAlive ? "keep-alive" : "close");
+        addHeader("Connection", keepAlive_ ? "keep-alive" : "close");
     } else {
-        addHeader("Proxy-Connection", keepAlive ? "keep-alive" : "close");
+        addHeader("Proxy-Connection", keepAlive_ ? "keep-alive" : "close");
         // The built-in default stands only here, as the proxy's absolute target.
-        if (url.empty()) url = kDefaultCenterUrl;
+        std::string url = route.centerUrl.empty() ? std::string(kDefaultCenterUrl) : route.centerUrl;
         while (!url.empty() && url.back() == '/') url.pop_back();
         target_ = url + std::string(path);
     }
 }
 
 std::string HttpMessage::requestHead() const {
-    bool keepAlive = useKeepAlive();
-    std::string head = method_ + " " + target_ + (keepAlive ? " HTTP/1.1" : " HTTP/1.0") + "\r\n";
+    std::string head = method_ + " " + target_ + (keepAlive_ ? " HTTP/1.1" : " HTTP/1.0") + "\r\n";
     for (const auto& [name, value] : headers_) head += name + ": " + value + "\r\n";
     head += "Pragma: no-cache\r\n";
-    ProxySetting proxy;
-    if (getProxy(proxy))
-        head += "Proxy-Authorization:Basic " + encodeBase64(proxy.user + ":" + proxy.password) + "\r\n";
+    if (proxy_) head += "Proxy-Authorization:Basic " + encodeBase64(proxy_->user + ":" + proxy_->password) + "\r\n";
     return head;
 }
 
@@ -83,18 +76,6 @@ std::optional<std::string> HttpMessage::getCookie() const {
     for (const auto& [name, value] : parseHeaders())
         if (equalsIgnoreCase(name, "Set-Cookie") || equalsIgnoreCase(name, "Cookie")) return value;
     return std::nullopt;
-}
-
-std::string connectHost(std::string_view centerUrl) {
-    ProxySetting proxy;
-    if (getProxy(proxy)) return proxy.host;
-    return parseCenterUrl(centerUrl).host;
-}
-
-int connectPort(std::string_view centerUrl) {
-    ProxySetting proxy;
-    if (getProxy(proxy)) return proxy.port;
-    return parseCenterUrl(centerUrl).port;
 }
 
 std::string cookieSessionValue(std::string_view cookie) {

@@ -8,6 +8,7 @@
 
 #include "common/HeaderText.h"
 #include "common/OutgoingMessage.h"
+#include "common/TermInfo.h"
 
 namespace plx {
 
@@ -23,8 +24,8 @@ public:
     void addHeader(std::string_view name, std::string_view value);
     void setMethod(std::string_view method) { method_ = method; }
     // Stores the target for path ("/putfile", ...) and adds Host, "port" and
-    // the connection header as the center settings (plterm.ini) ask.
-    void setRequestTarget(std::string_view path);
+    // the connection header as route asks; the head follows it too.
+    void setRequestTarget(std::string_view path, const CenterRoute& route);
 
     // The head with its Content-Length, followed by body, to be streamed out.
     OutgoingMessage request(OutgoingMessage body) const;
@@ -45,12 +46,9 @@ private:
     HeaderList headers_;
     std::string method_;
     std::string target_;
+    bool keepAlive_ = true;
+    std::optional<ProxySetting> proxy_; // its credentials go in the head
 };
-
-// Where to connect for the center URL: the proxy when one is configured,
-// else the URL's host (upper case; empty for an empty URL) and port.
-std::string connectHost(std::string_view centerUrl);
-int connectPort(std::string_view centerUrl);
 
 // The session value of a cookie header value: after its first "=", up to
 // a ";" that follows it (empty when there is no "=").

@@ -64,14 +64,16 @@ int daysSinceEpoch(std::string_view dateText) {
 }
 
 void deleteExpiredLogs() {
-    auto settings = loadSettings();
-    if (!settings) return;
+    if (auto settings = loadSettings()) deleteExpiredLogs(*settings);
+}
+
+void deleteExpiredLogs(const Settings& settings) {
     auto now = localNow();
     if (!now) return;
     // Calendar days, so daylight-saving changes never move a file by a day.
     std::int64_t today = daysFromCivil(now->year, now->month, now->day);
-    deleteOldFiles(settings->sessionLogFolder, "plsession", settings->sessionLogDays, today);
-    deleteOldFiles(settings->apiLogFolder, "plapi", settings->apiLogDays, today);
+    deleteOldFiles(settings.sessionLogFolder, "plsession", settings.sessionLogDays, today);
+    deleteOldFiles(settings.apiLogFolder, "plapi", settings.apiLogDays, today);
 }
 
 } // namespace plx

@@ -27,26 +27,16 @@ std::optional<IniDocument> loadConfig() {
     return IniDocument::load(*path);
 }
 
-std::string certificateFile(const char* name) {
+std::string certificateFile(std::string CertificateFiles::*name) {
     try {
         auto settings = loadSettings();
-        // Without a folder the files would land in the working folder or "/".
-        if (!settings || settings->tempFolder.empty()) return {};
-        return joinPath(settings->tempFolder, name);
+        return settings ? certificateFiles(*settings).*name : std::string();
     } catch (...) {
         return {};
     }
 }
 
-} // namespace
-
-std::unique_ptr<Settings> loadSettings() {
-    auto path = findIniFile(kConfigIni);
-    if (!path) return nullptr;
-    return readSettings(*path);
-}
-
-std::unique_ptr<Settings> readSettings(const std::filesystem::path& plconfigPath) {
+std::unique_ptr<Settings> readConfig(const std::filesystem::path& plconfigPath) {
     auto s = std::make_unique<Settings>();
     IniDocument config = IniDocument::load(plconfigPath);
     s->tempFolder = utf8Truncate(config.get("tempfile", "location", ""), kTextLimit);
@@ -59,7 +49,25 @@ std::unique_ptr<Settings> readSettings(const std::filesystem::path& plconfigPath
     s->shutdownCompulsion = yesNoValue(config, "shutdown", "compulsion");
     s->applicationCheck = yesNoValue(config, "application", "check");
     s->nofilePermission = yesNoValue(config, "nofile", "permission");
+    return s;
+}
 
+} // namespace
+
+std::unique_ptr<Settings> loadSettings() {
+    auto path = findIniFile(kConfigIni);
+    if (!path) return nullptr;
+    return readSettings(*path);
+}
+
+std::unique_ptr<Settings> loadConfigSettings() {
+    auto path = findIniFile(kConfigIni);
+    if (!path) return nullptr;
+    return readConfig(*path);
+}
+
+std::unique_ptr<Settings> readSettings(const std::filesystem::path& plconfigPath) {
+    auto s = readConfig(plconfigPath);
     if (auto timeoutPath = findIniFile(kTimeoutIni)) {
         IniDocument t = IniDocument::load(*timeoutPath);
         s->authTimeout = t.getInt("timeout", "auth", s->authTimeout);
@@ -100,8 +108,15 @@ bool isDialogAppearance() {
     return config && !equalsIgnoreCase(config->get("dialog", "appearance", ""), "no");
 }
 
-std::string getCertFilePath() { return certificateFile("zorvantike.cert"); }
-std::string getKeyFilePath() { return certificateFile("zorvantike.key"); }
-std::string getCsrFilePath() { return certificateFile("zorvantike.csr"); }
+CertificateFiles certificateFiles(const Settings& settings) {
+    // Without a folder the files would land in the working folder or "/".
+    if (settings.tempFolder.empty()) return {};
+    return {joinPath(settings.tempFolder, "zorvantike.cert"), joinPath(settings.tempFolder, "zorvantike.key"),
+            joinPath(settings.tempFolder, "zorvantike.csr")};
+}
+
+std::string getCertFilePath() { return certificateFile(&CertificateFiles::cert); }
+std::string getKeyFilePath() { return certificateFile(&CertificateFiles::key); }
+std::string getCsrFilePath() { return certificateFile(&CertificateFiles::csr); }
 
 } // namespace plx

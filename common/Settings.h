@@ -42,6 +42,9 @@ inline constexpr const char* kGetFileIni = "plgetfile.ini";
 // Null when plconfig.ini is not in the program folder.
 std::unique_ptr<Settings> loadSettings();
 std::unique_ptr<Settings> readSettings(const std::filesystem::path& plconfigPath);
+// plconfig.ini alone, the time-outs left at their defaults; null when it is
+// not in the program folder.
+std::unique_ptr<Settings> loadConfigSettings();
 
 // Direct plconfig.ini readers.
 bool isHttpDaemon();
@@ -53,6 +56,12 @@ bool isDialogAppearance();
 
 // The terminal certificate, key and request files in tempFolder; empty when
 // plconfig.ini is missing or tempFolder is not set.
+struct CertificateFiles {
+    std::string cert;
+    std::string key;
+    std::string csr;
+};
+CertificateFiles certificateFiles(const Settings& settings);
 std::string getCertFilePath();
 std::string getKeyFilePath();
 std::string getCsrFilePath();

@@ -1,9 +1,7 @@
 #include "common/TermInfo.h"
 
 #include "api/TextLimits.h"
-#include <optional>
 
-#include "common/CenterUrl.h"
 #include "common/Paths.h"
 #include "common/Settings.h"
 #include "platform/IniFile.h"
@@ -28,63 +26,33 @@ std::string termValue(const IniDocument& doc, const char* key) {
     return utf8Truncate(doc.get("terminfo", key, ""), kTextLimit);
 }
 
-bool proxyFrom(const IniDocument& doc, ProxySetting& out) {
+std::optional<ProxySetting> proxyFrom(const IniDocument& doc) {
     std::string server = termValue(doc, "proxyserver");
     std::string user = termValue(doc, "proxyuser");
     std::string password = termValue(doc, "proxypassword");
     auto colon = server.find(':');
-    if (server.empty() || user.empty() || password.empty() || colon == std::string::npos) return false;
-    out.host = server.substr(0, colon);
-    out.port = clampToInt32(leadingDecimal(std::string_view(server).substr(colon + 1)));
-    out.user = user;
-    out.password = password;
-    return true;
+    if (server.empty() || user.empty() || password.empty() || colon == std::string::npos) return std::nullopt;
+    ProxySetting proxy;
+    proxy.host = server.substr(0, colon);
+    proxy.port = clampToInt32(leadingDecimal(std::string_view(server).substr(colon + 1)));
+    proxy.user = user;
+    proxy.password = password;
+    return proxy;
 }
 
 } // namespace
 
-std::string getCenterUrl() {
+std::optional<CenterRoute> readCenterRoute() {
     auto term = loadTerm();
-    return term ? termValue(*term, "centerurl") : std::string();
+    if (!term) return std::nullopt;
+    CenterRoute route;
+    route.centerUrl = termValue(*term, "centerurl");
+    route.center = parseCenterUrl(route.centerUrl);
+    route.proxy = proxyFrom(*term);
+    route.keepAlive = !route.proxy || equalsIgnoreCase(termValue(*term, "proxykeepalive"), "yes");
+    return route;
 }
 
-bool isCenterHttps() {
-    auto term = loadTerm();
-    return term && parseCenterUrl(termValue(*term, "centerurl")).https;
-}
-
-bool isSSLUsed() {
-    auto term = loadTerm();
-    if (!term) return false;
-    if (parseCenterUrl(termValue(*term, "centerurl")).https) return true;
-    return isHttpSSL();
-}
-
-bool getProxy(ProxySetting& out) {
-    auto term = loadTerm();
-    return term && proxyFrom(*term, out);
-}
-
-bool noProxyConfigured() {
-    ProxySetting unused;
-    return !getProxy(unused);
-}
-
-bool useKeepAlive() {
-    auto term = loadTerm();
-    ProxySetting proxy;
-    if (!term || !proxyFrom(*term, proxy)) return true;
-    return equalsIgnoreCase(termValue(*term, "proxykeepalive"), "yes");
-}
-
-std::string getCenterHost() {
-    auto term = loadTerm();
-    return term ? parseCenterUrl(termValue(*term, "centerurl")).host : std::string();
-}
-
-int getCenterPort() {
-    auto term = loadTerm();
-    return term ? parseCenterUrl(termValue(*term, "centerurl")).port : defaultHttpPort();
-}
+bool isSSLUsed(const std::optional<CenterRoute>& route) { return route && (route->https() || isHttpSSL()); }
 
 } // namespace plx

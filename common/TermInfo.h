@@ -1,7 +1,13 @@
 #pragma once
-// Readers of plterm.ini section `terminfo` that decide how the center is reached.
+// How the center is reached, read from plterm.ini section `terminfo` once
+// for a conversation: the center URL, the proxy and its keep-alive. The
+// HTTP layer builds its connections and request heads from this record
+// alone.
 
+#include <optional>
 #include <string>
+
+#include "common/CenterUrl.h"
 
 namespace plx {
 
@@ -12,15 +18,28 @@ struct ProxySetting {
     std::string password;
 };
 
-std::string getCenterUrl(); // `centerurl` as stored; empty when missing
-bool isCenterHttps();
-bool isSSLUsed();
-// True only with a complete setting: `proxyserver` "host:port", `proxyuser`
-// and `proxypassword` all non-empty.
-bool getProxy(ProxySetting& out);
-bool noProxyConfigured();
-bool useKeepAlive();
-std::string getCenterHost();
-int getCenterPort();
+struct CenterRoute {
+    std::string centerUrl;                 // `centerurl` as stored; empty when missing
+    CenterUrl center = parseCenterUrl(""); // its scheme, host and port
+    // Only a complete setting: `proxyserver` "host:port", `proxyuser` and
+    // `proxypassword` all non-empty.
+    std::optional<ProxySetting> proxy;
+    // Always without a proxy; with one only when `proxykeepalive` is "yes".
+    bool keepAlive = true;
+
+    bool https() const { return center.https; }
+    // Where to connect: the proxy when there is one, else the center (an
+    // empty host for an empty URL: there is nothing to connect to).
+    const std::string& connectHost() const { return proxy ? proxy->host : center.host; }
+    int connectPort() const { return proxy ? proxy->port : center.port; }
+};
+
+// plterm.ini read once; nullopt without the file. A default CenterRoute
+// is the route of an empty URL and no proxy.
+std::optional<CenterRoute> readCenterRoute();
+
+// TLS anywhere: towards the center (its URL is https) or at the gateway
+// (plconfig.ini `http` / `ssl`); false without plterm.ini.
+bool isSSLUsed(const std::optional<CenterRoute>& route);
 
 } // namespace plx

@@ -43,7 +43,7 @@ ApiResult Transfer::run() {
 
 void Transfer::useCheckedSettings() {
     settings_ = loadCheckedSettings();
-    useTimeouts(*settings_);
+    useSettings(*settings_);
 }
 
 void Transfer::readTerminalInfo() {
@@ -65,7 +65,7 @@ void Transfer::readDefinition(const std::string& fileType, const StepFailure& no
 
 void Transfer::connect() {
     connectForTransfer([this](TerminalRec& out) { return !client_.PLGetTermInfo(out).failed; }, kNotConnected);
-    http_.startProgressThread(&transport_);
+    http_.startProgressThread(&transport_, settings_->noticeInterval);
 }
 
 AuthenticationRequest Transfer::authenticationRequest(std::string resendFlag) const {

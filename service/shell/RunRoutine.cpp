@@ -139,9 +139,9 @@ private:
 };
 
 std::unique_ptr<HttpServer> startGateway(CenterNetwork& handler, const std::shared_ptr<Client>& client) {
-    if (isSSLUsed()) {
+    if (auto route = readCenterRoute(); isSSLUsed(route)) {
         try {
-            sslRegist([&](TerminalRec& t) { return !client->PLGetTermInfo(t).failed; });
+            sslRegist([&](TerminalRec& t) { return !client->PLGetTermInfo(t).failed; }, route);
         } catch (const RegistrationFailure&) {
             // Not needed here: a later transfer registers again.
         }

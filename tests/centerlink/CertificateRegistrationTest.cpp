@@ -176,7 +176,7 @@ bool exchangeWorks(HttpClient& client) {
     body.close();
     HttpMessage request;
     request.setMethod("POST");
-    request.setRequestTarget("/putfile");
+    request.setRequestTarget("/putfile", readCenterRoute().value());
     std::string header;
     fs::path reply;
     if (client.Write(request.request(std::move(content)), header, reply) != HttpClient::kDone) return false;
@@ -250,10 +250,10 @@ TEST(CertificateRegistration, StoredCertificateOpensAClientCertificateCenter) {
     t.setCenter(urlOf(true, guarded.port()));
     HttpClient anonymous;
     anonymous.setFirstByteTimeout(30);
-    EXPECT_FALSE(anonymous.Connect("127.0.0.1", guarded.port()) && exchangeWorks(anonymous));
+    EXPECT_FALSE(anonymous.Connect(readCenterRoute().value()) && exchangeWorks(anonymous));
     HttpClient client;
     client.setFirstByteTimeout(30);
-    ASSERT_TRUE(client.Connect("127.0.0.1", guarded.port(), t.cert().string(), t.key().string())) << client.lastError();
+    ASSERT_TRUE(client.Connect(readCenterRoute().value(), t.cert().string(), t.key().string())) << client.lastError();
     EXPECT_TRUE(exchangeWorks(client));
 }
 

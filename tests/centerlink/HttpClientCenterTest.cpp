@@ -43,15 +43,15 @@ std::string randomBytes(std::size_t size) {
 // One conversation of the terminal with the center, as the transfers hold it.
 class Conversation {
 public:
-    Conversation(const ScopedHome& home, const std::string& centerUrl, const std::string& termExtra = "")
-        : home_(home) {
+    Conversation(const ScopedHome& home, const std::string& centerUrl, const std::string& termExtra = "") {
         writeFile(home / "plterm.ini", "[terminfo]\ncenterurl=" + centerUrl + "\n" + termExtra);
+        route_ = readCenterRoute().value();
         client_.setReadTimeout(30);
         client_.setConnectTimeout(10);
         client_.setFirstByteTimeout(30);
     }
 
-    bool connect() { return client_.Connect(connectHost(centerUrl()), connectPort(centerUrl())); }
+    bool connect() { return client_.Connect(route_); }
     HttpClient& client() { return client_; }
 
     // Posts one message to path; returns the reply body text ("" on failure).
@@ -72,7 +72,7 @@ public:
         HttpMessage request;
         if (!session_.empty()) request.addHeader("Cookie", std::string(kCookieName) + "=" + session_);
         request.setMethod("POST");
-        request.setRequestTarget(path);
+        request.setRequestTarget(path, route_);
         std::string header;
         std::filesystem::path reply;
         result_ = client_.Write(request.request(std::move(body)), header, reply);
@@ -97,14 +97,7 @@ public:
     int lastResult() const { return result_; }
 
 private:
-    std::string centerUrl() const { return getCenterUrlFrom(home_); }
-    static std::string getCenterUrlFrom(const ScopedHome& home) {
-        std::string ini = readFile(home / "plterm.ini");
-        auto at = ini.find("centerurl=") + 10;
-        return ini.substr(at, ini.find('\n', at) - at);
-    }
-
-    const ScopedHome& home_;
+    CenterRoute route_;
     HttpClient client_;
     std::string session_;
     int result_ = -1;

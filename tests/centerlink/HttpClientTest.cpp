@@ -24,14 +24,15 @@ namespace {
 // A program folder whose center is a peer on 127.0.0.1, and a request.
 struct ClientHome {
     ScopedHome home;
+    CenterRoute route;
     OutgoingMessage request;
-    explicit ClientHome(int port, const std::string& body = "<RequestAuthentication/>",
-                        const std::string& config = "") {
+    explicit ClientHome(int port, const std::string& body = "<RequestAuthentication/>") {
         writeFile(home / "plterm.ini", "[terminfo]\ncenterurl=http://127.0.0.1:" + std::to_string(port) + "/\n");
-        writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + home.path().string() + "\n" + config);
+        writeFile(home / "plconfig.ini", "[tempfile]\nlocation=" + home.path().string() + "\n");
+        route = readCenterRoute().value();
         HttpMessage m;
         m.setMethod("POST");
-        m.setRequestTarget("/putfile");
+        m.setRequestTarget("/putfile", route);
         OutgoingMessage content;
         content.append(body);
         request = m.request(std::move(content));
@@ -88,7 +89,7 @@ TEST(HttpClientReceive, SplitReplyWithBlankLinesInItsBody) {
     });
     ClientHome h(peer.port());
     HttpClient client;
-    ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+    ASSERT_TRUE(client.Connect(h.route));
     Reply r = exchange(client, h.request);
     ASSERT_EQ(r.result, HttpClient::kDone);
     EXPECT_EQ(readFile(r.body), body);
@@ -116,7 +117,7 @@ TEST(HttpClientReceive, KeepAliveServesSeveralExchangesAndCloseReconnects) {
         2);
     ClientHome h(peer.port());
     HttpClient client;
-    ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+    ASSERT_TRUE(client.Connect(h.route));
     for (int i = 0; i < 3; ++i) {
         Reply r = exchange(client, h.request);
         ASSERT_EQ(r.result, HttpClient::kDone) << i;
@@ -150,7 +151,7 @@ TEST(HttpClientReceive, RepliesThatCannotCompleteFailTheReceive) {
         ClientHome h(peer.port());
         HttpClient client;
         client.setReadTimeout(5);
-        ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+        ASSERT_TRUE(client.Connect(h.route));
         Reply r = exchange(client, h.request);
         EXPECT_EQ(r.result, HttpClient::kReceiveFailed) << c.name;
         EXPECT_EQ(r.error, 0) << c.name;
@@ -167,7 +168,7 @@ TEST(HttpClientReceive, SilentPeerEndsAfterTheFirstByteTimeout) {
     ClientHome h(peer.port());
     HttpClient client;
     client.setFirstByteTimeout(1);
-    ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+    ASSERT_TRUE(client.Connect(h.route));
     Reply r = exchange(client, h.request);
     done = true;
     EXPECT_EQ(r.result, HttpClient::kReceiveFailed);
@@ -182,13 +183,15 @@ TEST(HttpClientConnect, RefusedConnectShowsAsAFailedSend) {
     }
     ClientHome h(port);
     HttpClient client;
-    EXPECT_FALSE(client.Connect("127.0.0.1", port));
+    EXPECT_FALSE(client.Connect(h.route));
     EXPECT_EQ(client.lastError(), 10061);
     Reply r = exchange(client, h.request);
     EXPECT_EQ(r.result, HttpClient::kSendFailed);
     EXPECT_EQ(r.error, 10061);
     HttpClient unknown;
-    EXPECT_FALSE(unknown.Connect("no-such-host.invalid", 80));
+    CenterRoute nowhere;
+    nowhere.center = {false, "no-such-host.invalid", 80};
+    EXPECT_FALSE(unknown.Connect(nowhere));
     EXPECT_EQ(unknown.lastError(), 11001);
 }
 
@@ -201,7 +204,7 @@ TEST(HttpClientSend, PiecesOfARequestAreCorkedOnANoDelaySocket) {
     });
     ClientHome h(peer.port());
     HttpClient client;
-    ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+    ASSERT_TRUE(client.Connect(h.route));
     int fd = test::socketConnectedTo(peer.port());
     ASSERT_GE(fd, 0);
     EXPECT_EQ(test::tcpOption(fd, TCP_NODELAY), 1);
@@ -233,7 +236,7 @@ TEST(HttpClientSession, EventStopsTheSend) {
     });
     ClientHome h(peer.port(), std::string(32 << 20, 'b'));
     HttpClient client;
-    ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+    ASSERT_TRUE(client.Connect(h.route));
     std::thread stopper([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         SessionEvent::set();
@@ -260,7 +263,7 @@ TEST(HttpClientSession, EventStopsTheReceiveAndLeavesNoBodyFile) {
     test::TempDir scratch;
     test::ScopedEnv tmp("TMPDIR", scratch.path().string());
     HttpClient client;
-    ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+    ASSERT_TRUE(client.Connect(h.route));
     std::thread stopper([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         SessionEvent::set();
@@ -298,7 +301,7 @@ Reply stopWhileThePeerIsSilent(bool readsRequest, const std::string& body) {
     HttpClient client;
     client.setFirstByteTimeout(DelayedStop::kOwnLimit);
     client.setConnectTimeout(DelayedStop::kOwnLimit); // also the send time-out
-    EXPECT_TRUE(client.Connect("127.0.0.1", peer.port()));
+    EXPECT_TRUE(client.Connect(h.route));
     Reply r;
     {
         DelayedStop stop;
@@ -333,7 +336,7 @@ TEST(HttpClientSession, EventEndsTheTlsHandshake) {
     bool connected = true;
     {
         DelayedStop stop;
-        connected = client.Connect("127.0.0.1", silent.port());
+        connected = client.Connect(readCenterRoute().value());
         EXPECT_TRUE(stop.endedEarly());
     }
     EXPECT_FALSE(connected);
@@ -352,12 +355,12 @@ TEST(HttpClientProgress, OwnPhaseIsReportedAndTheThreadRunsOnlyWhenAsked) {
     };
     {
         LoopbackPeer peer(serve);
-        ClientHome h(peer.port(), "body", "[notice]\ninterval=0\n");
+        ClientHome h(peer.port(), "body");
         RecordingSink sink;
         HttpClient client;
         client.setProgressDirection(HttpClient::kReceiving);
-        client.startProgressThread(&sink);
-        ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+        client.startProgressThread(&sink, 0);
+        ASSERT_TRUE(client.Connect(h.route));
         Reply r = exchange(client, h.request);
         ASSERT_EQ(r.result, HttpClient::kDone);
         std::filesystem::remove(r.body);
@@ -367,12 +370,12 @@ TEST(HttpClientProgress, OwnPhaseIsReportedAndTheThreadRunsOnlyWhenAsked) {
     }
     {
         LoopbackPeer peer(serve);
-        ClientHome h(peer.port(), "body", "[notice]\ninterval=5\n");
+        ClientHome h(peer.port(), "body");
         RecordingSink sink;
         HttpClient client;
         client.setProgressDirection(HttpClient::kReceiving);
-        client.startProgressThread(&sink);
-        ASSERT_TRUE(client.Connect("127.0.0.1", peer.port()));
+        client.startProgressThread(&sink, 5);
+        ASSERT_TRUE(client.Connect(h.route));
         Reply r = exchange(client, h.request);
         ASSERT_EQ(r.result, HttpClient::kDone);
         std::filesystem::remove(r.body);

@@ -15,7 +15,7 @@ std::string requestFor(const ScopedHome& home, const std::string& term, const st
     HttpMessage m;
     m.addHeader("Cookie", "ZORVANTIKE=2024/03/01 09:05.07");
     m.setMethod("POST");
-    m.setRequestTarget("/putfile");
+    m.setRequestTarget("/putfile", readCenterRoute().value());
     OutgoingMessage content;
     content.append(body);
     std::string text;
@@ -112,14 +112,18 @@ TEST(HttpMessageRead, HeadersCookiesAndTheRequestLine) {
 
 TEST(HttpMessageRead, ConnectTargets) {
     ScopedHome home;
-    EXPECT_EQ(connectHost("https://center.example:8443/x"), "CENTER.EXAMPLE");
-    EXPECT_EQ(connectPort("https://center.example:8443/x"), 8443);
-    EXPECT_EQ(connectPort("https://center.example/x"), 443);
-    EXPECT_EQ(connectPort("http://center.example/x"), 80);
+    auto routeFor = [&](const std::string& term) {
+        writeFile(home / "plterm.ini", "[terminfo]\n" + term);
+        return readCenterRoute().value();
+    };
+    EXPECT_EQ(routeFor("centerurl=https://center.example:8443/x\n").connectHost(), "CENTER.EXAMPLE");
+    EXPECT_EQ(routeFor("centerurl=https://center.example:8443/x\n").connectPort(), 8443);
+    EXPECT_EQ(routeFor("centerurl=https://center.example/x\n").connectPort(), 443);
+    EXPECT_EQ(routeFor("centerurl=http://center.example/x\n").connectPort(), 80);
     // No center URL names no host: nothing is connected to.
-    EXPECT_EQ(connectHost(""), "");
-    EXPECT_EQ(connectPort(""), 80);
-    writeFile(home / "plterm.ini", "[terminfo]\nproxyserver=proxy.example:3128\nproxyuser=u\nproxypassword=p\n");
-    EXPECT_EQ(connectHost("https://center.example:8443/x"), "proxy.example");
-    EXPECT_EQ(connectPort("https://center.example:8443/x"), 3128);
+    EXPECT_EQ(routeFor("").connectHost(), "");
+    EXPECT_EQ(routeFor("").connectPort(), 80);
+    std::string proxy = "proxyserver=proxy.example:3128\nproxyuser=u\nproxypassword=p\n";
+    EXPECT_EQ(routeFor("centerurl=https://center.example:8443/x\n" + proxy).connectHost(), "proxy.example");
+    EXPECT_EQ(routeFor("centerurl=https://center.example:8443/x\n" + proxy).connectPort(), 3128);
 }

@@ -140,41 +140,46 @@ TEST(CenterUrl, SchemeHostAndPort) {
 
 TEST(TermInfo, CenterAndProxyReaders) {
     ScopedHome home;
-    EXPECT_FALSE(isCenterHttps());
-    EXPECT_FALSE(isSSLUsed());
-    EXPECT_EQ(getCenterHost(), "");
-    EXPECT_EQ(getCenterPort(), 80);
-    EXPECT_TRUE(useKeepAlive());
+    EXPECT_FALSE(readCenterRoute());
+    EXPECT_FALSE(isSSLUsed(readCenterRoute()));
+    CenterRoute none;
+    EXPECT_FALSE(none.https());
+    EXPECT_EQ(none.center.host, "");
+    EXPECT_EQ(none.center.port, 80);
+    EXPECT_TRUE(none.keepAlive);
 
     writeFile(home / "plterm.ini", "[terminfo]\ncenterurl=HTTPS://center.example/\n");
-    EXPECT_TRUE(isCenterHttps());
-    EXPECT_TRUE(isSSLUsed());
-    EXPECT_EQ(getCenterHost(), "CENTER.EXAMPLE");
-    EXPECT_EQ(getCenterPort(), 443);
+    CenterRoute route = readCenterRoute().value();
+    EXPECT_TRUE(route.https());
+    EXPECT_TRUE(isSSLUsed(route));
+    EXPECT_EQ(route.center.host, "CENTER.EXAMPLE");
+    EXPECT_EQ(route.center.port, 443);
+    EXPECT_EQ(route.connectHost(), "CENTER.EXAMPLE");
 
     // Plain center: TLS only when the gateway uses it.
     writeFile(home / "plterm.ini", "[terminfo]\ncenterurl=http://center.example/\n");
-    EXPECT_FALSE(isSSLUsed());
+    EXPECT_FALSE(isSSLUsed(readCenterRoute()));
     writeFile(home / "plconfig.ini", "[http]\nssl=yes\n");
-    EXPECT_TRUE(isSSLUsed());
+    EXPECT_TRUE(isSSLUsed(readCenterRoute()));
 
-    ProxySetting proxy;
     writeFile(home / "plterm.ini", "[terminfo]\nproxyserver=proxy.example:3128\nproxyuser=\nproxypassword=pw\n");
-    EXPECT_FALSE(getProxy(proxy));
-    EXPECT_TRUE(noProxyConfigured());
-    EXPECT_TRUE(useKeepAlive());
+    EXPECT_FALSE(readCenterRoute()->proxy);
+    EXPECT_TRUE(readCenterRoute()->keepAlive);
     writeFile(home / "plterm.ini", "[terminfo]\nproxyserver=proxy.example\nproxyuser=u\nproxypassword=pw\n");
-    EXPECT_FALSE(getProxy(proxy));
+    EXPECT_FALSE(readCenterRoute()->proxy);
     writeFile(home / "plterm.ini", "[terminfo]\nproxyserver=proxy.example:3128\nproxyuser=u\nproxypassword=p:w\n");
-    ASSERT_TRUE(getProxy(proxy));
-    EXPECT_EQ(proxy.host, "proxy.example");
-    EXPECT_EQ(proxy.port, 3128);
-    EXPECT_EQ(proxy.user, "u");
-    EXPECT_EQ(proxy.password, "p:w");
-    EXPECT_FALSE(useKeepAlive());
+    route = readCenterRoute().value();
+    ASSERT_TRUE(route.proxy);
+    EXPECT_EQ(route.proxy->host, "proxy.example");
+    EXPECT_EQ(route.proxy->port, 3128);
+    EXPECT_EQ(route.proxy->user, "u");
+    EXPECT_EQ(route.proxy->password, "p:w");
+    EXPECT_EQ(route.connectHost(), "proxy.example");
+    EXPECT_EQ(route.connectPort(), 3128);
+    EXPECT_FALSE(route.keepAlive);
     writeFile(home / "plterm.ini",
               "[terminfo]\nproxyserver=proxy.example:3128\nproxyuser=u\nproxypassword=pw\nproxykeepalive=Yes\n");
-    EXPECT_TRUE(useKeepAlive());
+    EXPECT_TRUE(readCenterRoute()->keepAlive);
 }
 
 TEST(Paths, FoldersAndJoins) {
