@@ -23,25 +23,26 @@ void Connection::attachTls(SslCtxPtr ctx, SslPtr ssl) {
     ctx_ = std::move(ctx);
 }
 
-ssize_t Connection::read(void* buffer, std::size_t size, int seconds) {
-    if (!fd_) return -1;
+SocketResult Connection::read(void* buffer, std::size_t size, int seconds) {
+    if (!fd_) return SocketResult::failed(0);
     if (ssl_)
         return tlsReadWithTimeout(ssl_.get(), buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)), seconds);
     return receiveWithTimeout(fd_.get(), buffer, size, seconds);
 }
 
-bool Connection::writeAll(const void* data, std::size_t size, int seconds) {
-    if (!fd_) return false;
+SocketResult Connection::writeAll(const void* data, std::size_t size, int seconds) {
+    if (!fd_) return SocketResult::failed(0);
     if (!ssl_) return sendAll(fd_.get(), data, size);
     auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        int chunk = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
-        int n = tlsWriteWithTimeout(ssl_.get(), p, chunk, seconds);
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
+    std::size_t left = size;
+    while (left > 0) {
+        int chunk = static_cast<int>(std::min<std::size_t>(left, INT_MAX));
+        SocketResult sent = tlsWriteWithTimeout(ssl_.get(), p, chunk, seconds);
+        if (!sent.ok()) return sent;
+        p += sent.count;
+        left -= static_cast<std::size_t>(sent.count);
     }
-    return true;
+    return SocketResult::done(static_cast<ssize_t>(size));
 }
 
 void Connection::close() {

@@ -23,10 +23,12 @@ public:
     SSL* tls() const { return ssl_.get(); }
     void attachTls(SslCtxPtr ctx, SslPtr ssl);
 
-    // Bytes read (> 0), 0 when the peer closed, < 0 on failure or time-out.
-    ssize_t read(void* buffer, std::size_t size, int seconds);
-    // Every byte or false; TLS writes wait at most seconds for the library's own reads.
-    bool writeAll(const void* data, std::size_t size, int seconds);
+    // Bytes read (> 0), 0 when the peer closed a plain connection, or the failure (time-out
+    // included) with its error.
+    SocketResult read(void* buffer, std::size_t size, int seconds);
+    // Every byte (count: size) or the first failure; TLS writes wait at most
+    // seconds for the library's own reads.
+    SocketResult writeAll(const void* data, std::size_t size, int seconds);
     // TLS close_notify when a session is up, then shutdown and close.
     void close();
 

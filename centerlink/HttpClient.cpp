@@ -87,7 +87,6 @@ void HttpClient::progressLoop(int intervalMs) {
 bool HttpClient::openSocket(const std::string& host, int port) {
     // No host is no address: never a default one.
     if (host.empty()) {
-        setSocketError(kHostNotFound);
         fail(kHostNotFound);
         return false;
     }
@@ -96,7 +95,6 @@ bool HttpClient::openSocket(const std::string& host, int port) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
-        setSocketError(kHostNotFound);
         fail(kHostNotFound);
         return false;
     }
@@ -106,22 +104,23 @@ bool HttpClient::openSocket(const std::string& host, int port) {
 
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd) {
-        setSocketErrorFromErrno(errno);
-        fail(recordedSocketError(socketError()));
+        fail(recordedSocketError(winsockFromErrno(errno)));
         return false;
     }
     int on = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     setNoDelay(fd.get());
-    if (connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address, connectTimeout_) != 0) {
-        fail(recordedSocketError(socketError()));
+    SocketResult connected =
+        connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address, connectTimeout_);
+    if (!connected.ok()) {
+        fail(recordedSocketError(connected.error));
         return false;
     }
     connection_ = Connection(std::move(fd));
     return true;
 }
 
-bool HttpClient::readProxyAnswer(int& status) {
+HttpClient::ProxyAnswer HttpClient::readProxyAnswer() {
     // A silent proxy must not hang the caller: bound the wait even when no
     // first-byte limit is set yet.
     int wait = firstByteTimeout_ > 0 ? firstByteTimeout_ : connectTimeout_;
@@ -129,15 +128,14 @@ bool HttpClient::readProxyAnswer(int& status) {
     char buffer[1024];
     std::size_t sep = 0;
     while (findHeaderEnd(answer, sep) == std::string::npos) {
-        if (answer.size() > kProxyAnswerLimit) return false;
-        ssize_t n = connection_.read(buffer, sizeof buffer, wait);
-        if (n <= 0) return false;
-        answer.append(buffer, static_cast<std::size_t>(n));
+        if (answer.size() > kProxyAnswerLimit) return {};
+        SocketResult read = connection_.read(buffer, sizeof buffer, wait);
+        if (!read.gotBytes()) return {.error = read.error};
+        answer.append(buffer, static_cast<std::size_t>(read.count));
     }
     StatusLine line;
-    if (!parseStatusLine(line, answer)) return false;
-    status = line.statusCode;
-    return true;
+    if (!parseStatusLine(line, answer)) return {};
+    return {.status = line.statusCode};
 }
 
 bool HttpClient::openTunnel() {
@@ -147,15 +145,14 @@ bool HttpClient::openTunnel() {
                           "User-Agent: " + kUserAgent + "\r\nHost: " + centerHost + "\r\nContent-Length: 0\r\n" +
                           "Pragma: no-cache\r\n";
     auto ask = [&](const std::string& text, int& status) {
-        if (!connection_.writeAll(text.data(), text.size(), readTimeout_)) {
-            fail(recordedSocketError(socketError()));
+        if (SocketResult sent = connection_.writeAll(text.data(), text.size(), readTimeout_); !sent.ok()) {
+            fail(recordedSocketError(sent.error));
             return false;
         }
-        if (!readProxyAnswer(status)) {
-            fail(recordedSocketError(socketError()));
-            return false;
-        }
-        return true;
+        ProxyAnswer answer = readProxyAnswer();
+        status = answer.status;
+        if (answer.status == 0) fail(recordedSocketError(answer.error));
+        return answer.status != 0;
     };
 
     int status = 0;
@@ -186,13 +183,14 @@ bool HttpClient::startTls() {
         SslCtxPtr ctx = makeClientContext();
         if ((!certFile_.empty() && !loadCertificate(ctx.get(), certFile_)) ||
             (!keyFile_.empty() && !loadPrivateKey(ctx.get(), keyFile_))) {
-            fail(recordedSocketError(socketError()));
+            fail(0);
             connection_.close();
             return false;
         }
         SslPtr ssl = newTlsConnection(ctx.get(), connection_.fd());
-        if (!ssl || tlsConnectWithTimeout(ssl.get(), connectTimeout_) != 1) {
-            fail(recordedSocketError(socketError()));
+        SocketResult handshake = ssl ? tlsConnectWithTimeout(ssl.get(), connectTimeout_) : SocketResult::failed(0);
+        if (!handshake.ok()) {
+            fail(recordedSocketError(handshake.error));
             connection_.close();
             return false;
         }
@@ -227,6 +225,7 @@ bool HttpClient::sendRequest(const OutgoingMessage& request) {
     doneBytes_ = 0;
     progressMode_ = kSending;
     bool stopped = false;
+    SocketResult written = SocketResult::done(0);
     bool sent = false;
     try {
         // The head, the body and its tail in as few segments as they fill.
@@ -237,7 +236,8 @@ bool HttpClient::sendRequest(const OutgoingMessage& request) {
                 stopped = true;
                 return false;
             }
-            if (!connection_.writeAll(static_cast<const char*>(data), size, readTimeout_)) return false;
+            written = connection_.writeAll(static_cast<const char*>(data), size, readTimeout_);
+            if (!written.ok()) return false;
             doneBytes_ += static_cast<std::int64_t>(size);
             return true;
         });
@@ -246,7 +246,7 @@ bool HttpClient::sendRequest(const OutgoingMessage& request) {
     }
     progressMode_ = kNoProgress;
     if (!sent) {
-        fail(stopped ? kSessionStopped : recordedSocketError(socketError()));
+        fail(stopped ? kSessionStopped : recordedSocketError(written.error));
         Disconnect();
         return false;
     }
@@ -273,7 +273,7 @@ bool HttpClient::receiveReply(ReceivedMessage& reply, BodyReader* reader) {
         reply = receiveHttpMessage(connection_, options);
     } catch (const std::exception&) {
         reply.status = ReceiveStatus::ReadFailed;
-        reply.socketError = socketError();
+        reply.socketError = 0;
     }
     progressMode_ = kNoProgress;
     replyFileError_ = reply.status == ReceiveStatus::NoBodyFile ? reply.fileError : 0;
@@ -293,7 +293,8 @@ bool HttpClient::receiveReply(ReceivedMessage& reply, BodyReader* reader) {
 
 int HttpClient::Write(const OutgoingMessage& request, std::string& headerOut, std::filesystem::path& bodyOut,
                       BodyReader* reader) {
-    if (!connection_.isOpen()) Connect(route_, certFile_, keyFile_);
+    // A connection that cannot be made again fails the send with its error.
+    if (!connection_.isOpen() && !Connect(route_, certFile_, keyFile_)) return kSendFailed;
     startTick_ = nowMs();
     replyFileError_ = 0;
     if (!sendRequest(request)) return kSendFailed;

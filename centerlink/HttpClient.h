@@ -63,7 +63,12 @@ private:
     bool openSocket(const std::string& host, int port);
     bool openTunnel();
     bool startTls();
-    bool readProxyAnswer(int& status);
+    // The proxy's status code, 0 when no answer came (error: the read's).
+    struct ProxyAnswer {
+        int status = 0;
+        int error = 0;
+    };
+    ProxyAnswer readProxyAnswer();
     bool sendRequest(const OutgoingMessage& request);
     bool receiveReply(ReceivedMessage& reply, BodyReader* reader);
     void fail(int error);

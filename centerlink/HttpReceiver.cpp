@@ -68,16 +68,17 @@ public:
     ReceivedMessage run();
 
 private:
-    ReceivedMessage fail(ReceiveStatus status) {
+    // A failure of no read: no socket error.
+    ReceivedMessage fail(ReceiveStatus status, int socketError = 0) {
         result_.status = status;
-        result_.socketError = socketError();
+        result_.socketError = socketError;
         if (status == ReceiveStatus::NoBodyFile && result_.fileError == 0 && options_.reader)
             result_.fileError = options_.reader->fileError();
         return result_;
     }
     // A wait that the session event ended is a stop, not a failure of the peer.
-    ReceivedMessage readFailed(ReceiveStatus status) {
-        return fail(socketError() == kSessionStopped || stopped() ? ReceiveStatus::Stopped : status);
+    ReceivedMessage readFailed(ReceiveStatus status, const SocketResult& read) {
+        return fail(read.error == kSessionStopped || stopped() ? ReceiveStatus::Stopped : status, read.error);
     }
     bool stopped() const { return options_.stopRequested && options_.stopRequested(); }
     // Complete once the header is whole and the body file open; nullopt
@@ -135,8 +136,8 @@ bool Receiving::openBody() {
 ReceivedMessage Receiving::run() {
     if (stopped()) return fail(ReceiveStatus::Stopped);
     char first = 0;
-    setSocketError(0);
-    if (connection_.read(&first, 1, options_.firstByteTimeout) != 1) return readFailed(ReceiveStatus::BadFirstByte);
+    if (SocketResult read = connection_.read(&first, 1, options_.firstByteTimeout); read.count != 1)
+        return readFailed(ReceiveStatus::BadFirstByte, read);
     if (!isStartByte(first)) return fail(ReceiveStatus::BadFirstByte);
     text_.push_back(first);
     WaitDeadline whole(options_.wholeTimeout);
@@ -155,8 +156,9 @@ ReceivedMessage Receiving::run() {
         if (headerDone_)
             want =
                 static_cast<std::size_t>(std::min(static_cast<std::int64_t>(want), result_.contentLength - received_));
-        ssize_t n = connection_.read(block_.data(), want, options_.readTimeout);
-        if (n <= 0) return readFailed(ReceiveStatus::ReadFailed);
+        SocketResult read = connection_.read(block_.data(), want, options_.readTimeout);
+        if (!read.gotBytes()) return readFailed(ReceiveStatus::ReadFailed, read);
+        ssize_t n = read.count;
         if (!headerDone_) {
             text_.append(block_.data(), static_cast<std::size_t>(n));
         } else {

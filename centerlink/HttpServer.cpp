@@ -63,7 +63,7 @@ struct SendOutcome {
 SendOutcome sendReply(Connection& connection, const OutgoingMessage& reply, int seconds) {
     if (reply.empty()) return {0, 2};
     bool stopped = false;
-    bool socketFailed = false;
+    SocketResult written = SocketResult::done(0);
     bool sent = false;
     try {
         CorkScope cork(connection.fd()); // the head leaves with the first piece
@@ -72,17 +72,15 @@ SendOutcome sendReply(Connection& connection, const OutgoingMessage& reply, int 
                 stopped = true;
                 return false;
             }
-            setSocketError(0);
-            if (connection.writeAll(static_cast<const char*>(data), size, seconds)) return true;
-            socketFailed = true;
-            return false;
+            written = connection.writeAll(static_cast<const char*>(data), size, seconds);
+            return written.ok();
         });
     } catch (const std::exception&) {
         sent = false;
     }
     if (sent) return {};
     if (stopped) return {kSessionStopped, 1};
-    return {socketFailed ? recordedSocketError(socketError()) : 0, 1};
+    return {recordedSocketError(written.error), 1};
 }
 
 } // namespace
@@ -176,7 +174,7 @@ void HttpServer::Impl::serve(UniqueFd fd) {
                 // The connection owns the TLS state from here, so every path
                 // closes it in the same order.
                 connection.attachTls(SslCtxPtr{}, std::move(ssl));
-                ready = tlsAcceptWithTimeout(connection.tls(), kHandshakeTimeout) == 1;
+                ready = tlsAcceptWithTimeout(connection.tls(), kHandshakeTimeout).ok();
             }
         }
         if (ready) exchanges(connection, h, endReported);

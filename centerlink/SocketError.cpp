@@ -1,16 +1,8 @@
 #include "centerlink/SocketError.h"
 
 #include <cerrno>
-#include <netdb.h>
 
 namespace plx {
-
-namespace {
-thread_local int lastSocketError = 0;
-}
-
-int socketError() { return lastSocketError; }
-void setSocketError(int code) { lastSocketError = code; }
 
 int winsockFromErrno(int err) {
     switch (err) {
@@ -46,6 +38,6 @@ int winsockFromErrno(int err) {
     }
 }
 
-void setSocketErrorFromErrno(int err) { lastSocketError = winsockFromErrno(err); }
+SocketResult SocketResult::failedWithErrno(int err) { return failed(winsockFromErrno(err)); }
 
 } // namespace plx

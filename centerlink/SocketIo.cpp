@@ -20,8 +20,8 @@ using Clock = std::chrono::steady_clock;
 thread_local std::optional<Clock::time_point> waitDeadline;
 
 // poll() for events beside the session event, restarting after signals
-// with the time that is left.
-int pollFor(int fd, short events, int seconds) {
+// with the time that is left: 1 when ready.
+SocketResult pollFor(int fd, short events, int seconds) {
     std::optional<Clock::time_point> deadline = waitDeadline;
     if (seconds > 0) {
         auto own = Clock::now() + std::chrono::seconds(seconds);
@@ -35,19 +35,10 @@ int pollFor(int fd, short events, int seconds) {
         }
         pollfd p[2] = {{fd, events, 0}, {SessionEvent::waitFd(), POLLIN, 0}};
         int rc = ::poll(p, 2, wait);
-        if (rc > 0 && (p[1].revents & POLLIN)) {
-            setSocketError(kSessionStopped);
-            return -1;
-        }
-        if (rc > 0) return 1;
-        if (rc == 0) {
-            setSocketError(kSocketTimeoutMarker);
-            return 0;
-        }
-        if (errno != EINTR) {
-            setSocketErrorFromErrno(errno);
-            return -1;
-        }
+        if (rc > 0 && (p[1].revents & POLLIN)) return SocketResult::failed(kSessionStopped);
+        if (rc > 0) return SocketResult::done(1);
+        if (rc == 0) return SocketResult::failed(kSocketTimeoutMarker);
+        if (errno != EINTR) return SocketResult::failedWithErrno(errno);
     }
 }
 
@@ -62,7 +53,7 @@ bool setBlocking(int fd, bool blocking) {
 
 } // namespace
 
-int waitReadable(int fd, int seconds) { return pollFor(fd, POLLIN, seconds); }
+SocketResult waitReadable(int fd, int seconds) { return pollFor(fd, POLLIN, seconds); }
 
 void setNoDelay(int fd) { setTcpOption(fd, TCP_NODELAY, 1); }
 
@@ -79,79 +70,75 @@ WaitDeadline::WaitDeadline(int seconds) : outer_(waitDeadline) {
 
 WaitDeadline::~WaitDeadline() { waitDeadline = outer_; }
 
-ssize_t receiveWithTimeout(int fd, void* buffer, std::size_t size, int seconds) {
-    if (int ready = pollFor(fd, POLLIN, seconds); ready <= 0) return -1;
+SocketResult receiveWithTimeout(int fd, void* buffer, std::size_t size, int seconds) {
+    if (SocketResult ready = pollFor(fd, POLLIN, seconds); !ready.ok()) return ready;
     ssize_t n;
     while ((n = ::recv(fd, buffer, size, 0)) < 0 && errno == EINTR) {
     }
-    if (n < 0) setSocketErrorFromErrno(errno);
-    return n;
+    return n < 0 ? SocketResult::failedWithErrno(errno) : SocketResult::done(n);
 }
 
-ssize_t sendBytes(int fd, const void* data, std::size_t length) {
+SocketResult sendBytes(int fd, const void* data, std::size_t length) {
     for (;;) {
         ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n >= 0) return n;
+        if (n >= 0) return SocketResult::done(n);
         int err = errno;
         if (err == EINTR) continue;
-        if (err != EAGAIN && err != EWOULDBLOCK) {
-            setSocketErrorFromErrno(err);
-            return -1;
-        }
+        if (err != EAGAIN && err != EWOULDBLOCK) return SocketResult::failedWithErrno(err);
         // Full: wait for room as a blocking send would, but wake on a stop.
         timeval limit{};
         socklen_t size = sizeof limit;
         if (::getsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, &size) != 0) limit = timeval{};
         int seconds = static_cast<int>(limit.tv_sec) + (limit.tv_usec > 0 ? 1 : 0);
-        int ready = pollFor(fd, POLLOUT, seconds);
-        if (ready == 0) setSocketErrorFromErrno(EAGAIN); // the send time-out expired
-        if (ready <= 0) return -1;
+        SocketResult ready = pollFor(fd, POLLOUT, seconds);
+        // The send time-out expired.
+        if (ready.error == kSocketTimeoutMarker) return SocketResult::failedWithErrno(EAGAIN);
+        if (!ready.ok()) return ready;
     }
 }
 
-bool sendAll(int fd, const void* data, std::size_t length) {
+SocketResult sendAll(int fd, const void* data, std::size_t length) {
     auto* p = static_cast<const char*>(data);
-    while (length > 0) {
-        ssize_t n = sendBytes(fd, p, length);
-        if (n <= 0) return false;
-        p += n;
-        length -= static_cast<std::size_t>(n);
+    std::size_t left = length;
+    while (left > 0) {
+        SocketResult sent = sendBytes(fd, p, left);
+        if (!sent.ok()) return sent;
+        if (sent.count == 0) return SocketResult::failed(0);
+        p += sent.count;
+        left -= static_cast<std::size_t>(sent.count);
     }
-    return true;
+    return SocketResult::done(static_cast<ssize_t>(length));
 }
 
-int connectWithTimeout(int fd, const sockaddr* address, socklen_t length, int seconds) {
+namespace {
+
+// Fails with err, the socket back in blocking mode.
+SocketResult connectFailed(int fd, int err) {
+    SocketResult failure = SocketResult::failedWithErrno(err);
+    setBlocking(fd, true);
+    return failure;
+}
+
+} // namespace
+
+SocketResult connectWithTimeout(int fd, const sockaddr* address, socklen_t length, int seconds) {
     if (seconds < 0) seconds = 0;
-    if (!setBlocking(fd, false)) {
-        setSocketErrorFromErrno(errno);
-        return -1;
-    }
+    if (!setBlocking(fd, false)) return SocketResult::failedWithErrno(errno);
     if (::connect(fd, address, length) != 0) {
-        if (errno != EINPROGRESS && errno != EINTR) {
-            setSocketErrorFromErrno(errno);
+        if (errno != EINPROGRESS && errno != EINTR) return connectFailed(fd, errno);
+        if (SocketResult ready = pollFor(fd, POLLOUT, seconds); !ready.ok()) {
             setBlocking(fd, true);
-            return -1;
-        }
-        if (pollFor(fd, POLLOUT, seconds) <= 0) {
-            setBlocking(fd, true);
-            return -1;
+            return ready;
         }
         int pending = 0;
         socklen_t len = sizeof pending;
         if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &len) != 0) pending = errno;
-        if (pending != 0) {
-            setSocketErrorFromErrno(pending);
-            setBlocking(fd, true);
-            return -1;
-        }
+        if (pending != 0) return connectFailed(fd, pending);
     }
-    if (!setBlocking(fd, true)) {
-        setSocketErrorFromErrno(errno);
-        return -1;
-    }
+    if (!setBlocking(fd, true)) return SocketResult::failedWithErrno(errno);
     timeval sendLimit{seconds, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
-    return 0;
+    return SocketResult::done(0);
 }
 
 } // namespace plx

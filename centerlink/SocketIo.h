@@ -1,8 +1,8 @@
 #pragma once
 // Blocking socket operations with time-outs in whole seconds (0 or less:
-// no limit). An expired wait returns -1 with socketError() 10000. Every
-// wait also ends when the session event is set (the service closes): -1
-// with socketError() kSessionStopped.
+// no limit). Each gives its SocketResult: an expired wait fails with
+// kSocketTimeoutMarker (10000). Every wait also ends when the session event
+// is set (the service closes): a failure with kSessionStopped.
 
 #include <chrono>
 #include <cstddef>
@@ -10,21 +10,21 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include "centerlink/SocketError.h"
+
 namespace plx {
 
-// One recv after waiting for data: bytes received, 0 when the peer closed, -1.
-ssize_t receiveWithTimeout(int fd, void* buffer, std::size_t size, int seconds);
-// One send (no SIGPIPE): bytes sent or -1. When the socket cannot take
-// more, waits at most the socket's send time-out (SO_SNDTIMEO; expired:
-// 10060).
-ssize_t sendBytes(int fd, const void* data, std::size_t length);
-// Sends until every byte is out; false on the first failure.
-bool sendAll(int fd, const void* data, std::size_t length);
-// 0 connected, -1 failed. Afterwards sends are bounded by the same time-out.
-int connectWithTimeout(int fd, const sockaddr* address, socklen_t length, int seconds);
-// Waits until fd is readable: 1 ready, 0 time-out (error 10000 set), -1
-// failure or stop.
-int waitReadable(int fd, int seconds);
+// One recv after waiting for data: bytes received, 0 when the peer closed.
+SocketResult receiveWithTimeout(int fd, void* buffer, std::size_t size, int seconds);
+// One send (no SIGPIPE): bytes sent. When the socket cannot take more,
+// waits at most the socket's send time-out (SO_SNDTIMEO; expired: 10060).
+SocketResult sendBytes(int fd, const void* data, std::size_t length);
+// Sends until every byte is out (count: length); the first failure ends it.
+SocketResult sendAll(int fd, const void* data, std::size_t length);
+// Connects (count 0). Afterwards sends are bounded by the same time-out.
+SocketResult connectWithTimeout(int fd, const sockaddr* address, socklen_t length, int seconds);
+// Waits until fd is readable (count 1).
+SocketResult waitReadable(int fd, int seconds);
 // Small writes leave at once instead of waiting for the peer's
 // acknowledgement of the one before (Nagle's delay, up to 40 ms a message).
 // Best effort: a socket that refuses the option only stays slower.

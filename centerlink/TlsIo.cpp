@@ -15,30 +15,32 @@ namespace {
 
 constexpr const char* kCipherList = "ALL:!aNULL:!eNULL:@SECLEVEL=1";
 
+// The library's calls cannot carry our error through: a failing read or
+// write leaves it here, and the call that made it takes it at once.
 struct Channel {
     int fd = -1;
     int readTimeout = kDefaultTlsReadTimeout;
+    int error = 0;
 };
 
 int channelRead(BIO* bio, char* buffer, int size) {
     auto* ch = static_cast<Channel*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
-    setSocketError(0);
     if (!ch || size <= 0) return 0;
+    ch->error = 0;
     // 0 or less waits without limit, but a stop ends every wait.
-    int ready = waitReadable(ch->fd, ch->readTimeout);
-    if (ready == 0) {
+    if (SocketResult ready = waitReadable(ch->fd, ch->readTimeout); !ready.ok()) {
+        ch->error = ready.error;
         // Final: the library must not retry a read that timed out.
-        errno = EINVAL;
+        if (ready.error == kSocketTimeoutMarker) errno = EINVAL;
         return -1;
     }
-    if (ready < 0) return -1;
     ssize_t n;
     while ((n = ::recv(ch->fd, buffer, static_cast<std::size_t>(size), 0)) < 0 && errno == EINTR) {
     }
     if (n < 0) {
         int err = errno;
-        setSocketErrorFromErrno(err);
+        ch->error = winsockFromErrno(err);
         if (err == EAGAIN || err == EWOULDBLOCK) BIO_set_retry_read(bio);
         return -1;
     }
@@ -51,8 +53,9 @@ int channelWrite(BIO* bio, const char* data, int length) {
     if (!ch || length <= 0) return 0;
     // Waits for room itself (bounded by the send time-out, ended by a stop):
     // a failure here is final.
-    ssize_t n = sendBytes(ch->fd, data, static_cast<std::size_t>(length));
-    return n < 0 ? -1 : static_cast<int>(n);
+    SocketResult sent = sendBytes(ch->fd, data, static_cast<std::size_t>(length));
+    if (!sent.ok()) ch->error = sent.error;
+    return sent.ok() ? static_cast<int>(sent.count) : -1;
 }
 
 long channelCtrl(BIO* bio, int cmd, long, void*) {
@@ -142,28 +145,38 @@ int readTimeout(SSL* ssl) {
     return ch ? ch->readTimeout : 0;
 }
 
-int tlsReadWithTimeout(SSL* ssl, void* buffer, int size, int seconds) {
+namespace {
+
+// One library call with the read time-out set; fails with the error its
+// channel met (0 when the failure was no socket's).
+template <class Call>
+SocketResult tlsCall(SSL* ssl, int seconds, Call call) {
     setReadTimeout(ssl, seconds);
+    Channel* ch = channelOf(ssl);
+    if (ch) ch->error = 0;
     ERR_clear_error();
-    return SSL_read(ssl, buffer, size);
+    int n = call();
+    int error = ch ? ch->error : 0;
+    if (n > 0) return SocketResult::done(n);
+    return SocketResult::failed(error);
 }
 
-int tlsWriteWithTimeout(SSL* ssl, const void* data, int length, int seconds) {
-    setReadTimeout(ssl, seconds);
-    ERR_clear_error();
-    return SSL_write(ssl, data, length);
+} // namespace
+
+SocketResult tlsReadWithTimeout(SSL* ssl, void* buffer, int size, int seconds) {
+    return tlsCall(ssl, seconds, [&] { return SSL_read(ssl, buffer, size); });
 }
 
-int tlsConnectWithTimeout(SSL* ssl, int seconds) {
-    setReadTimeout(ssl, seconds);
-    ERR_clear_error();
-    return SSL_connect(ssl);
+SocketResult tlsWriteWithTimeout(SSL* ssl, const void* data, int length, int seconds) {
+    return tlsCall(ssl, seconds, [&] { return SSL_write(ssl, data, length); });
 }
 
-int tlsAcceptWithTimeout(SSL* ssl, int seconds) {
-    setReadTimeout(ssl, seconds);
-    ERR_clear_error();
-    return SSL_accept(ssl);
+SocketResult tlsConnectWithTimeout(SSL* ssl, int seconds) {
+    return tlsCall(ssl, seconds, [&] { return SSL_connect(ssl); });
+}
+
+SocketResult tlsAcceptWithTimeout(SSL* ssl, int seconds) {
+    return tlsCall(ssl, seconds, [&] { return SSL_accept(ssl); });
 }
 
 } // namespace plx

@@ -2,11 +2,13 @@
 // TLS over sockets we connected ourselves. Every connection reads its socket
 // through a channel of our own that waits at most the connection's read
 // time-out (60 s until set) before each read, so a silent peer ends a TLS
-// call with a failure and socketError() 10000.
+// call with a failure of kSocketTimeoutMarker (10000).
 
 #include <memory>
 #include <openssl/ssl.h>
 #include <string>
+
+#include "centerlink/SocketError.h"
 
 namespace plx {
 
@@ -37,9 +39,12 @@ SslPtr newTlsConnection(SSL_CTX* ctx, int fd);
 void setReadTimeout(SSL* ssl, int seconds);
 int readTimeout(SSL* ssl);
 
-int tlsReadWithTimeout(SSL* ssl, void* buffer, int size, int seconds);
-int tlsWriteWithTimeout(SSL* ssl, const void* data, int length, int seconds);
-int tlsConnectWithTimeout(SSL* ssl, int seconds);
-int tlsAcceptWithTimeout(SSL* ssl, int seconds);
+// The library's read, write and handshakes: the bytes (1 for a handshake),
+// or a failure with the socket's error, 0 when no socket call failed. A read
+// that ends on the peer's close fails too.
+SocketResult tlsReadWithTimeout(SSL* ssl, void* buffer, int size, int seconds);
+SocketResult tlsWriteWithTimeout(SSL* ssl, const void* data, int length, int seconds);
+SocketResult tlsConnectWithTimeout(SSL* ssl, int seconds);
+SocketResult tlsAcceptWithTimeout(SSL* ssl, int seconds);
 
 } // namespace plx

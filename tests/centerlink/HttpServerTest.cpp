@@ -111,11 +111,11 @@ UniqueFd connectTo(int port, int receiveBuffer = 0) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr, 5) != 0) return {};
+    if (!connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr, 5).ok()) return {};
     return fd;
 }
 
-void put(const UniqueFd& fd, const std::string& text) { sendAll(fd.get(), text.data(), text.size()); }
+void put(const UniqueFd& fd, const std::string& text) { (void)sendAll(fd.get(), text.data(), text.size()); }
 
 std::string roundTrip(const UniqueFd& fd, const std::string& body) {
     put(fd, request(body));
@@ -367,15 +367,15 @@ TEST_F(HttpServerTest, TlsExchangeWithTheTerminalsKeySize) {
     UniqueFd fd = connectTo(tls.port());
     SslCtxPtr ctx = makeClientContext();
     SslPtr ssl = newTlsConnection(ctx.get(), fd.get());
-    ASSERT_EQ(tlsConnectWithTimeout(ssl.get(), 10), 1);
+    ASSERT_EQ(tlsConnectWithTimeout(ssl.get(), 10).count, 1);
     Connection c(std::move(fd));
     c.attachTls(std::move(ctx), std::move(ssl));
     std::string text = request("T");
-    ASSERT_TRUE(c.writeAll(text.data(), text.size(), 10));
+    ASSERT_TRUE(c.writeAll(text.data(), text.size(), 10).ok());
     std::string reply;
     char buffer[4096];
-    for (ssize_t n;
-         (reply.empty() || reply.size() < handler.replyText(0).size()) && (n = c.read(buffer, sizeof buffer, 10)) > 0;)
+    for (ssize_t n; (reply.empty() || reply.size() < handler.replyText(0).size()) &&
+                    (n = c.read(buffer, sizeof buffer, 10).count) > 0;)
         reply.append(buffer, static_cast<std::size_t>(n));
     expectReply(reply, 0);
     c.close();

@@ -19,7 +19,7 @@ UniqueFd connectTo(int port, int seconds = 5) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr, seconds) != 0) fd.reset();
+    if (!connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr, seconds).ok()) fd.reset();
     return fd;
 }
 
@@ -39,10 +39,11 @@ TEST(SocketIo, SilentPeerTimesOutAndTheNextCallWaitsAgain) {
     UniqueFd fd = connectTo(peer.port());
     ASSERT_TRUE(fd);
     char buffer[16];
-    EXPECT_EQ(receiveWithTimeout(fd.get(), buffer, sizeof buffer, 1), -1);
-    EXPECT_EQ(socketError(), kSocketTimeoutMarker);
+    SocketResult silent = receiveWithTimeout(fd.get(), buffer, sizeof buffer, 1);
+    EXPECT_EQ(silent.count, -1);
+    EXPECT_EQ(silent.error, kSocketTimeoutMarker);
     release = true;
-    EXPECT_EQ(receiveWithTimeout(fd.get(), buffer, sizeof buffer, 5), 4);
+    EXPECT_EQ(receiveWithTimeout(fd.get(), buffer, sizeof buffer, 5).count, 4);
 }
 
 TEST(SocketIo, NoLimitWaitsForDataAndCleanCloseGivesZero) {
@@ -53,8 +54,8 @@ TEST(SocketIo, NoLimitWaitsForDataAndCleanCloseGivesZero) {
     UniqueFd fd = connectTo(peer.port(), 0);
     ASSERT_TRUE(fd);
     char c;
-    EXPECT_EQ(receiveWithTimeout(fd.get(), &c, 1, 0), 1); // longer than a second, no limit
-    EXPECT_EQ(receiveWithTimeout(fd.get(), &c, 1, 5), 0); // the peer closed
+    EXPECT_EQ(receiveWithTimeout(fd.get(), &c, 1, 0).count, 1); // longer than a second, no limit
+    EXPECT_EQ(receiveWithTimeout(fd.get(), &c, 1, 5).count, 0); // the peer closed
 }
 
 TEST(SocketIo, ConnectFailuresCarryWinsockNumbers) {
@@ -64,9 +65,10 @@ TEST(SocketIo, ConnectFailuresCarryWinsockNumbers) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr, 5), -1);
-    EXPECT_EQ(socketError(), 10061);
-    EXPECT_EQ(recordedSocketError(socketError()), 10061);
+    SocketResult refused = connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr, 5);
+    EXPECT_EQ(refused.count, -1);
+    EXPECT_EQ(refused.error, 10061);
+    EXPECT_EQ(recordedSocketError(refused.error), 10061);
     EXPECT_EQ(recordedSocketError(104), 0);
 }
 
@@ -76,8 +78,8 @@ TEST(SocketIo, SendingToAGonePeerFailsWithoutKillingTheProcess) {
     ASSERT_TRUE(fd);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::string block(1 << 20, 'x');
-    bool failed = false;
-    for (int i = 0; i < 20 && !failed; ++i) failed = !sendAll(fd.get(), block.data(), block.size());
-    EXPECT_TRUE(failed);
-    EXPECT_EQ(socketError(), 10054);
+    SocketResult sent = SocketResult::done(0);
+    for (int i = 0; i < 20 && sent.ok(); ++i) sent = sendAll(fd.get(), block.data(), block.size());
+    EXPECT_FALSE(sent.ok());
+    EXPECT_EQ(sent.error, 10054);
 }

@@ -23,7 +23,7 @@ public:
               SslCtxPtr ctx = makeServerContext();
               if (!loadCertificate(ctx.get(), files_.cert) || !loadPrivateKey(ctx.get(), files_.key)) return;
               SslPtr ssl = newTlsConnection(ctx.get(), fd);
-              if (tlsAcceptWithTimeout(ssl.get(), 5) != 1) return;
+              if (!tlsAcceptWithTimeout(ssl.get(), 5).ok()) return;
               script(ssl.get());
               SSL_shutdown(ssl.get());
           }) {}
@@ -41,11 +41,11 @@ Connection connectTls(int port) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr, 5) != 0) return {};
+    if (!connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr, 5).ok()) return {};
     SslCtxPtr ctx = makeClientContext();
     SslPtr ssl = newTlsConnection(ctx.get(), fd.get());
     EXPECT_EQ(readTimeout(ssl.get()), kDefaultTlsReadTimeout);
-    if (tlsConnectWithTimeout(ssl.get(), 5) != 1) return {};
+    if (tlsConnectWithTimeout(ssl.get(), 5).count != 1) return {};
     Connection c(std::move(fd));
     c.attachTls(std::move(ctx), std::move(ssl));
     return c;
@@ -56,9 +56,9 @@ Connection connectTls(int port) {
 TEST(TlsIo, SmallReadsOfOneLargeRecordNeverWait) {
     std::string record(16000, 'r');
     TlsPeer peer([&](SSL* ssl) {
-        tlsWriteWithTimeout(ssl, record.data(), static_cast<int>(record.size()), 5);
+        (void)tlsWriteWithTimeout(ssl, record.data(), static_cast<int>(record.size()), 5);
         char c;
-        tlsReadWithTimeout(ssl, &c, 1, 10); // keep the connection until the client is done
+        (void)tlsReadWithTimeout(ssl, &c, 1, 10); // keep the connection until the client is done
     });
     Connection c = connectTls(peer.port());
     ASSERT_TRUE(c.isOpen());
@@ -67,12 +67,12 @@ TEST(TlsIo, SmallReadsOfOneLargeRecordNeverWait) {
     while (got.size() < record.size()) {
         // Bytes already decrypted inside the TLS object must not wait for
         // the socket: each read has only a second.
-        ssize_t n = c.read(buffer, sizeof buffer, 1);
-        ASSERT_GT(n, 0) << "after " << got.size() << " bytes, error " << socketError();
-        got.append(buffer, static_cast<std::size_t>(n));
+        SocketResult read = c.read(buffer, sizeof buffer, 1);
+        ASSERT_GT(read.count, 0) << "after " << got.size() << " bytes, error " << read.error;
+        got.append(buffer, static_cast<std::size_t>(read.count));
     }
     EXPECT_EQ(got, record);
-    c.writeAll("k", 1, 5);
+    (void)c.writeAll("k", 1, 5);
 }
 
 TEST(TlsIo, SilentPeerEndsTheReadWithTheTimeoutMarker) {
@@ -83,8 +83,9 @@ TEST(TlsIo, SilentPeerEndsTheReadWithTheTimeoutMarker) {
     Connection c = connectTls(peer.port());
     ASSERT_TRUE(c.isOpen());
     char buffer[10];
-    EXPECT_LE(c.read(buffer, sizeof buffer, 1), 0);
-    EXPECT_EQ(socketError(), kSocketTimeoutMarker);
+    SocketResult read = c.read(buffer, sizeof buffer, 1);
+    EXPECT_LE(read.count, 0);
+    EXPECT_EQ(read.error, kSocketTimeoutMarker);
     done = true;
 }
 
