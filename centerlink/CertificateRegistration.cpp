@@ -255,7 +255,7 @@ public:
 
     // Leaves the session record; a failure throws RegistrationFailure.
     void run();
-    int lastError() const { return http_.lastError(); }
+    using Conversation::linkError;
 
 private:
     [[noreturn]] void fail(int code) { Conversation::fail({kApiCenterError, code, "", code}); }
@@ -440,7 +440,7 @@ void sslRegist(const TerminalReader& readTerminal, const std::optional<CenterRou
             return;
         } catch (const RegistrationFailure& failed) {
             failure = failed;
-            lastError = attempt.lastError();
+            lastError = attempt.linkError();
         }
     }
     if (isDialogAppearance()) showFailure(failure->detail(), lastError);

@@ -68,8 +68,13 @@ const CenterRoute& Conversation::route() {
     return *route_;
 }
 
+HttpOutcome Conversation::noted(HttpOutcome outcome) {
+    linkError_ = outcome ? 0 : outcome.error;
+    return outcome;
+}
+
 bool Conversation::connectTo(const std::string& certFile, const std::string& keyFile) {
-    return http_.Connect(route(), certFile, keyFile);
+    return static_cast<bool>(noted(http_.Connect(route(), certFile, keyFile)));
 }
 
 void Conversation::connectForTransfer(const TerminalReader& readTerminal, const StepFailure& notConnected) {
@@ -107,19 +112,19 @@ Conversation::Reply Conversation::exchange(const Request& request) {
     http_.setFirstByteTimeout(request.firstByteTimeout);
     Reply reply;
     fs::path bodyOut;
-    int written;
+    HttpOutcome written;
     {
         ProgressFor progress(http_, request.progress);
-        written = http_.Write(message, reply.header, bodyOut, request.replyReader);
+        written = noted(http_.Write(message, reply.header, bodyOut, request.replyReader));
     }
-    if (written == HttpClient::kReceiveFailed && http_.replyFileError() != 0) {
+    if (written.phase == HttpOutcome::kReceiveFailed && written.replyFileError != 0) {
         phase_ = request.phase + 1;
-        replyNotKept(http_.replyFileError());
+        replyNotKept(written.replyFileError);
     }
-    if (written != HttpClient::kDone) {
-        std::string_view text = http_.lastError() == kSessionStopped ? "セッションが中止されました"
-                                                                     : "タイムアウトなどにより処理が中断されました。";
-        std::int32_t phase = written == HttpClient::kSendFailed ? request.phase : request.phase + 1;
+    if (!written) {
+        std::string_view text = written.error == kSessionStopped ? "セッションが中止されました"
+                                                                 : "タイムアウトなどにより処理が中断されました。";
+        std::int32_t phase = written.phase == HttpOutcome::kSendFailed ? request.phase : request.phase + 1;
         fail({kApiCenterError, 1, text, kResultCommunication}, phase);
     }
     reply.body = ScopedFileRemoval(bodyOut);
@@ -191,7 +196,7 @@ void Conversation::postUnread(const std::function<void(XmlWriter&)>& write) {
         OutgoingMessage request = buildRequest(write);
         std::string header;
         fs::path reply;
-        if (http_.Write(request, header, reply) == HttpClient::kDone) ::unlink(reply.c_str());
+        if (noted(http_.Write(request, header, reply))) ::unlink(reply.c_str());
     } catch (...) {
         // A report that cannot go out changes nothing of the failure it reports.
     }
@@ -238,7 +243,7 @@ void Conversation::writeSessionRecord(std::int16_t type, std::int32_t level) {
                     .transferKind = kind_,
                     .phase = phase_,
                     .resultCode = result_,
-                    .detail = result_ == kResultCommunication ? http_.lastError() : 0,
+                    .detail = result_ == kResultCommunication ? linkError_ : 0,
                     .sessionId = sessionId_,
                     .terminal = terminal_ ? &*terminal_ : nullptr,
                     .file = withFile_ ? &file_ : nullptr,

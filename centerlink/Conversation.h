@@ -90,7 +90,7 @@ protected:
     // first time it is asked for and kept for the whole conversation.
     const CenterRoute& route();
     // Connects over the route, over TLS with the given files when the
-    // center URL is https; false when it cannot (lastError says why).
+    // center URL is https; false when it cannot (linkError says why).
     bool connectTo(const std::string& certFile, const std::string& keyFile);
     // Connects a transfer to the terminal's center. When TLS applies the
     // certificate is registered first: a registration that fails throws
@@ -137,9 +137,13 @@ protected:
     // A failure with the center's code as detail and result.
     static StepFailure centerRefusal(std::int32_t code, std::string_view message);
 
-    // The session-log record as the conversation stands; the detail is the
-    // connection's last error when the result is 1.
+    // The session-log record as the conversation stands; the detail is
+    // linkError when the result is 1.
     void writeSessionRecord(std::int16_t type, std::int32_t level);
+
+    // The code of the center link's last connect or message that failed (0
+    // once one succeeds), as its HttpOutcome gave it.
+    int linkError() const { return linkError_; }
 
     HttpClient http_;
     std::string start_;
@@ -165,10 +169,13 @@ private:
     void postUnread(const std::function<void(XmlWriter&)>& write);
     // The definition as logged when no file moves.
     void withoutFile();
+    // Keeps outcome's code as the link's error and gives it back.
+    HttpOutcome noted(HttpOutcome outcome);
 
     std::string target_;
     SessionLog::TransferKind kind_;
     bool withFile_;
+    int linkError_ = 0;
 };
 
 } // namespace plx

@@ -42,6 +42,18 @@ std::int64_t nowMs() {
 
 std::int32_t clamp32(std::int64_t v) { return clampToInt32(v); }
 
+// The code of a reply that did not come whole.
+int receiveError(const ReceivedMessage& reply) {
+    switch (reply.status) {
+    case ReceiveStatus::Stopped: return kSessionStopped;
+    case ReceiveStatus::BadFirstByte:
+        // A first byte that never came is not counted as a socket error.
+        return reply.socketError == kSocketTimeoutMarker ? 0 : recordedSocketError(reply.socketError);
+    case ReceiveStatus::ReadFailed: return recordedSocketError(reply.socketError);
+    default: return 0;
+    }
+}
+
 } // namespace
 
 HttpClient::~HttpClient() {
@@ -58,7 +70,9 @@ HttpClient::~HttpClient() {
 
 // Whatever a wait reported, an exchange that failed once the session event
 // was set was stopped by it.
-void HttpClient::fail(int error) { lastError_ = SessionEvent::isSet() ? kSessionStopped : error; }
+HttpOutcome HttpClient::failed(HttpOutcome::Phase phase, int error) {
+    return {phase, SessionEvent::isSet() ? kSessionStopped : error};
+}
 
 std::int32_t HttpClient::elapsedMs() const { return clamp32(nowMs() - startTick_.load()); }
 
@@ -84,19 +98,17 @@ void HttpClient::progressLoop(int intervalMs) {
     }
 }
 
-bool HttpClient::openSocket(const std::string& host, int port) {
+HttpOutcome HttpClient::openSocket(const std::string& host, int port) {
     // No host is no address: never a default one.
     if (host.empty()) {
-        fail(kHostNotFound);
-        return false;
+        return failed(HttpOutcome::kSendFailed, kHostNotFound);
     }
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
-        fail(kHostNotFound);
-        return false;
+        return failed(HttpOutcome::kSendFailed, kHostNotFound);
     }
     sockaddr_in address = *reinterpret_cast<sockaddr_in*>(found->ai_addr);
     ::freeaddrinfo(found);
@@ -104,8 +116,7 @@ bool HttpClient::openSocket(const std::string& host, int port) {
 
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd) {
-        fail(recordedSocketError(winsockFromErrno(errno)));
-        return false;
+        return failed(HttpOutcome::kSendFailed, recordedSocketError(winsockFromErrno(errno)));
     }
     int on = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
@@ -113,11 +124,10 @@ bool HttpClient::openSocket(const std::string& host, int port) {
     SocketResult connected =
         connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address, connectTimeout_);
     if (!connected.ok()) {
-        fail(recordedSocketError(connected.error));
-        return false;
+        return failed(HttpOutcome::kSendFailed, recordedSocketError(connected.error));
     }
     connection_ = Connection(std::move(fd));
-    return true;
+    return {};
 }
 
 HttpClient::ProxyAnswer HttpClient::readProxyAnswer() {
@@ -138,79 +148,66 @@ HttpClient::ProxyAnswer HttpClient::readProxyAnswer() {
     return {.status = line.statusCode};
 }
 
-bool HttpClient::openTunnel() {
+HttpOutcome HttpClient::openTunnel() {
     const ProxySetting& proxy = *route_.proxy;
     const std::string& centerHost = route_.center.host;
     std::string request = "CONNECT " + centerHost + ":" + std::to_string(route_.center.port) + " HTTP/1.1\r\n" +
                           "User-Agent: " + kUserAgent + "\r\nHost: " + centerHost + "\r\nContent-Length: 0\r\n" +
                           "Pragma: no-cache\r\n";
-    auto ask = [&](const std::string& text, int& status) {
-        if (SocketResult sent = connection_.writeAll(text.data(), text.size(), readTimeout_); !sent.ok()) {
-            fail(recordedSocketError(sent.error));
-            return false;
-        }
+    int status = 0;
+    auto ask = [&](const std::string& text) -> HttpOutcome {
+        if (SocketResult sent = connection_.writeAll(text.data(), text.size(), readTimeout_); !sent.ok())
+            return failed(HttpOutcome::kSendFailed, recordedSocketError(sent.error));
         ProxyAnswer answer = readProxyAnswer();
         status = answer.status;
-        if (answer.status == 0) fail(recordedSocketError(answer.error));
-        return answer.status != 0;
+        if (answer.status == 0) return failed(HttpOutcome::kSendFailed, recordedSocketError(answer.error));
+        return {};
     };
 
-    int status = 0;
-    if (!ask(request + "\r\n", status)) {
+    HttpOutcome asked = ask(request + "\r\n");
+    if (asked && status == 407) {
         connection_.close();
-        return false;
+        if (HttpOutcome reopened = openSocket(route_.connectHost(), route_.connectPort()); !reopened) return reopened;
+        asked =
+            ask(request + "Proxy-Authorization:Basic " + encodeBase64(proxy.user + ":" + proxy.password) + "\r\n\r\n");
     }
-    if (status == 407) {
-        connection_.close();
-        if (!openSocket(route_.connectHost(), route_.connectPort())) return false;
-        std::string withCredentials =
-            request + "Proxy-Authorization:Basic " + encodeBase64(proxy.user + ":" + proxy.password) + "\r\n\r\n";
-        if (!ask(withCredentials, status)) {
-            connection_.close();
-            return false;
-        }
-    }
-    if (status != 200) {
-        connection_.close();
-        fail(0);
-        return false;
-    }
-    return true;
+    if (asked && status != 200) asked = failed(HttpOutcome::kSendFailed, 0);
+    if (!asked) connection_.close();
+    return asked;
 }
 
-bool HttpClient::startTls() {
+HttpOutcome HttpClient::startTls() {
     try {
         SslCtxPtr ctx = makeClientContext();
         if ((!certFile_.empty() && !loadCertificate(ctx.get(), certFile_)) ||
             (!keyFile_.empty() && !loadPrivateKey(ctx.get(), keyFile_))) {
-            fail(0);
             connection_.close();
-            return false;
+            return failed(HttpOutcome::kSendFailed, 0);
         }
         SslPtr ssl = newTlsConnection(ctx.get(), connection_.fd());
         SocketResult handshake = ssl ? tlsConnectWithTimeout(ssl.get(), connectTimeout_) : SocketResult::failed(0);
         if (!handshake.ok()) {
-            fail(recordedSocketError(handshake.error));
             connection_.close();
-            return false;
+            return failed(HttpOutcome::kSendFailed, recordedSocketError(handshake.error));
         }
         connection_.attachTls(std::move(ctx), std::move(ssl));
-        return true;
+        return {};
     } catch (const std::exception&) {
-        fail(0);
         connection_.close();
-        return false;
+        return failed(HttpOutcome::kSendFailed, 0);
     }
 }
 
-bool HttpClient::Connect(const CenterRoute& route, const std::string& certFile, const std::string& keyFile) {
-    if (connection_.isOpen()) return false;
+HttpOutcome HttpClient::Connect(const CenterRoute& route, const std::string& certFile, const std::string& keyFile) {
+    if (connection_.isOpen()) return {HttpOutcome::kSendFailed, 0};
     route_ = route;
     certFile_ = certFile;
     keyFile_ = keyFile;
-    if (!openSocket(route_.connectHost(), route_.connectPort())) return false;
-    if (!route_.https()) return true; // plain HTTP, direct or with absolute targets through a proxy
-    if (route_.proxy && !openTunnel()) return false;
+    HttpOutcome opened = openSocket(route_.connectHost(), route_.connectPort());
+    if (!opened || !route_.https()) return opened; // plain HTTP, direct or with absolute targets through a proxy
+    if (route_.proxy) {
+        if (HttpOutcome tunnel = openTunnel(); !tunnel) return tunnel;
+    }
     return startTls();
 }
 
@@ -220,7 +217,7 @@ bool HttpClient::Disconnect() {
     return wasOpen;
 }
 
-bool HttpClient::sendRequest(const OutgoingMessage& request) {
+HttpOutcome HttpClient::sendRequest(const OutgoingMessage& request) {
     totalBytes_ = static_cast<std::int64_t>(request.size());
     doneBytes_ = 0;
     progressMode_ = kSending;
@@ -246,16 +243,15 @@ bool HttpClient::sendRequest(const OutgoingMessage& request) {
     }
     progressMode_ = kNoProgress;
     if (!sent) {
-        fail(stopped ? kSessionStopped : recordedSocketError(written.error));
         Disconnect();
-        return false;
+        return failed(HttpOutcome::kSendFailed, stopped ? kSessionStopped : recordedSocketError(written.error));
     }
     if (progressDirection_ == kSending && sink_)
         sink_->onSendProgress(clamp32(totalBytes_), clamp32(totalBytes_), elapsedMs());
-    return true;
+    return {};
 }
 
-bool HttpClient::receiveReply(ReceivedMessage& reply, BodyReader* reader) {
+HttpOutcome HttpClient::receiveReply(ReceivedMessage& reply, BodyReader* reader) {
     doneBytes_ = totalBytes_.load();
     recvBytes_ = 0;
     totalBytes_ = 0;
@@ -276,37 +272,29 @@ bool HttpClient::receiveReply(ReceivedMessage& reply, BodyReader* reader) {
         reply.socketError = 0;
     }
     progressMode_ = kNoProgress;
-    replyFileError_ = reply.status == ReceiveStatus::NoBodyFile ? reply.fileError : 0;
-    if (reply.status == ReceiveStatus::Complete) return true;
-    switch (reply.status) {
-    case ReceiveStatus::Stopped: fail(kSessionStopped); break;
-    case ReceiveStatus::BadFirstByte:
-        // A first byte that never came is not counted as a socket error.
-        fail(reply.socketError == kSocketTimeoutMarker ? 0 : recordedSocketError(reply.socketError));
-        break;
-    case ReceiveStatus::ReadFailed: fail(recordedSocketError(reply.socketError)); break;
-    default: fail(0); break;
-    }
+    if (reply.status == ReceiveStatus::Complete) return {};
     Disconnect();
-    return false;
+    HttpOutcome outcome = failed(HttpOutcome::kReceiveFailed, receiveError(reply));
+    if (reply.status == ReceiveStatus::NoBodyFile) outcome.replyFileError = reply.fileError;
+    return outcome;
 }
 
-int HttpClient::Write(const OutgoingMessage& request, std::string& headerOut, std::filesystem::path& bodyOut,
-                      BodyReader* reader) {
+HttpOutcome HttpClient::Write(const OutgoingMessage& request, std::string& headerOut, std::filesystem::path& bodyOut,
+                              BodyReader* reader) {
     // A connection that cannot be made again fails the send with its error.
-    if (!connection_.isOpen() && !Connect(route_, certFile_, keyFile_)) return kSendFailed;
+    if (!connection_.isOpen()) {
+        if (HttpOutcome connected = Connect(route_, certFile_, keyFile_); !connected) return connected;
+    }
     startTick_ = nowMs();
-    replyFileError_ = 0;
-    if (!sendRequest(request)) return kSendFailed;
+    if (HttpOutcome sent = sendRequest(request); !sent) return sent;
     ReceivedMessage reply;
-    if (!receiveReply(reply, reader)) return kReceiveFailed;
+    if (HttpOutcome received = receiveReply(reply, reader); !received) return received;
     if (progressDirection_ == kReceiving && sink_)
         sink_->onRecvProgress(clamp32(reply.contentLength), clamp32(reply.contentLength), elapsedMs());
     if (!isKeepAlive(reply.headerText)) Disconnect();
     headerOut = reply.headerText;
     bodyOut = reply.bodyFile;
-    lastError_ = 0;
-    return kDone;
+    return {};
 }
 
 } // namespace plx

@@ -20,9 +20,21 @@
 
 namespace plx {
 
+// How a Connect or a Write ended: done, or the phase that failed and its
+// code. A connect that fails is a failed send: nothing went out.
+struct [[nodiscard]] HttpOutcome {
+    enum Phase { kDone, kSendFailed, kReceiveFailed };
+    Phase phase = kDone;
+    // 0, kSessionStopped (-100), or a Winsock error of 10000 or more.
+    int error = 0;
+    // The system error when the reply came but its body could not be kept
+    // (a full temporary folder); else 0.
+    int replyFileError = 0;
+    explicit operator bool() const { return phase == kDone; }
+};
+
 class HttpClient {
 public:
-    enum WriteResult { kSendFailed = 0, kReceiveFailed = 1, kDone = 2 };
     enum Direction { kNoProgress = 0, kSending = 1, kReceiving = 2 };
 
     HttpClient() = default;
@@ -43,35 +55,31 @@ public:
     // Connects as route says: to the proxy or the center, through a proxy
     // tunnel and over TLS when the center is https. Empty certificate and
     // key paths: no client certificate.
-    bool Connect(const CenterRoute& route, const std::string& certFile = {}, const std::string& keyFile = {});
+    HttpOutcome Connect(const CenterRoute& route, const std::string& certFile = {}, const std::string& keyFile = {});
     bool Disconnect();
-    // Sends the request as it is produced and receives the reply: kDone with
+    // Sends the request as it is produced and receives the reply: done with
     // the reply's header text and body file (the caller deletes it), else the
-    // failed phase. With a reader the reply body goes to it as it arrives,
-    // and bodyOut is the file it gives.
-    int Write(const OutgoingMessage& request, std::string& headerOut, std::filesystem::path& bodyOut,
-              BodyReader* reader = nullptr);
+    // failed phase. Connects again first when the connection was closed.
+    // With a reader the reply body goes to it as it arrives, and bodyOut is
+    // the file it gives.
+    HttpOutcome Write(const OutgoingMessage& request, std::string& headerOut, std::filesystem::path& bodyOut,
+                      BodyReader* reader = nullptr);
 
     bool isConnected() const { return connection_.isOpen(); }
-    // 0, kSessionStopped (-100), or a Winsock error of 10000 or more.
-    int lastError() const { return lastError_; }
-    // The system error when the last reply came but its body could not be
-    // kept (a full temporary folder); else 0.
-    int replyFileError() const { return replyFileError_; }
 
 private:
-    bool openSocket(const std::string& host, int port);
-    bool openTunnel();
-    bool startTls();
+    HttpOutcome openSocket(const std::string& host, int port);
+    HttpOutcome openTunnel();
+    HttpOutcome startTls();
     // The proxy's status code, 0 when no answer came (error: the read's).
     struct ProxyAnswer {
         int status = 0;
         int error = 0;
     };
     ProxyAnswer readProxyAnswer();
-    bool sendRequest(const OutgoingMessage& request);
-    bool receiveReply(ReceivedMessage& reply, BodyReader* reader);
-    void fail(int error);
+    HttpOutcome sendRequest(const OutgoingMessage& request);
+    HttpOutcome receiveReply(ReceivedMessage& reply, BodyReader* reader);
+    static HttpOutcome failed(HttpOutcome::Phase phase, int error);
     void progressLoop(int intervalMs);
     std::int32_t elapsedMs() const;
 
@@ -83,8 +91,6 @@ private:
     int readTimeout_ = 180;
     int connectTimeout_ = 30;
     int firstByteTimeout_ = 0;
-    int lastError_ = 0;
-    int replyFileError_ = 0;
     std::atomic<int> progressDirection_{kNoProgress};
 
     // Progress counters, read by the progress thread.

@@ -179,7 +179,7 @@ bool exchangeWorks(HttpClient& client) {
     request.setRequestTarget("/putfile", readCenterRoute().value());
     std::string header;
     fs::path reply;
-    if (client.Write(request.request(std::move(content)), header, reply) != HttpClient::kDone) return false;
+    if (!client.Write(request.request(std::move(content)), header, reply)) return false;
     ScopedFileRemoval removeReply(reply);
     return readFile(reply).find("<ResultCode>0</ResultCode>") != std::string::npos;
 }
@@ -253,7 +253,8 @@ TEST(CertificateRegistration, StoredCertificateOpensAClientCertificateCenter) {
     EXPECT_FALSE(anonymous.Connect(readCenterRoute().value()) && exchangeWorks(anonymous));
     HttpClient client;
     client.setFirstByteTimeout(30);
-    ASSERT_TRUE(client.Connect(readCenterRoute().value(), t.cert().string(), t.key().string())) << client.lastError();
+    HttpOutcome connected = client.Connect(readCenterRoute().value(), t.cert().string(), t.key().string());
+    ASSERT_TRUE(connected) << connected.error;
     EXPECT_TRUE(exchangeWorks(client));
 }
 

@@ -51,7 +51,7 @@ public:
         client_.setFirstByteTimeout(30);
     }
 
-    bool connect() { return client_.Connect(route_); }
+    HttpOutcome connect() { return client_.Connect(route_); }
     HttpClient& client() { return client_; }
 
     // Posts one message to path; returns the reply body text ("" on failure).
@@ -75,8 +75,8 @@ public:
         request.setRequestTarget(path, route_);
         std::string header;
         std::filesystem::path reply;
-        result_ = client_.Write(request.request(std::move(body)), header, reply);
-        if (result_ != HttpClient::kDone) return {};
+        result_ = client_.Write(request.request(std::move(body)), header, reply).phase;
+        if (result_ != HttpOutcome::kDone) return {};
         if (auto cookie = HttpMessage(header).getCookie()) session_ = cookieSessionValue(*cookie);
         return reply;
     }
@@ -105,7 +105,8 @@ private:
 
 // Sends data as the terminal's send does: authentication, PutFile, report.
 void sendThrough(Conversation& c, const std::string& data, bool compress, test::TempDir& scratch) {
-    ASSERT_TRUE(c.connect()) << "error " << c.client().lastError();
+    HttpOutcome connected = c.connect();
+    ASSERT_TRUE(connected) << "error " << connected.error;
     std::string auth = c.post("/putfile", [&](XmlWriter& w) { writeRequestAuthentication(w, c.authentication()); });
     ASSERT_EQ(resultCode(auth), "0") << auth;
     ASSERT_FALSE(c.session().empty());

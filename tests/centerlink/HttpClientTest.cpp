@@ -40,7 +40,7 @@ struct ClientHome {
 };
 
 struct Reply {
-    int result = -1;
+    HttpOutcome::Phase result = HttpOutcome::kDone;
     std::string header;
     std::filesystem::path body;
     int error = -1;
@@ -48,8 +48,9 @@ struct Reply {
 
 Reply exchange(HttpClient& client, const OutgoingMessage& request) {
     Reply r;
-    r.result = client.Write(request, r.header, r.body);
-    r.error = client.lastError();
+    HttpOutcome outcome = client.Write(request, r.header, r.body);
+    r.result = outcome.phase;
+    r.error = outcome.error;
     return r;
 }
 
@@ -91,7 +92,7 @@ TEST(HttpClientReceive, SplitReplyWithBlankLinesInItsBody) {
     HttpClient client;
     ASSERT_TRUE(client.Connect(h.route));
     Reply r = exchange(client, h.request);
-    ASSERT_EQ(r.result, HttpClient::kDone);
+    ASSERT_EQ(r.result, HttpOutcome::kDone);
     EXPECT_EQ(readFile(r.body), body);
     EXPECT_EQ(r.header.substr(0, 15), "HTTP/1.1 200 OK");
     EXPECT_EQ(r.header.substr(r.header.size() - 2), "\n\n");
@@ -120,7 +121,7 @@ TEST(HttpClientReceive, KeepAliveServesSeveralExchangesAndCloseReconnects) {
     ASSERT_TRUE(client.Connect(h.route));
     for (int i = 0; i < 3; ++i) {
         Reply r = exchange(client, h.request);
-        ASSERT_EQ(r.result, HttpClient::kDone) << i;
+        ASSERT_EQ(r.result, HttpOutcome::kDone) << i;
         EXPECT_EQ(std::filesystem::file_size(r.body), 0u);
         std::filesystem::remove(r.body);
     }
@@ -153,7 +154,7 @@ TEST(HttpClientReceive, RepliesThatCannotCompleteFailTheReceive) {
         client.setReadTimeout(5);
         ASSERT_TRUE(client.Connect(h.route));
         Reply r = exchange(client, h.request);
-        EXPECT_EQ(r.result, HttpClient::kReceiveFailed) << c.name;
+        EXPECT_EQ(r.result, HttpOutcome::kReceiveFailed) << c.name;
         EXPECT_EQ(r.error, 0) << c.name;
         EXPECT_FALSE(client.isConnected()) << c.name; // no half-read reply stays on the connection
     }
@@ -171,7 +172,7 @@ TEST(HttpClientReceive, SilentPeerEndsAfterTheFirstByteTimeout) {
     ASSERT_TRUE(client.Connect(h.route));
     Reply r = exchange(client, h.request);
     done = true;
-    EXPECT_EQ(r.result, HttpClient::kReceiveFailed);
+    EXPECT_EQ(r.result, HttpOutcome::kReceiveFailed);
     EXPECT_EQ(r.error, 0);
 }
 
@@ -183,16 +184,18 @@ TEST(HttpClientConnect, RefusedConnectShowsAsAFailedSend) {
     }
     ClientHome h(port);
     HttpClient client;
-    EXPECT_FALSE(client.Connect(h.route));
-    EXPECT_EQ(client.lastError(), 10061);
+    HttpOutcome refused = client.Connect(h.route);
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(refused.error, 10061);
     Reply r = exchange(client, h.request);
-    EXPECT_EQ(r.result, HttpClient::kSendFailed);
+    EXPECT_EQ(r.result, HttpOutcome::kSendFailed);
     EXPECT_EQ(r.error, 10061);
     HttpClient unknown;
     CenterRoute nowhere;
     nowhere.center = {false, "no-such-host.invalid", 80};
-    EXPECT_FALSE(unknown.Connect(nowhere));
-    EXPECT_EQ(unknown.lastError(), 11001);
+    HttpOutcome notFound = unknown.Connect(nowhere);
+    EXPECT_FALSE(notFound);
+    EXPECT_EQ(notFound.error, 11001);
 }
 
 // A request in pieces leaves without Nagle's wait for the center's delayed
@@ -218,7 +221,7 @@ TEST(HttpClientSend, PiecesOfARequestAreCorkedOnANoDelaySocket) {
     request.append("end");
     std::string header;
     std::filesystem::path body;
-    ASSERT_EQ(client.Write(request, header, body), HttpClient::kDone);
+    ASSERT_EQ(client.Write(request, header, body).phase, HttpOutcome::kDone);
     std::filesystem::remove(body);
     EXPECT_EQ(corkedWhileSending, 1);
     ASSERT_TRUE(client.isConnected());
@@ -244,7 +247,7 @@ TEST(HttpClientSession, EventStopsTheSend) {
     Reply r = exchange(client, h.request);
     stopper.join();
     done = true;
-    EXPECT_EQ(r.result, HttpClient::kSendFailed);
+    EXPECT_EQ(r.result, HttpOutcome::kSendFailed);
     EXPECT_EQ(r.error, kSessionStopped);
 }
 
@@ -271,7 +274,7 @@ TEST(HttpClientSession, EventStopsTheReceiveAndLeavesNoBodyFile) {
     Reply r = exchange(client, h.request);
     stopper.join();
     done = true;
-    EXPECT_EQ(r.result, HttpClient::kReceiveFailed);
+    EXPECT_EQ(r.result, HttpOutcome::kReceiveFailed);
     EXPECT_EQ(r.error, kSessionStopped);
     EXPECT_TRUE(std::filesystem::is_empty(scratch.path())); // the partial body is gone
 }
@@ -318,11 +321,11 @@ Reply stopWhileThePeerIsSilent(bool readsRequest, const std::string& body) {
 TEST(HttpClientSession, EventEndsTheWaitsOfAnExchange) {
     EventGuard guard;
     Reply firstByte = stopWhileThePeerIsSilent(true, "<RequestAuthentication/>");
-    EXPECT_EQ(firstByte.result, HttpClient::kReceiveFailed);
+    EXPECT_EQ(firstByte.result, HttpOutcome::kReceiveFailed);
     EXPECT_EQ(firstByte.error, kSessionStopped);
     SessionEvent::reset();
     Reply fullSocket = stopWhileThePeerIsSilent(false, std::string(64 << 20, 'w'));
-    EXPECT_EQ(fullSocket.result, HttpClient::kSendFailed);
+    EXPECT_EQ(fullSocket.result, HttpOutcome::kSendFailed);
     EXPECT_EQ(fullSocket.error, kSessionStopped);
 }
 
@@ -333,14 +336,14 @@ TEST(HttpClientSession, EventEndsTheTlsHandshake) {
     writeFile(home / "plterm.ini", "[terminfo]\ncenterurl=https://127.0.0.1:" + std::to_string(silent.port()) + "/\n");
     HttpClient client;
     client.setConnectTimeout(DelayedStop::kOwnLimit);
-    bool connected = true;
+    HttpOutcome connected;
     {
         DelayedStop stop;
         connected = client.Connect(readCenterRoute().value());
         EXPECT_TRUE(stop.endedEarly());
     }
     EXPECT_FALSE(connected);
-    EXPECT_EQ(client.lastError(), kSessionStopped);
+    EXPECT_EQ(connected.error, kSessionStopped);
 }
 
 TEST(HttpClientProgress, OwnPhaseIsReportedAndTheThreadRunsOnlyWhenAsked) {
@@ -362,7 +365,7 @@ TEST(HttpClientProgress, OwnPhaseIsReportedAndTheThreadRunsOnlyWhenAsked) {
         client.startProgressThread(&sink, 0);
         ASSERT_TRUE(client.Connect(h.route));
         Reply r = exchange(client, h.request);
-        ASSERT_EQ(r.result, HttpClient::kDone);
+        ASSERT_EQ(r.result, HttpOutcome::kDone);
         std::filesystem::remove(r.body);
         EXPECT_TRUE(sink.sends.empty());
         ASSERT_EQ(sink.receives.size(), 1u); // only the final report
@@ -377,7 +380,7 @@ TEST(HttpClientProgress, OwnPhaseIsReportedAndTheThreadRunsOnlyWhenAsked) {
         client.startProgressThread(&sink, 5);
         ASSERT_TRUE(client.Connect(h.route));
         Reply r = exchange(client, h.request);
-        ASSERT_EQ(r.result, HttpClient::kDone);
+        ASSERT_EQ(r.result, HttpOutcome::kDone);
         std::filesystem::remove(r.body);
         std::lock_guard lock(sink.mutex);
         EXPECT_GT(sink.receives.size(), 1u);
