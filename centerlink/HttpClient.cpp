@@ -100,32 +100,25 @@ void HttpClient::progressLoop(int intervalMs) {
 
 HttpOutcome HttpClient::openSocket(const std::string& host, int port) {
     // No host is no address: never a default one.
-    if (host.empty()) {
-        return failed(HttpOutcome::kSendFailed, kHostNotFound);
-    }
+    if (host.empty()) return failed(HttpOutcome::kSendFailed, kHostNotFound);
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
         return failed(HttpOutcome::kSendFailed, kHostNotFound);
-    }
     sockaddr_in address = *reinterpret_cast<sockaddr_in*>(found->ai_addr);
     ::freeaddrinfo(found);
     address.sin_port = htons(static_cast<std::uint16_t>(port));
 
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd) {
-        return failed(HttpOutcome::kSendFailed, recordedSocketError(winsockFromErrno(errno)));
-    }
+    if (!fd) return failed(HttpOutcome::kSendFailed, recordedSocketError(winsockFromErrno(errno)));
     int on = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     setNoDelay(fd.get());
     SocketResult connected =
         connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address, connectTimeout_);
-    if (!connected.ok()) {
-        return failed(HttpOutcome::kSendFailed, recordedSocketError(connected.error));
-    }
+    if (!connected.ok()) return failed(HttpOutcome::kSendFailed, recordedSocketError(connected.error));
     connection_ = Connection(std::move(fd));
     return {};
 }
