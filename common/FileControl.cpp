@@ -38,13 +38,8 @@ std::string canonicalText(const fs::path& path) {
 
 } // namespace
 
-OpenTempFile makeOpenTempFile(const fs::path& folder, int* error) {
-    try {
-        return OpenTempFile::create(folder.empty() ? systemTempFolder() : folder, kTempPrefix);
-    } catch (const std::system_error& e) {
-        if (error) *error = e.code().value();
-        return {};
-    }
+OpenTempFile makeOpenTempFile(const fs::path& folder) {
+    return OpenTempFile::create(folder.empty() ? systemTempFolder() : folder, kTempPrefix);
 }
 
 int purgeTempFiles(const fs::path& given) {

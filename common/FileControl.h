@@ -15,9 +15,8 @@ inline constexpr const char* kTempPrefix = "@zv";
 
 // A new "@zv….tmp" file in folder (the system temporary folder when
 // empty), kept open: written through the descriptor that made it and
-// removed when it goes. Empty when it cannot be made, with the errno in
-// *error when given.
-OpenTempFile makeOpenTempFile(const std::filesystem::path& folder = {}, int* error = nullptr);
+// removed when it goes. Throws std::system_error when it cannot be made.
+OpenTempFile makeOpenTempFile(const std::filesystem::path& folder = {});
 
 // Deletes every regular "@zv*" file of folder (the system temporary folder
 // when empty), except the data files that plcenter.ini still names: what a
