@@ -271,8 +271,7 @@ bool EntityReceiver::finishText() {
     outcome_.md5 = writer_->md5();
     // A count of data cut short is no size: only whole data has one.
     outcome_.bytesOut = outcome_.md5.empty() ? 0 : writer_->bytesOut();
-    outcome_.failure = writer_->failure();
-    outcome_.writeError = writer_->writeError();
+    outcome_.failure = writer_->error();
     return true;
 }
 
