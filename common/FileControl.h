@@ -33,9 +33,9 @@ bool deleteStoredFile(const std::filesystem::path& path);
 // when it then has at most that size.
 bool truncateStoredFile(const std::filesystem::path& path, std::int64_t size);
 
-// 0 when path is missing or cannot be deleted (a directory, say), non-zero
-// when it was deleted.
-int forceDeleteFile(const std::filesystem::path& path);
+// True when path was deleted; false when it is missing or cannot be
+// deleted (a directory, say).
+bool forceDeleteFile(const std::filesystem::path& path);
 
 // The whole of a small text file (up to 1 MiB); empty when it cannot be read.
 std::string readTextFile(const std::filesystem::path& path);

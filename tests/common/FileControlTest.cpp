@@ -87,11 +87,11 @@ TEST(FileControl, ForceDelete) {
     auto file = dir / "ro";
     writeFile(file, "x");
     ::chmod(file.c_str(), 0444);
-    EXPECT_NE(forceDeleteFile(file), 0);
+    EXPECT_TRUE(forceDeleteFile(file));
     EXPECT_FALSE(std::filesystem::exists(file));
-    EXPECT_EQ(forceDeleteFile(file), 0);
+    EXPECT_FALSE(forceDeleteFile(file));
     std::filesystem::create_directory(dir / "d");
-    EXPECT_EQ(forceDeleteFile(dir / "d"), 0);
+    EXPECT_FALSE(forceDeleteFile(dir / "d"));
     EXPECT_TRUE(std::filesystem::exists(dir / "d"));
 }
 
