@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
             options.pool = ownPool.get();
         }
     }
-    int writeError = 0;
-    plx::ByteSink out = plx::fdSink(STDOUT_FILENO, writeError);
+    plx::FdSink stdoutSink(STDOUT_FILENO);
+    plx::ByteSink out = stdoutSink.sink();
     plx::Base64Encoder base64(out);
     plx::ParallelGzip gz(
         send ? plx::ByteSink([&base64](const void* p, std::size_t n) { return base64.write(p, n); }) : out, options);
@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
         if (!gz.write(buffer.data(), static_cast<std::size_t>(n))) break;
     }
     if (!gz.finish() || (send && !base64.finish())) {
-        std::fprintf(stderr, "gzip_bench: failed (%s)\n", writeError ? std::strerror(writeError) : "compression");
+        std::fprintf(stderr, "gzip_bench: failed (%s)\n",
+                     stdoutSink.error() ? stdoutSink.error().message().c_str() : "compression");
         return 1;
     }
     if (send) std::fprintf(stderr, "%s\n", md5.finishHex().c_str());

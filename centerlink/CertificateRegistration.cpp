@@ -7,8 +7,10 @@
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <sys/stat.h>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -75,12 +77,16 @@ std::string bioText(BIO* bio) {
     return size > 0 ? std::string(data, static_cast<std::size_t>(size)) : std::string();
 }
 
+[[noreturn]] void failedCall(const char* call) { throw std::system_error(errno, std::generic_category(), call); }
+
 // Secrets must never be readable by others, whatever the umask or an older
 // file's mode says.
-bool writePrivateFile(const std::string& path, const std::string& text) {
+void writePrivateFile(const std::string& path, const std::string& text) {
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!fd || ::fchmod(fd.get(), 0600) != 0) return false;
-    return writeAll(fd.get(), text.data(), text.size()) && ::fsync(fd.get()) == 0;
+    if (!fd) failedCall("open");
+    if (::fchmod(fd.get(), 0600) != 0) failedCall("fchmod");
+    if (!writeAll(fd.get(), text.data(), text.size())) failedCall("write");
+    if (::fsync(fd.get()) != 0) failedCall("fsync");
 }
 
 // A reader never sees a half-written certificate.
@@ -311,8 +317,8 @@ std::string Registration::makeRequestFiles() {
     // An older certificate cannot belong to the new key: keeping it would
     // pair the two for good if this attempt fails.
     ::unlink(certificates_.cert.c_str());
-    if (writeRequestPem(request.get(), certificates_.csr) != 0) fail(kOtherFailure);
-    if (writeKeyPem(key_.get(), certificates_.key) != 0) fail(kOtherFailure);
+    writeRequestPem(request.get(), certificates_.csr); // throws: run() ends with kOtherFailure
+    writeKeyPem(key_.get(), certificates_.key);
 
     auto body = requestBody(readTextFile(certificates_.csr));
     if (!body) {
@@ -395,22 +401,22 @@ RequestPtr makeRequest(EVP_PKEY* key, const std::string& subject) {
     return request;
 }
 
-int writeRequestPem(X509_REQ* request, const std::string& path) {
-    if (!request || path.empty()) return -1;
+void writeRequestPem(X509_REQ* request, const std::string& path) {
+    if (!request || path.empty()) throw std::invalid_argument("no request or no path");
     BioPtr bio(BIO_new(BIO_s_mem()));
-    if (!bio || PEM_write_bio_X509_REQ(bio.get(), request) != 1) return -1;
-    return writePrivateFile(path, bioText(bio.get())) ? 0 : -1;
+    if (!bio || PEM_write_bio_X509_REQ(bio.get(), request) != 1) throw std::runtime_error("request not encoded");
+    writePrivateFile(path, bioText(bio.get()));
 }
 
-int writeKeyPem(EVP_PKEY* key, const std::string& path, const char* passPhrase) {
-    if (!key || path.empty()) return -1;
+void writeKeyPem(EVP_PKEY* key, const std::string& path, const char* passPhrase) {
+    if (!key || path.empty()) throw std::invalid_argument("no key or no path");
     BioPtr bio(BIO_new(BIO_s_mem()));
-    if (!bio) return -1;
     const EVP_CIPHER* cipher = passPhrase ? EVP_des_ede3_cbc() : nullptr;
     auto* phrase = reinterpret_cast<unsigned char*>(const_cast<char*>(passPhrase));
     int phraseLength = passPhrase ? static_cast<int>(std::strlen(passPhrase)) : 0;
-    if (PEM_write_bio_PrivateKey(bio.get(), key, cipher, phrase, phraseLength, nullptr, nullptr) != 1) return -1;
-    return writePrivateFile(path, bioText(bio.get())) ? 0 : -1;
+    if (!bio || PEM_write_bio_PrivateKey(bio.get(), key, cipher, phrase, phraseLength, nullptr, nullptr) != 1)
+        throw std::runtime_error("key not encoded");
+    writePrivateFile(path, bioText(bio.get()));
 }
 
 bool isSSLEnviroment() {

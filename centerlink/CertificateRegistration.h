@@ -53,8 +53,11 @@ KeyPtr makeKey(int bits);
 // Subject text "C=JP,O=QRT,CN=..." (keys C, O, OU, CN); the request is
 // signed with key, which OpenSSL needs to write it at all.
 RequestPtr makeRequest(EVP_PKEY* key, const std::string& subject);
-int writeRequestPem(X509_REQ* request, const std::string& path);
-// Mode 0600; with a pass phrase the key is encrypted (Triple-DES CBC).
-int writeKeyPem(EVP_PKEY* key, const std::string& path, const char* passPhrase = nullptr);
+// PEM files of mode 0600. Throw std::invalid_argument without a request/key
+// or path, std::runtime_error when OpenSSL cannot encode it, and
+// std::system_error with the errno of the file call that failed.
+void writeRequestPem(X509_REQ* request, const std::string& path);
+// With a pass phrase the key is encrypted (Triple-DES CBC).
+void writeKeyPem(EVP_PKEY* key, const std::string& path, const char* passPhrase = nullptr);
 
 } // namespace plx

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <vector>
 
 #include "common/FileControl.h"
@@ -270,16 +271,20 @@ bool EntityReceiver::finishText() {
     outcome_.md5 = writer_->md5();
     // A count of data cut short is no size: only whole data has one.
     outcome_.bytesOut = outcome_.md5.empty() ? 0 : writer_->bytesOut();
-    outcome_.failure = writer_->failure();
-    outcome_.writeError = writer_->writeError();
+    outcome_.failure = writer_->error();
     return true;
 }
 
 fs::path EntityReceiver::finish() {
     if (state_ == State::Head) resolveHead(); // a body shorter than announced
     outcome_.extracted = state_ == State::Text && finishText();
-    OpenTempFile message = makeOpenTempFile(messageFolder_, &fileError_);
-    if (!message) return {};
+    OpenTempFile message;
+    try {
+        message = makeOpenTempFile(messageFolder_);
+    } catch (const std::system_error& e) {
+        fileError_ = e.code().value();
+        return {};
+    }
     bool written = true;
     if (outcome_.extracted) {
         const std::string pathText = escapeXmlText(outcome_.plan.path.string());

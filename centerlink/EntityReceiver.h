@@ -55,8 +55,7 @@ struct EntityOutcome {
     // Of the data written, once extracted without a failure; else empty.
     std::string md5;
     std::uint64_t bytesOut = 0;
-    PlainDataWriter::Failure failure = PlainDataWriter::Failure::None;
-    int writeError = 0; // errno of a failed write to the plan's file
+    PlainDataWriter::Error failure; // with the errno of a failed write to the plan's file
 };
 
 class EntityReceiver final : public BodyReader {

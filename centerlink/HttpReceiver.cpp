@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -129,8 +130,13 @@ std::optional<ReceiveStatus> Receiving::takeHeader() {
 
 bool Receiving::openBody() {
     if (options_.reader) return options_.reader->begin(result_.contentLength);
-    body_ = makeOpenTempFile(options_.bodyFolder, &result_.fileError);
-    return static_cast<bool>(body_);
+    try {
+        body_ = makeOpenTempFile(options_.bodyFolder);
+    } catch (const std::system_error& e) {
+        result_.fileError = e.code().value();
+        return false;
+    }
+    return true;
 }
 
 ReceivedMessage Receiving::run() {

@@ -54,7 +54,7 @@ EntityPlan ReceivedEntity::plan(const EntityHead& head, const std::function<Enti
 std::string ReceivedEntity::storedDigest(const EntityOutcome& entity, const EntityValues& announced,
                                          const std::function<int()>& openTarget) {
     // The target or the scratch file could not take the data.
-    if (entity.failure == PlainDataWriter::Failure::Write) throw fileError(entity.writeError);
+    if (entity.failure.why() == PlainDataWriter::Failure::Write) throw fileError(entity.failure.systemError());
     if (ahead_ && entity.plan.fd == aheadFd_) {
         // Written by the values read ahead: right only if the message says the same.
         bool same = ahead_->compressed() == announced.compressed() &&
@@ -71,7 +71,7 @@ std::string ReceivedEntity::restore(const EntityValues& announced, int target) {
     if (::lseek(scratch_.fd(), 0, SEEK_SET) != 0) throw fileError(errno);
     data.writeFrom(scratch_.fd());
     scratch_ = OpenTempFile();
-    if (data.failure() == PlainDataWriter::Failure::Write) throw fileError(data.writeError());
+    if (data.error().why() == PlainDataWriter::Failure::Write) throw fileError(data.error().systemError());
     return data.md5();
 }
 

@@ -237,8 +237,8 @@ bool Base64Decoder::finish() {
 namespace detail {
 
 bool decodeBase64Stream(int source, std::uint64_t limit, int destination) {
-    int error = 0;
-    Base64Decoder decoder(fdSink(destination, error));
+    FdSink out(destination);
+    Base64Decoder decoder(out.sink());
     std::vector<unsigned char> input(kBlockSize);
     while (limit > 0 && !decoder.ended()) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, limit));
@@ -264,8 +264,8 @@ bool encodeFileBase64(const std::filesystem::path& source, const std::filesystem
     if (!in) return false;
     UniqueFd out = openForWriting(destination);
     if (!out) return false;
-    int error = 0;
-    Base64Encoder encoder(fdSink(out.get(), error));
+    FdSink toFile(out.get());
+    Base64Encoder encoder(toFile.sink());
     std::vector<unsigned char> input(kBlockSize);
     for (;;) {
         const ssize_t got = readSome(in.get(), input.data(), input.size());

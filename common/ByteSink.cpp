@@ -6,10 +6,10 @@
 
 namespace plx {
 
-ByteSink fdSink(int fd, int& error) {
-    return [fd, &error](const void* data, std::size_t size) {
-        if (writeAll(fd, data, size)) return true;
-        error = errno;
+ByteSink FdSink::sink() {
+    return [this](const void* data, std::size_t size) {
+        if (writeAll(fd_, data, size)) return true;
+        error_ = std::error_code(errno, std::generic_category());
         return false;
     };
 }

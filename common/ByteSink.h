@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <system_error>
 
 namespace plx {
 
@@ -11,8 +12,22 @@ namespace plx {
 // the detail of its own failure (an errno, a socket error).
 using ByteSink = std::function<bool(const void* data, std::size_t size)>;
 
-// Writes everything to fd; on a failed write, error receives the errno at
-// once and the sink returns false.
-ByteSink fdSink(int fd, int& error);
+// Writes everything to fd. A failed write ends the stream (the sink returns
+// false) and keeps that write's errno for error().
+class FdSink {
+public:
+    explicit FdSink(int fd) : fd_(fd) {}
+    FdSink(const FdSink&) = delete;
+    FdSink& operator=(const FdSink&) = delete;
+
+    // For the producer; valid while this object lives.
+    ByteSink sink();
+    // The failed write's error; empty while every write went through.
+    std::error_code error() const { return error_; }
+
+private:
+    int fd_;
+    std::error_code error_;
+};
 
 } // namespace plx

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <system_error>
 
 #include "common/Base64Stream.h"
 #include "common/FileControl.h"
@@ -63,15 +64,22 @@ void EntitySource::readOnce(std::int64_t maxSize, const fs::path& scratchFolder)
     if (taken_.st_size > maxSize) throw Error(Failure::TooLarge, 0);
     size_ = taken_.st_size;
 
-    int scratchError = 0;
+    std::unique_ptr<FdSink> scratch;
     std::unique_ptr<ParallelGzip> gzip;
     if (compressed_) {
-        packed_ = makeOpenTempFile(scratchFolder, &scratchError);
-        if (!packed_) throw Error(Failure::Scratch, scratchError);
-        gzip = std::make_unique<ParallelGzip>(fdSink(packed_.fd(), scratchError));
+        try {
+            packed_ = makeOpenTempFile(scratchFolder);
+        } catch (const std::system_error& e) {
+            throw Error(Failure::Scratch, e.code().value());
+        }
+        scratch = std::make_unique<FdSink>(packed_.fd());
+        gzip = std::make_unique<ParallelGzip>(scratch->sink());
     }
     // The gzip stream stopped: the temporary file could not take it, or the compression failed.
-    auto packingFailed = [&] { return Error(scratchError ? Failure::Scratch : Failure::Compression, scratchError); };
+    auto packingFailed = [&] {
+        int scratchError = scratch ? scratch->error().value() : 0;
+        return Error(scratchError ? Failure::Scratch : Failure::Compression, scratchError);
+    };
     Md5 md5;
     ByteSink hashAndPack = [&](const void* bytes, std::size_t n) {
         md5.update(bytes, n);

@@ -38,13 +38,8 @@ std::string canonicalText(const fs::path& path) {
 
 } // namespace
 
-OpenTempFile makeOpenTempFile(const fs::path& folder, int* error) {
-    try {
-        return OpenTempFile::create(folder.empty() ? systemTempFolder() : folder, kTempPrefix);
-    } catch (const std::system_error& e) {
-        if (error) *error = e.code().value();
-        return {};
-    }
+OpenTempFile makeOpenTempFile(const fs::path& folder) {
+    return OpenTempFile::create(folder.empty() ? systemTempFolder() : folder, kTempPrefix);
 }
 
 int purgeTempFiles(const fs::path& given) {
@@ -99,10 +94,10 @@ bool truncateStoredFile(const fs::path& path, std::int64_t size) {
     return ::ftruncate(fd.get(), size) == 0 && ::fsync(fd.get()) == 0;
 }
 
-int forceDeleteFile(const fs::path& path) {
+bool forceDeleteFile(const fs::path& path) {
     struct stat st {};
-    if (path.empty() || ::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
-    return ::unlink(path.c_str()) == 0 ? 1 : 0;
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    return ::unlink(path.c_str()) == 0;
 }
 
 std::string readTextFile(const fs::path& path) {

@@ -15,9 +15,8 @@ inline constexpr const char* kTempPrefix = "@zv";
 
 // A new "@zv….tmp" file in folder (the system temporary folder when
 // empty), kept open: written through the descriptor that made it and
-// removed when it goes. Empty when it cannot be made, with the errno in
-// *error when given.
-OpenTempFile makeOpenTempFile(const std::filesystem::path& folder = {}, int* error = nullptr);
+// removed when it goes. Throws std::system_error when it cannot be made.
+OpenTempFile makeOpenTempFile(const std::filesystem::path& folder = {});
 
 // Deletes every regular "@zv*" file of folder (the system temporary folder
 // when empty), except the data files that plcenter.ini still names: what a
@@ -34,9 +33,9 @@ bool deleteStoredFile(const std::filesystem::path& path);
 // when it then has at most that size.
 bool truncateStoredFile(const std::filesystem::path& path, std::int64_t size);
 
-// 0 when path is missing or cannot be deleted (a directory, say), non-zero
-// when it was deleted.
-int forceDeleteFile(const std::filesystem::path& path);
+// True when path was deleted; false when it is missing or cannot be
+// deleted (a directory, say).
+bool forceDeleteFile(const std::filesystem::path& path);
 
 // The whole of a small text file (up to 1 MiB); empty when it cannot be read.
 std::string readTextFile(const std::filesystem::path& path);

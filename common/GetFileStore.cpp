@@ -1,8 +1,6 @@
 #include "common/GetFileStore.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <system_error>
 #include <unistd.h>
 
 #include "platform/IniFile.h"
@@ -28,23 +26,14 @@ std::vector<GetFileEntry> loadGetFileEntries() {
     return entries;
 }
 
-int writeGetFileEntry(const GetFileEntry& entry) {
-    try {
-        updateProfile(
-            getFileIniPath(),
-            [&](IniDocument& doc) {
-                doc.set(entry.sectionName, "fileloadno", entry.fileLoadNo);
-                doc.set(entry.sectionName, "filerecordkey", entry.fileRecordKey);
-            },
-            kPrivateFileMode);
-        return 0;
-    } catch (const std::system_error& e) {
-        return e.code().value() ? e.code().value() : EIO;
-    } catch (const IniFormatError&) {
-        return EINVAL;
-    } catch (...) {
-        return EIO;
-    }
+void writeGetFileEntry(const GetFileEntry& entry) {
+    updateProfile(
+        getFileIniPath(),
+        [&](IniDocument& doc) {
+            doc.set(entry.sectionName, "fileloadno", entry.fileLoadNo);
+            doc.set(entry.sectionName, "filerecordkey", entry.fileRecordKey);
+        },
+        kPrivateFileMode);
 }
 
 } // namespace plx

@@ -16,7 +16,8 @@ struct GetFileEntry {
 std::filesystem::path getFileIniPath();
 // Every section of plgetfile.ini; creates an empty file when there is none.
 std::vector<GetFileEntry> loadGetFileEntries();
-// 0, or an errno value when the entry cannot be written.
-int writeGetFileEntry(const GetFileEntry& entry);
+// Adds or replaces entry's section. Throws std::system_error when the file
+// cannot be read or written, IniFormatError for a value it cannot carry.
+void writeGetFileEntry(const GetFileEntry& entry);
 
 } // namespace plx

@@ -51,8 +51,8 @@ bool gunzipFile(const std::filesystem::path& source, const std::filesystem::path
     if (!out) return false;
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in) return false;
-    int error = 0;
-    GzipInflater inflater(fdSink(out.get(), error), maxOutputBytes);
+    FdSink toFile(out.get());
+    GzipInflater inflater(toFile.sink(), maxOutputBytes);
     std::vector<char> buffer(kBlockSize);
     for (;;) {
         const ssize_t n = readSome(in.get(), buffer.data(), buffer.size());

@@ -28,12 +28,6 @@ public:
     PLException(std::int32_t code, std::int32_t detail, std::string_view message, Defaults defaults = kFillDefaults)
         : code_(code), detail_(detail), message_(message), defaults_(defaults) {}
 
-    // A failed system call: error is its errno, read at the throw (the
-    // default argument is evaluated there, before anything else runs).
-    static PLException fromErrno(std::int32_t code, std::string_view message, int error = errno) {
-        return PLException(code, error, message);
-    }
-
     std::int32_t code() const { return code_; }
     std::int32_t detail() const { return detail_; }
     const std::string& message() const { return message_; }

@@ -21,32 +21,29 @@ PlainDataWriter::PlainDataWriter(int fd, bool expand, std::uint64_t limit) : fd_
 
 PlainDataWriter::~PlainDataWriter() = default;
 
+bool PlainDataWriter::fail(Failure why, int systemError) {
+    if (!failed()) error_ = Error(why, systemError);
+    return false;
+}
+
 bool PlainDataWriter::store(const void* data, std::size_t size) {
     hash_.update(data, size);
-    if (fd_ >= 0 && !writeAll(fd_, data, size)) {
-        writeError_ = errno;
-        failure_ = Failure::Write;
-        return false;
-    }
+    if (fd_ >= 0 && !writeAll(fd_, data, size)) return fail(Failure::Write, errno);
     bytesOut_ += size;
     return true;
 }
 
 bool PlainDataWriter::write(const void* data, std::size_t size) {
-    if (failure_ != Failure::None || finished_) return false;
+    if (failed() || finished_) return false;
     if (!inflater_) return store(data, size);
-    if (inflater_->write(data, size)) return true;
-    if (failure_ == Failure::None) failure_ = Failure::Expansion;
-    return false;
+    // A refused write inside the inflater is already kept.
+    return inflater_->write(data, size) || fail(Failure::Expansion);
 }
 
 bool PlainDataWriter::finish() {
-    if (failure_ != Failure::None || finished_) return false;
+    if (failed() || finished_) return false;
     finished_ = true;
-    if (inflater_ && !inflater_->finish()) {
-        if (failure_ == Failure::None) failure_ = Failure::Expansion;
-        return false;
-    }
+    if (inflater_ && !inflater_->finish()) return fail(Failure::Expansion);
     md5_ = hash_.finishHex();
     return !md5_.empty();
 }
@@ -55,11 +52,7 @@ bool PlainDataWriter::writeFrom(int fd) {
     PageBuffer block(kReadBlock);
     for (;;) {
         const ssize_t n = readSome(fd, block.data(), block.capacity());
-        if (n < 0) {
-            writeError_ = errno;
-            failure_ = Failure::Write;
-            return false;
-        }
+        if (n < 0) return fail(Failure::Write, errno);
         if (n == 0) return finish();
         if (!write(block.data(), static_cast<std::size_t>(n))) return false;
     }

@@ -21,7 +21,21 @@ public:
     enum class Failure {
         None,
         Expansion, // corrupt or truncated gzip data, or more than the limit
-        Write,     // the file refused (writeError() says why)
+        Write,     // the file refused
+    };
+
+    // Why the data could not be stored, with the system error behind a
+    // refused write (0 otherwise).
+    class Error {
+    public:
+        Error() = default;
+        Error(Failure why, int systemError) : why_(why), systemError_(systemError) {}
+        Failure why() const { return why_; }
+        int systemError() const { return systemError_; }
+
+    private:
+        Failure why_ = Failure::None;
+        int systemError_ = 0;
     };
 
     // fd: the file the plain data goes to (-1: nowhere, only hashed); the
@@ -40,8 +54,8 @@ public:
     // Everything readable from fd's position on, then finish.
     bool writeFrom(int fd);
 
-    Failure failure() const { return failure_; }
-    int writeError() const { return writeError_; }
+    // What failed; Failure::None while nothing did.
+    const Error& error() const { return error_; }
     // 32 lower-case hex digits of the plain data, once finished without a
     // failure; empty otherwise.
     const std::string& md5() const { return md5_; }
@@ -49,14 +63,16 @@ public:
 
 private:
     bool store(const void* data, std::size_t size);
+    bool failed() const { return error_.why() != Failure::None; }
+    // Keeps the first failure; returns false for the caller to pass on.
+    bool fail(Failure why, int systemError = 0);
 
     int fd_;
     std::unique_ptr<GzipInflater> inflater_;
     Md5 hash_;
     std::string md5_;
     std::uint64_t bytesOut_ = 0;
-    Failure failure_ = Failure::None;
-    int writeError_ = 0;
+    Error error_;
     bool finished_ = false;
 };
 

@@ -123,6 +123,8 @@ private:
     [[noreturn]] void targetNotMade(int error);
     [[noreturn]] void replyNotKept(int systemError) override;
     void commitTarget();
+    // Notes the load number and record key, so a second delivery is known.
+    void rememberDelivery();
     void finishConversation();
     // The center hears of a failure in a ReportStatus with resultCode.
     void report(const char* resultCode) { sendResultReport("ReportStatus", resultCode); }
@@ -305,8 +307,17 @@ void Receive::store(const Delivery& delivery, const EntityOutcome& entity) {
         fail(kBadDigest);
     }
     commitTarget();
+    rememberDelivery();
+}
+
+void Receive::rememberDelivery() {
     // An empty pair is not stored: it would only ever match other empty pairs.
-    if (!loadNo_.empty() || !recordKey_.empty()) writeGetFileEntry({fileType_, loadNo_, recordKey_});
+    if (loadNo_.empty() && recordKey_.empty()) return;
+    try {
+        writeGetFileEntry({fileType_, loadNo_, recordKey_});
+    } catch (...) {
+        // The file is in place and the center told: the receive stands without its entry.
+    }
 }
 
 // Where the received data is written: an unnamed file in the caller's

@@ -1,9 +1,12 @@
 // Certificate registration against the center simulator over HTTP and HTTPS,
 // and against scripted peers for replies the simulator does not make.
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 
 #include "centerlink/CertificateRegistration.h"
@@ -357,7 +360,7 @@ TEST(CertificateRequest, KeyFilesAreOwnerOnlyAndEncryptedWithAPassPhrase) {
     KeyPtr key = makeKey(1024);
     writeFile(dir / "key.pem", "old");
     ::chmod((dir / "key.pem").c_str(), 0644);
-    ASSERT_EQ(writeKeyPem(key.get(), (dir / "key.pem").string(), "secret"), 0);
+    ASSERT_NO_THROW(writeKeyPem(key.get(), (dir / "key.pem").string(), "secret"));
     struct stat st {};
     ASSERT_EQ(::stat((dir / "key.pem").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -366,8 +369,14 @@ TEST(CertificateRequest, KeyFilesAreOwnerOnlyAndEncryptedWithAPassPhrase) {
     EXPECT_EQ(EVP_PKEY_eq(back.get(), key.get()), 1);
     EXPECT_FALSE(loadKey(dir / "key.pem", "wrong"));
 
-    ASSERT_EQ(writeKeyPem(key.get(), (dir / "plain.pem").string()), 0);
+    ASSERT_NO_THROW(writeKeyPem(key.get(), (dir / "plain.pem").string()));
     EXPECT_TRUE(loadKey(dir / "plain.pem"));
-    EXPECT_EQ(writeKeyPem(nullptr, (dir / "none.pem").string()), -1);
-    EXPECT_EQ(writeRequestPem(nullptr, (dir / "none.csr").string()), -1);
+    EXPECT_THROW(writeKeyPem(nullptr, (dir / "none.pem").string()), std::invalid_argument);
+    EXPECT_THROW(writeRequestPem(nullptr, (dir / "none.csr").string()), std::invalid_argument);
+    try {
+        writeKeyPem(key.get(), (dir / "missing" / "key.pem").string());
+        ADD_FAILURE() << "a key written into a missing folder";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), ENOENT);
+    }
 }

@@ -117,7 +117,7 @@ TEST(EntityReceiver, TextInAnyPiecesIsDecodedExpandedAndHashedIntoThePlannedFile
                 const Received r = receive(message, chunk, {fd.get(), target, compressed}, dir.path());
                 EXPECT_EQ(r.plannerCalls, 1);
                 EXPECT_TRUE(r.outcome.extracted);
-                EXPECT_EQ(r.outcome.failure, PlainDataWriter::Failure::None);
+                EXPECT_EQ(r.outcome.failure.why(), PlainDataWriter::Failure::None);
                 EXPECT_EQ(r.outcome.md5, md5Hex(data));
                 EXPECT_EQ(r.outcome.bytesOut, data.size());
                 EXPECT_TRUE(readFile(target) == data);
@@ -227,11 +227,11 @@ TEST(EntityReceiver, AnExpansionStopsAtItsLimit) {
         EXPECT_TRUE(r.outcome.extracted);
         EXPECT_LE(fs::file_size(dir / "target"), c.limit);
         if (c.good) {
-            EXPECT_EQ(r.outcome.failure, PlainDataWriter::Failure::None);
+            EXPECT_EQ(r.outcome.failure.why(), PlainDataWriter::Failure::None);
             EXPECT_EQ(r.outcome.md5, md5Hex(data));
             continue;
         }
-        EXPECT_EQ(r.outcome.failure, PlainDataWriter::Failure::Expansion);
+        EXPECT_EQ(r.outcome.failure.why(), PlainDataWriter::Failure::Expansion);
         EXPECT_EQ(r.outcome.bytesOut, 0u);
         EXPECT_EQ(r.outcome.md5, "");
     }
@@ -255,8 +255,8 @@ TEST(EntityReceiver, AFileThatRefusesTheDataIsAWriteFailureWithItsErrno) {
         const std::string text = base64(c.expand ? test::gzipInMemory(data) : data, 76);
         const Received r = receive(getFileResponse("", text), 8192, {fd.get(), c.path, c.expand}, dir.path());
         EXPECT_TRUE(r.outcome.extracted); // the text itself was good
-        EXPECT_EQ(r.outcome.failure, PlainDataWriter::Failure::Write);
-        EXPECT_EQ(r.outcome.writeError, c.error);
+        EXPECT_EQ(r.outcome.failure.why(), PlainDataWriter::Failure::Write);
+        EXPECT_EQ(r.outcome.failure.systemError(), c.error);
         EXPECT_EQ(r.outcome.md5, "");
         EXPECT_EQ(r.outcome.bytesOut, 0u);
     }

@@ -249,12 +249,12 @@ TEST(GetFileStore, CreatesTheFileAndSeesEverySection) {
     EXPECT_TRUE(std::filesystem::exists(getFileIniPath()));
     // Far more section names than a 1024-byte list could hold.
     for (int i = 0; i < 120; ++i)
-        ASSERT_EQ(writeGetFileEntry({"20240101120000-" + std::to_string(i), "LOAD" + std::to_string(i), "KEY"}), 0);
+        ASSERT_NO_THROW(writeGetFileEntry({"20240101120000-" + std::to_string(i), "LOAD" + std::to_string(i), "KEY"}));
     auto entries = loadGetFileEntries();
     ASSERT_EQ(entries.size(), 120u);
     EXPECT_EQ(entries[119].fileLoadNo, "LOAD119");
     EXPECT_EQ(entries[119].fileRecordKey, "KEY");
-    EXPECT_NE(writeGetFileEntry({"bad", "x\ny", "k"}), 0);
+    EXPECT_THROW(writeGetFileEntry({"bad", "x\ny", "k"}), IniFormatError);
 }
 
 TEST(CenterRegister, TheKindOfASectionIsAllOfItBeforeTheFirstComma) {

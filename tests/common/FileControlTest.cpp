@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <system_error>
 
 #include "common/CenterRegister.h"
 #include "tests/TestSupport.h"
@@ -21,9 +22,12 @@ TEST(FileControl, TempFilesGoWhereAsked) {
     EXPECT_EQ(a.path().filename().string().substr(0, 3), "@zv");
     TempDir other;
     EXPECT_EQ(makeOpenTempFile(other.path()).path().parent_path(), other.path());
-    int error = 0;
-    EXPECT_TRUE(makeOpenTempFile(other / "missing", &error).path().empty());
-    EXPECT_EQ(error, ENOENT);
+    try {
+        makeOpenTempFile(other / "missing");
+        ADD_FAILURE() << "a temporary file in a missing folder";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), ENOENT);
+    }
 }
 
 TEST(FileControl, PurgeSparesRegisteredAndForeignFiles) {
@@ -83,11 +87,11 @@ TEST(FileControl, ForceDelete) {
     auto file = dir / "ro";
     writeFile(file, "x");
     ::chmod(file.c_str(), 0444);
-    EXPECT_NE(forceDeleteFile(file), 0);
+    EXPECT_TRUE(forceDeleteFile(file));
     EXPECT_FALSE(std::filesystem::exists(file));
-    EXPECT_EQ(forceDeleteFile(file), 0);
+    EXPECT_FALSE(forceDeleteFile(file));
     std::filesystem::create_directory(dir / "d");
-    EXPECT_EQ(forceDeleteFile(dir / "d"), 0);
+    EXPECT_FALSE(forceDeleteFile(dir / "d"));
     EXPECT_TRUE(std::filesystem::exists(dir / "d"));
 }
 
@@ -136,5 +140,6 @@ TEST(FileControl, TargetNameIsTheCallersThenTheCentersThenANewOne) {
     EXPECT_EQ(chooseTargetName("mine.dat", "center.dat"), "mine.dat");
     EXPECT_EQ(chooseTargetName("", "center.dat"), "center.dat");
     // A center's name that is not one plain entry of the folder is never used.
-    for (const char* unusable : {"", "../x", "a/b", ".", ".."}) EXPECT_EQ(chooseTargetName("", unusable), "") << unusable;
+    for (const char* unusable : {"", "../x", "a/b", ".", ".."})
+        EXPECT_EQ(chooseTargetName("", unusable), "") << unusable;
 }

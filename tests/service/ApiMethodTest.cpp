@@ -30,7 +30,7 @@ TEST_F(Boundary, TheDetailIsTheSystemErrorCapturedWhereTheFailureHappened) {
     // errno changed after the throw never reaches the triple.
     ApiResult r = run([] {
         errno = ENOSPC;
-        PLException failure = PLException::fromErrno(kApiOk, "");
+        std::system_error failure(errno, std::generic_category(), "write");
         errno = EACCES;
         throw failure;
     });
