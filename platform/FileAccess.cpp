@@ -126,7 +126,8 @@ bool AccessAcl::permits(const Credentials& who, const struct stat& st, unsigned 
 }
 
 void AccessAcl::grant(Tag tag, std::uint32_t id, unsigned perm) {
-    auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.tag == tag && e.id == id; });
+    auto it =
+        std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.tag == tag && e.id == id; });
     if (it == entries_.end())
         entries_.push_back({tag, perm & 7u, id});
     else
@@ -151,7 +152,8 @@ bool AccessAcl::hasMask() const {
 }
 
 bool AccessAcl::hasNamedEntries() const {
-    return std::any_of(entries_.begin(), entries_.end(), [](const Entry& e) { return e.tag == kUser || e.tag == kGroup; });
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [](const Entry& e) { return e.tag == kUser || e.tag == kGroup; });
 }
 
 bool AccessAcl::applyTo(int fd) const {
@@ -165,9 +167,8 @@ bool AccessAcl::applyTo(int fd) const {
         if (e.tag == kUser || e.tag == kGroup || e.tag == kOwningGroup) mask |= e.perm;
     }
     if (hasNamedEntries()) sorted.push_back({kMask, mask});
-    std::sort(sorted.begin(), sorted.end(), [](const Entry& a, const Entry& b) {
-        return a.tag != b.tag ? a.tag < b.tag : a.id < b.id;
-    });
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Entry& a, const Entry& b) { return a.tag != b.tag ? a.tag < b.tag : a.id < b.id; });
     std::string raw;
     writeLittle(raw, kAclVersion, 4);
     for (const Entry& e : sorted) {

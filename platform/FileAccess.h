@@ -21,10 +21,17 @@ enum Access : unsigned { kAccessSearch = 1, kAccessWrite = 2, kAccessRead = 4 };
 // named users and groups and their mask.
 class AccessAcl {
 public:
-    enum Tag : std::uint16_t { kOwner = 0x01, kUser = 0x02, kOwningGroup = 0x04, kGroup = 0x08, kMask = 0x10, kOther = 0x20 };
+    enum Tag : std::uint16_t {
+        kOwner = 0x01,
+        kUser = 0x02,
+        kOwningGroup = 0x04,
+        kGroup = 0x08,
+        kMask = 0x10,
+        kOther = 0x20
+    };
     struct Entry {
         Tag tag;
-        unsigned perm; // Access bits
+        unsigned perm;                                     // Access bits
         std::uint32_t id = static_cast<std::uint32_t>(-1); // named users and groups only
     };
 

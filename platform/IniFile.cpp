@@ -1,9 +1,9 @@
 #include "platform/IniFile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
-#include <cctype>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
@@ -60,7 +60,8 @@ void checkValue(std::string_view value) {
 // Takes the writer's lock on a new temporary and makes sure a purge did not
 // remove it between its creation and the lock.
 bool lockedInPlace(int fd, const fs::path& temp) {
-    struct stat held {}, named {};
+    struct stat held {
+    }, named{};
     if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &held) != 0) {
         ::unlink(temp.c_str());
         return false;

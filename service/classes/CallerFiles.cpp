@@ -23,7 +23,7 @@ constexpr int kMaxLinks = 40;
 // File systems whose "regular files" are the kernel's own views: never data
 // to send.
 constexpr std::array<unsigned long, 10> kKernelFileSystems{
-    PROC_SUPER_MAGIC, SYSFS_MAGIC,        DEBUGFS_MAGIC, TRACEFS_MAGIC,   SECURITYFS_MAGIC,
+    PROC_SUPER_MAGIC, SYSFS_MAGIC,        DEBUGFS_MAGIC,       TRACEFS_MAGIC,  SECURITYFS_MAGIC,
     BPF_FS_MAGIC,     CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, EFIVARFS_MAGIC, PSTOREFS_MAGIC};
 
 bool onKernelFileSystem(int fd) {
@@ -75,7 +75,8 @@ UniqueFd openEntry(const CallerFolder& folder, std::string_view name, struct sta
     if (!fd) lookupFailed(errno, folder.path() + "/" + entry);
     st = statOf(fd.get(), entry);
     if (S_ISLNK(st.st_mode)) refuse(ELOOP, entry);
-    if (!S_ISREG(st.st_mode)) throw CallerFileError(CallerFileError::kNotFile, S_ISDIR(st.st_mode) ? EISDIR : EINVAL, entry);
+    if (!S_ISREG(st.st_mode))
+        throw CallerFileError(CallerFileError::kNotFile, S_ISDIR(st.st_mode) ? EISDIR : EINVAL, entry);
     return fd;
 }
 

@@ -1,8 +1,8 @@
 #include "platform/IniFile.h"
 #include "tests/IniProfile.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -168,7 +168,8 @@ TEST(IniFileWrite, UpdateOfAnExistingFileOnly) {
 TEST(IniFileWrite, ANewFileTakesTheModeAskedFor) {
     TempDir dir;
     mode_t mask = ::umask(0022);
-    updateProfile(dir / "private.ini", [](IniDocument& doc) { doc.set("s", "k", "v"); }, kPrivateFileMode);
+    updateProfile(
+        dir / "private.ini", [](IniDocument& doc) { doc.set("s", "k", "v"); }, kPrivateFileMode);
     writeProfileString(dir / "plain.ini", "s", "k", "v");
     ::umask(mask);
     struct stat st {};

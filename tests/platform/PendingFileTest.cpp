@@ -2,8 +2,8 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <grp.h>
 #include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <system_error>
@@ -168,7 +168,7 @@ TEST(PendingFile, AnOwnerThatCannotBeKeptKeepsItsRightsByName) {
     writersGroup.gid = kWriterGroup;
     EXPECT_FALSE(mayAccess(writersGroup, placed.get(), st, kAccessRead));
     // And the kernel agrees: the old owner opens it.
-    EXPECT_EQ(runAs(kOldOwner, kOldGroup,
-                    [&] { return ::open((folder / "t").c_str(), O_RDWR | O_CLOEXEC) >= 0 ? 0 : 1; }),
-              0);
+    EXPECT_EQ(
+        runAs(kOldOwner, kOldGroup, [&] { return ::open((folder / "t").c_str(), O_RDWR | O_CLOEXEC) >= 0 ? 0 : 1; }),
+        0);
 }

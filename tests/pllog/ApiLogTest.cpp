@@ -55,7 +55,8 @@ TEST(PllogApiLog, ValuesCannotForgeRecords) {
 TEST(PllogApiLog, ALineIsCutAtItsLimitOnACharacterBoundary) {
     LogFolders logs;
     std::string huge(10 << 20, 'a');
-    for (int i = 0; i < 17; ++i) ASSERT_EQ(callLogAPI(1, 4, 3, "ファイル名が64桁を超えました", "", "PLSendData", huge), 1);
+    for (int i = 0; i < 17; ++i)
+        ASSERT_EQ(callLogAPI(1, 4, 3, "ファイル名が64桁を超えました", "", "PLSendData", huge), 1);
     auto lines = logs.apiLines();
     ASSERT_EQ(lines.size(), 17u);
     for (const std::string& line : lines) EXPECT_EQ(line.size(), 5119u);

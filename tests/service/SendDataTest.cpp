@@ -36,7 +36,8 @@ ApiResult send(TransferFixture& f, const std::string& name, const std::string& d
 class DeniedReads {
 public:
     explicit DeniedReads(const std::filesystem::path& file, int allowed = 0)
-        : allowed_(allowed), group_(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK, O_RDONLY | O_CLOEXEC)) {
+        : allowed_(allowed),
+          group_(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK, O_RDONLY | O_CLOEXEC)) {
         if (group_ && ::fanotify_mark(group_.get(), FAN_MARK_ADD, FAN_ACCESS_PERM, AT_FDCWD, file.c_str()) == 0)
             answering_ = std::thread([this] { answer(); });
     }
