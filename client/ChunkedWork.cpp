@@ -38,6 +38,4 @@ void runChunks(std::size_t chunks, std::size_t workers,
     if (failure) std::rethrow_exception(failure);
 }
 
-std::size_t processorCount() { return std::max(1u, std::thread::hardware_concurrency()); }
-
 } // namespace plx

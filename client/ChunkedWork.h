@@ -15,7 +15,4 @@ namespace plx {
 void runChunks(std::size_t chunks, std::size_t workers,
                const std::function<void(std::size_t chunk, std::size_t worker)>& task);
 
-// The threads worth starting for work that every processor can share.
-std::size_t processorCount();
-
 } // namespace plx

@@ -17,6 +17,7 @@
 #include "client/ChunkedWork.h"
 #include "client/DateTimeText.h"
 #include "client/LogLineReader.h"
+#include "platform/Processors.h"
 #include "platform/Utf8.h"
 
 namespace plx {
@@ -270,7 +271,7 @@ public:
     static LogRecords load(const LogSettings& folders, const LogFilter& filter) {
         LogRange range = rangeOf(filter);
         LogRecords records;
-        std::vector<TextArena> arenas(processorCount());
+        std::vector<TextArena> arenas(usableProcessors());
         readSessions(records, dailyLogs(folders.sessionLogLocation, kSessionLogPrefix, range), filter.kind, arenas);
         if (!records.sessions_.empty())
             attachApiLines(records, dailyLogs(folders.apiLogLocation, kApiLogPrefix, range), range, arenas);

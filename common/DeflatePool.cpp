@@ -1,8 +1,9 @@
 #include "common/DeflatePool.h"
 
 #include <algorithm>
-#include <sched.h>
 #include <zlib.h>
+
+#include "platform/Processors.h"
 
 namespace plx {
 
@@ -11,16 +12,6 @@ namespace {
 // Raw deflate: the gzip framing is the stream's.
 constexpr int kRawWindow = -15;
 constexpr int kMemLevel = 8;
-
-unsigned usableProcessors() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0) {
-        const int n = CPU_COUNT(&set);
-        if (n > 0) return static_cast<unsigned>(n);
-    }
-    return std::max(1u, std::thread::hardware_concurrency());
-}
 
 // One worker's deflate state, kept from block to block.
 class WorkerDeflate {

@@ -101,11 +101,20 @@ QVariant SessionListModel::data(const QModelIndex& index, int role) const {
     if (i >= sessionCount()) return {};
     if (index.column() <= kSessionId) return sessionKey(*records_, i, index.column());
     SessionLine session = records_->session(i);
-    auto kind = kinds_.indexOfSession(session.field(S::kServiceNo), session.field(S::kProtocolFilename),
-                                      session.field(S::kTransferKind));
+    // Only the two columns of the data kind look it up: the others are painted far more often.
+    auto kind = [&] {
+        return kinds_.indexOfSession(session.field(S::kServiceNo), session.field(S::kProtocolFilename),
+                                     session.field(S::kTransferKind));
+    };
     switch (index.column()) {
-    case kDataName: return kind ? u8(kinds_[*kind].file.DataName) : QString();
-    case kDirection: return kind ? u8(directionLabel(kinds_[*kind])) : QString();
+    case kDataName: {
+        auto k = kind();
+        return k ? u8(kinds_[*k].file.DataName) : QString();
+    }
+    case kDirection: {
+        auto k = kind();
+        return k ? u8(directionLabel(kinds_[*k])) : QString();
+    }
     case kStart: return u8(formatLogTime(session.field(S::kStart)));
     case kEnd: return u8(formatLogTime(session.field(S::kEnd)));
     case kResult: return u8(resultCodeLabel(session.field(S::kResultCode)));
