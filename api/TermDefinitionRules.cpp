@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/Utf8.h"
-
 namespace plx {
 
 const std::array<TermKey, 9>& termKeys() {
@@ -36,9 +34,9 @@ std::optional<ArgumentFault> checkTermDefinition(const TerminalRec& rec) {
     const auto& keys = termKeys();
     auto at = [](std::size_t i) { return static_cast<std::int32_t>(i + 1); };
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        const std::string& value = rec.*keys[i].field;
-        if (!keys[i].missingText.empty() && value.empty()) return ArgumentFault{at(i), keys[i].missingText};
-        if (utf8Length(value) > keys[i].limit) return ArgumentFault{at(i), keys[i].tooLongText};
+        // An empty value is never too long: the rule's order of checks cannot matter here.
+        if (auto text = lengthFault(rec.*keys[i].field, {keys[i].limit, keys[i].tooLongText, keys[i].missingText}))
+            return ArgumentFault{at(i), *text};
     }
     auto digits = [](const std::string& text) {
         return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });

@@ -43,7 +43,7 @@ EntityPlan ReceivedEntity::plan(const EntityHead& head, const std::function<Enti
             aheadFd_ = to.fd;
             return {to.fd, to.path, values.compressed(), values.expansionLimit()};
         }
-        scratch_ = OpenTempFile::create(systemTempFolder(), kTempPrefix);
+        scratch_ = makeOpenTempFile();
         return {scratch_.fd(), scratch_.path(), false};
     } catch (const std::system_error& e) {
         planError_ = e.code().value();

@@ -19,14 +19,17 @@ using Clock = std::chrono::steady_clock;
 
 thread_local std::optional<Clock::time_point> waitDeadline;
 
+// The earlier of deadline and seconds from now (0 or less: no limit of its own).
+std::optional<Clock::time_point> earliest(std::optional<Clock::time_point> deadline, int seconds) {
+    if (seconds <= 0) return deadline;
+    auto own = Clock::now() + std::chrono::seconds(seconds);
+    return !deadline || own < *deadline ? own : deadline;
+}
+
 // poll() for events beside the session event, restarting after signals
 // with the time that is left: 1 when ready.
 SocketResult pollFor(int fd, short events, int seconds) {
-    std::optional<Clock::time_point> deadline = waitDeadline;
-    if (seconds > 0) {
-        auto own = Clock::now() + std::chrono::seconds(seconds);
-        if (!deadline || own < *deadline) deadline = own;
-    }
+    const std::optional<Clock::time_point> deadline = earliest(waitDeadline, seconds);
     for (;;) {
         int wait = -1;
         if (deadline) {
@@ -62,11 +65,7 @@ CorkScope::CorkScope(int fd) : fd_(fd) { setTcpOption(fd_, TCP_CORK, 1); }
 // Uncorking sends what is held at once.
 CorkScope::~CorkScope() { setTcpOption(fd_, TCP_CORK, 0); }
 
-WaitDeadline::WaitDeadline(int seconds) : outer_(waitDeadline) {
-    if (seconds <= 0) return;
-    auto own = Clock::now() + std::chrono::seconds(seconds);
-    if (!waitDeadline || own < *waitDeadline) waitDeadline = own;
-}
+WaitDeadline::WaitDeadline(int seconds) : outer_(waitDeadline) { waitDeadline = earliest(waitDeadline, seconds); }
 
 WaitDeadline::~WaitDeadline() { waitDeadline = outer_; }
 

@@ -277,7 +277,7 @@ int runService(bool asService) {
         try {
             auto settings = loadCheckedSettings();
             compulsion = settings->shutdownCompulsion;
-            deleteExpiredLogs();
+            deleteExpiredLogs(*settings);
             client = Client::instance();
             recoverCenterRecords();
             removeLeftovers(*settings);
