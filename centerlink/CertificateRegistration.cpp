@@ -420,14 +420,7 @@ void writeKeyPem(EVP_PKEY* key, const std::string& path, const char* passPhrase)
 }
 
 bool isSSLEnviroment() {
-    std::unique_ptr<Settings> settings;
-    try {
-        settings = loadSettings();
-    } catch (...) {
-        return false;
-    }
-    if (!settings) return false;
-    CertificateFiles files = certificateFiles(*settings);
+    CertificateFiles files = configuredCertificateFiles();
     return !readTextFile(files.cert).empty() && !readTextFile(files.key).empty();
 }
 

@@ -27,15 +27,6 @@ std::optional<IniDocument> loadConfig() {
     return IniDocument::load(*path);
 }
 
-std::string certificateFile(std::string CertificateFiles::*name) {
-    try {
-        auto settings = loadSettings();
-        return settings ? certificateFiles(*settings).*name : std::string();
-    } catch (...) {
-        return {};
-    }
-}
-
 std::unique_ptr<Settings> readConfig(const std::filesystem::path& plconfigPath) {
     auto s = std::make_unique<Settings>();
     IniDocument config = IniDocument::load(plconfigPath);
@@ -115,8 +106,13 @@ CertificateFiles certificateFiles(const Settings& settings) {
             joinPath(settings.tempFolder, "zorvantike.csr")};
 }
 
-std::string getCertFilePath() { return certificateFile(&CertificateFiles::cert); }
-std::string getKeyFilePath() { return certificateFile(&CertificateFiles::key); }
-std::string getCsrFilePath() { return certificateFile(&CertificateFiles::csr); }
+CertificateFiles configuredCertificateFiles() {
+    try {
+        auto settings = loadSettings();
+        return settings ? certificateFiles(*settings) : CertificateFiles{};
+    } catch (...) {
+        return {};
+    }
+}
 
 } // namespace plx

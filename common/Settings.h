@@ -62,8 +62,7 @@ struct CertificateFiles {
     std::string csr;
 };
 CertificateFiles certificateFiles(const Settings& settings);
-std::string getCertFilePath();
-std::string getKeyFilePath();
-std::string getCsrFilePath();
+// The same from the settings as stored now; all empty when they cannot be read.
+CertificateFiles configuredCertificateFiles();
 
 } // namespace plx

@@ -146,8 +146,13 @@ std::unique_ptr<HttpServer> startGateway(CenterNetwork& handler, const std::shar
             // Not needed here: a later transfer registers again.
         }
     }
-    auto server = isHttpSSL() ? std::make_unique<HttpServer>(getTerminalPort(), getCertFilePath(), getKeyFilePath())
-                              : std::make_unique<HttpServer>(getTerminalPort());
+    std::unique_ptr<HttpServer> server;
+    if (isHttpSSL()) {
+        CertificateFiles files = configuredCertificateFiles();
+        server = std::make_unique<HttpServer>(getTerminalPort(), files.cert, files.key);
+    } else {
+        server = std::make_unique<HttpServer>(getTerminalPort());
+    }
     server->setHandler(&handler);
     if (!server->start()) report("Httpサーバの起動に失敗しました。");
     return server;

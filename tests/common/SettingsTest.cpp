@@ -19,7 +19,7 @@ TEST(Settings, MissingConfigGivesNothing) {
     EXPECT_FALSE(isHttpSSL());
     EXPECT_EQ(getTerminalPort(), 0);
     EXPECT_FALSE(isDialogAppearance());
-    EXPECT_EQ(getCertFilePath(), "");
+    EXPECT_EQ(configuredCertificateFiles().cert, "");
 }
 
 TEST(Settings, DefaultsStandWithoutKeysOrTimeoutFile) {
@@ -41,9 +41,10 @@ TEST(Settings, DefaultsStandWithoutKeysOrTimeoutFile) {
     EXPECT_EQ(s->tcpTimeout, 180);
     EXPECT_EQ(s->registTimeout, 120);
     EXPECT_EQ(s->connectTimeout, 30);
-    EXPECT_EQ(getCertFilePath(), "/var/tmp/plx/zorvantike.cert");
-    EXPECT_EQ(getKeyFilePath(), "/var/tmp/plx/zorvantike.key");
-    EXPECT_EQ(getCsrFilePath(), "/var/tmp/plx/zorvantike.csr");
+    CertificateFiles files = configuredCertificateFiles();
+    EXPECT_EQ(files.cert, "/var/tmp/plx/zorvantike.cert");
+    EXPECT_EQ(files.key, "/var/tmp/plx/zorvantike.key");
+    EXPECT_EQ(files.csr, "/var/tmp/plx/zorvantike.csr");
 }
 
 TEST(Settings, DigitsAndSwitchRules) {
