@@ -133,7 +133,7 @@ Conversation::Reply Conversation::exchange(const Request& request) {
 }
 
 void Conversation::replyNotKept(int systemError) {
-    fail({kApiNotReady, systemError, "受信データの保存に失敗", kResultOther});
+    fail({kApiNotReady, systemError, kReplyNotStoredText, kResultOther});
 }
 
 void Conversation::authenticate(AuthenticationRequest request, int firstByteTimeout,

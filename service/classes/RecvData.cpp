@@ -37,7 +37,6 @@ constexpr TransferRules kReceiveRules{.apiName = "PLRecvData",
 constexpr const char* kDuplicateText = "二重転送エラー";
 constexpr const char* kNotReportReplyText = "完了応答ではない電文でした";
 constexpr const char* kNamingText = "ファイルの保存に失敗(保存ファイル名の決定でエラー)";
-constexpr const char* kNotStoredText = "受信データの保存に失敗";
 constexpr StepFailure kNotFileReply{kApiCenterError, kResultBadMessage, "ファイル応答ではない電文でした",
                                     kResultBadMessage};
 constexpr StepFailure kNoEntity{kApiCenterError, kResultBadMessage,
@@ -276,7 +275,7 @@ void Receive::replyNotKept(int systemError) { notSaved(systemError); }
 
 void Receive::notSaved(int error) {
     report("99");
-    fail({kApiNotReady, error, kNotStoredText, kResultOther});
+    Conversation::replyNotKept(error);
 }
 
 // The digest of the data now in the target file; empty when the data
