@@ -42,18 +42,6 @@ std::int64_t nowMs() {
 
 std::int32_t clamp32(std::int64_t v) { return clampToInt32(v); }
 
-// The code of a reply that did not come whole.
-int receiveError(const ReceivedMessage& reply) {
-    switch (reply.status) {
-    case ReceiveStatus::Stopped: return kSessionStopped;
-    case ReceiveStatus::BadFirstByte:
-        // A first byte that never came is not counted as a socket error.
-        return reply.socketError == kSocketTimeoutMarker ? 0 : recordedSocketError(reply.socketError);
-    case ReceiveStatus::ReadFailed: return recordedSocketError(reply.socketError);
-    default: return 0;
-    }
-}
-
 } // namespace
 
 HttpClient::~HttpClient() {
@@ -267,7 +255,7 @@ HttpOutcome HttpClient::receiveReply(ReceivedMessage& reply, BodyReader* reader)
     progressMode_ = kNoProgress;
     if (reply.status == ReceiveStatus::Complete) return {};
     Disconnect();
-    HttpOutcome outcome = failed(HttpOutcome::kReceiveFailed, receiveError(reply));
+    HttpOutcome outcome = failed(HttpOutcome::kReceiveFailed, recordedReceiveError(reply));
     if (reply.status == ReceiveStatus::NoBodyFile) outcome.replyFileError = reply.fileError;
     return outcome;
 }

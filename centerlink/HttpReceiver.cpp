@@ -194,4 +194,14 @@ ReceivedMessage receiveHttpMessage(Connection& connection, const ReceiveOptions&
     return Receiving(connection, options).run();
 }
 
+int recordedReceiveError(const ReceivedMessage& message) {
+    switch (message.status) {
+    case ReceiveStatus::Stopped: return kSessionStopped;
+    case ReceiveStatus::BadFirstByte:
+        return message.socketError == kSocketTimeoutMarker ? 0 : recordedSocketError(message.socketError);
+    case ReceiveStatus::ReadFailed: return recordedSocketError(message.socketError);
+    default: return 0;
+    }
+}
+
 } // namespace plx

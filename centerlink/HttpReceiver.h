@@ -62,6 +62,11 @@ struct ReceivedMessage {
 
 ReceivedMessage receiveHttpMessage(Connection& connection, const ReceiveOptions& options);
 
+// The code a message that did not come whole records: -100 when stopped,
+// the socket error of a failed read, 0 for a first byte that never came
+// (no socket fault) and for every other status.
+int recordedReceiveError(const ReceivedMessage& message);
+
 // Where the header block ends: the earlier of "\n\n" and "\r\n\r\n".
 // Returns the block's length and the separator's; npos when not found.
 std::size_t findHeaderEnd(std::string_view text, std::size_t& separatorLength);

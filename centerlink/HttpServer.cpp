@@ -220,19 +220,12 @@ void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool
         ReceivedMessage request = receiveHttpMessage(connection, options);
         ScopedFileRemoval body(request.bodyFile);
 
-        // A close that came while the request was read stops it, complete or not.
-        if (request.status == ReceiveStatus::Complete && SessionEvent::isSet()) return end(kSessionStopped, 2);
-        switch (request.status) {
-        case ReceiveStatus::Complete: break;
-        case ReceiveStatus::Stopped: return end(kSessionStopped, 2);
-        case ReceiveStatus::BadFirstByte:
-            // A gateway that never sends is not a socket fault.
-            return end(request.socketError == kSocketTimeoutMarker ? 0 : recordedSocketError(request.socketError), 2);
-        case ReceiveStatus::ReadFailed:
-            if (SessionEvent::isSet()) return end(kSessionStopped, 2);
-            return end(recordedSocketError(request.socketError), 2);
-        default: return end(0, 2);
-        }
+        // A close that came while the request was read stops it, complete or
+        // cut by a failed read.
+        bool stopped = SessionEvent::isSet() &&
+                       (request.status == ReceiveStatus::Complete || request.status == ReceiveStatus::ReadFailed);
+        if (stopped) return end(kSessionStopped, 2);
+        if (request.status != ReceiveStatus::Complete) return end(recordedReceiveError(request), 2);
 
         if (!h) return;
         std::filesystem::path bodyPath = body.path();
