@@ -4,9 +4,37 @@
 #include <climits>
 #include <sys/socket.h>
 
+#include "centerlink/SessionControl.h"
 #include "centerlink/SocketIo.h"
 
 namespace plx {
+
+Connection::Streamed Connection::stream(const OutgoingMessage& message, int seconds,
+                                        const std::function<void(std::size_t)>& onBlock) {
+    Streamed ended;
+    bool sent = false;
+    try {
+        CorkScope cork(fd());
+        sent = message.writeTo([&](const void* data, std::size_t size) {
+            // Checked between blocks, so closing the service ends a long send.
+            if (SessionEvent::isSet()) {
+                ended.end = Streamed::kStopped;
+                return false;
+            }
+            SocketResult written = writeAll(data, size, seconds);
+            if (!written.ok()) {
+                ended.error = written.error;
+                return false;
+            }
+            if (onBlock) onBlock(size);
+            return true;
+        });
+    } catch (const std::exception&) {
+        sent = false;
+    }
+    if (!sent && ended.end == Streamed::kSent) ended.end = Streamed::kFailed;
+    return ended;
+}
 
 Connection& Connection::operator=(Connection&& other) noexcept {
     if (this != &other) {

@@ -3,9 +3,11 @@
 // released in the right order exactly once.
 
 #include <cstddef>
+#include <functional>
 #include <sys/types.h>
 
 #include "centerlink/TlsIo.h"
+#include "common/OutgoingMessage.h"
 #include "platform/UniqueFd.h"
 
 namespace plx {
@@ -29,6 +31,16 @@ public:
     // Every byte (count: size) or the first failure; TLS writes wait at most
     // seconds for the library's own reads.
     SocketResult writeAll(const void* data, std::size_t size, int seconds);
+    // How a streamed message ended: sent whole, stopped between blocks
+    // because the session event was set, or failed with the write's error
+    // (0 when the producer failed or threw).
+    struct Streamed {
+        enum End { kSent, kStopped, kFailed } end = kSent;
+        int error = 0;
+    };
+    // The whole message as it is produced, its pieces corked into as few
+    // segments as they fill; onBlock hears of every block sent.
+    Streamed stream(const OutgoingMessage& message, int seconds, const std::function<void(std::size_t)>& onBlock = {});
     // TLS close_notify when a session is up, then shutdown and close.
     void close();
 

@@ -202,30 +202,13 @@ HttpOutcome HttpClient::sendRequest(const OutgoingMessage& request) {
     totalBytes_ = static_cast<std::int64_t>(request.size());
     doneBytes_ = 0;
     progressMode_ = kSending;
-    bool stopped = false;
-    SocketResult written = SocketResult::done(0);
-    bool sent = false;
-    try {
-        // The head, the body and its tail in as few segments as they fill.
-        CorkScope cork(connection_.fd());
-        sent = request.writeTo([&](const void* data, std::size_t size) {
-            // Checked between blocks, so closing the service ends a long send.
-            if (SessionEvent::isSet()) {
-                stopped = true;
-                return false;
-            }
-            written = connection_.writeAll(static_cast<const char*>(data), size, readTimeout_);
-            if (!written.ok()) return false;
-            doneBytes_ += static_cast<std::int64_t>(size);
-            return true;
-        });
-    } catch (const std::exception&) {
-        sent = false;
-    }
+    Connection::Streamed sent = connection_.stream(
+        request, readTimeout_, [this](std::size_t size) { doneBytes_ += static_cast<std::int64_t>(size); });
     progressMode_ = kNoProgress;
-    if (!sent) {
+    if (sent.end != Connection::Streamed::kSent) {
         Disconnect();
-        return failed(HttpOutcome::kSendFailed, stopped ? kSessionStopped : recordedSocketError(written.error));
+        return failed(HttpOutcome::kSendFailed,
+                      sent.end == Connection::Streamed::kStopped ? kSessionStopped : recordedSocketError(sent.error));
     }
     if (progressDirection_ == kSending && sink_)
         sink_->onSendProgress(clamp32(totalBytes_), clamp32(totalBytes_), elapsedMs());

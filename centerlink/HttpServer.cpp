@@ -62,25 +62,10 @@ struct SendOutcome {
 // Sends the reply as it is produced; an empty one is nothing to send.
 SendOutcome sendReply(Connection& connection, const OutgoingMessage& reply, int seconds) {
     if (reply.empty()) return {0, 2};
-    bool stopped = false;
-    SocketResult written = SocketResult::done(0);
-    bool sent = false;
-    try {
-        CorkScope cork(connection.fd()); // the head leaves with the first piece
-        sent = reply.writeTo([&](const void* data, std::size_t size) {
-            if (SessionEvent::isSet()) {
-                stopped = true;
-                return false;
-            }
-            written = connection.writeAll(static_cast<const char*>(data), size, seconds);
-            return written.ok();
-        });
-    } catch (const std::exception&) {
-        sent = false;
-    }
-    if (sent) return {};
-    if (stopped) return {kSessionStopped, 1};
-    return {recordedSocketError(written.error), 1};
+    Connection::Streamed sent = connection.stream(reply, seconds);
+    if (sent.end == Connection::Streamed::kSent) return {};
+    if (sent.end == Connection::Streamed::kStopped) return {kSessionStopped, 1};
+    return {recordedSocketError(sent.error), 1};
 }
 
 } // namespace
