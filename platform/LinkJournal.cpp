@@ -17,8 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kHiddenPrefix = ".plx";
-
 std::mutex& folderMutex() {
     static std::mutex mutex;
     return mutex;
@@ -37,7 +35,7 @@ fs::path currentFolder() {
 // Only names of the kind a PendingFile gives, and only plain files.
 bool removeRecorded(const fs::path& path) {
     std::string name = path.filename().string();
-    if (name.rfind(kHiddenPrefix, 0) != 0 || name.size() < 9 || name.substr(name.size() - 4) != ".tmp") return false;
+    if (!isHiddenLinkName(name)) return false;
     UniqueFd dir(::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat st {};
     if (!dir || ::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -54,6 +52,12 @@ std::string readWhole(const fs::path& file) {
 }
 
 } // namespace
+
+bool isHiddenLinkName(std::string_view name) {
+    constexpr std::string_view kEnd = ".tmp";
+    return name.size() > kHiddenLinkPrefix.size() + kEnd.size() && name.starts_with(kHiddenLinkPrefix) &&
+           name.ends_with(kEnd);
+}
 
 LinkRecord::LinkRecord(int dirFd, const std::string& name) {
     fs::path folder = currentFolder();

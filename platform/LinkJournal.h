@@ -9,8 +9,14 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace plx {
+
+// The hidden names a PendingFile gives: this prefix, hex digits and ".tmp"
+// (uniqueFileName); only such names are ever removed from a record.
+inline constexpr std::string_view kHiddenLinkPrefix = ".plx";
+bool isHiddenLinkName(std::string_view name);
 
 class LinkRecord {
 public:

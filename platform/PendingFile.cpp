@@ -12,8 +12,6 @@ namespace plx {
 
 namespace {
 
-constexpr const char* kHiddenPrefix = ".plx";
-
 [[noreturn]] void fail(int error, const std::string& what) {
     throw std::system_error(error, std::generic_category(), what);
 }
@@ -37,7 +35,7 @@ PendingFile::PendingFile(int dirFd, mode_t mode) : dirFd_(dirFd) {
     int error = errno;
     // Only a file system without unnamed files gets a named stand-in.
     if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL) fail(error, "create a file");
-    stagedName_ = underUniqueName(kHiddenPrefix, [&](const std::string& name) {
+    stagedName_ = underUniqueName(kHiddenLinkPrefix, [&](const std::string& name) {
         record_ = LinkRecord(dirFd, name);
         fd_.reset(::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         return static_cast<bool>(fd_);
@@ -64,7 +62,7 @@ void PendingFile::flush() {
 std::string PendingFile::linkHidden() {
     if (!stagedName_.empty()) return stagedName_;
     std::string source = "/proc/self/fd/" + std::to_string(fd_.get());
-    stagedName_ = underUniqueName(kHiddenPrefix, [&](const std::string& name) {
+    stagedName_ = underUniqueName(kHiddenLinkPrefix, [&](const std::string& name) {
         record_ = LinkRecord(dirFd_, name);
         return ::linkat(AT_FDCWD, source.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
     });
