@@ -21,6 +21,10 @@ struct SessionLog {
         kCenterFetch = 40,    // the center gets a file from the terminal
         kRegistration = 50,   // the terminal's certificate
     };
+    // The kinds that move a file from the terminal to the center, and those
+    // that move one the other way.
+    static constexpr TransferKind kSendKinds[] = {kTerminalSend, kCenterFetch};
+    static constexpr TransferKind kReceiveKinds[] = {kTerminalReceive, kCenterDelivery};
     // The message kind (phase) at which a conversation ended: each
     // exchange's request, and one above it its reply; 0 after a normal end.
     enum Phase : std::int32_t {

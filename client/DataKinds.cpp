@@ -1,6 +1,7 @@
 #include "client/DataKinds.h"
 
 #include <algorithm>
+#include <span>
 
 #include "api/LogLayout.h"
 #include "platform/Numbers.h"
@@ -48,8 +49,9 @@ std::optional<std::size_t> DataKindTable::indexOfSession(std::string_view servic
     auto first = indexOfService(serviceNo, protocolFilename);
     auto kind = parseDigits(transferKind);
     if (!first || !kind) return first;
-    bool send = *kind == SessionLog::kTerminalSend || *kind == SessionLog::kCenterFetch;
-    bool receive = *kind == SessionLog::kTerminalReceive || *kind == SessionLog::kCenterDelivery;
+    auto among = [&](std::span<const SessionLog::TransferKind> kinds) { return std::ranges::count(kinds, *kind) > 0; };
+    bool send = among(SessionLog::kSendKinds);
+    bool receive = among(SessionLog::kReceiveKinds);
     if (!send && !receive) return first;
     auto same = firstIndex([&](const DataKind& k) {
         return k.file.ServiceNo == kinds_[*first].file.ServiceNo &&

@@ -36,11 +36,11 @@ constexpr std::string_view kTransferApis[] = {"PLSendData", "PLRecvData"};
 
 struct KindCodes {
     LogKind kind;
-    SessionLog::TransferKind codes[2];
+    std::span<const SessionLog::TransferKind> codes;
 };
 constexpr KindCodes kKindCodes[] = {
-    {LogKind::Send, {SessionLog::kTerminalSend, SessionLog::kCenterFetch}},
-    {LogKind::Receive, {SessionLog::kTerminalReceive, SessionLog::kCenterDelivery}},
+    {LogKind::Send, SessionLog::kSendKinds},
+    {LogKind::Receive, SessionLog::kReceiveKinds},
 };
 
 // The field as written: the code's decimal text, nothing around it.
