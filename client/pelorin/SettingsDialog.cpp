@@ -63,11 +63,7 @@ SettingsDialog::SettingsDialog(PelorinContext& context, QWidget* parent, std::op
     resize(560, 440);
 
     const TerminalRec& t = context_.state.terminal;
-    const std::pair<QLineEdit*, const std::string*> terminal[] = {
-        {txtTerminalID_, &t.TerminalID},   {txtCenterID_, &t.CenterID},   {txtCenterHost_, &t.CenterHost},
-        {txtCenterURL_, &t.CenterURL},     {txtPassword_, &t.Password},   {txtProtocolVersion_, &t.ProtocolVersion},
-        {txtProxyServer_, &t.ProxyServer}, {txtProxyUser_, &t.ProxyUser}, {txtProxyPassword_, &t.ProxyPassword}};
-    for (auto [box, value] : terminal) box->setText(u8(*value));
+    for (std::size_t i = 0; i < termKeys().size(); ++i) boxAt({0, i})->setText(u8(t.*termKeys()[i].field));
     for (const DataKind& kind : working_) addRow(kind);
     enableRowCommands(!working_.empty());
     if (!working_.empty()) lvwFile_->setCurrentItem(lvwFile_->topLevelItem(0));
@@ -269,9 +265,9 @@ void SettingsDialog::deleteKind() {
 }
 
 TerminalRec SettingsDialog::typedTerminal() const {
-    return TerminalRec{typed(txtTerminalID_),  typed(txtCenterID_),  typed(txtCenterHost_),
-                       typed(txtCenterURL_),   typed(txtPassword_),  typed(txtProtocolVersion_),
-                       typed(txtProxyServer_), typed(txtProxyUser_), typed(txtProxyPassword_)};
+    TerminalRec typedIn;
+    for (std::size_t i = 0; i < termKeys().size(); ++i) typedIn.*termKeys()[i].field = typed(boxAt({0, i}));
+    return typedIn;
 }
 
 LogSettings SettingsDialog::typedLogs() const {
@@ -317,6 +313,7 @@ bool SettingsDialog::apply() {
     return false;
 }
 
+// The terminal's boxes in record order (that of termKeys()).
 QLineEdit* SettingsDialog::boxAt(const SettingsPlace& place) const {
     QLineEdit* const terminal[] = {txtTerminalID_,      txtCenterID_,    txtCenterHost_, txtCenterURL_,    txtPassword_,
                                    txtProtocolVersion_, txtProxyServer_, txtProxyUser_,  txtProxyPassword_};
