@@ -137,12 +137,18 @@ bool FolderGuard::removeIfEmpty(const fs::path& folder) const {
     return !isProtected(folder) && ::rmdir(normalFolder(folder).c_str()) == 0;
 }
 
-void FolderGuard::removeEmptyParents(const fs::path& path) const {
+void FolderGuard::removeUpward(const fs::path& path, const std::function<bool(const std::string&)>& mayRemove,
+                               const std::string& last) const {
     std::string folder = normalFolder(path);
     while (folder.size() > 1) {
         folder = folder.substr(0, std::max<std::size_t>(folder.rfind('/'), 1));
-        if (!removeIfEmpty(folder) || folder == base_) return;
+        if (!mayRemove(folder) || !removeIfEmpty(folder) || folder == last) return;
     }
+}
+
+void FolderGuard::removeEmptyParents(const fs::path& path) const {
+    removeUpward(
+        path, [](const std::string&) { return true; }, base_);
 }
 
 void FolderGuard::removeEmptyParents(const fs::path& path, const std::vector<std::string>& roots) const {
@@ -154,11 +160,7 @@ void FolderGuard::removeEmptyParents(const fs::path& path, const std::vector<std
             return folder == root || (folder.starts_with(root) && (root == "/" || folder[root.size()] == '/'));
         });
     };
-    std::string folder = normalFolder(path);
-    while (folder.size() > 1) {
-        folder = folder.substr(0, std::max<std::size_t>(folder.rfind('/'), 1));
-        if (!within(folder) || !removeIfEmpty(folder)) return;
-    }
+    removeUpward(path, within, {});
 }
 
 } // namespace plx::uninst

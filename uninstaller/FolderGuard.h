@@ -10,6 +10,7 @@
 // desktop's data and settings folders below them.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,11 @@ public:
     void removeEmptyParents(const std::filesystem::path& path, const std::vector<std::string>& roots) const;
 
 private:
+    // The upward walk: removes each empty folder above path that mayRemove
+    // allows, and stops after last.
+    void removeUpward(const std::filesystem::path& path, const std::function<bool(const std::string&)>& mayRemove,
+                      const std::string& last) const;
+
     std::vector<std::string> protected_; // exact folders
     std::vector<std::string> homes_;     // their direct children are protected too
     std::string base_;
