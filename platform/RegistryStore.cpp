@@ -1,5 +1,6 @@
 #include "platform/RegistryStore.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <system_error>
 
@@ -103,11 +104,19 @@ bool RegistryStore::hasValues(std::string_view key) const { return !IniDocument:
 bool RegistryStore::hasSubkeys(std::string_view key) const { return anyBelow(IniDocument::load(file_), key); }
 
 bool RegistryStore::deleteKey(std::string_view key) {
+    const std::string one(key);
+    return deleteKeys({&one, 1});
+}
+
+bool RegistryStore::deleteKeys(std::span<const std::string> keys) {
     IniWriterLock lock(file_);
     IniDocument doc = IniDocument::load(file_);
     bool found = false;
     for (const auto& section : doc.sectionNames()) {
-        if (!isBelow(section, key) && !equalsIgnoreCase(section, key)) continue;
+        bool named = std::any_of(keys.begin(), keys.end(), [&](const std::string& key) {
+            return isBelow(section, key) || equalsIgnoreCase(section, key);
+        });
+        if (!named) continue;
         doc.removeSection(section);
         found = true;
     }

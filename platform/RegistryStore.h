@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,8 @@ public:
     bool hasSubkeys(std::string_view key) const;
     // The key with its values and every key below it; false when none existed.
     bool deleteKey(std::string_view key);
+    // The same for each of keys, in one rewrite of the store.
+    bool deleteKeys(std::span<const std::string> keys);
 
 private:
     std::filesystem::path file_;

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <sys/stat.h>
+#include <vector>
 
 #include "PelorinIOXml.h"
 #include "api/BusApi.h"
@@ -65,15 +67,14 @@ void writeRegistry(const fs::path& program, bool asService) {
 // A store that does not exist holds nothing to remove and stays missing; one
 // left without keys goes.
 void removeRegistry() {
-    RegistryStore reg;
-    reg.deleteKey(kAppIdSection);
-    reg.deleteKey("HKEY_CLASSES_ROOT\\AppID\\PelorinIO.EXE");
+    std::vector<std::string> keys{kAppIdSection, "HKEY_CLASSES_ROOT\\AppID\\PelorinIO.EXE"};
     for (const auto& c : kClasses) {
         std::string progId = std::string("PelorinIO.") + c.name;
-        reg.deleteKey("HKEY_CLASSES_ROOT\\" + progId + ".1");
-        reg.deleteKey("HKEY_CLASSES_ROOT\\" + progId);
-        reg.deleteKey(std::string("HKEY_CLASSES_ROOT\\CLSID\\") + c.clsid);
+        keys.push_back("HKEY_CLASSES_ROOT\\" + progId + ".1");
+        keys.push_back("HKEY_CLASSES_ROOT\\" + progId);
+        keys.push_back(std::string("HKEY_CLASSES_ROOT\\CLSID\\") + c.clsid);
     }
+    RegistryStore().deleteKeys(keys);
 }
 
 bool present(const fs::path& path) {
