@@ -40,10 +40,10 @@ sdbus::MethodCall currentCall(sdbus::IObject& object) {
     return *static_cast<const sdbus::MethodCall*>(object.getCurrentlyProcessedMessage());
 }
 
-// Runs work on pool with the call's reply; work answers it.
+// Runs work on pool with the call's reply; work answers it. The object's
+// serving was checked before.
 template <typename... R, typename Work>
-void onPool(WorkerPool& pool, sdbus::IObject& object, BusServer& server, sdbus::Result<R...>&& result, Work work) {
-    server.checkServing(object.getObjectPath(), callerOf(object));
+void onPool(WorkerPool& pool, sdbus::IObject& object, sdbus::Result<R...>&& result, Work work) {
     auto reply = std::make_shared<Reply<R...>>(std::move(result), currentCall(object));
     pool.submit([reply, work = std::move(work)]() mutable {
         try {
@@ -57,15 +57,19 @@ void onPool(WorkerPool& pool, sdbus::IObject& object, BusServer& server, sdbus::
 // A call that answers at once: settings, searches, result lists.
 template <typename... R, typename Work>
 void onWorker(sdbus::IObject& object, BusServer& server, sdbus::Result<R...>&& result, Work work) {
-    onPool(server.quickCalls(), object, server, std::move(result), std::move(work));
+    server.checkServing(object.getObjectPath(), callerOf(object));
+    onPool(server.quickCalls(), object, std::move(result), std::move(work));
 }
 
 // A call that moves files, with the caller whose files they are: known here,
 // on the bus thread, while its call is the one being served.
 template <typename... R, typename Work>
 void onTransferWorker(sdbus::IObject& object, BusServer& server, sdbus::Result<R...>&& result, Work work) {
-    Caller caller = server.callers().of(callerOf(object));
-    onPool(server.transfers(), object, server, std::move(result),
+    // A refused call costs no look-up of the caller's rights.
+    const std::string sender = callerOf(object);
+    server.checkServing(object.getObjectPath(), sender);
+    Caller caller = server.callers().of(sender);
+    onPool(server.transfers(), object, std::move(result),
            [caller = std::move(caller), work = std::move(work)](auto& reply) mutable { work(reply, caller); });
 }
 
