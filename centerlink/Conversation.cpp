@@ -117,14 +117,15 @@ Conversation::Reply Conversation::exchange(const Request& request) {
         ProgressFor progress(http_, request.progress);
         written = noted(http_.Write(message, reply.header, bodyOut, request.replyReader));
     }
-    if (written.phase == HttpOutcome::kReceiveFailed && written.replyFileError != 0) {
-        phase_ = request.phase + 1;
-        replyNotKept(written.replyFileError);
-    }
     if (!written) {
+        std::int32_t phase = written.phase == HttpOutcome::kSendFailed ? request.phase : request.phase + 1;
+        // Only a reply that came has a file error: the reply is what failed.
+        if (written.replyFileError != 0) {
+            phase_ = phase;
+            replyNotKept(written.replyFileError);
+        }
         std::string_view text = written.error == kSessionStopped ? "セッションが中止されました"
                                                                  : "タイムアウトなどにより処理が中断されました。";
-        std::int32_t phase = written.phase == HttpOutcome::kSendFailed ? request.phase : request.phase + 1;
         fail({kApiCenterError, 1, text, kResultCommunication}, phase);
     }
     reply.body = ScopedFileRemoval(bodyOut);

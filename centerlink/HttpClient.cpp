@@ -184,6 +184,10 @@ HttpOutcome HttpClient::Connect(const CenterRoute& route, const std::string& cer
     route_ = route;
     certFile_ = certFile;
     keyFile_ = keyFile;
+    return open();
+}
+
+HttpOutcome HttpClient::open() {
     HttpOutcome opened = openSocket(route_.connectHost(), route_.connectPort());
     if (!opened || !route_.https()) return opened; // plain HTTP, direct or with absolute targets through a proxy
     if (route_.proxy) {
@@ -247,7 +251,7 @@ HttpOutcome HttpClient::Write(const OutgoingMessage& request, std::string& heade
                               BodyReader* reader) {
     // A connection that cannot be made again fails the send with its error.
     if (!connection_.isOpen()) {
-        if (HttpOutcome connected = Connect(route_, certFile_, keyFile_); !connected) return connected;
+        if (HttpOutcome connected = open(); !connected) return connected;
     }
     startTick_ = nowMs();
     if (HttpOutcome sent = sendRequest(request); !sent) return sent;

@@ -77,6 +77,8 @@ private:
         int error = 0;
     };
     ProxyAnswer readProxyAnswer();
+    // Opens the connection the kept route and files say.
+    HttpOutcome open();
     HttpOutcome sendRequest(const OutgoingMessage& request);
     HttpOutcome receiveReply(ReceivedMessage& reply, BodyReader* reader);
     static HttpOutcome failed(HttpOutcome::Phase phase, int error);
