@@ -37,12 +37,7 @@ std::vector<std::uint64_t> statusNumbers(const std::string& status, const std::s
 std::optional<std::string> readProcFile(int dir, const char* name) {
     UniqueFd fd(::openat(dir, name, O_RDONLY | O_CLOEXEC));
     if (!fd) return std::nullopt;
-    std::string text;
-    char block[4096];
-    ssize_t n;
-    while ((n = readSome(fd.get(), block, sizeof block)) > 0) text.append(block, static_cast<std::size_t>(n));
-    if (n < 0) return std::nullopt;
-    return text;
+    return readAllText(fd.get());
 }
 
 // Field 22 of its stat; the name before it, in parentheses, may hold anything.

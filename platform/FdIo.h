@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <optional>
+#include <string>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -44,6 +46,16 @@ inline ssize_t readFully(int fd, void* buffer, std::size_t size) {
         done += static_cast<std::size_t>(n);
     }
     return static_cast<ssize_t>(done);
+}
+
+// Everything from fd's position to its end; nullopt when a read fails.
+inline std::optional<std::string> readAllText(int fd) {
+    std::string text;
+    char block[4096];
+    ssize_t n;
+    while ((n = readSome(fd, block, sizeof block)) > 0) text.append(block, static_cast<std::size_t>(n));
+    if (n < 0) return std::nullopt;
+    return text;
 }
 
 // Copies from from's position to its end onto to, in blocks of blockSize.

@@ -42,13 +42,10 @@ bool removeRecorded(const fs::path& path) {
     return ::unlinkat(dir.get(), name.c_str(), 0) == 0;
 }
 
+// A record's text; empty when it cannot be read whole.
 std::string readWhole(const fs::path& file) {
     UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    std::string text;
-    char block[4096];
-    for (ssize_t n; fd && (n = readSome(fd.get(), block, sizeof block)) > 0;)
-        text.append(block, static_cast<std::size_t>(n));
-    return text;
+    return fd ? readAllText(fd.get()).value_or(std::string()) : std::string();
 }
 
 } // namespace
