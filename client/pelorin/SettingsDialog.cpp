@@ -89,6 +89,7 @@ bool SettingsDialog::loadFromService(QWidget* parent) {
     }
     context_.state.terminal = std::move(terminal);
     context_.state.kinds = std::move(kinds);
+    context_.state.unread.reset();
     return true;
 }
 

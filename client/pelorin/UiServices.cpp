@@ -38,6 +38,13 @@ void DesktopUi::message(QWidget* parent, const QString& title, const QString& te
     box.exec();
 }
 
+bool DesktopUi::ask(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Question, title, displayLines(text), QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<QString> DesktopUi::chooseFolder(QWidget* parent, const QString& start) {
     QFileDialog dialog(parent, QString::fromUtf8(kFolderDialogTitle), start);
     dialog.setFileMode(QFileDialog::Directory);
