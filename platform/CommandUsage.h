@@ -30,7 +30,8 @@ struct CommandOperands {
 };
 
 // usage: the whole line without its line end ("使用法: killplx").
-CommandOperands commandOperands(int argc, const char* const argv[], std::string_view usage, OperandCount count = {0, 0});
+CommandOperands commandOperands(int argc, const char* const argv[], std::string_view usage,
+                                OperandCount count = {0, 0});
 
 // The usage line on standard output; 0.
 int showUsage(std::string_view usage);

@@ -148,10 +148,9 @@ TEST(Plbat1, WithoutTheServiceTheStartFails) {
 // command line plbat1 cannot use.
 TEST(Plbat1, ACallerTheServiceRefusesIsToldWhy) {
     if (::geteuid() != 0) GTEST_SKIP() << "a caller of another uid needs root";
-    test::ServiceOnBus service(
-        "", "",
-        "<policy context=\"default\"><deny send_destination=\"com.korvane.PelorinIO\"/></policy>"
-        "<policy user=\"root\"><allow send_destination=\"com.korvane.PelorinIO\"/></policy>");
+    test::ServiceOnBus service("", "",
+                               "<policy context=\"default\"><deny send_destination=\"com.korvane.PelorinIO\"/></policy>"
+                               "<policy user=\"root\"><allow send_destination=\"com.korvane.PelorinIO\"/></policy>");
     TempDir work;
     fs::permissions(work.path(), fs::perms::all);
     ScopedEnv logs("PLX_LOG_DIR", (work / "log").string());

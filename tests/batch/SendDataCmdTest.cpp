@@ -146,8 +146,8 @@ TEST(SendDataCmd, AFifoInPlaceOfTheDaysLogIsNeitherWaitedForNorWritten) {
     ASSERT_TRUE(status) << "held by the FIFO";
     EXPECT_EQ(exitCodeOf(*status), 1);
     EXPECT_EQ(readFile(none.work / "a.dat.sendng"), "99\r\n");
-    EXPECT_NE(readFile(none.work / "err").find("ログファイルに書き込めません: " + fifo.string() +
-                                              ": 通常のファイルではありません\n"),
+    EXPECT_NE(readFile(none.work / "err")
+                  .find("ログファイルに書き込めません: " + fifo.string() + ": 通常のファイルではありません\n"),
               std::string::npos)
         << readFile(none.work / "err");
 }

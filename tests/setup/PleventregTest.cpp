@@ -120,7 +120,8 @@ TEST(Pleventreg, ACatalogThatCannotBeWrittenOrCompiledIsUnableToAddValue) {
     }
     {
         Registration reg;
-        auto run = reg.run({reg.library("plx\n-- 00000000000000000000000000000000")}); // a line break cannot be recorded
+        auto run =
+            reg.run({reg.library("plx\n-- 00000000000000000000000000000000")}); // a line break cannot be recorded
         EXPECT_EQ(run.exitCode, 255);
         EXPECT_EQ(run.out, "Unable to add value to key\n");
         EXPECT_FALSE(fs::exists(reg.catalog));

@@ -44,7 +44,8 @@ bool writeMarker(const std::string& path, std::string_view line, const std::stri
 } // namespace
 
 int main(int argc, char** argv) {
-    CommandOperands line = commandOperands(argc, argv, "使用法: PLSendDataCmd ファイル種別 フォルダ ファイル名", {3, 3});
+    CommandOperands line =
+        commandOperands(argc, argv, "使用法: PLSendDataCmd ファイル種別 フォルダ ファイル名", {3, 3});
     if (line.exitCode) return *line.exitCode;
     const std::string fileType = line.operands[0], folder = line.operands[1], fileName = line.operands[2];
     // The markers go beside the file: a name or folder that could put them

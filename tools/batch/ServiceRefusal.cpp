@@ -12,10 +12,12 @@ namespace {
 
 // What the bus answers when nobody owns the name, starting the service on
 // demand failed, or no bus daemon listens at all.
-constexpr std::array<std::string_view, 6> kNotRunning{
-    "org.freedesktop.DBus.Error.ServiceUnknown", "org.freedesktop.DBus.Error.NameHasNoOwner",
-    "org.freedesktop.DBus.Error.Spawn.",         "org.freedesktop.DBus.Error.FileNotFound",
-    "System.Error.ECONNREFUSED",                 "System.Error.ENOENT"};
+constexpr std::array<std::string_view, 6> kNotRunning{"org.freedesktop.DBus.Error.ServiceUnknown",
+                                                      "org.freedesktop.DBus.Error.NameHasNoOwner",
+                                                      "org.freedesktop.DBus.Error.Spawn.",
+                                                      "org.freedesktop.DBus.Error.FileNotFound",
+                                                      "System.Error.ECONNREFUSED",
+                                                      "System.Error.ENOENT"};
 constexpr std::string_view kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
 
 // The bus error an unreachable status was made from; empty for another status.

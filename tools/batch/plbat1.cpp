@@ -51,7 +51,8 @@ int transfer(const DataKind& kind, ServiceWrapper& wrapper) {
         wrapper.RecvData(kind.file.FileType, file.folder, file.fileName, 0, kind.file.UserData);
     }
     int exitCode = batchTransferExit(wrapper.LastErrorCd(), wrapper.LastErrorCdDetail());
-    tellServiceRefusal(kProgram, CallStatus{wrapper.LastErrorCd(), wrapper.LastErrorCdDetail(), wrapper.LastErrorMsg()});
+    tellServiceRefusal(kProgram,
+                       CallStatus{wrapper.LastErrorCd(), wrapper.LastErrorCdDetail(), wrapper.LastErrorMsg()});
     return finish(exitCode, wrapper.LastErrorMsg());
 }
 
@@ -65,8 +66,7 @@ int main(int argc, char** argv) {
 
     StderrNotifier notifier; // the follow-up program's failure box
     AppState state;
-    if (std::optional<CallStatus> failure = loadBatchGlobals(state, notifier))
-        return finish(kBatchApiError, *failure);
+    if (std::optional<CallStatus> failure = loadBatchGlobals(state, notifier)) return finish(kBatchApiError, *failure);
     std::optional<std::size_t> index = state.kinds.indexOfDataName(argument.dataName);
     if (!index) return finish(kBatchUnknownName);
     return transfer(state.kinds[*index], *state.wrapper);

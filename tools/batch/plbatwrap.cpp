@@ -81,7 +81,8 @@ std::string takeResultLine() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (auto line = commandOperands(argc, argv, "使用法: plbatwrap データ名称", {}); line.exitCode) return *line.exitCode;
+    if (auto line = commandOperands(argc, argv, "使用法: plbatwrap データ名称", {}); line.exitCode)
+        return *line.exitCode;
     // A plbat1 that dies before writing must not leave the last run's line to be shown.
     std::error_code ec;
     fs::remove(kBatchResultFile, ec);
