@@ -4,11 +4,11 @@
 //
 // Exit codes: 0 sent, 1 not sent, 2 bad command line (not three words after
 // the options; nothing is sent or marked), 3 sent but the success marker
-// could not be written. A file name
-// must be a plain name of the folder (no "/", not "." or ".."), so that the
-// marker stays in the folder too; every argument must be UTF-8. A failure
-// is told on standard error as in the log. A marker replaces the other kind left by
-// an earlier try, so the two never stand side by side.
+// could not be written. A file name must be a plain name of the folder (no
+// "/", not "." or ".."), so that the marker stays in the folder too; every
+// argument must be UTF-8. A failure is told on standard error as in the log.
+// A marker replaces the other kind left by an earlier try, so the two never
+// stand side by side.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
