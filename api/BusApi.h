@@ -12,6 +12,8 @@
 namespace plx {
 
 inline constexpr const char* kBusName = "com.korvane.PelorinIO";
+// On the system bus, root and the members of this group alone may call the service.
+inline constexpr const char* kOperatorsGroup = "plx";
 inline constexpr const char* kFactoryPath = "/com/korvane/PelorinIO";
 inline constexpr const char* kClientPath = "/com/korvane/PelorinIO/Client";
 inline constexpr const char* kServicePath = "/com/korvane/PelorinIO/Service";

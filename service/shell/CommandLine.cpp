@@ -20,7 +20,8 @@ ServiceSwitch parseServiceSwitch(int argc, const char* const argv[]) {
         if (equalsIgnoreCase(rest, "RegServer")) return ServiceSwitch::RegServer;
         if (equalsIgnoreCase(rest, "Service")) return ServiceSwitch::Service;
     }
-    return ServiceSwitch::None;
+    if (line.empty()) return ServiceSwitch::None;
+    return line == "--help" ? ServiceSwitch::Help : ServiceSwitch::Unknown;
 }
 
 } // namespace plx

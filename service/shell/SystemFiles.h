@@ -15,10 +15,11 @@
 #include <utility>
 #include <vector>
 
+#include "api/BusApi.h"
+
 namespace plx {
 
 inline constexpr const char* kServiceAccount = "plx";
-inline constexpr const char* kOperatorsGroup = "plx";
 inline constexpr const char* kUnitName = "plserv.service";
 
 // A path that none of the file formats can carry (control characters, a

@@ -5,6 +5,7 @@
 #include <malloc.h>
 
 #include "centerlink/SoapReader.h"
+#include "platform/CommandUsage.h"
 #include "service/shell/CommandLine.h"
 #include "service/shell/Registration.h"
 #include "service/shell/RunRoutine.h"
@@ -19,15 +20,20 @@ int main(int argc, char* argv[]) {
     // allocator's sliding threshold they would settle in a heap's top,
     // which no trim gives back.
     ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    ServiceSwitch command = parseServiceSwitch(argc, argv);
+    if (command == ServiceSwitch::Help) return showUsage(kServiceUsage);
+    if (command == ServiceSwitch::Unknown) return refuseCommandLine(kServiceUsage);
     ::tzset();
     initializeXml();
     std::error_code ec;
     std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
-    switch (parseServiceSwitch(argc, argv)) {
+    switch (command) {
     case ServiceSwitch::RegServer: return registerServer(program, false);
     case ServiceSwitch::Service: return registerServer(program, true);
     case ServiceSwitch::UnregServer: return unregisterServer();
-    case ServiceSwitch::None: break;
+    case ServiceSwitch::None:
+    case ServiceSwitch::Help:
+    case ServiceSwitch::Unknown: break;
     }
     return runService(runsAsService());
 }

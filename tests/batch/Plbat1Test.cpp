@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/batch/ToolFixture.h"
 
@@ -139,6 +140,41 @@ TEST(Plbat1, WithoutTheServiceTheStartFails) {
     test::ProgramRun run = none.run("plbat1", {"月次"});
     EXPECT_EQ(run.exitCode, 101);
     EXPECT_EQ(readFile(none.work / kResultFile), "\"その他APIエラーが発生しました(101)\"\r\n");
+}
+
+// The bus turns away every caller but root here, as the installed policy
+// does those outside the operators' group. Codes and result files stay what
+// they were; standard error says why, as it does for a stopped service and a
+// command line plbat1 cannot use.
+TEST(Plbat1, ACallerTheServiceRefusesIsToldWhy) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a caller of another uid needs root";
+    test::ServiceOnBus service("", "",
+                               "<policy context=\"default\"><deny send_destination=\"com.korvane.PelorinIO\"/></policy>"
+                               "<policy user=\"root\"><allow send_destination=\"com.korvane.PelorinIO\"/></policy>");
+    TempDir work;
+    fs::permissions(work.path(), fs::perms::all);
+    ScopedEnv logs("PLX_LOG_DIR", (work / "log").string());
+    auto run = [&](const std::string& program, std::vector<std::string> args, bool outsider) {
+        args.insert(args.begin(), test::toolPath(program).string());
+        return test::runCaptured(outsider ? test::as({65534, 65534, {}}, args) : args, work.path());
+    };
+    const std::string denied = "サービスを使う権限がありません（使えるのは root とグループ plx のメンバーです）\n";
+    test::ProgramRun result = run("plbat1", {"月次"}, true);
+    EXPECT_EQ(result.exitCode, 101);
+    EXPECT_EQ(readFile(work / kResultFile), "\"その他APIエラーが発生しました(101)\"\r\n");
+    EXPECT_EQ(result.err, "plbat1: " + denied);
+    result = run("PLSearchReceivedCmd", {}, true);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.ends_with("PLSearchReceivedCmd: " + denied)) << result.err;
+
+    service.stop();
+    result = run("plbat1", {"月次"}, false);
+    EXPECT_EQ(result.exitCode, 101);
+    EXPECT_EQ(result.err, "plbat1: サービスが起動していません\n");
+    result = run("plbat1", {}, false);
+    EXPECT_EQ(result.exitCode, 103);
+    EXPECT_EQ(readFile(work / kResultFile), "\"ファイル名称を指定して下さい(103)\"\r\n");
+    EXPECT_EQ(result.err, "plbat1: ファイル名称を指定して下さい(103)\n");
 }
 
 TEST(Plbat1, AResultFileThatCannotBeWrittenIsSaidOnStandardError) {

@@ -1,13 +1,16 @@
 // PLSendDataCmd as a program: a send through the real service to the center
 // simulator, its marker beside the data file and its daily log.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
 
+#include "platform/ChildProcess.h"
 #include "tests/batch/ToolFixture.h"
+#include "tools/batch/CommandLog.h"
 
 using namespace plx;
 using test::readFile;
@@ -120,6 +123,33 @@ TEST(SendDataCmd, WithoutTheServiceTheSendFailsWith99) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(readFile(none.work / "a.dat.sendng"), "99\r\n");
     EXPECT_FALSE(fs::exists(none.work / "a.dat.sendok"));
+}
+
+TEST(SendDataCmd, ANameWhoseMarkerJustFitsGetsItsMarker) {
+    test::NoService none;
+    std::string name(248, 'n'); // with ".sendng" the longest name a folder holds
+    writeFile(none.work / name, "x");
+    test::ProgramRun run = none.run("PLSendDataCmd", {"K001", none.work.path().string(), name});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(readFile(none.work / (name + ".sendng")), "99\r\n") << run.err;
+}
+
+// Any user of the shared log folder may put a FIFO where the day's log goes.
+TEST(SendDataCmd, AFifoInPlaceOfTheDaysLogIsNeitherWaitedForNorWritten) {
+    test::NoService none;
+    fs::path fifo = none.logs / commandLogFileName("PLSendDataCmd_", localNow().value());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    writeFile(none.work / "a.dat", "x");
+    ChildProcess tool({test::toolPath("PLSendDataCmd").string(), "K001", none.work.path().string(), "a.dat"},
+                      ChildOptions{.errors = ChildStream::toFile(none.work / "err")});
+    std::optional<int> status = tool.waitFor(std::chrono::seconds(60));
+    ASSERT_TRUE(status) << "held by the FIFO";
+    EXPECT_EQ(exitCodeOf(*status), 1);
+    EXPECT_EQ(readFile(none.work / "a.dat.sendng"), "99\r\n");
+    EXPECT_NE(readFile(none.work / "err")
+                  .find("ログファイルに書き込めません: " + fifo.string() + ": 通常のファイルではありません\n"),
+              std::string::npos)
+        << readFile(none.work / "err");
 }
 
 TEST(SendDataCmd, FewerThanThreeArgumentsSendNothingAndMarkNothing) {

@@ -48,7 +48,7 @@ ProgramRun ToolTerminal::run(const std::string& program, const std::vector<std::
     return runTool(program, args, work.path());
 }
 
-NoService::NoService() : busEnv_("PLX_BUS", bus_.address()), logEnv_("PLX_LOG_DIR", logs_.path().string()) {}
+NoService::NoService() : busEnv_("PLX_BUS", bus_.address()), logEnv_("PLX_LOG_DIR", logs.path().string()) {}
 
 ProgramRun NoService::run(const std::string& program, const std::vector<std::string>& args) const {
     return runTool(program, args, work.path());

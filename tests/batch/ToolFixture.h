@@ -45,12 +45,12 @@ public:
     ProgramRun run(const std::string& program, const std::vector<std::string>& args = {}) const;
 
     TempDir work;
+    TempDir logs; // the daily logs, right in it
 
 private:
     PrivateBus bus_;
     ScopedEnv busEnv_;
     ScopedHome home_;
-    TempDir logs_;
     ScopedEnv logEnv_;
 };
 

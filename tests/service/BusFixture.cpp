@@ -9,16 +9,19 @@
 
 namespace plx::test {
 
-PrivateBus::PrivateBus(const std::filesystem::path& serviceDir) {
+PrivateBus::PrivateBus(const std::filesystem::path& serviceDir, const std::string& policy) {
     std::vector<std::string> argv{"dbus-daemon", "--session", "--nofork", "--print-address"};
-    if (!serviceDir.empty()) {
+    if (!serviceDir.empty() || !policy.empty()) {
         config_ = std::make_unique<TempDir>();
-        // The session bus's own configuration, plus the test's services.
+        // The session bus's own configuration, plus the test's services and policy.
+        std::string extra;
+        if (!serviceDir.empty()) extra += "  <servicedir>" + serviceDir.string() + "</servicedir>\n";
+        if (!policy.empty()) extra += "  <policy context=\"default\"><allow user=\"*\"/></policy>\n" + policy + "\n";
         writeFile(*config_ / "bus.conf",
                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>\n"
-                  "  <include>/usr/share/dbus-1/session.conf</include>\n  <servicedir>" +
-                      serviceDir.string() + "</servicedir>\n</busconfig>\n");
+                  "  <include>/usr/share/dbus-1/session.conf</include>\n" +
+                      extra + "</busconfig>\n");
         argv[1] = "--config-file=" + (*config_ / "bus.conf").string();
     }
     daemon_ = std::make_unique<PeerProcess>(argv, true);
@@ -98,7 +101,8 @@ std::vector<std::vector<std::string>> sessionRecords(const std::filesystem::path
     return out;
 }
 
-ServiceOnBus::ServiceOnBus(const std::string& extraConfig, const std::string& termIni) {
+ServiceOnBus::ServiceOnBus(const std::string& extraConfig, const std::string& termIni, const std::string& busPolicy)
+    : bus_({}, busPolicy) {
     if (!termIni.empty()) writeFile(home_ / "plterm.ini", termIni);
     writeServiceConfig(home_.path(), extraConfig);
     busEnv_ = std::make_unique<ScopedEnv>("PLX_BUS", bus_.address());

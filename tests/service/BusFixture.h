@@ -15,8 +15,9 @@ namespace plx::test {
 class PrivateBus {
 public:
     // serviceDir: activation files the daemon may start services from;
-    // empty: the session bus's usual configuration.
-    explicit PrivateBus(const std::filesystem::path& serviceDir = {});
+    // policy: <policy> elements after the session bus's own, any user may
+    // then connect. Both empty: the session bus's usual configuration.
+    explicit PrivateBus(const std::filesystem::path& serviceDir = {}, const std::string& policy = {});
     const std::string& address() const { return address_; }
 
 private:
@@ -51,8 +52,9 @@ std::vector<std::vector<std::string>> sessionRecords(const std::filesystem::path
 class ServiceOnBus {
 public:
     // extraConfig: more plconfig.ini text (sections of its own).
-    // termIni: a plterm.ini to find at start.
-    explicit ServiceOnBus(const std::string& extraConfig = "", const std::string& termIni = "");
+    // termIni: a plterm.ini to find at start. busPolicy: as PrivateBus's.
+    explicit ServiceOnBus(const std::string& extraConfig = "", const std::string& termIni = "",
+                          const std::string& busPolicy = "");
     ~ServiceOnBus();
     const std::filesystem::path& home() const { return home_.path(); }
     const std::string& busAddress() const { return bus_.address(); }

@@ -63,8 +63,9 @@ TEST(ServiceShell, SwitchesAreTheWholeRestOfTheLine) {
     EXPECT_EQ(parse({"/SERVICE"}), ServiceSwitch::Service);
     EXPECT_EQ(parse({"-x", "/Service"}), ServiceSwitch::Service);
     EXPECT_EQ(parse({"-UnregServer"}), ServiceSwitch::UnregServer);
-    EXPECT_EQ(parse({"/RegServer", "extra"}), ServiceSwitch::None); // followed by more text: the program runs
-    EXPECT_EQ(parse({"RegServer"}), ServiceSwitch::None);
+    EXPECT_EQ(parse({"/RegServer", "extra"}), ServiceSwitch::Unknown); // followed by more text: refused
+    EXPECT_EQ(parse({"RegServer"}), ServiceSwitch::Unknown);
+    EXPECT_EQ(parse({"--help"}), ServiceSwitch::Help);
     EXPECT_EQ(parse({}), ServiceSwitch::None);
 }
 

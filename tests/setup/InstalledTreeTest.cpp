@@ -80,3 +80,55 @@ TEST(InstalledTree, AReinstallKeepsTheOperatorsSettings) {
     EXPECT_TRUE(fs::is_regular_file(prefix / "bin/pltimeout.ini"));
     EXPECT_TRUE(fs::is_regular_file(prefix / "bin/plserv"));
 }
+
+// --help, and options no program takes, where each program would find
+// something to change: a running service, edited settings, a writable root.
+TEST(InstalledTree, EveryProgramAnswersHelpAndRefusesWhatItDoesNotTakeBeforeDoingAnything) {
+    test::ServiceOnBus service;
+    TempDir root, work;
+    ScopedEnv installRoot("PLX_INSTALL_ROOT", root.path().string());
+    ScopedEnv registry("PLX_REGISTRY", (root / "registry.ini").string());
+    ScopedEnv logs("PLX_LOG_DIR", (root / "log").string());
+    const std::string apps = "[K1]\nclfilename=/edited/k1.dat\n";
+    test::writeFile(service.home() / "plxapp.ini", apps);
+    const std::string config = test::readFile(service.home() / "plconfig.ini");
+    auto run = [&](const std::string& program, std::vector<std::string> args) {
+        args.insert(args.begin(), (test::installedTree() / "bin" / program).string());
+        return test::runCaptured(args, work.path());
+    };
+
+    const std::pair<const char*, const char*> usages[] = {
+        {"plserv", "使用法: plserv [-RegServer | -Service | -UnregServer]"},
+        {"inipatch", "使用法: inipatch"},
+        {"pleventreg", "使用法: pleventreg ライブラリのパス"},
+        {"killplx", "使用法: killplx"},
+        {"plbat1", "使用法: plbat1 データ名称"},
+        {"plbatwrap", "使用法: plbatwrap データ名称"},
+        {"PLSearchReceivedCmd", "使用法: PLSearchReceivedCmd"},
+        {"PLSendDataCmd", "使用法: PLSendDataCmd ファイル種別 フォルダ ファイル名"},
+    };
+    for (const auto& [program, usage] : usages) {
+        test::ProgramRun help = run(program, {"--help"});
+        EXPECT_EQ(help.exitCode, 0) << program;
+        EXPECT_EQ(help.out, std::string(usage) + "\n") << program;
+        EXPECT_EQ(help.err, "") << program;
+        for (const char* option : {"-x", "--version"}) {
+            test::ProgramRun refused = run(program, {option});
+            EXPECT_EQ(refused.exitCode, 2) << program << " " << option;
+            EXPECT_EQ(refused.out, "") << program << " " << option;
+            EXPECT_EQ(refused.err, std::string(usage) + "\n") << program << " " << option;
+        }
+    }
+    test::ProgramRun missing = run("pleventreg", {"/nonexistent/lib.so"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_EQ(missing.err, "pleventreg: /nonexistent/lib.so: No such file or directory\n");
+
+    // The service still serves; no setting, catalog, registration, log,
+    // result file or marker was touched.
+    EXPECT_EQ(service.waitExit(0), -1);
+    EXPECT_TRUE(test::waitForService(15));
+    EXPECT_EQ(test::readFile(service.home() / "plconfig.ini"), config);
+    EXPECT_EQ(test::readFile(service.home() / "plxapp.ini"), apps);
+    EXPECT_TRUE(fs::is_empty(root.path()));
+    EXPECT_TRUE(fs::is_empty(work.path()));
+}

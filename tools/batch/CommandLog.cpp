@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,15 +33,31 @@ void makeSharedFolder(const std::filesystem::path& folder) {
 }
 
 // The day's file for appending, never through a link another user of the
-// folder put in its place; errno tells a failure.
+// folder put in its place, and never a FIFO or device there that would hold
+// the tool for as long as nobody reads it; errno tells a failure.
 UniqueFd openShared(const std::filesystem::path& path) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode));
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    UniqueFd fd(::open(path.c_str(), kFlags | O_CREAT | O_EXCL, kFileMode));
     if (fd) {
         (void)::fchmod(fd.get(), kFileMode); // the umask took group write away
         return fd;
     }
     if (errno != EEXIST) return fd;
-    return UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW));
+    fd = UniqueFd(::open(path.c_str(), kFlags));
+    struct stat info {};
+    if (fd && (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))) {
+        fd.reset();
+        errno = EINVAL;
+    }
+    return fd;
+}
+
+// The text for a day's file that could not be written.
+std::string whyNotWritten(const std::filesystem::path& path, int error) {
+    struct stat info {};
+    if (error != ENOENT && ::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        return "通常のファイルではありません";
+    return std::strerror(error);
 }
 
 } // namespace
@@ -87,7 +104,7 @@ void CommandLog::write(char type, std::string_view text) noexcept {
     }
     if (error == 0 || warned_) return;
     warned_ = true;
-    std::fprintf(stderr, "ログファイルに書き込めません: %s: %s\n", path.c_str(), std::strerror(error));
+    std::fprintf(stderr, "ログファイルに書き込めません: %s: %s\n", path.c_str(), whyNotWritten(path, error).c_str());
 }
 
 } // namespace plx

@@ -1,8 +1,9 @@
 #pragma once
 // The daily log of a command tool: one file per local day in a fixed folder,
 // opened for appending for every line. Logging is best effort: a line that
-// cannot be written is reported once on standard error and the tool carries
-// on with its work.
+// cannot be written (a day's file that is a link, a FIFO or anything else but
+// a regular file is never written) is reported once on standard error and the
+// tool carries on with its work.
 
 #include <filesystem>
 #include <functional>

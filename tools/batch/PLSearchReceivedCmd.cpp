@@ -2,18 +2,21 @@
 // application picked up yet into the folder named by the first line of
 // SaveFilePath.ini, leaves a marker with the size beside each copy and
 // removes the register entry. Stops at the first failure, which is shown on
-// standard error with the failing call's triple (or the system error).
+// standard error with the failing call's triple (or the system error) and,
+// when the service turned the tool away, why. Takes no arguments.
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
 
 #include "client/UserNotifier.h"
+#include "platform/CommandUsage.h"
 #include "platform/FdIo.h"
 #include "platform/PathText.h"
 #include "platform/UniqueFd.h"
 #include "tools/batch/CommandLog.h"
 #include "tools/batch/CrLfFile.h"
+#include "tools/batch/ServiceRefusal.h"
 #include "tools/batch/ServiceSession.h"
 
 using namespace plx;
@@ -86,7 +89,8 @@ void plrecv(ServiceSession& session, CommandLog& log) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (auto line = commandOperands(argc, argv, "使用法: PLSearchReceivedCmd"); line.exitCode) return *line.exitCode;
     CommandLog log("PLSearchReceived_", false);
     log.write('D', "=====Form_load begin=====");
     try {
@@ -99,6 +103,7 @@ int main() {
         StderrNotifier().show(
             kTitle, "ErrCd:" + std::to_string(t.code) + "\r\nDetail:" + std::to_string(t.detail) + "\r\n" + t.message,
             UserNotifier::Icon::Error);
+        tellServiceRefusal(kTitle, t);
         return 1;
     }
 }

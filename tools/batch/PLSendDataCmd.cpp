@@ -2,12 +2,13 @@
 // marker beside it: name.sendok after a send, name.sendng holding the detail
 // code when the send failed.
 //
-// Exit codes: 0 sent, 1 not sent, 2 bad command line (nothing is sent or
-// marked), 3 sent but the success marker could not be written. A file name
-// must be a plain name of the folder (no "/", not "." or ".."), so that the
-// marker stays in the folder too; every argument must be UTF-8. A failure
-// is told on standard error as in the log. A marker replaces the other kind left by
-// an earlier try, so the two never stand side by side.
+// Exit codes: 0 sent, 1 not sent, 2 bad command line (not three words after
+// the options; nothing is sent or marked), 3 sent but the success marker
+// could not be written. A file name must be a plain name of the folder (no
+// "/", not "." or ".."), so that the marker stays in the folder too; every
+// argument must be UTF-8. A failure is told on standard error as in the log.
+// A marker replaces the other kind left by an earlier try, so the two never
+// stand side by side.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,18 +16,20 @@
 #include <unistd.h>
 
 #include "api/ArgumentRules.h"
+#include "platform/CommandUsage.h"
 #include "platform/PathText.h"
 #include "platform/Utf8.h"
 #include "tools/batch/CommandLog.h"
 #include "tools/batch/CrLfFile.h"
 #include "tools/batch/SendFailureMessage.h"
+#include "tools/batch/ServiceRefusal.h"
 #include "tools/batch/ServiceSession.h"
 
 using namespace plx;
 
 namespace {
 
-enum SendExit : int { kSent = 0, kNotSent = 1, kUsage = 2, kNoMarker = 3 };
+enum SendExit : int { kSent = 0, kNotSent = 1, kUsage = kUsageExit, kNoMarker = 3 };
 
 bool writeMarker(const std::string& path, std::string_view line, const std::string& stale) {
     int removeError = ::unlink(stale.c_str()) == 0 ? 0 : errno;
@@ -41,11 +44,10 @@ bool writeMarker(const std::string& path, std::string_view line, const std::stri
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fputs("使用法: PLSendDataCmd ファイル種別 フォルダ ファイル名\n", stderr);
-        return kUsage;
-    }
-    const std::string fileType = argv[1], folder = argv[2], fileName = argv[3];
+    CommandOperands line =
+        commandOperands(argc, argv, "使用法: PLSendDataCmd ファイル種別 フォルダ ファイル名", {3, 3});
+    if (line.exitCode) return *line.exitCode;
+    const std::string fileType = line.operands[0], folder = line.operands[1], fileName = line.operands[2];
     // The markers go beside the file: a name or folder that could put them
     // elsewhere (or nowhere) is refused before anything is written.
     if (fileName.empty() || !isPlainName(fileName)) {
@@ -83,6 +85,7 @@ int main(int argc, char** argv) {
     log.write('E', fileText);
     log.write('E', failure);
     std::fprintf(stderr, "PLSendDataCmd: %s\n", failure.c_str());
+    tellServiceRefusal("PLSendDataCmd", status);
     writeMarker(dataFile + ".sendng", std::to_string(status.detail), dataFile + ".sendok");
     return kNotSent;
 }

@@ -1,5 +1,7 @@
 // plbatwrap: runs plbat1 with this program's arguments, prints the result
 // line plbat1 left in temp_plBat1.txt and ends with plbat1's exit code.
+// Its arguments go to plbat1 as given, once they passed plbat1's own rules
+// for options.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "platform/ChildProcess.h"
+#include "platform/CommandUsage.h"
 #include "platform/ProgramFolder.h"
 #include "tools/batch/BatchResult.h"
 
@@ -78,6 +81,8 @@ std::string takeResultLine() {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (auto line = commandOperands(argc, argv, "使用法: plbatwrap データ名称", {}); line.exitCode)
+        return *line.exitCode;
     // A plbat1 that dies before writing must not leave the last run's line to be shown.
     std::error_code ec;
     fs::remove(kBatchResultFile, ec);

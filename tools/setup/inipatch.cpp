@@ -3,14 +3,16 @@
 // folder and moves every client file of plxapp.ini into that data folder.
 // The ini files are those of PLX_HOME when it is set (the program folder
 // otherwise); PLX_HOME never moves the folders. Shows
-// nothing on success and ends with 0 in every case, so installers can run it
-// blindly; a file it cannot change is named on standard error.
+// nothing on success and ends with 0 whatever it could change, so installers
+// can run it blindly; a file it cannot change is named on standard error. It
+// takes no arguments: any ends it with 2 before anything is changed.
 
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <string>
 
+#include "platform/CommandUsage.h"
 #include "platform/IniFile.h"
 #include "platform/PathText.h"
 #include "platform/ProgramFolder.h"
@@ -67,7 +69,8 @@ void runStep(const char* file, Step step) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (auto line = commandOperands(argc, argv, "使用法: inipatch"); line.exitCode) return *line.exitCode;
     std::error_code ec;
     fs::path own = fs::weakly_canonical(executableFolder(), ec);
     fs::path iniFolder = programFolder();

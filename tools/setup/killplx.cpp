@@ -4,8 +4,9 @@
 // run unless its settings make closing compulsory, so the rounds give
 // running sessions about 5 seconds. A hung service cannot hold it longer
 // than kWholeRun: each answer is awaited a few seconds, and no round starts
-// after that time. Exit code 0 in every case; a service that stays is
-// reported on standard error.
+// after that time. Exit code 0 whether the service went or stayed; a service
+// that stays is reported on standard error. It takes no arguments: any ends
+// it with 2 before the service is asked anything.
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/CommandUsage.h"
 #include "tools/setup/ServiceBuses.h"
 
 using namespace plx;
@@ -28,7 +30,8 @@ constexpr std::chrono::milliseconds kWholeRun{20000};
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (auto line = commandOperands(argc, argv, "使用法: killplx"); line.exitCode) return *line.exitCode;
     ServiceBuses buses;
     if (!buses.anyBus()) {
         for (const std::string& error : buses.openErrors()) std::fprintf(stderr, "killplx: %s\n", error.c_str());

@@ -1,21 +1,27 @@
 // pleventreg: registers the event source of the logging library. Events go
 // to the systemd journal, so registering is installing the journal catalog
 // that titles them with their category texts, and having the journal compile
-// it. The whole command line names the library as the message file.
+// it. The whole command line names the library as the message file; an
+// empty one registers an empty path, and a path that names no file is
+// refused (exit 2, on standard error) before anything is installed.
 //
 // Exit code 0 when the catalog is installed and compiled; -1 (255) after one
 // line on standard output: "Unable to create key" when the catalog cannot be
 // created, "Unable to add value to key" when it cannot be written or compiled.
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/ChildProcess.h"
+#include "platform/CommandUsage.h"
 #include "platform/FdIo.h"
 #include "platform/ProgramFolder.h"
 #include "platform/TempFile.h"
@@ -28,17 +34,26 @@ using namespace plx;
 namespace {
 
 constexpr const char* kCatalogFolder = "usr/lib/systemd/catalog";
+constexpr const char* kUsage = "使用法: pleventreg ライブラリのパス";
 
 int fail(const char* message) {
     std::puts(message);
     return -1;
 }
 
-// Everything after the program name, as given.
-std::string commandLine(int argc, char** argv) {
+// The words after the program name, as given, joined again.
+std::string commandLine(const std::vector<std::string>& words) {
     std::string line;
-    for (int i = 1; i < argc; ++i) line += (i > 1 ? " " : "") + std::string(argv[i]);
+    for (std::size_t i = 0; i < words.size(); ++i) line += (i > 0 ? " " : "") + words[i];
     return line;
+}
+
+// Why path names no library the journal could be pointed at; empty when it does.
+std::string missingLibrary(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::strerror(errno);
+    if (!S_ISREG(info.st_mode)) return "通常のファイルではありません";
+    return {};
 }
 
 // Written beside the catalog and renamed over it, so the journal never
@@ -52,9 +67,18 @@ bool writeCatalog(const fs::path& temp, const fs::path& target, const std::strin
 } // namespace
 
 int main(int argc, char** argv) {
+    CommandOperands words = commandOperands(argc, argv, kUsage, {});
+    if (words.exitCode) return *words.exitCode;
+    std::string library = commandLine(words.operands);
+    if (!library.empty()) {
+        if (std::string why = missingLibrary(library); !why.empty()) {
+            std::fprintf(stderr, "pleventreg: %s: %s\n", library.c_str(), why.c_str());
+            return kUsageExit;
+        }
+    }
     std::string text;
     try {
-        text = eventCatalog(commandLine(argc, argv));
+        text = eventCatalog(library);
     } catch (const std::exception&) {
         return fail("Unable to add value to key");
     }
