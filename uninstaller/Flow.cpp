@@ -28,9 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Signals that end a run: the first stage passes them to the second.
-constexpr int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
-
 sigset_t endingSignals() {
     sigset_t set;
     sigemptyset(&set);
@@ -130,9 +127,6 @@ bool prepareScreen() {
     return false;
 }
 
-// The second stage's own copy, for the end below.
-char copyToDelete[4096];
-
 // A screen named but not answering ends the platform's start-up fatally:
 // the program ends with its own text instead of a core dump.
 void endWithoutScreen(QtMsgType type, const QMessageLogContext& context, const QString& message) {
@@ -140,7 +134,7 @@ void endWithoutScreen(QtMsgType type, const QMessageLogContext& context, const Q
         std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
         return;
     }
-    if (copyToDelete[0]) ::unlink(copyToDelete);
+    deleteMarkedFileNow();
     std::fprintf(stderr, "%s: %s\n", kMessageCaption, kNoScreen);
     std::_Exit(1);
 }
@@ -164,7 +158,6 @@ int runUninstaller(int argc, char** argv) {
     ScopedFileRemoval removeSelf(secondStage ? program : fs::path());
     if (secondStage) {
         deleteOnEndingSignal(program);
-        std::snprintf(copyToDelete, sizeof copyToDelete, "%s", program.c_str());
     } else {
         // Read through a signalfd while the first stage waits; blocked before
         // any thread starts, so that no thread takes them instead.

@@ -6,13 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
 
-#include "platform/ChildProcess.h"
 #include "platform/FdIo.h"
 #include "platform/SingleInstance.h"
 #include "platform/TempFile.h"
@@ -100,7 +98,11 @@ void deleteOnEndingSignal(const fs::path& file) {
     action.sa_handler = deleteAndEnd;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+    for (int signal : kEndingSignals) ::sigaction(signal, &action, nullptr);
+}
+
+void deleteMarkedFileNow() {
+    if (fileToDeleteOnSignal[0]) ::unlink(fileToDeleteOnSignal);
 }
 
 bool deleteWithRetries(const fs::path& path, int tries, std::chrono::milliseconds interval) {

@@ -7,6 +7,7 @@
 // program and, when it ends, itself.
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -30,9 +31,14 @@ bool isSecondStage(const std::filesystem::path& program);
 std::filesystem::path makeStageCopy();
 std::vector<std::string> secondStageCommand(const std::filesystem::path& copy, const std::filesystem::path& infoFile,
                                             const std::filesystem::path& startedProgram, pid_t firstStage);
-// Has file deleted when SIGTERM, SIGINT or SIGHUP end this process (the
-// signal then ends it as it would have). For the second stage's own copy.
+// The signals that end a run: the first stage passes them to the second.
+inline constexpr int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// Has file deleted when one of kEndingSignals ends this process (the signal
+// then ends it as it would have). For the second stage's own copy.
 void deleteOnEndingSignal(const std::filesystem::path& file);
+// Deletes that file at once, for an end that runs no destructors;
+// async-signal-safe.
+void deleteMarkedFileNow();
 // Deletes path, trying again while it fails (at most tries times, interval
 // apart); true when it is gone.
 bool deleteWithRetries(const std::filesystem::path& path, int tries = 12,
