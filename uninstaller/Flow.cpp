@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -27,21 +28,37 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The request to end that the second stage sends the first.
-constexpr int kQuitSignal = SIGTERM;
+sigset_t endingSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : kEndingSignals) sigaddset(&set, signal);
+    return set;
+}
+
+// A load that failed, or a file that is not an install-information file:
+// told, and the exit code; nullopt when data is loaded and usable.
+std::optional<int> loadInfo(TCVInstData& data, const fs::path& infoFile, UserPrompts& prompts) {
+    try {
+        data.load(infoFile);
+    } catch (const InstDataError& e) {
+        prompts.inform(nullptr, e.what(), kMessageCaption);
+        return 1;
+    }
+    if (data.isInstallInfo()) return std::nullopt;
+    prompts.inform(nullptr, formatText(kNotInstallInfo, {infoFile.string()}), kMessageCaption);
+    return kExitNotInstallInfo;
+}
 
 int runFirstStage(const fs::path& program, const fs::path& infoFile, UserPrompts& prompts) {
     auto fail = [&](const std::string& text) {
         prompts.inform(nullptr, text, kMessageCaption);
         return 1;
     };
-    ScopedFileRemoval removeCopy;
     TCVInstData data;
+    if (auto failed = loadInfo(data, infoFile, prompts)) return *failed;
+    ScopedFileRemoval removeCopy;
     try {
         removeCopy = ScopedFileRemoval(makeStageCopy());
-        data.load(infoFile);
-    } catch (const InstDataError& e) {
-        return fail(e.what());
     } catch (const std::exception& e) {
         return fail(formatText(kStartFailed, {e.what()}));
     }
@@ -59,27 +76,26 @@ int runFirstStage(const fs::path& program, const fs::path& infoFile, UserPrompts
     }
 
     ShutdownBlock shutdownBlock;
-    sigset_t quit;
-    sigemptyset(&quit);
-    sigaddset(&quit, kQuitSignal);
-    UniqueFd quitFd(::signalfd(-1, &quit, SFD_CLOEXEC));
+    sigset_t ending = endingSignals();
+    UniqueFd endingFd(::signalfd(-1, &ending, SFD_CLOEXEC));
     try {
         ChildProcess stage(secondStageCommand(removeCopy.path(), infoFile, program, ::getpid()));
         removeCopy.release(); // from here the copy deletes itself
-        pollfd fds[2] = {{stage.pidfd(), POLLIN, 0}, {quitFd.get(), POLLIN, 0}};
-        while (::poll(fds, quitFd ? 2 : 1, -1) < 0 && errno == EINTR) {
+        // The caller learns the result once the removal is over: a signal
+        // meant for this stage goes to the second, which ends the run.
+        pollfd fds[2] = {{stage.pidfd(), POLLIN, 0}, {endingFd.get(), POLLIN, 0}};
+        for (;;) {
+            if (::poll(fds, endingFd ? 2 : 1, -1) < 0) {
+                if (errno == EINTR) continue;
+                break; // waits below all the same
+            }
+            if (fds[0].revents != 0) break;
+            signalfd_siginfo received{};
+            if (::read(endingFd.get(), &received, sizeof received) == static_cast<ssize_t>(sizeof received))
+                signalPidfd(stage.pidfd(), static_cast<int>(received.ssi_signo));
         }
-        if (fds[0].revents != 0) {
-            auto status = stage.waitFor(std::chrono::milliseconds(0));
-            return status ? exitCodeOf(*status) : 1;
-        }
-        // Asked to end: the second stage finishes by itself, and its request
-        // carries the removal's result for whoever started this one.
-        signalfd_siginfo request{};
-        bool read = ::read(quitFd.get(), &request, sizeof request) == static_cast<ssize_t>(sizeof request);
-        pid_t stagePid = stage.pid();
-        stage.detach();
-        return read ? firstStageExitCode(request, stagePid) : 1;
+        auto status = stage.wait();
+        return status ? exitCodeOf(*status) : 1;
     } catch (const std::exception& e) {
         return fail(formatText(kStartFailed, {e.what()}));
     }
@@ -89,25 +105,16 @@ int runSecondStage(const fs::path& infoFile, const std::vector<std::string>& arg
     fs::path started = args.size() > 1 ? fs::path(args[1]) : fs::path();
     // The copy runs from the temporary folder but acts for the program the user started.
     TCVUnInstall engine(RegistryStore(registryStorePath(started.empty() ? programFolder() : programFolder(started))));
-    try {
-        engine.load(infoFile);
-    } catch (const InstDataError& e) {
-        prompts.inform(nullptr, e.what(), kMessageCaption);
-        return 1;
-    }
+    if (auto failed = loadInfo(engine, infoFile, prompts)) return *failed;
     MainDialog dialog(engine, prompts, infoFile, started);
     prompts.attend(dialog);
     dialog.exec();
-    if (!engine.ran()) return 0;
+    if (!engine.ran()) return kExitCancelled;
 
     refreshMenuCache(engine.shortcutFolders());
-    if (args.size() > 2)
-        if (auto firstStage = parseStageHandle(args[2]))
-            closeFirstStage(*firstStage, kChildWaitLimit, dialog.removalResult());
-    if (!started.empty()) {
-        deleteWithRetries(started);
-        engine.folderGuard().removeEmptyParents(started);
-    }
+    // Whatever stayed, the uninstaller stays beside it, to run again.
+    if (dialog.removalResult() == TCVUnInstall::kRemoved && !started.empty() && deleteWithRetries(started))
+        engine.folderGuard().removeEmptyParents(started, {engine.baseDir()});
     return dialog.removalResult();
 }
 
@@ -120,9 +127,26 @@ bool prepareScreen() {
     return false;
 }
 
+// A screen named but not answering ends the platform's start-up fatally:
+// the program ends with its own text instead of a core dump.
+void endWithoutScreen(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+        return;
+    }
+    deleteMarkedFileNow();
+    std::fprintf(stderr, "%s: %s\n", kMessageCaption, kNoScreen);
+    std::_Exit(1);
+}
+
 } // namespace
 
 int runUninstaller(int argc, char** argv) {
+    if (const char* script = std::getenv(kScriptVariable))
+        if (auto unknown = unknownScriptAnswer(script)) {
+            std::fputs(formatText(kScriptUsage, {kScriptVariable, *unknown}).c_str(), stderr);
+            return kExitUsage;
+        }
     if (!prepareScreen()) {
         std::fprintf(stderr, "%s: %s\n", kMessageCaption, kNoScreen);
         return 1;
@@ -132,19 +156,20 @@ int runUninstaller(int argc, char** argv) {
     // The second stage is the temporary copy: it goes when the stage ends,
     // whichever way it ends.
     ScopedFileRemoval removeSelf(secondStage ? program : fs::path());
-    if (secondStage) deleteOnEndingSignal(program);
-    if (!secondStage) {
+    if (secondStage) {
+        deleteOnEndingSignal(program);
+    } else {
         // Read through a signalfd while the first stage waits; blocked before
-        // any thread starts, so that no thread takes it instead.
-        sigset_t quit;
-        sigemptyset(&quit);
-        sigaddset(&quit, kQuitSignal);
-        ::pthread_sigmask(SIG_BLOCK, &quit, nullptr);
+        // any thread starts, so that no thread takes them instead.
+        sigset_t ending = endingSignals();
+        ::pthread_sigmask(SIG_BLOCK, &ending, nullptr);
     }
     // Qt sees no argument of ours.
     static int qtArgc = 1;
     static char* qtArgv[] = {argv[0], nullptr};
+    QtMessageHandler previous = qInstallMessageHandler(endWithoutScreen);
     QApplication application(qtArgc, qtArgv);
+    qInstallMessageHandler(previous);
     auto prompts = makeUserPrompts();
 
     std::vector<std::string> args(argv + 1, argv + argc);

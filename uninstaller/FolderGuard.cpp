@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
+
+#include "uninstaller/NoLinkPath.h"
 
 namespace plx::uninst {
 
@@ -111,8 +114,7 @@ std::optional<fs::path> confinedPath(const fs::path& path) {
     return path.lexically_normal();
 }
 
-FolderGuard::FolderGuard(const std::vector<std::string>& macroFolders, const fs::path& base)
-    : homes_(homeFolders()), base_(base.empty() ? std::string() : normalFolder(base)) {
+FolderGuard::FolderGuard(const std::vector<std::string>& macroFolders) : homes_(homeFolders()) {
     for (const char* folder : kSystemFolders) protected_.emplace_back(folder);
     for (const auto& folder : macroFolders)
         if (!folder.empty() && folder.front() == '/') protected_.push_back(normalFolder(folder));
@@ -133,34 +135,32 @@ bool FolderGuard::isProtected(const fs::path& folder) const {
     return std::find(homes_.begin(), homes_.end(), parent) != homes_.end();
 }
 
-bool FolderGuard::removeIfEmpty(const fs::path& folder) const {
-    return !isProtected(folder) && ::rmdir(normalFolder(folder).c_str()) == 0;
-}
-
-void FolderGuard::removeUpward(const fs::path& path, const std::function<bool(const std::string&)>& mayRemove,
-                               const std::string& last) const {
-    std::string folder = normalFolder(path);
-    while (folder.size() > 1) {
-        folder = folder.substr(0, std::max<std::size_t>(folder.rfind('/'), 1));
-        if (!mayRemove(folder) || !removeIfEmpty(folder) || folder == last) return;
-    }
-}
-
-void FolderGuard::removeEmptyParents(const fs::path& path) const {
-    removeUpward(
-        path, [](const std::string&) { return true; }, base_);
+bool FolderGuard::removeIfEmpty(const fs::path& folder, const std::string& anchor) const {
+    if (isProtected(folder)) return false;
+    ParentFolder parent = ParentFolder::open(normalFolder(folder), anchor);
+    return parent.opened() && ::unlinkat(parent.fd(), parent.name().c_str(), AT_REMOVEDIR) == 0;
 }
 
 void FolderGuard::removeEmptyParents(const fs::path& path, const std::vector<std::string>& roots) const {
-    std::vector<std::string> limits;
-    for (const auto& root : roots)
-        if (auto confined = confinedPath(root)) limits.push_back(normalFolder(*confined));
-    auto within = [&](const std::string& folder) {
-        return std::any_of(limits.begin(), limits.end(), [&](const std::string& root) {
-            return folder == root || (folder.starts_with(root) && (root == "/" || folder[root.size()] == '/'));
-        });
-    };
-    removeUpward(path, within, {});
+    std::string folder = normalFolder(path);
+    while (folder.size() > 1) {
+        folder = folder.substr(0, std::max<std::size_t>(folder.rfind('/'), 1));
+        std::string anchor = anchorOf(folder, roots);
+        if (anchor.empty() || !removeIfEmpty(folder, anchor)) return;
+    }
+}
+
+std::string anchorOf(const fs::path& path, const std::vector<std::string>& roots) {
+    std::string folder = normalFolder(path);
+    std::string deepest;
+    for (const auto& root : roots) {
+        auto confined = confinedPath(root);
+        if (!confined) continue;
+        std::string limit = normalFolder(*confined);
+        bool within = folder == limit || (folder.starts_with(limit) && (limit == "/" || folder[limit.size()] == '/'));
+        if (within && limit.size() > deepest.size()) deepest = limit;
+    }
+    return deepest;
 }
 
 } // namespace plx::uninst

@@ -10,7 +10,6 @@
 // desktop's data and settings folders below them.
 
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,29 +19,22 @@ namespace plx::uninst {
 class FolderGuard {
 public:
     // macroFolders: the values of the macro table (relative or empty ones
-    // are ignored). base: the installation's own folder, the highest the walk
-    // removes (empty: no such limit).
-    FolderGuard(const std::vector<std::string>& macroFolders, const std::filesystem::path& base);
+    // are ignored).
+    explicit FolderGuard(const std::vector<std::string>& macroFolders);
 
     bool isProtected(const std::filesystem::path& folder) const;
-    // Removes folder when it is empty and not protected; false otherwise.
-    bool removeIfEmpty(const std::filesystem::path& folder) const;
-    // Removes the empty folders above path one by one, upward, and stops at a
-    // protected folder, at one that cannot be removed, or after the base.
-    void removeEmptyParents(const std::filesystem::path& path) const;
-    // As above, but only while each folder is one of roots or lies below one
-    // (roots that are not absolute, or hold "..", count for nothing).
+    // Removes folder when it is empty and not protected, following no link
+    // below anchor (uninstaller/NoLinkPath.h); false otherwise.
+    bool removeIfEmpty(const std::filesystem::path& folder, const std::string& anchor = {}) const;
+    // Removes the empty folders above path one by one, upward, while each is
+    // one of roots or lies below one (roots that are not absolute, or hold
+    // "..", count for nothing); stops at a protected folder, at one that
+    // cannot be removed and at a link below its root.
     void removeEmptyParents(const std::filesystem::path& path, const std::vector<std::string>& roots) const;
 
 private:
-    // The upward walk: removes each empty folder above path that mayRemove
-    // allows, and stops after last.
-    void removeUpward(const std::filesystem::path& path, const std::function<bool(const std::string&)>& mayRemove,
-                      const std::string& last) const;
-
     std::vector<std::string> protected_; // exact folders
     std::vector<std::string> homes_;     // their direct children are protected too
-    std::string base_;
 };
 
 // path made absolute and lexically normal, without a trailing "/".
@@ -50,5 +42,8 @@ std::string normalFolder(const std::filesystem::path& path);
 // path lexically normal when it is absolute and has no ".." component:
 // then it cannot name anything outside the folder it is written under.
 std::optional<std::filesystem::path> confinedPath(const std::filesystem::path& path);
+// The deepest of roots (as above) that path equals or lies below, as a
+// normal folder; empty when none.
+std::string anchorOf(const std::filesystem::path& path, const std::vector<std::string>& roots);
 
 } // namespace plx::uninst

@@ -234,6 +234,7 @@ void readItems(const Entries& entries, const char* prefix, int count, std::span<
 TCVInstData::TCVInstData(RegistryStore registry) : registry_(std::move(registry)) {}
 
 void TCVInstData::load(const fs::path& file) {
+    isInstallInfo_ = false;
     header = TCVInstHeader{};
     regRefs.clear();
     files.clear();
@@ -244,6 +245,9 @@ void TCVInstData::load(const fs::path& file) {
 
     Entries entries = readEntries(file);
     readHeader(entries, header);
+    const std::string* fileCount = entries.find("FileCount");
+    isInstallInfo_ = !header.title.empty() && !header.baseDir.empty() && fileCount && !fileCount->empty() &&
+                     parseInt(*fileCount) && parseNumber(entries.get("Ver"));
     readItems<TCVRegRefItem>(entries, "Val", header.regRefCount, kRegRefFields, regRefs);
     readItems<TCVFileItem>(entries, "File", header.fileCount, kFileFields, files);
     readItems<TCVShortcutItem>(entries, "Link", header.shortCutCount, kShortcutFields, shortcuts);

@@ -132,6 +132,11 @@ public:
     // message cannot be read from the registry.
     void load(const std::filesystem::path& file);
 
+    // The loaded file has what every install-information file has: Title,
+    // BaseDir and FileCount, and a Ver (when given) and FileCount that are
+    // numbers. Anything else (a mistyped path) must not be acted on.
+    bool isInstallInfo() const { return isInstallInfo_; }
+
     // text with the macros of the table replaced.
     std::string expand(std::string_view text) const { return macros.expand(text); }
 
@@ -145,6 +150,9 @@ public:
 
 protected:
     RegistryStore registry_;
+
+private:
+    bool isInstallInfo_ = false;
 };
 
 } // namespace plx::uninst

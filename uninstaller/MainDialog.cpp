@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "uninstaller/DialogWidgets.h"
+#include "uninstaller/RemovalReport.h"
 #include "uninstaller/Texts.h"
 
 namespace plx::uninst {
@@ -179,8 +180,10 @@ void MainDialog::pressOk() {
     result_ = engine_.run(*this, infoFile_, startedProgram_);
 
     removing_ = false;
-    status->setText(displayText(kCompleted));
-    if (result_ != TCVUnInstall::kRemoved) warning105_->setText(displayText(kFilesRemained));
+    status->setText(displayText(result_ == TCVUnInstall::kUnregisterFailed ? kStopped : kCompleted));
+    std::string report;
+    for (const auto& line : removalReport(engine_, result_)) report += (report.empty() ? "" : "\r") + line;
+    warning105_->setText(displayText(report));
     ok101_->setText(displayText(kDoneButton));
     ok101_->setEnabled(true);
     emit removalFinished(result_);

@@ -1,10 +1,12 @@
 #include "uninstaller/ScriptedPrompts.h"
 
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 #include "uninstaller/CommaText.h"
 #include "uninstaller/MainDialog.h"
+#include "uninstaller/RemovalReport.h"
 #include "uninstaller/Texts.h"
 
 namespace plx::uninst {
@@ -19,6 +21,9 @@ constexpr ScriptAnswer kAnswers[] = {{"yes", SharedFileAnswer::Yes},
                                      {"yes-to-all", SharedFileAnswer::YesToAll},
                                      {"no", SharedFileAnswer::No},
                                      {"no-to-all", SharedFileAnswer::NoToAll}};
+
+constexpr const char* kStartAnswer = "ok";
+constexpr const char* kCancelAnswer = "cancel";
 
 } // namespace
 
@@ -51,16 +56,26 @@ SharedFileAnswer ScriptedPrompts::askSharedFile(QWidget*, const std::filesystem:
     return SharedFileAnswer::No;
 }
 
+std::optional<std::string> unknownScriptAnswer(const std::string& script) {
+    std::vector<std::string> answers = splitCommaText(script);
+    if (answers.empty()) return script;
+    if (answers[0] != kStartAnswer && answers[0] != kCancelAnswer) return answers[0];
+    for (std::size_t i = 1; i < answers.size(); ++i)
+        if (std::none_of(std::begin(kAnswers), std::end(kAnswers),
+                         [&](const ScriptAnswer& a) { return answers[i] == a.word; }))
+            return answers[i];
+    return std::nullopt;
+}
+
 void ScriptedPrompts::attend(MainDialog& dialog) {
-    if (next("cancel") != "ok") {
+    if (next(kCancelAnswer) != kStartAnswer) {
         QTimer::singleShot(0, &dialog, &MainDialog::reject);
         return;
     }
     // OK once to remove, and once more ("完了") when the removal is done,
     // after telling what stayed.
     QObject::connect(&dialog, &MainDialog::removalFinished, &dialog, [this, &dialog](int result) {
-        if (result != TCVUnInstall::kRemoved) inform(&dialog, kFilesRemained, kMessageCaption);
-        for (const auto& file : dialog.engine().keptFiles()) inform(&dialog, file, kMessageCaption);
+        for (const auto& line : removalReport(dialog.engine(), result)) inform(&dialog, line, kMessageCaption);
         QTimer::singleShot(0, &dialog, &MainDialog::pressOk);
     });
     QTimer::singleShot(0, &dialog, &MainDialog::pressOk);

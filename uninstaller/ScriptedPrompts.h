@@ -1,13 +1,15 @@
 #pragma once
 // Unattended runs: PLX_UNINST_SCRIPT holds the answers, comma-separated, in
 // the order they are asked. First the main dialog's: "ok" starts the removal
-// and closes the dialog when it is done; anything else (or nothing) closes it.
-// Then one per shared-file question: "yes", "yes-to-all", "no", "no-to-all"
-// ("no" once they run out). Messages go to standard error as
-// "CVUnInstaller: <text>", and so, after a removal that left files, does
-// each file that stayed; questions about web pages are answered no.
+// and closes the dialog when it is done; "cancel" closes it. Then one per
+// shared-file question: "yes", "yes-to-all", "no", "no-to-all" ("no" once
+// they run out). Any other word is refused before the run starts.
+// Messages go to standard error as "CVUnInstaller: <text>", and so, after a
+// removal, does what it left and why (uninstaller/RemovalReport.h);
+// questions about web pages are answered no.
 
 #include <deque>
+#include <optional>
 #include <string>
 
 #include "uninstaller/UserPrompts.h"
@@ -15,6 +17,10 @@
 namespace plx::uninst {
 
 inline constexpr const char* kScriptVariable = "PLX_UNINST_SCRIPT";
+
+// The first answer of script the program does not know (the whole script
+// when it holds none); nullopt when it knows them all.
+std::optional<std::string> unknownScriptAnswer(const std::string& script);
 
 class ScriptedPrompts : public UserPrompts {
 public:

@@ -42,10 +42,13 @@ void unregisterLibrary(const fs::path& path) {
 void unregisterProgram(const fs::path& path, std::chrono::milliseconds limit) {
     try {
         ChildProcess program({path.string(), kUnregisterSwitch});
-        if (!program.waitFor(limit)) {
+        auto status = program.waitFor(limit);
+        if (!status) {
             program.kill();
             throw UnregisterError(formatText(kCallFailed, {path.string(), "time-out"}));
         }
+        if (int code = exitCodeOf(*status); code != 0)
+            throw UnregisterError(formatText(kCallFailed, {path.string(), "exit " + std::to_string(code)}));
     } catch (const std::system_error& e) {
         throw UnregisterError(formatText(kLoadFailed, {path.string()}) + " " + e.what());
     }

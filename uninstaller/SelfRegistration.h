@@ -5,7 +5,8 @@
 //   ".so", ".so.N"     a shared library: its exported DllUnregisterServer
 //                      (long(void), negative on failure), when it has one
 //   anything else      a program: run as "<path> /unregserver" and waited
-//                      for, at most limit; then it is killed
+//                      for, at most limit (then it is killed); it fails
+//                      unless it exits 0
 // A process running as root loads or runs no file that another user can
 // write.
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 
 #include "platform/ChildProcess.h"
@@ -13,6 +14,8 @@ namespace {
 
 constexpr const char* kFontCacheTool = "/usr/bin/fc-cache";
 constexpr const char* kMenuCacheTool = "/usr/bin/update-desktop-database";
+constexpr const char* kJournalTool = "/usr/bin/journalctl";
+constexpr std::string_view kCatalogFolder = "/usr/lib/systemd/catalog";
 
 void runTool(const std::vector<std::string>& argv) {
     if (::access(argv[0].c_str(), X_OK) != 0) return;
@@ -36,6 +39,16 @@ void refreshMenuCache(const std::vector<std::filesystem::path>& folders) {
         std::error_code ec;
         if (std::filesystem::is_directory(folder, ec)) runTool({kMenuCacheTool, "-q", folder.string()});
     }
+}
+
+bool isJournalCatalog(const std::filesystem::path& path) {
+    return path.extension() == ".catalog" && path.parent_path().string().ends_with(kCatalogFolder);
+}
+
+void refreshJournalCatalog(const std::filesystem::path& catalog) {
+    std::string folder = catalog.parent_path().string();
+    std::string root = folder.substr(0, folder.size() - kCatalogFolder.size());
+    runTool({kJournalTool, "--root=" + (root.empty() ? std::string("/") : root), "--update-catalog"});
 }
 
 } // namespace plx::uninst

@@ -6,13 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
 
-#include "platform/ChildProcess.h"
 #include "platform/FdIo.h"
 #include "platform/SingleInstance.h"
 #include "platform/TempFile.h"
@@ -92,40 +90,6 @@ std::vector<std::string> secondStageCommand(const fs::path& copy, const fs::path
     return {copy.string(), infoFile.string(), startedProgram.string(), handle};
 }
 
-std::optional<pid_t> parseStageHandle(const std::string& argument) {
-    if (argument.size() < 2 || argument.size() > 9 || argument[0] != '$') return std::nullopt;
-    unsigned long value = 0;
-    for (char c : argument.substr(1)) {
-        int digit = (c >= '0' && c <= '9')   ? c - '0'
-                    : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                    : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                             : -1;
-        if (digit < 0) return std::nullopt;
-        value = value * 16 + static_cast<unsigned long>(digit);
-    }
-    if (value == 0 || value > 0x7FFFFFFFul) return std::nullopt;
-    return static_cast<pid_t>(value);
-}
-
-bool closeFirstStage(pid_t firstStage, std::chrono::milliseconds limit, int result) {
-    // Only the process that started this one: the argument names no other.
-    if (firstStage != ::getppid()) return false;
-    UniqueFd pidfd(openPidfd(firstStage));
-    if (!pidfd) return false;
-    if (::getppid() != firstStage) return false; // it ended before the pidfd was taken
-    if (queueSignalPidfd(pidfd.get(), SIGTERM, result) != 0) return errno == ESRCH;
-    pollfd p{pidfd.get(), POLLIN, 0};
-    int n;
-    while ((n = ::poll(&p, 1, static_cast<int>(limit.count()))) < 0 && errno == EINTR) {
-    }
-    return n > 0;
-}
-
-int firstStageExitCode(const signalfd_siginfo& quit, pid_t stage) {
-    if (quit.ssi_code == SI_QUEUE && quit.ssi_pid == static_cast<std::uint32_t>(stage)) return quit.ssi_int;
-    return 128 + static_cast<int>(quit.ssi_signo);
-}
-
 void deleteOnEndingSignal(const fs::path& file) {
     const std::string& name = file.native();
     if (name.empty() || name.size() >= sizeof fileToDeleteOnSignal) return;
@@ -134,7 +98,11 @@ void deleteOnEndingSignal(const fs::path& file) {
     action.sa_handler = deleteAndEnd;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
+    for (int signal : kEndingSignals) ::sigaction(signal, &action, nullptr);
+}
+
+void deleteMarkedFileNow() {
+    if (fileToDeleteOnSignal[0]) ::unlink(fileToDeleteOnSignal);
 }
 
 bool deleteWithRetries(const fs::path& path, int tries, std::chrono::milliseconds interval) {

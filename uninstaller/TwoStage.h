@@ -2,16 +2,15 @@
 // The two stages of a run. The program the user starts (first stage) copies
 // itself to a "~cu" temporary file, starts the copy (second stage) with
 //   <copy> <information file> <started program> $<first stage's pid in hex>
-// and waits until the copy ends or asks it to end (SIGTERM, queued with the
-// removal's result, which the first stage then exits with). The copy shows
-// the dialog, removes the installation, ends the first stage, deletes the
-// started program and, when it ends, itself.
+// and waits until the copy has ended, passing on the signals that end a run.
+// The copy shows the dialog, removes the installation, deletes the started
+// program and, when it ends, itself.
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <sys/signalfd.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -32,18 +31,14 @@ bool isSecondStage(const std::filesystem::path& program);
 std::filesystem::path makeStageCopy();
 std::vector<std::string> secondStageCommand(const std::filesystem::path& copy, const std::filesystem::path& infoFile,
                                             const std::filesystem::path& startedProgram, pid_t firstStage);
-// The first stage's pid from its "$<hex>" argument.
-std::optional<pid_t> parseStageHandle(const std::string& argument);
-// Asks the first stage (which must be this process's parent) to end with
-// exit code result and waits at most limit for it; false when it is not the
-// parent or did not end.
-bool closeFirstStage(pid_t firstStage, std::chrono::milliseconds limit, int result);
-// The exit code a first stage asked to end by quit ends with: the result the
-// second stage (stage) queued with it, else that of an end by SIGTERM.
-int firstStageExitCode(const struct signalfd_siginfo& quit, pid_t stage);
-// Has file deleted when SIGTERM, SIGINT or SIGHUP end this process (the
-// signal then ends it as it would have). For the second stage's own copy.
+// The signals that end a run: the first stage passes them to the second.
+inline constexpr int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// Has file deleted when one of kEndingSignals ends this process (the signal
+// then ends it as it would have). For the second stage's own copy.
 void deleteOnEndingSignal(const std::filesystem::path& file);
+// Deletes that file at once, for an end that runs no destructors;
+// async-signal-safe.
+void deleteMarkedFileNow();
 // Deletes path, trying again while it fails (at most tries times, interval
 // apart); true when it is gone.
 bool deleteWithRetries(const std::filesystem::path& path, int tries = 12,

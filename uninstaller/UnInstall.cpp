@@ -1,13 +1,18 @@
 #include "uninstaller/UnInstall.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/Numbers.h"
 #include "platform/Utf8.h"
+#include "uninstaller/NoLinkPath.h"
 #include "uninstaller/SystemTools.h"
+#include "uninstaller/Texts.h"
 
 namespace plx::uninst {
 
@@ -25,8 +30,11 @@ bool samePath(const fs::path& a, const fs::path& b) {
     return fs::equivalent(a, b, ec);
 }
 
-// The file's age as the install step records it: mtime in whole seconds.
-std::int64_t fileAge(const struct stat& st) { return static_cast<std::int64_t>(st.st_mtim.tv_sec); }
+// The file's age as the install step records it (mtime in whole seconds)
+// matches the item's, or the item asks for no check.
+bool unchangedSinceInstall(const TCVFileItem& item, const struct stat& st) {
+    return item.fileTime == 0 || item.fileTime == static_cast<std::int64_t>(st.st_mtim.tv_sec);
+}
 
 } // namespace
 
@@ -35,7 +43,14 @@ TCVUnInstall::TCVUnInstall(RegistryStore registry) : TCVInstData(std::move(regis
 FolderGuard TCVUnInstall::folderGuard() const {
     std::vector<std::string> folders;
     for (const auto& macro : macros.entries()) folders.push_back(macro.value);
-    return FolderGuard(folders, expand(header.baseDir));
+    return FolderGuard(folders);
+}
+
+std::vector<fs::path> TCVUnInstall::expandedPaths() const {
+    std::vector<fs::path> paths;
+    paths.reserve(files.size());
+    for (const auto& item : files) paths.emplace_back(expand(item.path));
+    return paths;
 }
 
 int TCVUnInstall::run(RemovalView& view, const fs::path& infoFile, const fs::path& startedProgram) {
@@ -44,17 +59,23 @@ int TCVUnInstall::run(RemovalView& view, const fs::path& infoFile, const fs::pat
     nextStageMark_ = 0;
     shortcutFolders_.clear();
     kept_.clear();
+    unregistered_.clear();
+    unregisterFailure_.clear();
     FolderGuard guard = folderGuard();
+    std::vector<fs::path> paths = expandedPaths();
 
     view.setProgressRange(
         static_cast<int>(std::min<std::size_t>(files.size() + regs.size() + 1, std::numeric_limits<int>::max())));
+    // A registration left behind would point at a deleted program: nothing
+    // goes unless every one that goes with its file could be undone.
+    if (!unregisterFirst(paths, startedProgram)) return kUnregisterFailed;
     showNextStageMark(view);
     showNextStageMark(view);
 
     bool shortcutMet = false;
     bool fontMet = false;
-    for (const auto& item : files) {
-        fs::path expanded = expand(item.path);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const fs::path& expanded = paths[i];
         if (!shortcutMet && isShortcut(expanded)) {
             shortcutMet = true;
             showNextStageMark(view);
@@ -62,8 +83,10 @@ int TCVUnInstall::run(RemovalView& view, const fs::path& infoFile, const fs::pat
         if (!startedProgram.empty() && samePath(expanded, startedProgram)) continue;
         if (!expanded.empty()) {
             // A path that could lead out of what was installed is kept, whatever it names.
-            if (auto path = confinedPath(expanded); !path || !removeItem(item, *path, view, guard, fontMet))
-                kept_.push_back(expanded.string());
+            if (auto path = confinedPath(expanded))
+                removeItem(files[i], *path, view, guard, fontMet);
+            else
+                keep(expanded, kKeptOutside, true);
         }
         view.stepProgress();
         view.pause(kItemPause);
@@ -81,18 +104,49 @@ int TCVUnInstall::run(RemovalView& view, const fs::path& infoFile, const fs::pat
     // The information file goes last, and only when everything listed went:
     // a run that stopped early, or left files, can be repeated. Inside the
     // installation, the folders it kept go with it.
-    bool infoKept = !kept_.empty() || ::unlink(infoFile.c_str()) != 0;
-    if (!infoKept) guard.removeEmptyParents(infoFile, {expand(header.baseDir)});
+    bool failed = std::any_of(kept_.begin(), kept_.end(), [](const KeptFile& k) { return k.failed; });
+    bool infoKept = failed || ::unlink(infoFile.c_str()) != 0;
+    if (!infoKept) guard.removeEmptyParents(infoFile, {baseDir()});
     showNextStageMark(view);
-    if (!kept_.empty()) return kFilesKept;
+    if (failed) return kFilesKept;
     return infoKept ? kInfoFileKept : kRemoved;
 }
 
-bool TCVUnInstall::removeItem(const TCVFileItem& item, const fs::path& path, RemovalView& view,
+bool TCVUnInstall::unregisterFirst(const std::vector<fs::path>& paths, const fs::path& startedProgram) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const TCVFileItem& item = files[i];
+        // A shared file goes only when the user says so, and is unregistered then.
+        if (!item.selfRegistering || item.shared || paths[i].empty()) continue;
+        if (!startedProgram.empty() && samePath(paths[i], startedProgram)) continue;
+        auto path = confinedPath(paths[i]);
+        if (!path) continue;
+        ParentFolder parent = ParentFolder::open(*path, anchorOf(*path, walkRoots(item)));
+        struct stat st {};
+        if (!parent.opened() || ::fstatat(parent.fd(), parent.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            S_ISDIR(st.st_mode) || !unchangedSinceInstall(item, st) || sharedCount(*path) >= 1)
+            continue; // it stays, registered
+        try {
+            unregisterFile(*path, kChildWaitLimit);
+        } catch (const UnregisterError& e) {
+            unregisterFailure_ = e.what();
+            return false;
+        }
+        unregistered_.insert(*path);
+    }
+    return true;
+}
+
+void TCVUnInstall::removeItem(const TCVFileItem& item, const fs::path& path, RemovalView& view,
                               const FolderGuard& guard, bool& fontMet) {
-    bool removed = true;
+    std::vector<std::string> roots = walkRoots(item);
+    std::string anchor = anchorOf(path, roots);
+    ParentFolder parent = ParentFolder::open(path, anchor);
+    if (!parent.opened() && parent.error() == ELOOP) {
+        keep(path, kKeptThroughLink, true);
+        return;
+    }
     struct stat st {};
-    bool exists = ::lstat(path.c_str(), &st) == 0;
+    bool exists = parent.opened() && ::fstatat(parent.fd(), parent.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && !S_ISDIR(st.st_mode)) {
         if (item.font) {
             fontMet = true;
@@ -104,19 +158,22 @@ bool TCVUnInstall::removeItem(const TCVFileItem& item, const fs::path& path, Rem
         }
         long count = sharedCount(path);
         if (item.shared) decrementSharedCount(path, count);
-        if (item.fileTime == 0 || item.fileTime == fileAge(st)) {
-            bool remove = count < 1 && (!item.shared || confirmShared(path, view));
-            removed = !remove || removeFile(item, path);
-        }
-    } else if (exists) {
-        guard.removeIfEmpty(path);
+        if (!unchangedSinceInstall(item, st))
+            keep(path, kKeptChanged, false);
+        else if (count >= 1)
+            keep(path, kKeptCounted, false);
+        else if (item.shared && !confirmShared(path, view))
+            keep(path, kKeptAnswered, false);
+        else
+            removeFile(item, path, parent.fd(), parent.name());
+    } else if (exists && !guard.removeIfEmpty(path, anchor)) {
+        keep(path, kKeptFolder, false);
     }
-    if (item.text.empty()) guard.removeEmptyParents(path, walkRoots(item));
-    return removed;
+    if (item.text.empty()) guard.removeEmptyParents(path, roots);
 }
 
 std::vector<std::string> TCVUnInstall::walkRoots(const TCVFileItem& item) const {
-    std::vector<std::string> roots{expand(header.baseDir)};
+    std::vector<std::string> roots{baseDir()};
     std::string named = toLowerAscii(item.path);
     for (const auto& macro : macros.entries())
         if (!macro.name.empty() && named.find(toLowerAscii(macro.name)) != std::string::npos)
@@ -124,18 +181,26 @@ std::vector<std::string> TCVUnInstall::walkRoots(const TCVFileItem& item) const 
     return roots;
 }
 
-bool TCVUnInstall::removeFile(const TCVFileItem& item, const fs::path& path) {
-    if (item.selfRegistering) {
+void TCVUnInstall::removeFile(const TCVFileItem& item, const fs::path& path, int folder, const std::string& name) {
+    if (item.selfRegistering && !unregistered_.contains(path)) {
         try {
             unregisterFile(path, kChildWaitLimit);
         } catch (const UnregisterError& e) {
-            // never shown: the file is deleted all the same
-            std::fprintf(stderr, "CVUninst: %s\n", e.what());
+            keep(path, formatText(kKeptRegistered, {e.what()}), true);
+            return;
         }
     }
-    if (::unlink(path.c_str()) != 0) return false;
+    if (::unlinkat(folder, name.c_str(), 0) != 0) {
+        int error = errno;
+        keep(path, formatText(kKeptUndeletable, {std::strerror(error)}), true);
+        return;
+    }
     if (isShortcut(path)) shortcutFolders_.push_back(path.parent_path());
-    return true;
+    if (isJournalCatalog(path)) refreshJournalCatalog(path);
+}
+
+void TCVUnInstall::keep(const fs::path& path, std::string reason, bool failed) {
+    kept_.push_back({path.string(), std::move(reason), failed});
 }
 
 bool TCVUnInstall::confirmShared(const fs::path& path, RemovalView& view) {

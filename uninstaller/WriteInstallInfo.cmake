@@ -4,7 +4,8 @@
 # (CMAKE_INSTALL_MANIFEST_FILES) and those an earlier install put in place
 # and this one left alone, the shortcuts (.desktop files) after the other
 # files, then the folders of the installation tree that no installed file
-# keeps. plserv is marked self-registering: removing it first runs
+# keeps, and the journal catalog of the logging library. plserv is marked
+# self-registering: removing it first runs
 # "plserv /unregserver", which takes back its registration. Paths are those of
 # the installed machine (without DESTDIR).
 #
@@ -98,6 +99,16 @@ endmacro()
 foreach(_path IN LISTS _files)
   _plx_add_file("${_path}")
 endforeach()
+# The journal catalog pleventreg installs for the logging library
+# (pllog/EventCatalog.h) goes with the installation, when it is there.
+set(_root "$ENV{PLX_INSTALL_ROOT}")
+if(_root STREQUAL "")
+  set(_root "/")
+endif()
+get_filename_component(_root "${_root}" ABSOLUTE)
+set(_catalog "${_root}/usr/lib/systemd/catalog/korvane-plx.catalog")
+cmake_path(NORMAL_PATH _catalog)
+list(APPEND _paths "${_catalog}")
 # Files an earlier install put in place that this one left alone (settings
 # an update keeps) stay listed as they were recorded then.
 if(EXISTS "${_destdir}${_info}")
@@ -115,6 +126,7 @@ endif()
 foreach(_path IN LISTS _shortcuts)
   _plx_add_file("${_path}")
 endforeach()
+_plx_add_item("${_catalog}" 0 No 0)
 foreach(_folder IN LISTS _tree_folders)
   if(IS_DIRECTORY "${_destdir}${_prefix}/${_folder}")
     _plx_add_item("${_prefix}/${_folder}" 0 No 0)

@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "platform/IniFile.h"
+#include "tests/IniProfile.h"
 #include "tests/uninstaller/UninstallFixture.h"
 #include "uninstaller/DialogWidgets.h"
 #include "uninstaller/MainDialog.h"
@@ -158,11 +160,15 @@ TEST_F(DialogTest, OkRemovesWithProgressAndMarksThenCloses) {
 }
 
 TEST_F(DialogTest, FilesThatStayAreReported) {
-    auto dialog = makeDialog("", false, dir_ / "gone.wqi"); // not there: it cannot be deleted
+    auto dialog = makeDialog("", true, dir_ / "gone.wqi"); // not there: it cannot be deleted
+    std::string shared = (dir_ / "inst/bin/b").string();
+    writeProfileString(dir_ / "registry.ini", kSharedDllsKey, shared, "2"); // another program's too
     QTest::mouseClick(control<QPushButton>(*dialog, "ctl101"), Qt::LeftButton);
     EXPECT_EQ(dialog->removalResult(), TCVUnInstall::kInfoFileKept);
-    EXPECT_EQ(text(*dialog, "ctl105"),
-              "いくつか削除できないファイルがありました。\n必要のないファイルであれば、手動で削除してください。");
+    EXPECT_EQ(text(*dialog, "ctl105").toStdString(),
+              "いくつか削除できないファイルがありました。\n必要のないファイルであれば、手動で削除してください。\n"
+              "残したファイル: " +
+                  shared + "（他のプログラムが使用しています）");
     EXPECT_EQ(text(*dialog, "ctl103"), "アンインストールは完了しました。");
 }
 

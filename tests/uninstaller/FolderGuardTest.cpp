@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 TEST(FolderGuard, SystemHomeAndMacroFoldersAreProtected) {
     TempDir home;
     ScopedEnv homeEnv("HOME", home.path().string());
-    FolderGuard guard({"/usr/local/share/fonts", "/srv/macro/", "", "relative/x"}, "/opt/plx");
+    FolderGuard guard({"/usr/local/share/fonts", "/srv/macro/", "", "relative/x"});
     struct Case {
         std::string folder;
         bool isProtected;
@@ -45,15 +45,16 @@ TEST(FolderGuard, TheWalkKeepsCaseAndStopsAfterTheBase) {
     TempDir root;
     fs::create_directories(root / "inst/Data/Sub");
     fs::create_directories(root / "inst/data");
-    FolderGuard guard({}, root / "inst");
-    guard.removeEmptyParents(root / "inst/Data/Sub/file.txt");
+    FolderGuard guard({});
+    std::vector<std::string> base{(root / "inst").string()};
+    guard.removeEmptyParents(root / "inst/Data/Sub/file.txt", base);
     EXPECT_FALSE(fs::exists(root / "inst/Data"));
     EXPECT_TRUE(fs::exists(root / "inst/data")); // never the lower-cased name
     EXPECT_TRUE(fs::exists(root / "inst"));      // not empty: the walk stops
 
     fs::remove(root / "inst/data");
     fs::create_directories(root / "inst/bin");
-    guard.removeEmptyParents(root / "inst/bin/plserv");
+    guard.removeEmptyParents(root / "inst/bin/plserv", base);
     EXPECT_FALSE(fs::exists(root / "inst"));
     EXPECT_TRUE(fs::exists(root.path())); // above the base: never
 }
@@ -61,8 +62,8 @@ TEST(FolderGuard, TheWalkKeepsCaseAndStopsAfterTheBase) {
 TEST(FolderGuard, TheWalkStopsAtAProtectedFolder) {
     TempDir root;
     fs::create_directories(root / "macro/plx/fonts");
-    FolderGuard guard({(root / "macro").string()}, {});
-    guard.removeEmptyParents(root / "macro/plx/fonts/a.ttf");
+    FolderGuard guard({(root / "macro").string()});
+    guard.removeEmptyParents(root / "macro/plx/fonts/a.ttf", {(root / "macro").string()});
     EXPECT_FALSE(fs::exists(root / "macro/plx"));
     EXPECT_TRUE(fs::exists(root / "macro")); // empty, but a macro folder
 

@@ -242,3 +242,13 @@ TEST_F(InstDataTest, RootRefusesAFileOthersCanWrite) {
     ::chmod((dir_ / "app.wqi").c_str(), 0664); // root's group may write
     EXPECT_NO_THROW(data.load(dir_ / "app.wqi"));
 }
+
+TEST_F(InstDataTest, OnlyAFileWithTitleBaseDirAndNumbersIsAnInstallInfoFile) {
+    EXPECT_TRUE(loadText("Ver=1\nTitle=t\nBaseDir=/opt/plx\nFileCount=0\n").isInstallInfo());
+    EXPECT_TRUE(loadText("Title=t\nBaseDir=/opt/plx\nFileCount=2\n").isInstallInfo()); // Ver empty reads 0
+    for (const char* broken : {"Ver=1\nBaseDir=/opt/plx\nFileCount=0\n", "Ver=1\nTitle=t\nFileCount=0\n",
+                               "Ver=1\nTitle=t\nBaseDir=/opt/plx\n", "Ver=1\nTitle=t\nBaseDir=/opt/plx\nFileCount=\n",
+                               "Ver=1\nTitle=t\nBaseDir=/opt/plx\nFileCount=many\n",
+                               "Ver=one\nTitle=t\nBaseDir=/opt/plx\nFileCount=0\n", "just some notes\n"})
+        EXPECT_FALSE(loadText(broken).isInstallInfo()) << broken;
+}

@@ -24,14 +24,6 @@ TEST(TwoStage, FilesAndStagesFollowTheProgramsName) {
 TEST(TwoStage, TheSecondStagesCommandLine) {
     EXPECT_EQ(secondStageCommand("/tmp/~cuAB.tmp", "/opt/p q/CVUninst.wqi", "/opt/p q/CVUninst", 0x1f2e),
               (std::vector<std::string>{"/tmp/~cuAB.tmp", "/opt/p q/CVUninst.wqi", "/opt/p q/CVUninst", "$1f2e"}));
-    struct Case {
-        const char* argument;
-        std::optional<pid_t> pid;
-    };
-    const Case cases[] = {{"$1f2e", 0x1f2e},           {"$1F2E", 0x1f2e},      {"$7fffffff", 0x7fffffff},
-                          {"1f2e", std::nullopt},      {"$", std::nullopt},    {"$0", std::nullopt},
-                          {"$80000000", std::nullopt}, {"$12g", std::nullopt}, {"$123456789", std::nullopt}};
-    for (const auto& c : cases) EXPECT_EQ(parseStageHandle(c.argument), c.pid) << c.argument;
 }
 
 TEST(TwoStage, TheCopyIsAnExecutableTemporaryFile) {
@@ -60,10 +52,6 @@ TEST(TwoStage, OneInstancePerTitleWithTheHoldersTitle) {
     EXPECT_TRUE(InstanceLock::take("Other", "Other アンインストール"));
     first.reset();
     EXPECT_TRUE(InstanceLock::take("Korvane/PLX", "x"));
-}
-
-TEST(TwoStage, ClosingAProcessThatIsNotTheParentDoesNothing) {
-    EXPECT_FALSE(closeFirstStage(::getpid(), std::chrono::milliseconds(10), 0));
 }
 
 TEST(TwoStage, DeletingTriesAgainAndAMissingFileIsGone) {

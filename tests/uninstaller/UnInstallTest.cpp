@@ -4,6 +4,7 @@
 #include "platform/IniFile.h"
 #include "tests/IniProfile.h"
 #include "tests/uninstaller/UninstallFixture.h"
+#include "uninstaller/Texts.h"
 #include "uninstaller/UnInstall.h"
 
 using namespace plx;
@@ -177,6 +178,10 @@ TEST_F(UnInstallTest, AChangedFileStaysButItsCountAndFontStepsAreDone) {
     FileEntry libItem{lib, true};
     libItem.fileTime = changed;
     EXPECT_EQ(run({fontItem, libItem}), TCVUnInstall::kRemoved);
+    ASSERT_EQ(engine_.keptFiles().size(), 2u); // kept by rule, and told
+    EXPECT_EQ(engine_.keptFiles()[0].reason, kKeptChanged);
+    EXPECT_FALSE(engine_.keptFiles()[0].failed);
+    EXPECT_EQ(engine_.keptFiles()[1].path, lib);
 
     EXPECT_TRUE(fs::exists(font));
     EXPECT_TRUE(fs::exists(lib));
@@ -260,6 +265,24 @@ TEST_F(UnInstallTest, NothingOutsideTheInstallationGoes) {
     EXPECT_FALSE(fs::exists(base_)); // what is the installation's still goes
 }
 
+// A folder of the installation replaced by a link: nothing through it goes,
+// neither the listed file nor the folders the walk upward would empty.
+TEST_F(UnInstallTest, NothingGoesThroughALinkedFolder) {
+    make("outside/victim");
+    make("outside/sub/x");
+    make("inst/bin/a");
+    fs::create_directory_symlink(root_ / "outside", base_ / "bin/lnk");
+    EXPECT_EQ(run({{path("inst/bin/lnk/victim")}, {path("inst/bin/lnk/sub/x")}, {path("inst/bin/a")}}),
+              TCVUnInstall::kFilesKept);
+    EXPECT_TRUE(fs::exists(root_ / "outside/victim"));
+    EXPECT_TRUE(fs::exists(root_ / "outside/sub/x"));
+    ASSERT_EQ(engine_.keptFiles().size(), 2u);
+    EXPECT_EQ(engine_.keptFiles()[1].path, path("inst/bin/lnk/sub/x"));
+    EXPECT_EQ(engine_.keptFiles()[1].reason, kKeptThroughLink);
+    EXPECT_FALSE(fs::exists(base_ / "bin/a"));
+    EXPECT_TRUE(fs::exists(info_));
+}
+
 TEST_F(UnInstallTest, AnItemWithTextKeepsItsFolders) {
     make("inst/bin/a");
     FileEntry item{path("inst/bin/a")};
@@ -278,7 +301,9 @@ TEST_F(UnInstallTest, AFileThatCannotBeDeletedGivesThree) {
     EXPECT_TRUE(fs::exists(locked));
     EXPECT_FALSE(fs::exists(root_ / "inst/b")); // the run went on
     EXPECT_TRUE(fs::exists(info_));             // to run it again
-    EXPECT_EQ(engine_.keptFiles(), std::vector<std::string>{locked});
+    ASSERT_EQ(engine_.keptFiles().size(), 1u);
+    EXPECT_EQ(engine_.keptFiles()[0].path, locked);
+    EXPECT_TRUE(engine_.keptFiles()[0].failed);
 }
 
 TEST_F(UnInstallTest, AnInfoFileThatCannotBeDeletedGivesOne) {
