@@ -39,11 +39,11 @@ fs::path& journalFolder() {
     return folder;
 }
 
-bool isRecordName(std::string_view name) {
+// prefix, hex digits and ".tmp": a name uniqueFileName gives.
+bool isUniqueName(std::string_view name, std::string_view prefix) {
     constexpr std::string_view kEnd = ".tmp";
-    if (name.size() <= kRecordPrefix.size() + kEnd.size() || !name.starts_with(kRecordPrefix) || !name.ends_with(kEnd))
-        return false;
-    std::string_view digits = name.substr(kRecordPrefix.size(), name.size() - kRecordPrefix.size() - kEnd.size());
+    if (name.size() <= prefix.size() + kEnd.size() || !name.starts_with(prefix) || !name.ends_with(kEnd)) return false;
+    std::string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - kEnd.size());
     return std::all_of(digits.begin(), digits.end(),
                        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
@@ -77,11 +77,7 @@ std::string readRecord(int folder, const char* name) {
 
 } // namespace
 
-bool isHiddenLinkName(std::string_view name) {
-    constexpr std::string_view kEnd = ".tmp";
-    return name.size() > kHiddenLinkPrefix.size() + kEnd.size() && name.starts_with(kHiddenLinkPrefix) &&
-           name.ends_with(kEnd);
-}
+bool isHiddenLinkName(std::string_view name) { return isUniqueName(name, kHiddenLinkPrefix); }
 
 LinkRecord::LinkRecord(int dirFd, const std::string& name) {
     std::lock_guard lock(folderMutex());
@@ -94,11 +90,11 @@ LinkRecord::LinkRecord(int dirFd, const std::string& name) {
     try {
         OpenTempFile record;
         try {
-            record = OpenTempFile::create(folder, "link");
+            record = OpenTempFile::create(folder, kRecordPrefix);
         } catch (const std::system_error& e) {
             // Made only while a name is under way, so an idle service leaves no trace.
             if (e.code().value() != ENOENT || !fs::create_directory(folder, ec)) throw;
-            record = OpenTempFile::create(folder, "link");
+            record = OpenTempFile::create(folder, kRecordPrefix);
         }
         if (!writeAll(record.fd(), text.data(), text.size()) || !record.close()) return;
         record_ = record.keep();
@@ -145,14 +141,16 @@ int LinkRecord::removeLeftovers() {
         if (error == ENOENT) return 0;
         // A link or a file in its place is not ours to clean, nor to record into.
         useFolder({});
-        throw std::system_error(error, std::generic_category(), "record folder " + folder.string() + " refused");
+        throw std::system_error(error, std::generic_category(),
+                                "record folder " + folder.string() +
+                                    " is not a folder of its own (a link?); left as it is");
     }
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(fd.get()), ::closedir);
     if (!dir) throw std::system_error(errno, std::generic_category(), "record folder " + folder.string());
     (void)fd.release(); // the listing owns it now
     int removed = 0;
     while (dirent* entry = ::readdir(dir.get())) {
-        if (!isRecordName(entry->d_name)) continue;
+        if (!isUniqueName(entry->d_name, kRecordPrefix)) continue;
         std::string recorded = readRecord(::dirfd(dir.get()), entry->d_name);
         if (!recorded.empty() && removeRecorded(recorded)) ++removed;
         ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
