@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fcntl.h>
-#include <grp.h>
 #include <iomanip>
-#include <pwd.h>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -115,22 +113,9 @@ std::optional<Credentials> processCredentials(pid_t pid, uid_t uid, std::optiona
     return who;
 }
 
-std::optional<Credentials> userCredentials(uid_t uid) {
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::nullopt;
+Credentials userAlone(uid_t uid) {
     Credentials who;
     who.uid = uid;
-    who.gid = entry.pw_gid;
-    int count = 64;
-    std::vector<gid_t> groups(static_cast<std::size_t>(count));
-    while (::getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) < 0)
-        groups.resize(static_cast<std::size_t>(count));
-    groups.resize(static_cast<std::size_t>(count));
-    who.groups = std::move(groups);
-    who.overridesAccess = who.readsAll = uid == 0;
     return who;
 }
 

@@ -34,9 +34,8 @@ std::optional<std::uint64_t> processStartTime(pid_t pid);
 // capability held in a namespace of its own is no right over our files.
 std::optional<Credentials> processCredentials(pid_t pid, uid_t uid, std::optional<std::uint64_t> started = {});
 
-// What user uid holds at a fresh login: its primary group and the groups
-// the group database lists it in, with root's capabilities for uid 0;
-// nullopt for a uid the user database does not know.
-std::optional<Credentials> userCredentials(uid_t uid);
+// What user uid alone holds: its own files and what is open to everybody;
+// no group and no override, whatever its user database entry says.
+Credentials userAlone(uid_t uid);
 
 } // namespace plx

@@ -29,14 +29,21 @@ public:
     LinkRecord(const LinkRecord&) = delete;
     LinkRecord& operator=(const LinkRecord&) = delete;
 
-    // Records go into folder from now on (made when a record needs it).
+    // Records go into folder from now on (made when a record needs it,
+    // removed with its last record); empty: no records are kept.
     static void useFolder(const std::filesystem::path& folder);
-    // Removes every name that the records in use name, the records and the
-    // empty folder: the leftovers of a run that was cut off. Call before any
-    // file is under way. Returns the count of names removed.
+    // Removes every name that the records in the folder in use name, the
+    // records and the empty folder: the leftovers of a run that was cut
+    // off. Only entries named as records are touched, and a recorded name's
+    // folder is reached without following links. Call before any file is
+    // under way. Returns the count of names removed. Throws
+    // std::system_error when the folder is a link or no folder: nothing is
+    // removed, and no records are kept from then on.
     static int removeLeftovers();
 
 private:
+    void drop() noexcept;
+
     std::filesystem::path record_;
 };
 

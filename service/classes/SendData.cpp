@@ -32,6 +32,11 @@ constexpr const char* kUnreadableFileText = "ファイルから送信データ�
 constexpr const char* kNoScratchText = "一時ファイルにコピーできません";
 constexpr const char* kNotFileReplyText = "ファイル応答ではない電文でした";
 
+// The authentication's reply could not be read, or not even kept.
+StepFailure unreadableAuthReply(int systemError) {
+    return {kApiNotReady, systemError, "電文解析のparseで失敗しました", kResultOther};
+}
+
 class Send final : public Transfer {
 public:
     Send(Transport& transport, const Caller& caller, const std::string& fileType, const std::string& directory,
@@ -49,6 +54,11 @@ private:
     void prepareData();
     void sendFile();
     void reportEnd();
+    // A reply that came but could not be kept (a full temporary folder) is
+    // one the send cannot read, told with the system error: the
+    // authentication's as its unreadable reply, a later one as any reply
+    // the send cannot make out.
+    [[noreturn]] void replyNotKept(int systemError) override;
     // The data cannot go: the center hears of it in a PutFile with "99".
     // The detail is the system error behind it, 99 when there is none.
     [[noreturn]] void refusePutFile(std::string_view text, int systemError = 0);
@@ -68,9 +78,7 @@ void Send::steps() {
     checkArguments();
     loadSetup();
     connect();
-    authenticate(authenticationRequest(""), settings_->authTimeout, [](int systemError) {
-        return StepFailure{kApiNotReady, systemError, "電文解析のparseで失敗しました", kResultOther};
-    });
+    authenticate(authenticationRequest(""), settings_->authTimeout, unreadableAuthReply);
     prepareData();
     sendFile();
     reportEnd();
@@ -178,6 +186,11 @@ void Send::reportEnd() {
         fail({kApiCenterError, kResultBadMessage, "完了回答のメソッドではない電文でした", kResultBadMessage});
     if (std::int32_t code = resultCodeOf(*response); code != kResultOk)
         fail(centerRefusal(code, "ファイル送信後の完了回答でエラー"));
+}
+
+void Send::replyNotKept(int systemError) {
+    if (phase() == Phase::kAuthReply) fail(unreadableAuthReply(systemError));
+    fail({kApiTransferFailure, systemError, kSendRules.unknownText, kResultOther});
 }
 
 ApiResult Send::succeeded() {

@@ -9,32 +9,35 @@ namespace plx {
 BusCallers::BusCallers(sdbus::IConnection& connection)
     : driver_(sdbus::createProxy(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus")) {}
 
-// The identity is asked of the bus once per connection; what it holds is
-// read from its process on every call, so rights it gave up since then are
-// not lent back.
+void BusCallers::note(const std::string& sender) {
+    if (!sender.empty()) identity(sender);
+}
+
+// What its process holds now, so rights it gave up since its first message
+// are not lent back. A process that is gone, runs as another user or may
+// not be looked at (/proc mounted with hidepid) has what its user alone
+// gives: never a group's right nor an override its user might have had.
 Caller BusCallers::of(const std::string& sender) {
-    std::optional<Identity> asked;
-    {
-        std::lock_guard lock(mutex_);
-        if (auto it = known_.find(sender); it != known_.end()) asked = it->second;
-    }
-    if (!asked) {
-        asked = ask(sender);
-        std::lock_guard lock(mutex_);
-        known_.insert_or_assign(sender, *asked);
-    }
-    const Identity& who = *asked;
+    const Identity who = identity(sender);
     if (!who.known) return Caller::unknown();
-    // A process we may not look at (/proc mounted with hidepid) has what
-    // its user has at a fresh login.
-    std::optional<Credentials> held = processCredentials(who.pid, who.uid, who.started);
-    if (!held) held = userCredentials(who.uid);
-    return held ? Caller::withCredentials(*held) : Caller::unknown();
+    std::optional<Credentials> held;
+    if (who.started) held = processCredentials(who.pid, who.uid, who.started);
+    return Caller::withCredentials(held ? *held : userAlone(who.uid));
 }
 
 void BusCallers::forget(const std::string& sender) {
     std::lock_guard lock(mutex_);
     known_.erase(sender);
+}
+
+BusCallers::Identity BusCallers::identity(const std::string& sender) {
+    {
+        std::lock_guard lock(mutex_);
+        if (auto it = known_.find(sender); it != known_.end()) return it->second;
+    }
+    Identity who = ask(sender);
+    std::lock_guard lock(mutex_);
+    return known_.try_emplace(sender, who).first->second;
 }
 
 // The bus knows the connection's user and process from the socket.

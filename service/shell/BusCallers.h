@@ -1,7 +1,7 @@
 #pragma once
 // The callers on the bus and what they hold for the file permission checks:
-// asked of the bus once per connection (its user and process), then taken
-// from that process's current credentials.
+// asked of the bus once per connection, at its first message (its user and
+// process), then taken from that process's current credentials.
 
 #include <cstdint>
 #include <map>
@@ -22,6 +22,9 @@ class BusCallers {
 public:
     explicit BusCallers(sdbus::IConnection& connection);
 
+    // Called on the bus thread for every message that arrives, before it
+    // is served: the first of a connection fixes which process it is.
+    void note(const std::string& sender);
     // The caller behind a unique bus name; Caller::unknown() when the bus
     // cannot say (the caller left already). Called on the bus thread while
     // one of sender's calls is served.
@@ -37,6 +40,8 @@ private:
         pid_t pid = 0;                        // 0: the bus did not say
         std::optional<std::uint64_t> started; // of pid, so a later process given it is not taken for it
     };
+    // Noted once per connection.
+    Identity identity(const std::string& sender);
     Identity ask(const std::string& sender);
 
     std::unique_ptr<sdbus::IProxy> driver_;

@@ -18,6 +18,14 @@ BusServer::BusServer(sdbus::IConnection& connection, std::shared_ptr<Client> cli
     clientObject_ = std::make_unique<ClientObject>(connection_, client_, *this);
     factoryObject_ = std::make_unique<FactoryObject>(connection_, *this);
     serviceObject_ = std::make_unique<ServiceObject>(connection_, *this);
+    // Every call is seen here before it is served: its caller is noted at
+    // its first, and the objects released since are gone, so a call to one
+    // (an Introspect too) finds nothing there.
+    callWatch_ =
+        std::make_unique<sdbus::Slot>(connection_.addMatch("type='method_call'", [this](sdbus::Message& message) {
+            callers_.note(message.getSender());
+            collectReleased();
+        }));
     // A caller that leaves the bus loses its objects and its subscriptions.
     ownerWatch_ = std::make_unique<sdbus::Slot>(connection_.addMatch(
         "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',member='NameOwnerChanged'",
@@ -30,6 +38,7 @@ BusServer::BusServer(sdbus::IConnection& connection, std::shared_ptr<Client> cli
 }
 
 BusServer::~BusServer() {
+    callWatch_.reset();
     ownerWatch_.reset();
     client_->setSubscriberCounter({});
     serviceObject_.reset();

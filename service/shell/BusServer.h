@@ -58,10 +58,11 @@ public:
     // The close request of the service object; answers whether the service closes.
     void setCloseHandler(std::function<bool(bool confirmed)> handler);
     bool requestClose(bool confirmed);
-    // Objects released inside their own handler are destroyed at a later
-    // bus-thread call, never inside a handler of theirs: every handler calls
-    // this first with its own object's path. A released object answers every
-    // call until then with UnknownObject (thrown here), as once it is gone.
+    // Objects released inside their own handler are destroyed when the next
+    // message arrives, or at a later bus-thread call, never inside a handler
+    // of theirs: every handler calls this first with its own object's path.
+    // A released object answers every call until then with UnknownObject
+    // (thrown here), as once it is gone.
     void collectReleased(const std::string& serving = {});
     // What every handler of a Transport or Retrieve does first: collectReleased
     // with its path, then refuses a caller that does not own the object, so
@@ -97,6 +98,7 @@ private:
     std::unique_ptr<ServiceObject> serviceObject_;
     std::function<bool(bool)> closeHandler_;
     std::unique_ptr<sdbus::Slot> ownerWatch_;
+    std::unique_ptr<sdbus::Slot> callWatch_;
 };
 
 } // namespace plx

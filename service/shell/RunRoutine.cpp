@@ -11,6 +11,7 @@
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -245,7 +246,11 @@ int serve(bool asService, const UniqueFd& signals, bool compulsion, const std::s
 // temporaries, and the second names of replaces in callers' folders.
 void removeLeftovers(const Settings& settings) {
     LinkRecord::useFolder(programFolder() / ".plxlinks");
-    LinkRecord::removeLeftovers();
+    try {
+        LinkRecord::removeLeftovers();
+    } catch (const std::system_error& e) {
+        report(e.what()); // the start goes on without touching it
+    }
     purgeTempFiles();
     std::error_code ec;
     if (!fs::equivalent(systemTempFolder(), settings.tempFolder, ec)) purgeTempFiles(settings.tempFolder);

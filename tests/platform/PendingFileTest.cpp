@@ -11,6 +11,7 @@
 
 #include "platform/FdIo.h"
 #include "platform/FileAccess.h"
+#include "platform/LinkJournal.h"
 #include "tests/TestSupport.h"
 
 using namespace plx;
@@ -69,6 +70,22 @@ TEST(PendingFile, NothingIsSeenUntilItIsPlacedAndNothingStaysWhenItIsNot) {
     file.linkAs("a.dat");
     EXPECT_EQ(folder.names(), std::vector<std::string>{"a.dat"});
     EXPECT_EQ(test::readFile(folder / "a.dat"), "whole");
+}
+
+// The record folder of a replace stayed until the next start.
+TEST(PendingFile, AReplaceLeavesNoRecordBehind) {
+    Folder folder;
+    test::TempDir home;
+    LinkRecord::useFolder(home / "records");
+    test::writeFile(folder / "a.dat", "old");
+    {
+        PendingFile file(folder.fd(), 0644);
+        write(file, "new");
+        file.replace("a.dat");
+    }
+    LinkRecord::useFolder({});
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"a.dat"});
+    EXPECT_FALSE(fs::exists(home / "records"));
 }
 
 // A process killed while it writes leaves no trace in the folder.

@@ -150,12 +150,20 @@ TEST(BusApi, AReleasedObjectAnswersUnknownWhileOthersTransfersGoOn) {
     auto c = service.connect();
     test::RunningSend send(service, *c, center);
     FactoryProxy factory(*c);
-    TransportProxy released(*c, factory.CreateTransport());
+    const std::string path = factory.CreateTransport();
+    TransportProxy released(*c, path);
     released.Release();
     const std::string unknown = "org.freedesktop.DBus.Error.UnknownObject";
     EXPECT_EQ(failureOf([&] { released.PLSendData("K001", service.home().string(), "data.dat"); }).first, unknown);
     EXPECT_EQ(failureOf([&] { released.LastErrorCd(); }).first, unknown);
     EXPECT_EQ(failureOf([&] { released.Release(); }).first, unknown);
+    auto described = sdbus::createProxy(*c, kBusName, path);
+    std::string xml;
+    EXPECT_EQ(
+        failureOf([&] {
+            described->callMethod("Introspect").onInterface("org.freedesktop.DBus.Introspectable").storeResultsTo(xml);
+        }).first,
+        unknown);
     EXPECT_EQ(send.finish(), "");
     EXPECT_EQ(service.waitExit(0), -1);
 }

@@ -213,6 +213,16 @@ TEST_F(CallerRights, GroupsACallerDroppedCountNoLonger) {
     EXPECT_EQ(receivedByCenter(), std::vector<std::string>{"for the team"});
 }
 
+// A connection opened by root kept root's overrides once its process had
+// become an ordinary user.
+TEST_F(CallerRights, RootsRightsGoWithTheUserItBecame) {
+    const Identity root{0, 0, {}};
+    expectAnswer(call(root, {"send-as", std::to_string(kBob.uid), std::to_string(kBob.gid), "K001",
+                             home_.path().string(), "plterm.ini"}),
+                 3, 2, kNotYours);
+    EXPECT_TRUE(receivedByCenter().empty());
+}
+
 // A caller replaced plconfig.ini through a receive into the service's folder.
 TEST_F(CallerRights, ACallerReceivesOnlyWhereItCouldWriteItself) {
     offer("1.dat", "first delivery");

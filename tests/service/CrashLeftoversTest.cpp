@@ -235,3 +235,18 @@ TEST(ServiceStart, RemovesTheSecondNameOfAReplaceCutOff) {
     EXPECT_EQ(readFile(t.user() / "target.dat"), "old");
     EXPECT_FALSE(fs::exists(t.home() / ".plxlinks")); // nothing of it stays
 }
+
+// A link in place of the record folder made every start delete each plain
+// file of the folder it leads to.
+TEST(ServiceStart, LeavesTheFolderBehindALinkedRecordFolderAlone) {
+    Terminal t;
+    const std::string second = (t.user() / ".plx0000B1.tmp").string();
+    writeFile(t.user() / "target.dat", "theirs");
+    writeFile(t.user() / "link0000B2.tmp", second); // named and written as a record
+    writeFile(second, "named as a second name");
+    fs::create_directory_symlink(t.user(), t.home() / ".plxlinks");
+
+    t.start();
+    EXPECT_EQ(namesIn(t.user()), (std::vector<std::string>{".plx0000B1.tmp", "link0000B2.tmp", "target.dat"}));
+    EXPECT_TRUE(fs::is_symlink(t.home() / ".plxlinks"));
+}

@@ -1,13 +1,17 @@
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "centerlink/SessionControl.h"
 #include "platform/IniFile.h"
+#include "platform/UniqueFd.h"
 #include "tests/service/TransferFixture.h"
 
 using namespace plx;
@@ -285,6 +289,17 @@ TEST(RecvData, AFullTemporaryFolderIsReportedAsTheSystemError) {
                  "一時ファイルにコピーできません");
     offer(f, "in.dat", noise);
     expectTriple(receive(f).result, 1, ENOSPC, "受信データの保存に失敗");
+
+    // Not even the center's first reply can be kept: a send tells it as a send.
+    {
+        UniqueFd filler(::open((f.scratch() / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+        while (::write(filler.get(), noise.data(), noise.size()) > 0) {
+        }
+        ASSERT_EQ(errno, ENOSPC);
+    }
+    expectTriple(f.transport().PLSendData("K001", f.userFolder().string(), "out.dat"), 1, ENOSPC,
+                 "電文解析のparseで失敗しました");
+    fs::remove(f.scratch() / "filler");
     EXPECT_TRUE(userFiles(f) == std::vector<std::string>{"out.dat"});
     EXPECT_TRUE(fs::is_empty(f.scratch()));
 }

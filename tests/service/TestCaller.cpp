@@ -9,9 +9,12 @@
 //   plx_test_caller get FILETYPE FOLDER FILE GETOPTION
 //   plx_test_caller send-dropping-groups FILETYPE FOLDER FILE
 //     (sends, drops its supplementary groups, sends again: two lines)
+//   plx_test_caller send-as UID GID FILETYPE FOLDER FILE
+//     (becomes UID and GID after its first call, then sends)
 #include <cstdio>
 #include <grp.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "client/ServiceApi.h"
@@ -45,6 +48,15 @@ int main(int argc, char** argv) {
             return 1;
         }
         return print(t.PLSendData(a[1], a[2], a[3]).wait(), "");
+    }
+    if (m == "send-as" && a.size() == 6) {
+        auto uid = static_cast<uid_t>(n(1));
+        auto gid = static_cast<gid_t>(n(2));
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(gid, gid, gid) != 0 || ::setresuid(uid, uid, uid) != 0) {
+            std::perror("becoming another user");
+            return 1;
+        }
+        return print(t.PLSendData(a[3], a[4], a[5]).wait(), "");
     }
     if (m == "set" && a.size() == 6) {
         auto r = t.PLSetData(a[1], a[2], a[3], n(4), n(5)).wait();
