@@ -75,7 +75,15 @@ PendingCall<T> RemoteObject::call(const char* interface, const char* method, Rep
         auto onReply = [state, id = *id, pending = pending_, read = std::move(read)](sdbus::MethodReply& reply,
                                                                                      const sdbus::Error* error) {
             pending->remove(id);
-            if (error) return state->complete({statusOfError(*error, reply), T{}});
+            if (error) {
+                CallStatus status = statusOfError(*error, reply);
+                T carried{}; // what a failure still hands out (a faulty terminal record)
+                try {
+                    carried = read(reply);
+                } catch (const sdbus::Error&) {
+                }
+                return state->complete({std::move(status), std::move(carried)});
+            }
             try {
                 state->complete({CallStatus{}, read(reply)});
             } catch (const sdbus::Error& e) {
