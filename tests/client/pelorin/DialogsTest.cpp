@@ -277,6 +277,7 @@ private slots:
         test::QuietNotifier quiet;
         AppState state;
         state.wrapper = std::make_unique<ServiceWrapper>(quiet);
+        state.logSettings = {service.home().string(), "30", service.home().string(), "30"}; // all a save needs
         PelorinContext context{state, ui, test::fixedNow};
         SettingsDialog dialog(context, nullptr, std::nullopt);
         QVERIFY(button(dialog, "cmdOK")->isEnabled());
