@@ -51,6 +51,7 @@ public:
     void message(QWidget*, const QString& title, const QString& text, Icon) override {
         std::fprintf(stderr, "box: %s: %s\n", title.toUtf8().constData(), text.toUtf8().constData());
     }
+    bool ask(QWidget*, const QString&, const QString&) override { return false; }
     std::optional<QString> chooseFolder(QWidget*, const QString&) override { return std::nullopt; }
     std::optional<QString> chooseFile(QWidget*, const QString&) override { return std::nullopt; }
 };

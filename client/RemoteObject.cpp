@@ -4,6 +4,10 @@
 
 namespace plx {
 
+std::string noAnswerReason(std::chrono::seconds bound) {
+    return std::to_string(bound.count()) + "秒待っても応答がありません";
+}
+
 CallStatus statusOfError(const sdbus::Error& error, sdbus::MethodReply& reply) {
     if (error.getName() != kErrorName) return unreachableStatus(error.getName());
     try {

@@ -90,14 +90,14 @@ PendingCall<NoResult> RemoteTransport::Init(const std::string& clientPath) {
 
 PendingCall<NoResult> RemoteTransport::PLSendData(const std::string& fileType, const std::string& folder,
                                                   const std::string& file) {
-    return object_.call<NoResult>(kTransportInterface, "PLSendData", readNothing, fileType, folder, file);
+    return object_.transfer<NoResult>(kTransportInterface, "PLSendData", readNothing, fileType, folder, file);
 }
 
 PendingCall<std::string> RemoteTransport::PLSetData(const std::string& fileType, const std::string& folder,
                                                     const std::string& file, std::int32_t limitDay,
                                                     std::int32_t setOption) {
-    return object_.call<std::string>(kTransportInterface, "PLSetData", readOne<std::string>, fileType, folder, file,
-                                     limitDay, setOption);
+    return object_.transfer<std::string>(kTransportInterface, "PLSetData", readOne<std::string>, fileType, folder, file,
+                                         limitDay, setOption);
 }
 
 PendingCall<RemoteTransport::Received> RemoteTransport::PLRecvData(const std::string& fileType,
@@ -108,14 +108,14 @@ PendingCall<RemoteTransport::Received> RemoteTransport::PLRecvData(const std::st
         reply >> received.fileName >> received.fileSize;
         return received;
     };
-    return object_.call<Received>(kTransportInterface, "PLRecvData", read, fileType, folder, file, resendFlag);
+    return object_.transfer<Received>(kTransportInterface, "PLRecvData", read, fileType, folder, file, resendFlag);
 }
 
 PendingCall<std::string> RemoteTransport::PLGetDataA(const std::string& fileType, const std::string& clTempFilename,
                                                      const std::string& folder, const std::string& file,
                                                      std::int32_t createFlag) {
-    return object_.call<std::string>(kTransportInterface, "PLGetDataA", readOne<std::string>, fileType, clTempFilename,
-                                     folder, file, createFlag);
+    return object_.transfer<std::string>(kTransportInterface, "PLGetDataA", readOne<std::string>, fileType,
+                                         clTempFilename, folder, file, createFlag);
 }
 
 PendingCall<std::int32_t> RemoteTransport::PLGetData(const std::string& fileType, const std::string& svDataFilename,
@@ -123,8 +123,9 @@ PendingCall<std::int32_t> RemoteTransport::PLGetData(const std::string& fileType
                                                      const std::string& setDateTimeTo, std::int32_t fileSize,
                                                      std::int32_t status, std::int32_t getOption,
                                                      const std::string& folder, const std::string& file) {
-    return object_.call<std::int32_t>(kTransportInterface, "PLGetData", readOne<std::int32_t>, fileType, svDataFilename,
-                                      setDateTimeFrom, setDateTimeTo, fileSize, status, getOption, folder, file);
+    return object_.transfer<std::int32_t>(kTransportInterface, "PLGetData", readOne<std::int32_t>, fileType,
+                                          svDataFilename, setDateTimeFrom, setDateTimeTo, fileSize, status, getOption,
+                                          folder, file);
 }
 
 PendingCall<FileRec> RemoteTransport::PLGetDataAt(std::int32_t index) {
@@ -169,21 +170,32 @@ PendingCall<FileRec> RemoteRetrieve::PLSearchReceivedAt(std::int32_t index) {
 PendingCall<std::int32_t> RemoteRetrieve::PLDeleteFile(const std::string& fileType, std::int32_t sendRecvFlag,
                                                        const std::string& setDate, const std::string& dayCount,
                                                        std::int32_t status, const std::string& clTempFilename) {
-    return object_.call<std::int32_t>(kRetrieveInterface, "PLDeleteFile", readOne<std::int32_t>, fileType, sendRecvFlag,
-                                      setDate, dayCount, status, clTempFilename);
+    return object_.transfer<std::int32_t>(kRetrieveInterface, "PLDeleteFile", readOne<std::int32_t>, fileType,
+                                          sendRecvFlag, setDate, dayCount, status, clTempFilename);
 }
 
 // ---- ServiceBus ----
 
-ServiceBus::ServiceBus(ClientEvents* listener)
+ServiceBus::ServiceBus(ClientEvents* listener, std::function<void()> started)
     : link_(std::make_shared<ServiceLink>()), client_(link_), factory_(link_, kFactoryPath), status_(link_->status()) {
-    if (!listener || !status_.ok()) return;
-    client_.listen(*listener);
+    if (!status_.ok()) return;
+    if (listener) client_.listen(*listener);
+    // Watched before the first Advise, so that no start goes unseen.
+    link_->onServiceStarted([this, listening = listener != nullptr, started = std::move(started)] {
+        if (listening) {
+            // The new service knows no subscriber of ours; its answer is not waited for.
+            client_.Advise();
+            advised_ = true;
+        }
+        if (started) started();
+    });
+    if (!listener) return;
     status_ = client_.Advise().wait().status;
-    advised_ = status_.ok();
+    if (status_.ok()) advised_ = true;
 }
 
 ServiceBus::~ServiceBus() {
+    link_->onServiceStarted({});
     if (advised_) client_.Unadvise();
 }
 

@@ -6,7 +6,9 @@
 // call's own triple: wait() for it off a window's thread, or then() to be
 // told on the bus thread.
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -124,7 +126,12 @@ public:
     // (Advise) before returning; blocks for that, so open it off a window's
     // thread. Never throws: when the service cannot be reached, status()
     // says so and every call answers with that failure.
-    explicit ServiceBus(ClientEvents* listener = nullptr);
+    //
+    // Each time the service's name gets an owner later (it started late or
+    // again), the listener is subscribed to that service too, so that it
+    // counts this program as connected, and then started runs on the bus
+    // thread: keep it short and wait there for no call.
+    explicit ServiceBus(ClientEvents* listener = nullptr, std::function<void()> started = {});
     ~ServiceBus(); // Unadvise
 
     const CallStatus& status() const { return status_; }
@@ -136,7 +143,7 @@ private:
     std::shared_ptr<ServiceLink> link_;
     RemoteClient client_;
     RemoteObject factory_;
-    bool advised_ = false;
+    std::atomic<bool> advised_ = false;
     CallStatus status_;
 };
 

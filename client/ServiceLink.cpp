@@ -2,6 +2,7 @@
 
 #include <future>
 
+#include "api/BusApi.h"
 #include "platform/BusConnection.h"
 
 namespace plx {
@@ -12,6 +13,16 @@ ServiceLink::ServiceLink() {
     } catch (const sdbus::Error& e) {
         status_ = unreachableStatus(e.getName());
         return;
+    }
+    try {
+        // Before the loop runs: adding a match waits for the bus's answer.
+        ownerWatch_ = connection_->addMatch(std::string("type='signal',sender='org.freedesktop.DBus',"
+                                                        "interface='org.freedesktop.DBus',member='NameOwnerChanged',"
+                                                        "arg0='") +
+                                                kBusName + "'",
+                                            [this](sdbus::Message& signal) { ownerChanged(signal); });
+    } catch (const sdbus::Error&) {
+        // Calls still work; only a later start of the service goes unnoticed.
     }
     std::promise<std::thread::id> started;
     auto id = started.get_future();
@@ -40,6 +51,25 @@ void ServiceLink::lost() {
     }
     for (auto& weak : registries)
         if (auto registry = weak.lock()) registry->close();
+}
+
+void ServiceLink::ownerChanged(sdbus::Message& signal) {
+    std::string name;
+    std::string oldOwner;
+    std::string newOwner;
+    try {
+        signal >> name >> oldOwner >> newOwner;
+    } catch (const sdbus::Error&) {
+        return;
+    }
+    if (name != kBusName || newOwner.empty()) return;
+    std::lock_guard lock(startedMutex_);
+    if (started_) started_();
+}
+
+void ServiceLink::onServiceStarted(std::function<void()> started) {
+    std::lock_guard lock(startedMutex_);
+    started_ = std::move(started);
 }
 
 std::shared_ptr<PendingCalls> ServiceLink::newPendingCalls() {

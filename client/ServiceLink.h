@@ -1,8 +1,11 @@
 #pragma once
 // One connection to the bus the service runs on (PLX_BUS, else the session
 // bus), with a thread of its own that delivers answers and events. Shared by
-// the handles made over it, so none outlives the connection.
+// the handles made over it, so none outlives the connection. It watches the
+// service's name, so that a client can follow a service started late or
+// started again.
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -32,12 +35,20 @@ public:
     // A registry for one object's calls, closed by the link when the
     // connection is lost.
     std::shared_ptr<PendingCalls> newPendingCalls();
+    // started runs on the bus thread each time the service's name gets an
+    // owner (a late start, a restart); an empty one stops it. Setting it
+    // waits for a run in progress to end.
+    void onServiceStarted(std::function<void()> started);
 
 private:
     void runLoop();
     void lost();
+    void ownerChanged(sdbus::Message& signal);
 
     std::unique_ptr<sdbus::IConnection> connection_;
+    sdbus::Slot ownerWatch_; // after connection_: goes first
+    std::mutex startedMutex_;
+    std::function<void()> started_;
     CallStatus status_;
     std::thread loop_;
     std::thread::id busThread_;

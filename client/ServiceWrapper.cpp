@@ -25,8 +25,11 @@ ServiceWrapper::ServiceWrapper(UserNotifier& notifier, Clock clock)
 void ServiceWrapper::start() {
     transport_.reset();
     retrieve_.reset();
-    bus_.reset();
-    bus_ = std::make_unique<ServiceBus>(&events_);
+    startsAtStart_ = serviceStarts_;
+    // The new bus subscribes before the old one lets go: the service never
+    // counts this program out in between.
+    auto bus = std::make_unique<ServiceBus>(&events_, [this] { serviceStarted(); });
+    bus_ = std::move(bus);
     status_ = bus_->status();
     if (status_.ok()) transport_ = keep(bus_->createTransport().wait());
     if (status_.ok()) retrieve_ = keep(bus_->createRetrieve().wait());
@@ -35,8 +38,21 @@ void ServiceWrapper::start() {
     started_ = status_.ok();
 }
 
+void ServiceWrapper::serviceStarted() {
+    ++serviceStarts_;
+    std::lock_guard lock(startedMutex_);
+    if (startedHook_) startedHook_();
+}
+
+void ServiceWrapper::onServiceStarted(std::function<void()> started) {
+    std::lock_guard lock(startedMutex_);
+    startedHook_ = std::move(started);
+    if (startedHook_ && serviceStarts_ > 0) startedHook_();
+}
+
 void ServiceWrapper::onTransport(const std::function<void()>& call) {
-    if (!started_) {
+    // Objects of a service that has since started again are gone or not ours.
+    if (!started_ || serviceStarts_ != startsAtStart_) {
         start();
         if (!started_) return;
     }
@@ -47,6 +63,7 @@ void ServiceWrapper::onTransport(const std::function<void()>& call) {
 }
 
 ServiceWrapper::~ServiceWrapper() {
+    onServiceStarted({});
     transport_.reset();
     retrieve_.reset();
     bus_.reset();

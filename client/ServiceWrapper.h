@@ -15,10 +15,15 @@
 // answer: no such object, or no owner of its name), a transfer makes them
 // again and is tried once more; so is a transfer after a start that failed.
 // A transfer that was running when the service went away still fails.
+// The service's name is watched: when it gets an owner again this program
+// is subscribed to the new service at once, the next transfer makes the
+// objects again first, and the program is told (onServiceStarted).
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "api/ApiRecords.h"
@@ -61,6 +66,12 @@ public:
     // The three together.
     const CallStatus& triple() const { return status_; }
 
+    // started runs on the bus thread each time the service starts after this
+    // wrapper was made (at once when it did so already): keep it short and
+    // make no call there. An empty one stops it; setting it waits for a run
+    // in progress to end.
+    void onServiceStarted(std::function<void()> started);
+
 private:
     template <typename T>
     T keep(CallResult<T> result);
@@ -71,11 +82,16 @@ private:
     // Runs call on Transport, making the objects again first after a failed
     // start, or once more after them when the service lost them.
     void onTransport(const std::function<void()>& call);
+    void serviceStarted();
 
     UserNotifier& notifier_;
     Clock clock_;
     CallStatus status_;
     bool started_ = false;
+    std::atomic<unsigned> serviceStarts_ = 0; // seen on the bus since the wrapper was made
+    unsigned startsAtStart_ = 0;              // ... when the objects were made
+    std::mutex startedMutex_;
+    std::function<void()> startedHook_;
     IgnoredEvents events_; // subscribed: the service counts this program as connected
     std::unique_ptr<ServiceBus> bus_;
     std::shared_ptr<RemoteTransport> transport_;

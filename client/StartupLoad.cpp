@@ -53,8 +53,9 @@ std::optional<std::size_t> termToRepair(const StartupFailure& failure) {
 std::optional<StartupFailure> loadStartupData(AppState& state, UserNotifier& notifier, ServiceWrapper::Clock clock) {
     state.kinds.clear();
     state.logSettings = readLogSettings();
-    if (auto failure = createWrapper(state, notifier, std::move(clock))) return failure;
-    return loadServiceSettings(*state.wrapper, state.terminal, state.kinds);
+    state.unread = createWrapper(state, notifier, std::move(clock));
+    if (!state.unread) state.unread = loadServiceSettings(*state.wrapper, state.terminal, state.kinds);
+    return state.unread;
 }
 
 std::optional<CallStatus> loadBatchGlobals(AppState& state, UserNotifier& notifier, ServiceWrapper::Clock clock) {

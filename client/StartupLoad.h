@@ -15,24 +15,27 @@
 
 namespace plx {
 
-struct AppState {
-    std::unique_ptr<ServiceWrapper> wrapper;
-    LogSettings logSettings;
-    TerminalRec terminal;
-    DataKindTable kinds;
-};
-
 struct StartupFailure {
     // The failure box's first line, naming the step.
     std::string firstLine;
     CallStatus triple;
 };
 
+struct AppState {
+    std::unique_ptr<ServiceWrapper> wrapper;
+    LogSettings logSettings;
+    TerminalRec terminal;
+    DataKindTable kinds;
+    // Why the terminal information and the data kinds are not the
+    // service's: the load's failure, until a later read succeeds.
+    std::optional<StartupFailure> unread;
+};
+
 // The desktop client's load: log settings, a new wrapper, the terminal
 // information (none stored yet is no failure: a first run), the data kinds
 // and their pairs. After a failure the wrapper is kept (a wrapper that did
-// not start answers every transfer with that failure) and the data-kind
-// table is empty.
+// not start answers every transfer with that failure), the data-kind
+// table is empty and state.unread holds the failure.
 std::optional<StartupFailure> loadStartupData(AppState& state, UserNotifier& notifier,
                                               ServiceWrapper::Clock clock = {});
 

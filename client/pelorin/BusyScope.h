@@ -1,7 +1,8 @@
 #pragma once
 // The hourglass of a service call: while a BusyScope lives the window is
-// disabled, cannot be closed and the whole application shows the wait
-// cursor; all of it is undone when the scope ends, however it ends.
+// disabled and the whole application shows the wait cursor; all of it is
+// undone when the scope ends, however it ends. Closing the window meanwhile
+// does what onCloseWhileBusy says, by default nothing.
 
 #include <QObject>
 #include <QPointer>
@@ -18,6 +19,11 @@ public:
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
 
+    // True while any scope lives (on the window's thread).
+    static bool anyActive();
+    // Runs closing with the window a close was asked of while it was busy.
+    static void onCloseWhileBusy(std::function<void(QWidget*)> closing);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -32,5 +38,10 @@ private:
 // nothing else may touch what work uses. An exception thrown by work is
 // thrown again here.
 void runOffThread(QWidget* window, const std::function<void()>& work);
+
+class UiServices;
+// A close while the window waits for the service asks once whether to quit
+// and then ends the program at once: the service may never answer.
+void askToQuitWhenClosedBusy(UiServices& ui);
 
 } // namespace plx::pelorin

@@ -82,7 +82,8 @@ void centreOnScreen(QWidget* window) {
     window->move(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
 }
 
-LogWindow::LogWindow(PelorinContext& context) : context_(context) {
+LogWindow::LogWindow(PelorinContext& context)
+    : context_(context), follower_(context, this, [this] { listModel_.setKinds(context_.state.kinds); }) {
     setWindowTitle(u8(kListCaption));
     buildMenus();
 

@@ -9,6 +9,7 @@
 
 #include "client/LogFileReader.h"
 #include "client/pelorin/PelorinContext.h"
+#include "client/pelorin/ServiceFollower.h"
 #include "client/pelorin/SessionModels.h"
 
 class QAction;
@@ -84,6 +85,7 @@ private:
     QMenu* popMenu_ = nullptr;
     QAction* popReDo_ = nullptr;
     QAction* popSettei_ = nullptr;
+    ServiceFollower follower_; // last: it relabels the list
 };
 
 // Places a window in the middle of its screen.

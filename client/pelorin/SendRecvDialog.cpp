@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -51,6 +52,16 @@ SendRecvDialog::SendRecvDialog(PelorinContext& context, bool send, QWidget* pare
     buttons->addWidget(cmdDo_);
     buttons->addWidget(cmdCancel);
     auto* layout = new QVBoxLayout(this);
+    if (context_.state.unread && context_.state.kinds.empty()) {
+        // An empty list would say there is nothing to send.
+        auto* unread = new QLabel(displayLines(u8(startupFailureText(*context_.state.unread))));
+        unread->setObjectName(QStringLiteral("lblUnread"));
+        unread->setTextFormat(Qt::PlainText);
+        unread->setWordWrap(true);
+        unread->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        layout->addWidget(unread, 1);
+        lvwType_->hide();
+    }
     layout->addWidget(lvwType_);
     layout->addLayout(buttons);
     resize(420, 320);

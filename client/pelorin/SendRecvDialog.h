@@ -1,7 +1,8 @@
 #pragma once
 // frmSendRecv: one send or receive by hand. Lists the data kinds of one
 // direction by name and runs the chosen one with its plxapp.ini client
-// file; closes after the transfer, whatever its outcome.
+// file; closes after the transfer, whatever its outcome. While the data
+// kinds could not be read from the service it shows why instead of a list.
 
 #include <QDialog>
 

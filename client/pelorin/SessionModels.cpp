@@ -87,6 +87,11 @@ void SessionListModel::setRecords(const LogRecords* records, DataKindTable kinds
     endResetModel();
 }
 
+void SessionListModel::setKinds(DataKindTable kinds) {
+    kinds_ = std::move(kinds);
+    if (rowCount() > 0) emit dataChanged(index(0, kDataName), index(rowCount() - 1, kDirection));
+}
+
 std::size_t SessionListModel::sessionCount() const { return sessionsShown(records_, 1); }
 
 int SessionListModel::rowCount(const QModelIndex& parent) const {

@@ -21,6 +21,8 @@ public:
     // the data kinds the names and directions are looked up in, as they
     // were when the records were loaded.
     void setRecords(const LogRecords* records, DataKindTable kinds);
+    // The same records named after kinds read since; the rows stay.
+    void setKinds(DataKindTable kinds);
     std::size_t sessionCount() const;
 
     int rowCount(const QModelIndex& parent = {}) const override;

@@ -92,6 +92,7 @@ bool SettingsDialog::loadFromService(QWidget* parent) {
     if (failure && !toRepair) return false;
     context_.state.terminal = std::move(terminal);
     context_.state.kinds = std::move(kinds);
+    context_.state.unread.reset();
     if (toRepair) storedFault_ = {*toRepair, failure->triple.message};
     return true;
 }

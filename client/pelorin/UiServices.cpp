@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace plx::pelorin {
 
@@ -36,6 +37,15 @@ void DesktopUi::message(QWidget* parent, const QString& title, const QString& te
     // Names and command lines are shown as typed, never as markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+bool DesktopUi::ask(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Question, title, displayLines(text), QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("はい(&Y)"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("いいえ(&N)"));
+    return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<QString> DesktopUi::chooseFolder(QWidget* parent, const QString& start) {

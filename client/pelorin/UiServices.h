@@ -19,6 +19,8 @@ public:
     // of text are CR LF or CR alone, as the windows compose them; the text
     // is plain (no markup).
     virtual void message(QWidget* parent, const QString& title, const QString& text, Icon icon) = 0;
+    // A modal question with Yes and No (the default); true for Yes.
+    virtual bool ask(QWidget* parent, const QString& title, const QString& text) = 0;
     // The folder dialog (frmFolder, titled kFolderDialogTitle): the chosen
     // folder (see folderChoice), nothing when cancelled.
     virtual std::optional<QString> chooseFolder(QWidget* parent, const QString& start) = 0;
@@ -31,6 +33,7 @@ public:
 class DesktopUi final : public UiServices {
 public:
     void message(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
+    bool ask(QWidget* parent, const QString& title, const QString& text) override;
     std::optional<QString> chooseFolder(QWidget* parent, const QString& start) override;
     std::optional<QString> chooseFile(QWidget* parent, const QString& filters) override;
 };

@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
         ui.message(nullptr, QString::fromUtf8(kStartupBoxTitle), QString::fromStdString(startupFailureText(*failure)),
                    UiServices::Icon::Information);
 
+    askToQuitWhenClosedBusy(ui);
     PelorinContext context{state, ui, {}};
     LogWindow window(context);
     window.loadFirst();

@@ -81,6 +81,37 @@ bool waitForFile(const fs::path& path) {
     return fs::exists(path);
 }
 
+// A terminal whose gateway admits the center only while an application is
+// connected, for the center simulator's terminal 1001 and kind 7/PF01.
+struct CheckedGateway {
+    int port = test::freeLoopbackPort();
+    ServiceOnBus service{"[http]\ndaemon=yes\nterminalport=" + std::to_string(port) + "\n[application]\ncheck=yes\n",
+                         "[terminfo]\nterminalid=1001\ncenterid=9001\ncenterurl=http://127.0.0.1:1/\npassword=pw\n"
+                         "protocolversion=1.0\n"};
+    CheckedGateway() {
+        writeFile(service.home() / "plfile.ini", "[K001]\ndataname=kind\nserviceno=7\nprotocolfilename=PF01\n"
+                                                 "accesskey=AK0001\nrecordlength=-1\ncompressid=0\nuserdata=\n");
+    }
+    void start() {
+        service.start();
+        EXPECT_TRUE(test::waitForPort(port, 10));
+    }
+    // True once the service counts an application as connected.
+    static bool connected() {
+        for (int i = 0; i < 400; ++i) {
+            if (ServiceBus().client().GetAliveCount().wait().value > 0) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    // The center delivers a file: the gateway's exit code, 0 when accepted.
+    int deliver() const {
+        auto [code, summary] =
+            test::runGateway(port, {"--mode", "deliver", "--data", "x", "--data-file-name", "in.dat"});
+        return code;
+    }
+};
+
 void expectTriple(const ServiceWrapper& w, std::int32_t code, std::int32_t detail, const std::string& message) {
     EXPECT_EQ(w.LastErrorCd(), code);
     EXPECT_EQ(w.LastErrorCdDetail(), detail);
@@ -201,6 +232,27 @@ TEST(ServiceWrapper, ASendAfterTheServiceStartedAgainReachesTheCenter) {
     auto received = t.receivedAtCenter();
     std::sort(received.begin(), received.end());
     EXPECT_EQ(received, (std::vector<std::string>{"after", "before"}));
+}
+
+TEST(ServiceWrapper, TheCenterDeliversAfterTheServiceStartedAgainOrLateWithoutACall) {
+    CheckedGateway g;
+    ASSERT_TRUE(test::waitForPort(g.port, 10));
+    RecordingNotifier boxes;
+    {
+        ServiceWrapper wrapper(boxes);
+        ASSERT_EQ(wrapper.LastErrorCd(), 0);
+        EXPECT_EQ(g.deliver(), 0);
+        g.service.stop();
+        g.start();
+        EXPECT_TRUE(g.connected());
+        EXPECT_EQ(g.deliver(), 0);
+    }
+    g.service.stop();
+    ServiceWrapper early(boxes);
+    EXPECT_EQ(early.LastErrorCd(), 1);
+    g.start();
+    EXPECT_TRUE(g.connected());
+    EXPECT_EQ(g.deliver(), 0);
 }
 
 TEST(ServiceWrapper, ASettingsRefusalLeavesTheServicesTriple) {

@@ -31,6 +31,8 @@ public:
     };
 
     std::vector<Box> boxes;
+    std::vector<QString> questions; // the texts asked
+    bool answerYes = false;
     std::vector<QString> folderStarts;
     std::vector<QString> fileFilters;
     // The choosers' answers in turn; "" or none left: cancelled.
@@ -39,6 +41,10 @@ public:
 
     void message(QWidget*, const QString& title, const QString& text, Icon icon) override {
         boxes.push_back({title, text, icon, QThread::currentThread() == qApp->thread()});
+    }
+    bool ask(QWidget*, const QString&, const QString& text) override {
+        questions.push_back(text);
+        return answerYes;
     }
     std::optional<QString> chooseFolder(QWidget*, const QString& start) override {
         folderStarts.push_back(start);

@@ -1,15 +1,20 @@
 // Pelorin against the real service on a private bus and the center
 // simulator: a send from the send dialog, a re-run of a receive from the
-// list, and the settings save when the service refuses an entry or an ini
-// file cannot be written.
+// list, the settings save when the service refuses an entry or an ini
+// file cannot be written, and a service that starts late or hangs.
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <QTreeWidget>
+#include <chrono>
+#include <csignal>
 #include <unistd.h>
 
+#include "client/RemoteObject.h"
+#include "client/pelorin/BusyScope.h"
 #include "client/pelorin/FileInfoDialog.h"
 #include "client/pelorin/LogWindow.h"
 #include "client/pelorin/SendRecvDialog.h"
@@ -97,6 +102,27 @@ struct SalesTerminal {
     }
     CenterSimulator center;
     ServiceOnBus service;
+};
+
+// Today's session log holds one send of kind 7/PF01.
+void logASend(const ServiceOnBus& service) {
+    std::string day = formatDate(localNow().value_or(LocalDateTime{}));
+    std::vector<std::string> fields(SessionLog::kFieldCount);
+    fields[SessionLog::kStart] = day + "093005";
+    fields[SessionLog::kTransferKind] = "20";
+    fields[SessionLog::kResultCode] = "00";
+    fields[SessionLog::kServiceNo] = "7";
+    fields[SessionLog::kProtocolFilename] = "PF01";
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) line += (i ? "," : "") + fields[i];
+    writeFile(service.home() / "sessionlog" / ("plsession" + day + ".log"), line + "\n");
+}
+
+// The service process held still (SIGSTOP) while this lives.
+struct Stopped {
+    int pid;
+    explicit Stopped(int p) : pid(p) { ::kill(pid, SIGSTOP); }
+    ~Stopped() { ::kill(pid, SIGCONT); }
 };
 
 // Opens the editor on a row of the settings dialog and types into it.
@@ -395,6 +421,86 @@ private slots:
         readAppIni(kinds);
         QCOMPARE(kinds[0].app.clientFileName, std::string("/data/out.dat"));
         QCOMPARE(readLogSettings().sessionLogDays, std::string("45"));
+    }
+
+    void aServiceStartedLateFillsTheDialogsAndTheListsNames() {
+        SalesTerminal t;
+        writeFile(t.service.home() / "plxapp.ini", "[K001]\nclfilename=/data/a.dat\nsendrecv=send\n");
+        logASend(t.service);
+        t.service.stop();
+        Pelorin p;
+        QVERIFY(p.failure);
+        LogWindow window(p.context);
+        window.loadFirst();
+        {
+            SendRecvDialog dialog(p.context, true);
+            auto* unread = dialog.findChild<QLabel*>("lblUnread");
+            QVERIFY(unread);
+            QCOMPARE(unread->text(), displayLines(QString::fromStdString(startupFailureText(*p.failure))));
+        }
+        t.service.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!p.state.unread, 20000);
+        SendRecvDialog dialog(p.context, true);
+        QVERIFY(!dialog.findChild<QLabel*>("lblUnread"));
+        auto* kinds = dialog.findChild<QTreeWidget*>("lvwType");
+        QCOMPARE(kinds->topLevelItemCount(), 1);
+        QCOMPARE(kinds->topLevelItem(0)->text(0), QString("売上"));
+        auto* sessions = window.findChild<QTableView*>("lvwIchiran");
+        QCOMPARE(sessions->model()->rowCount(), 1);
+        QCOMPARE(cell(sessions, 0, 2), QString("売上"));
+        QCOMPARE(cell(sessions, 0, 3), QString("送信"));
+    }
+
+    void aHungServiceGivesUpAfterTheBoundAndTheWindowAnswersMeanwhile() {
+        SalesTerminal t;
+        Pelorin p;
+        QVERIFY(!p.failure);
+        LogWindow window(p.context);
+        window.show();
+        askToQuitWhenClosedBusy(p.ui); // answered No
+        Stopped stopped(t.service.pid());
+        // Let a service that holds the call far beyond the bound go, so
+        // that the check fails instead of hanging.
+        QTimer::singleShot(3 * kShortCallTimeout, [pid = stopped.pid] { ::kill(pid, SIGCONT); });
+        QTimer::singleShot(0, &window, [&window] { window.close(); });
+        auto started = std::chrono::steady_clock::now();
+        SettingsDialog dialog(p.context, &window, std::nullopt);
+        auto waited = std::chrono::steady_clock::now() - started;
+        BusyScope::onCloseWhileBusy({});
+        QCOMPARE(p.ui.questions.size(), std::size_t(1));
+        QVERIFY(window.isVisible());
+        QCOMPARE(p.ui.boxes.size(), std::size_t(1));
+        QCOMPARE(p.ui.boxes[0].text,
+                 QString::fromStdString(failureBoxText("端末情報の読出しが異常終了しました。",
+                                                       unreachableStatus(noAnswerReason(kShortCallTimeout)))));
+        QVERIFY(waited >= kShortCallTimeout);
+        QVERIFY(waited < 2 * kShortCallTimeout);
+    }
+
+    void aCloseDuringAHungCallEndsTheProgram() {
+        SalesTerminal t;
+        test::ScopedEnv hung("PLX_TEST_HUNG_PID", std::to_string(t.service.pid()));
+        test::PeerProcess child({QCoreApplication::applicationFilePath().toStdString(), "closeWhileHung"});
+        int code = child.waitExit(60);
+        ::kill(t.service.pid(), SIGCONT);
+        QCOMPARE(code, 0);
+    }
+
+    // The child's part of the test above: it holds the service still, opens
+    // the settings and closes the window while they are being read.
+    void closeWhileHung() {
+        const QByteArray pid = qgetenv("PLX_TEST_HUNG_PID");
+        if (pid.isEmpty()) QSKIP("run by aCloseDuringAHungCallEndsTheProgram");
+        Pelorin p;
+        QVERIFY(!p.failure);
+        LogWindow window(p.context);
+        window.show();
+        p.ui.answerYes = true;
+        askToQuitWhenClosedBusy(p.ui);
+        ::kill(pid.toInt(), SIGSTOP);
+        QTimer::singleShot(0, &window, [&window] { window.close(); });
+        SettingsDialog dialog(p.context, &window, std::nullopt);
+        std::_Exit(3); // the close did not end the program
     }
 };
 
