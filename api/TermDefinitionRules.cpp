@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "api/ApiErrors.h"
+
 namespace plx {
 
 const std::array<TermKey, 9>& termKeys() {
@@ -28,6 +30,14 @@ const std::array<TermKey, 9>& termKeys() {
          "端末管理ファイルのプロキシーパスワードが256桁を超えて設定されています", ""},
     }};
     return keys;
+}
+
+std::optional<std::size_t> storedTermFault(std::int32_t code, std::string_view message) {
+    if (code != kApiSystemError || message.empty()) return std::nullopt;
+    const auto& keys = termKeys();
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        if (message == keys[i].storedTooLongText || message == keys[i].storedEmptyText) return i;
+    return std::nullopt;
 }
 
 std::optional<ArgumentFault> checkTermDefinition(const TerminalRec& rec) {

@@ -31,6 +31,11 @@ struct TermKey {
 // The nine keys in the order they are written and read.
 const std::array<TermKey, 9>& termKeys();
 
+// The key whose stored value PLGetTermInfo refused (empty or too long),
+// from the code and message of its failure: its index in termKeys().
+// nullopt for any other failure.
+std::optional<std::size_t> storedTermFault(std::int32_t code, std::string_view message);
+
 // The first check rec fails, as PLSetTermInfo makes them: every key's
 // presence and length, then the digits, then what the file can carry;
 // position is the key's argument (from 1).

@@ -42,19 +42,25 @@ IniDocument loadForReading(std::string_view name) {
     }
 }
 
-template <typename Change>
-void update(std::string_view name, Change&& change) {
+// Runs work on the file's path, with its failures as ClientIniError.
+template <typename Work>
+void onFile(std::string_view name, Work&& work) {
     auto path = iniPath(name);
     if (!path)
         throw ClientIniError(name, std::make_error_code(std::errc::no_such_file_or_directory),
                              "the program's folder is unknown");
     try {
-        updateProfile(*path, change);
+        work(*path);
     } catch (const IniFormatError& e) {
         throw ClientIniError(*path, std::make_error_code(std::errc::invalid_argument), e.what());
     } catch (const std::system_error& e) {
         throw ClientIniError(*path, e.code(), e.what());
     }
+}
+
+template <typename Change>
+void update(std::string_view name, Change&& change) {
+    onFile(name, [&](const fs::path& path) { updateProfile(path, change); });
 }
 
 } // namespace
@@ -76,6 +82,15 @@ void writeLogSettings(const LogSettings& settings) {
         set(kSessionLogLocation, settings.sessionLogLocation);
         set(kSessionLogDays, settings.sessionLogDays);
     });
+}
+
+void checkLogSettingsWritable() {
+    onFile(kConfigIni, [](const fs::path& path) { checkReplaceable(path); });
+}
+
+void checkAppIniWritable(const DataKindTable& kinds) {
+    if (kinds.empty()) return;
+    onFile(kAppIni, [](const fs::path& path) { checkReplaceable(path); });
 }
 
 void readAppIni(DataKindTable& kinds) {

@@ -45,6 +45,11 @@ LogSettings readLogSettings();
 // All four keys in one replace of the file; the file's other lines are kept.
 void writeLogSettings(const LogSettings& settings);
 
+// Throw the ClientIniError that writeLogSettings, or writeAppIni of kinds,
+// would meet before writing (platform checkReplaceable); nothing is written.
+void checkLogSettingsWritable();
+void checkAppIniWritable(const DataKindTable& kinds);
+
 // Sets the pair of every kind of the table from its section's "clfilename"
 // and "sendrecv".
 void readAppIni(DataKindTable& kinds);

@@ -46,22 +46,27 @@ std::string DataKindTable::findFileType(std::string_view serviceNo, std::string_
 
 std::optional<std::size_t> DataKindTable::indexOfSession(std::string_view serviceNo, std::string_view protocolFilename,
                                                          std::string_view transferKind) const {
-    auto first = indexOfService(serviceNo, protocolFilename);
-    auto kind = parseDigits(transferKind);
-    if (!first || !kind) return first;
-    auto among = [&](std::span<const SessionLog::TransferKind> kinds) { return std::ranges::count(kinds, *kind) > 0; };
-    bool send = among(SessionLog::kSendKinds);
-    bool receive = among(SessionLog::kReceiveKinds);
-    if (!send && !receive) return first;
-    auto same = firstIndex([&](const DataKind& k) {
-        return k.file.ServiceNo == kinds_[*first].file.ServiceNo &&
-               k.file.ProtocolFilename == kinds_[*first].file.ProtocolFilename &&
-               (k.app.direction == kDirectionSend) == send;
+    auto send = sessionSends(transferKind);
+    auto number = parseServiceNo(serviceNo);
+    if (!send || !number) return indexOfService(serviceNo, protocolFilename);
+    return firstIndex([&](const DataKind& k) {
+        return k.file.ServiceNo == *number && k.file.ProtocolFilename == protocolFilename &&
+               (k.app.direction == kDirectionSend) == *send;
     });
-    return same ? same : first;
 }
 
-std::string directionLabel(const DataKind& kind) { return kind.app.direction == kDirectionSend ? "送信" : "受信"; }
+std::optional<bool> sessionSends(std::string_view transferKind) {
+    auto kind = parseDigits(transferKind);
+    if (!kind) return std::nullopt;
+    auto among = [&](std::span<const SessionLog::TransferKind> kinds) { return std::ranges::count(kinds, *kind) > 0; };
+    if (among(SessionLog::kSendKinds)) return true;
+    if (among(SessionLog::kReceiveKinds)) return false;
+    return std::nullopt;
+}
+
+std::string directionLabel(bool send) { return send ? "送信" : "受信"; }
+
+std::string directionLabel(const DataKind& kind) { return directionLabel(kind.app.direction == kDirectionSend); }
 
 std::optional<std::size_t> DataKindTable::indexOfFileType(std::string_view fileType) const {
     return firstIndex([&](const DataKind& kind) { return kind.file.FileType == fileType; });

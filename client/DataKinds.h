@@ -62,10 +62,9 @@ public:
     std::optional<std::size_t> indexOfService(std::string_view serviceNo, std::string_view protocolFilename) const;
     // Its FileType; "" when no kind matches.
     std::string findFileType(std::string_view serviceNo, std::string_view protocolFilename) const;
-    // The kind a logged session moved: as indexOfService, but the first
-    // among the matches whose direction is that of the session's transfer
-    // kind (a log field: send 20 and 40, receive 10 and 30), when there is
-    // one.
+    // The kind a logged session moved: as indexOfService, but for a session
+    // whose transfer kind tells its direction (sessionSends) only a kind of
+    // that direction will do; nullopt when none matches.
     std::optional<std::size_t> indexOfSession(std::string_view serviceNo, std::string_view protocolFilename,
                                               std::string_view transferKind) const;
 
@@ -82,7 +81,13 @@ private:
     std::vector<DataKind> kinds_;
 };
 
-// "送信" when the kind's direction is "send", else "受信".
+// Whether a logged session sent its file, from its transfer kind (a log
+// field): send 20 and 40, receive 10 and 30; nullopt for any other.
+std::optional<bool> sessionSends(std::string_view transferKind);
+
+// "送信" when the kind's direction is "send", else "受信"; a direction
+// that is not "send" counts as receiving wherever a kind is run.
+std::string directionLabel(bool send);
 std::string directionLabel(const DataKind& kind);
 
 // A client file name split at its last "/": the folder before it and the file

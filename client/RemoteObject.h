@@ -100,7 +100,15 @@ PendingCall<T> RemoteObject::callWithin(std::chrono::seconds bound, const char* 
             // The same error says the service ended without an answer.
             if (error && error->getName() == kNoReplyError && std::chrono::steady_clock::now() - sent >= bound)
                 return state->complete({unreachableStatus(noAnswerReason(bound)), T{}});
-            if (error) return state->complete({statusOfError(*error, reply), T{}});
+            if (error) {
+                CallStatus status = statusOfError(*error, reply);
+                T carried{}; // what a failure still hands out (a faulty terminal record)
+                try {
+                    carried = read(reply);
+                } catch (const sdbus::Error&) {
+                }
+                return state->complete({std::move(status), std::move(carried)});
+            }
             try {
                 state->complete({CallStatus{}, read(reply)});
             } catch (const sdbus::Error& e) {

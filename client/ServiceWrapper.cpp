@@ -75,7 +75,11 @@ T ServiceWrapper::keep(CallResult<T> result) {
     return status_.ok() ? std::move(result.value) : T{};
 }
 
-TerminalRec ServiceWrapper::GetTermInfo() { return keep(bus_->client().PLGetTermInfo().wait()); }
+TerminalRec ServiceWrapper::GetTermInfo() {
+    CallResult<TerminalRec> read = bus_->client().PLGetTermInfo().wait();
+    status_ = std::move(read.status);
+    return std::move(read.value); // also the record a failure carries
+}
 
 void ServiceWrapper::SetTermInfo(const TerminalRec& rec) { keep(bus_->client().PLSetTermInfo(rec).wait()); }
 

@@ -45,6 +45,8 @@ public:
     ServiceWrapper(const ServiceWrapper&) = delete;
     ServiceWrapper& operator=(const ServiceWrapper&) = delete;
 
+    // A record the service refused for a stored value still comes back as
+    // the service read it.
     TerminalRec GetTermInfo();
     void SetTermInfo(const TerminalRec& rec);
     // Every registered data kind: the count, read one by one with GetFileInfoAt.

@@ -1,8 +1,12 @@
 #include "client/StartupLoad.h"
 
+#include "api/TermDefinitionRules.h"
+
 namespace plx {
 
 namespace {
+
+constexpr const char* kTermReadFailed = "端末情報の読出しが異常終了しました。";
 
 std::optional<StartupFailure> createWrapper(AppState& state, UserNotifier& notifier, ServiceWrapper::Clock clock) {
     state.wrapper = std::make_unique<ServiceWrapper>(notifier, std::move(clock));
@@ -32,10 +36,18 @@ std::optional<StartupFailure> loadServiceSettings(ServiceWrapper& wrapper, Termi
     const CallStatus& read = wrapper.triple();
     // A first run has no terminal information yet: the settings dialog is where it is entered.
     bool firstRun = read.code == kApiSystemError && read.detail == kNoTermInfoDetail;
-    if (!read.ok() && !firstRun) return StartupFailure{"端末情報の読出しが異常終了しました。", read};
+    StartupFailure readFailure{kTermReadFailed, read};
+    bool toRepair = termToRepair(readFailure).has_value();
+    if (!read.ok() && !firstRun && !toRepair) return readFailure;
     if (auto failure = loadDataKinds(wrapper, table)) return failure;
     terminal = std::move(now);
+    if (toRepair) return readFailure;
     return std::nullopt;
+}
+
+std::optional<std::size_t> termToRepair(const StartupFailure& failure) {
+    if (failure.firstLine != kTermReadFailed) return std::nullopt;
+    return storedTermFault(failure.triple.code, failure.triple.message);
 }
 
 std::optional<StartupFailure> loadStartupData(AppState& state, UserNotifier& notifier, ServiceWrapper::Clock clock) {

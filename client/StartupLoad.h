@@ -4,6 +4,7 @@
 // plxapp.ini pairs. The first failing step ends the load and is returned with
 // the wrapper's triple after it, for the program's failure box.
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,8 +47,14 @@ std::optional<CallStatus> loadBatchGlobals(AppState& state, UserNotifier& notifi
 // The terminal information and every data kind the service holds now, into
 // terminal and table; both are left as they were when a call fails. No
 // terminal information stored yet (a first run) is no failure: terminal is
-// then empty.
+// then empty. A record refused for a stored value is loaded as the service
+// read it, the data kinds too, and the failure returned (termToRepair).
 std::optional<StartupFailure> loadServiceSettings(ServiceWrapper& wrapper, TerminalRec& terminal, DataKindTable& table);
+
+// The key (termKeys() order) whose stored value failed the terminal
+// information's read, which the load went on past; nullopt for any other
+// failure.
+std::optional<std::size_t> termToRepair(const StartupFailure& failure);
 
 // Every data kind the service holds now, in its order, each with its
 // plxapp.ini pair, into table; table is left as it was when a call fails.

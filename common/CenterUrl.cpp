@@ -1,5 +1,6 @@
 #include "common/CenterUrl.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
@@ -65,6 +66,9 @@ bool isCenterUrl(std::string_view url) {
     std::string_view host = parts.host;
     bool bracketed = !host.empty() && host.front() == '[';
     bool hostOk = bracketed ? host.size() > 2 && host.back() == ']' : !host.empty();
+    // No name or address holds a blank or a control character.
+    hostOk = hostOk && std::none_of(host.begin(), host.end(),
+                                    [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == '\x7f'; });
     return hostOk && (!parts.port || portNumber(*parts.port));
 }
 

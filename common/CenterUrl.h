@@ -18,8 +18,8 @@ struct CenterUrl {
 CenterUrl parseCenterUrl(std::string_view url);
 
 // Whether url has a form parseCenterUrl reads without guessing: a scheme,
-// when given, of "http" or "https" (any case), a host, and after a ":" a
-// port in 1..65535.
+// when given, of "http" or "https" (any case), a host without blanks or
+// control characters, and after a ":" a port in 1..65535.
 bool isCenterUrl(std::string_view url);
 
 // The default port of plain HTTP: 80. Only tests set PLX_TEST_HTTP_PORT,

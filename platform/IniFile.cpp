@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <map>
 #include <memory>
 #include <random>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -262,14 +264,57 @@ void IniDocument::save(const fs::path& path, mode_t newFileMode) const { replace
 
 void IniDocument::savePrivate(const fs::path& path) const { replace(path, kPrivateFileMode, false); }
 
-void IniDocument::replace(const fs::path& requested, mode_t newFileMode, bool keepMode) const {
+namespace {
+
+// The file a replace of requested writes (a link's target: the link stays)
+// and the folder its temporary is made and renamed in.
+struct ReplacedFile {
+    fs::path path;
+    fs::path folder;
+};
+
+ReplacedFile replacedFile(const fs::path& requested) {
     std::error_code ec;
     fs::path path = fs::is_symlink(requested, ec) ? fs::canonical(requested) : requested;
+    fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    return {path, folder};
+}
+
+[[noreturn]] void failWith(int error, const std::string& what) {
+    throw std::system_error(error, std::generic_category(), what);
+}
+
+} // namespace
+
+void checkReplaceable(const fs::path& requested) {
+    auto [path, folder] = replacedFile(requested);
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        failWith(errno, "write in " + folder.string());
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        if (errno == ENOENT) return; // made new
+        failWith(errno, "open " + path.string());
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) failWith(errno, "stat " + path.string());
+    if (!S_ISREG(st.st_mode)) failWith(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, "replace " + path.string());
+    // The rename is refused even where the folder may be written.
+    int flags = 0;
+    if (::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0)
+        failWith(EPERM, "replace " + path.string() + " (immutable or append-only)");
+    struct stat dir {};
+    const uid_t me = ::geteuid();
+    if (::stat(folder.c_str(), &dir) == 0 && (dir.st_mode & S_ISVTX) != 0 && st.st_uid != me && dir.st_uid != me &&
+        me != 0)
+        failWith(EPERM, "replace " + path.string() + " (another's in a sticky folder)");
+}
+
+void IniDocument::replace(const fs::path& requested, mode_t newFileMode, bool keepMode) const {
+    auto [path, folder] = replacedFile(requested);
     struct stat old {};
     UniqueFd oldFd(::open(path.c_str(), O_PATH | O_CLOEXEC));
     bool existed = oldFd && ::fstat(oldFd.get(), &old) == 0;
 
-    fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     thread_local std::mt19937 generator(std::random_device{}());
     fs::path temp;
     UniqueFd fd;

@@ -93,6 +93,13 @@ private:
     std::string eol_ = "\n";
 };
 
+// Throws the std::system_error that a save of path would meet before it
+// writes anything: a folder where the temporary cannot be made and renamed,
+// a file that cannot be read or is no regular file, or one that may not be
+// replaced (immutable or append-only, another's in a sticky folder). The
+// save itself may still fail (a full disk).
+void checkReplaceable(const std::filesystem::path& path);
+
 // Runs change on the loaded document and saves it, as one step under the
 // process-wide writer lock of that file; a new file gets newFileMode less
 // the umask.

@@ -1,5 +1,6 @@
 #include "client/pelorin/FileInfoRules.h"
 
+#include "api/ArgumentRules.h"
 #include "platform/Numbers.h"
 #include "platform/Utf8.h"
 
@@ -37,6 +38,10 @@ std::optional<FileInfoFault> validateFileInfo(const FileInfoInput& in, const Dat
     if (in.recordLength.empty()) return FileInfoFault{F::RecordLength, "レコード長を入力してください"};
     if (!parseInt32(in.recordLength)) return FileInfoFault{F::RecordLength, "レコード長に整数を入力してください"};
     if (in.clientFileName.empty()) return FileInfoFault{F::ClientFileName, "ファイル名を入力してください"};
+    // A transfer hands the service the name after the last "/"; a receive may leave it to the service.
+    std::string_view name = std::string_view(in.clientFileName).substr(in.clientFileName.rfind('/') + 1);
+    if (auto tooLong = lengthFault(name, {kFileNameLimit, kFileNameRule.tooLongText, {}}))
+        return FileInfoFault{F::ClientFileName, std::string(*tooLong)};
     return std::nullopt;
 }
 

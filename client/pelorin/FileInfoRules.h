@@ -33,7 +33,8 @@ struct FileInfoFault {
 // working.size() is a new entry). Another entry with the same FileType,
 // compared without regard to ASCII case (ini sections are), or with the
 // same DataName, compared exactly, is refused. A number is an optional
-// sign and decimal digits within 32 bits.
+// sign and decimal digits within 32 bits. The client file's name (after
+// its last "/") keeps the service's file-name limit.
 std::optional<FileInfoFault> validateFileInfo(const FileInfoInput& input, const DataKindTable& working,
                                               std::size_t index);
 

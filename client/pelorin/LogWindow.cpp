@@ -383,9 +383,10 @@ void LogWindow::openKindSettings() {
     if (!session) return;
     SessionLine record = records_.session(*session);
     const DataKindTable& kinds = context_.state.kinds;
-    std::string fileType =
-        kinds.findFileType(record.field(SessionLog::kServiceNo), record.field(SessionLog::kProtocolFilename));
-    std::optional<std::size_t> kind = fileType.empty() ? std::nullopt : kinds.indexOfFileType(fileType);
+    std::optional<std::size_t> kind =
+        kinds.indexOfSession(record.field(SessionLog::kServiceNo), record.field(SessionLog::kProtocolFilename),
+                             record.field(SessionLog::kTransferKind));
+    if (kind) kind = kinds.indexOfFileType(kinds[*kind].file.FileType);
     if (!kind) {
         message("Korvane PLX 設定", "ファイル名称が見つからないため、設定できません。");
         return;

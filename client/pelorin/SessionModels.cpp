@@ -117,6 +117,8 @@ QVariant SessionListModel::data(const QModelIndex& index, int role) const {
         return k ? u8(kinds_[*k].file.DataName) : QString();
     }
     case kDirection: {
+        // What the session moved says its direction, even once its kind is gone.
+        if (auto send = sessionSends(session.field(S::kTransferKind))) return u8(directionLabel(*send));
         auto k = kind();
         return k ? u8(directionLabel(kinds_[*k])) : QString();
     }

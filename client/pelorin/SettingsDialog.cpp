@@ -3,6 +3,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -73,6 +74,7 @@ SettingsDialog::SettingsDialog(PelorinContext& context, QWidget* parent, std::op
     txtSessionLogLocation_->setText(u8(logs.sessionLogLocation));
     txtSessionLogDays_->setText(u8(logs.sessionLogDays));
     SSTab1_->setCurrentIndex(0);
+    markStoredFault();
 }
 
 bool SettingsDialog::loadFromService(QWidget* parent) {
@@ -82,15 +84,33 @@ bool SettingsDialog::loadFromService(QWidget* parent) {
     DataKindTable kinds;
     std::optional<StartupFailure> failure;
     runOffThread(parent, [&] { failure = loadServiceSettings(wrapper, terminal, kinds); });
-    if (failure) {
+    if (failure)
         context_.ui.message(parent, u8(kSettingsTitle), u8(startupFailureText(*failure)),
                             UiServices::Icon::Information);
-        return false;
-    }
+    // A stored value the service refused is what the user repairs here.
+    std::optional<std::size_t> toRepair = failure ? termToRepair(*failure) : std::nullopt;
+    if (failure && !toRepair) return false;
     context_.state.terminal = std::move(terminal);
     context_.state.kinds = std::move(kinds);
     context_.state.unread.reset();
+    if (toRepair) storedFault_ = {*toRepair, failure->triple.message};
     return true;
+}
+
+void SettingsDialog::markStoredFault() {
+    if (!storedFault_) return;
+    QLineEdit* faulty = boxAt({0, storedFault_->first});
+    if (!faulty) return;
+    faulty->setProperty("faulty", true);
+    faulty->setStyleSheet(QStringLiteral("QLineEdit { border: 2px solid #d00000; }"));
+    faulty->setToolTip(u8(storedFault_->second));
+    connect(faulty, &QLineEdit::textEdited, faulty, [faulty] {
+        faulty->setProperty("faulty", false);
+        faulty->setStyleSheet({});
+        faulty->setToolTip({});
+    });
+    SSTab1_->setCurrentIndex(0);
+    faulty->setFocus();
 }
 
 QWidget* SettingsDialog::buildTerminalTab() {
@@ -133,6 +153,7 @@ QWidget* SettingsDialog::buildKindTab() {
     lvwFile_->setColumnWidth(0, 500 * 3 / 10);
     lvwFile_->setColumnWidth(1, 500 * 6 / 10);
     connect(lvwFile_, &QTreeWidget::itemDoubleClicked, this, [this] { editKind(); });
+    lvwFile_->installEventFilter(this);
 
     auto* cmdAdd = namedButton("cmdAdd", "追加(&A)");
     cmdEdit_ = namedButton("cmdEdit", "編集(&E)");
@@ -204,6 +225,15 @@ void SettingsDialog::showEvent(QShowEvent* event) {
         SSTab1_->setCurrentIndex(1);
         if (index < working_.size()) showRow(static_cast<int>(index));
     });
+}
+
+bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
+    // The list leaves Return to the dialog, whose default button would save and close it.
+    if (watched == lvwFile_ && event->type() == QEvent::KeyPress) {
+        int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void SettingsDialog::addRow(const DataKind& kind) {
@@ -309,6 +339,7 @@ bool SettingsDialog::apply() {
     const SaveFailure& failure = *outcome.failure;
     QString text = u8(failureBoxText(failure.firstLine, failure.triple));
     if (failure.place) text += u8("\r\n対象：　") + placeName(*failure.place);
+    text += u8(savedPartsText(outcome));
     context_.ui.message(this, u8(kSaveResultTitle), text, UiServices::Icon::Information);
     if (failure.place) showPlace(*failure.place);
     return false;

@@ -3,10 +3,13 @@
 // settings, edited on working copies and saved together by OK or Apply.
 // The terminal information and the data kinds are read from the service as
 // the dialog opens; when that fails the failure is shown and nothing can be
-// saved.
+// saved. A terminal record the service refused for a stored value opens as
+// the service read it, that value's box marked, for the user to repair.
 
 #include <QDialog>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "client/DataKinds.h"
 #include "client/pelorin/PelorinContext.h"
@@ -37,11 +40,15 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override; // Return on the list does nothing
 
 private:
     // Reads the service's settings into the program's state, with parent
     // busy; false (after the failure box) when that fails.
     bool loadFromService(QWidget* parent);
+    // Marks the box of the stored value the service refused: property
+    // "faulty", a red frame and the service's text as its tip, until edited.
+    void markStoredFault();
     QWidget* buildTerminalTab();
     QWidget* buildKindTab();
     QWidget* buildOptionTab();
@@ -64,6 +71,7 @@ private:
     std::optional<std::size_t> directKind_;
     DataKindTable working_;
     bool loaded_ = false;
+    std::optional<std::pair<std::size_t, std::string>> storedFault_; // the key (record order) and the service's text
 
     QTabWidget* SSTab1_ = nullptr;
     QLineEdit* txtTerminalID_ = nullptr;

@@ -11,8 +11,15 @@ bool alreadyGone(const CallStatus& triple) {
     return triple.code == kApiSystemError && triple.message == kFileTypeNotFoundText;
 }
 
-SaveFailure iniFailure(const char* firstLine, const ClientIniError& error) {
-    return {firstLine, CallStatus{kApiSystemError, error.code().value(), error.what()}, std::nullopt};
+// One step on an ini file; its failure as the box shows it.
+template <typename Step>
+std::optional<SaveFailure> iniStep(const char* firstLine, Step step) {
+    try {
+        step();
+    } catch (const ClientIniError& error) {
+        return SaveFailure{firstLine, CallStatus{kApiSystemError, error.code().value(), error.what()}, std::nullopt};
+    }
+    return std::nullopt;
 }
 
 constexpr const char* kTermWriteFailed = "端末情報の書込みが異常終了しました。";
@@ -40,7 +47,8 @@ std::optional<SaveFailure> refusedIniValue(const SettingsChanges& changes) {
     return std::nullopt;
 }
 
-// Everything the save will write, checked before the first write.
+// Everything the save will write, checked before the first write: the
+// values, and that the ini files can be replaced.
 std::optional<SaveFailure> refusedChange(const SettingsChanges& changes) {
     if (auto fault = checkTermDefinition(changes.terminal))
         return refusal(kTermWriteFailed, fault->position, fault->message,
@@ -49,7 +57,9 @@ std::optional<SaveFailure> refusedChange(const SettingsChanges& changes) {
         if (auto fault = checkFileDefinition(changes.kinds[i].file))
             return refusal(kKindWriteFailed, fault->position, fault->message, {1, i});
     }
-    return refusedIniValue(changes);
+    if (auto fault = refusedIniValue(changes)) return fault;
+    if (auto fault = iniStep(kAppWriteFailed, [&] { checkAppIniWritable(changes.kinds); })) return fault;
+    return iniStep(kLogWriteFailed, [] { checkLogSettingsWritable(); });
 }
 
 std::optional<SaveFailure> replaceDefinitions(ServiceWrapper& wrapper, const DataKindTable& saved,
@@ -85,29 +95,37 @@ SaveOutcome saveSettings(ServiceWrapper& wrapper, const DataKindTable& saved, co
     }
     outcome.kindsSaved = true;
 
-    try {
-        writeAppIni(changes.kinds);
-    } catch (const ClientIniError& error) {
-        outcome.failure = iniFailure(kAppWriteFailed, error);
-        return outcome;
-    }
-    try {
-        writeLogSettings(changes.logs);
-    } catch (const ClientIniError& error) {
-        outcome.failure = iniFailure(kLogWriteFailed, error);
-        return outcome;
-    }
+    if ((outcome.failure = iniStep(kAppWriteFailed, [&] { writeAppIni(changes.kinds); }))) return outcome;
+    outcome.appSaved = true;
+    if ((outcome.failure = iniStep(kLogWriteFailed, [&] { writeLogSettings(changes.logs); }))) return outcome;
     outcome.logsSaved = true;
     return outcome;
 }
 
 void keepSaved(AppState& state, const SettingsChanges& changes, SaveOutcome& outcome) {
     if (outcome.terminalSaved) state.terminal = changes.terminal;
-    if (outcome.kindsSaved)
+    if (outcome.kindsSaved) {
         state.kinds = changes.kinds;
-    else if (outcome.kindsNow)
+        if (!outcome.appSaved) readAppIni(state.kinds); // the pairs plxapp.ini still holds
+    } else if (outcome.kindsNow) {
         state.kinds = std::move(*outcome.kindsNow);
+    }
     if (outcome.logsSaved) state.logSettings = changes.logs;
+}
+
+std::string savedPartsText(const SaveOutcome& outcome) {
+    if (!outcome.terminalSaved) return {};
+    const std::pair<bool, const char*> parts[] = {{outcome.terminalSaved, "端末情報"},
+                                                  {outcome.kindsSaved, "ファイル情報"},
+                                                  {outcome.appSaved, "アプリケーション情報"},
+                                                  {outcome.logsSaved, "ログ設定"}};
+    std::string saved;
+    std::string unsaved;
+    for (auto [done, name] : parts) {
+        std::string& list = done ? saved : unsaved;
+        list += (list.empty() ? "" : "、") + std::string(name);
+    }
+    return "\r\n保存済み：　" + saved + "\r\n未保存：　" + unsaved;
 }
 
 } // namespace plx::pelorin

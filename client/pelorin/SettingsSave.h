@@ -5,8 +5,9 @@
 // plconfig.ini. The first failure stops it.
 //
 // Before the first write everything is checked: the terminal information
-// and every data kind with the service's own rules, and what the ini files
-// cannot carry; a refusal changes nothing and names the place at fault. A
+// and every data kind with the service's own rules, what the ini files
+// cannot carry, and that both ini files can be replaced; a refusal changes
+// nothing and names the place or file at fault. A
 // kind already gone from the service counts as deleted. After a failure among the
 // data kinds the table is read back from the service, so that the next save
 // deletes what the service really holds.
@@ -50,7 +51,8 @@ struct SaveOutcome {
     bool terminalSaved = false;
     bool kindsSaved = false;
     std::optional<DataKindTable> kindsNow; // read back after a failure among the data kinds
-    bool logsSaved = false;
+    bool appSaved = false;                 // plxapp.ini
+    bool logsSaved = false;                // plconfig.ini
 };
 
 // Saves changes through wrapper; saved is the data-kind table as loaded at
@@ -61,5 +63,9 @@ SaveOutcome saveSettings(ServiceWrapper& wrapper, const DataKindTable& saved, co
 // What the program keeps after a save: the parts saved, and the data kinds
 // read back after a failure.
 void keepSaved(AppState& state, const SettingsChanges& changes, SaveOutcome& outcome);
+
+// For the failure box of a save that stopped after its first write: a line
+// with the parts saved and one with those not saved ("" before any write).
+std::string savedPartsText(const SaveOutcome& outcome);
 
 } // namespace plx::pelorin

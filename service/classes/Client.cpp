@@ -69,14 +69,15 @@ ApiResult Client::PLGetTermInfo(TerminalRec& out) {
         auto doc = loadTermIni();
         // Not set up yet (first start) is a failure like any other: never code 0.
         if (!doc) throw PLException(kApiSystemError, kNoTermInfoDetail, kTermIniMissingText, PLException::kExact);
+        // Every key is read, the faulty one too, so that a caller can show the record for repair.
+        std::string_view fault;
         for (const TermKey& key : termKeys()) {
             std::string value = termValue(*doc, key.name);
-            if (utf8Length(value) > key.limit)
-                throw PLException(kApiSystemError, 0, std::string(key.storedTooLongText), PLException::kExact);
-            if (!key.storedEmptyText.empty() && value.empty())
-                throw PLException(kApiSystemError, 0, std::string(key.storedEmptyText), PLException::kExact);
+            if (fault.empty() && utf8Length(value) > key.limit) fault = key.storedTooLongText;
+            if (fault.empty() && !key.storedEmptyText.empty() && value.empty()) fault = key.storedEmptyText;
             out.*key.field = std::move(value);
         }
+        if (!fault.empty()) throw PLException(kApiSystemError, 0, std::string(fault), PLException::kExact);
     });
 }
 

@@ -35,7 +35,7 @@ public:
                             const std::string& CenterURL, const std::string& Password,
                             const std::string& ProtocolVersion, const std::string& ProxyServer,
                             const std::string& ProxyUser, const std::string& ProxyPassword);
-    // Fields read before a failure stay in out.
+    // out holds every stored key, also when a faulty one fails the call.
     ApiResult PLGetTermInfo(TerminalRec& out);
     ApiResult PLSetFileInfo(const std::string& FileType, const std::string& DataName, std::int32_t ServiceNo,
                             const std::string& ProtocolFilename, const std::string& AccessKey,

@@ -9,9 +9,13 @@ namespace {
 // A failed method answers with the error name, LastErrorMsg as the error's
 // message and then LastErrorCd and LastErrorCdDetail: the caller gets the
 // triple of its own call, whatever other callers did to the object since.
-void replyFailure(const sdbus::MethodCall& call, std::int32_t code, std::int32_t detail, const std::string& message) {
+// carried: results the failure still hands out, after the triple.
+template <typename... C>
+void replyFailure(const sdbus::MethodCall& call, std::int32_t code, std::int32_t detail, const std::string& message,
+                  const C&... carried) {
     auto reply = call.createErrorReply(sdbus::Error(kErrorName, message));
     reply << code << detail;
+    ((reply << carried), ...);
     reply.send();
 }
 
@@ -22,6 +26,10 @@ public:
     Reply(sdbus::Result<R...>&& result, sdbus::MethodCall call) : result_(std::move(result)), call_(std::move(call)) {}
     void operator()(const ApiResult& r, const R&... values) {
         r ? result_.returnResults(values...) : replyFailure(call_, r.code, r.detail, r.message);
+    }
+    // As operator(), a failure carrying the results as far as they were made.
+    void carrying(const ApiResult& r, const R&... values) {
+        r ? result_.returnResults(values...) : replyFailure(call_, r.code, r.detail, r.message, values...);
     }
     void unexpected(const std::exception& e) { replyFailure(call_, kApiNotReady, 0, e.what()); }
 
@@ -173,7 +181,7 @@ void ClientObject::PLGetTermInfo(sdbus::Result<BusTerminalRec>&& result) {
     onWorker(getObject(), server_, std::move(result), [client = client_](auto& reply) {
         TerminalRec rec;
         ApiResult r = client->PLGetTermInfo(rec);
-        reply(r, toBus(rec));
+        reply.carrying(r, toBus(rec)); // a faulty record, to be repaired
     });
 }
 

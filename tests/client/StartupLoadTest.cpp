@@ -51,7 +51,7 @@ TEST(StartupLoad, AFirstRunWithNothingStoredIsNoFailure) {
     EXPECT_TRUE(state.kinds.empty());
 }
 
-TEST(StartupLoad, ABadStoredTerminalStopsTheLoadWithAnEmptyTable) {
+TEST(StartupLoad, ABadStoredTerminalIsLoadedAsReadForRepair) {
     ServiceOnBus service("", "[terminfo]\nterminalid=12345678901234567\ncenterid=9001\npassword=pw\n");
     writeFile(service.home() / "plfile.ini", kTwoKinds);
     SilentNotifier boxes;
@@ -63,7 +63,10 @@ TEST(StartupLoad, ABadStoredTerminalStopsTheLoadWithAnEmptyTable) {
     EXPECT_EQ(startupFailureText(*failure),
               "端末情報の読出しが異常終了しました。\r\nコード：　2\r\n内容：　"
               "端末管理ファイルの端末IDが16桁を超えて設定されています\r\n詳細コード：　0");
-    EXPECT_TRUE(state.kinds.empty());
+    EXPECT_EQ(termToRepair(*failure), std::optional<std::size_t>(0));
+    EXPECT_EQ(state.terminal.TerminalID, "12345678901234567");
+    EXPECT_EQ(state.terminal.Password, "pw");
+    EXPECT_EQ(state.kinds.size(), 2u);
     // The wrapper stays: the settings dialog can still repair the value.
     ASSERT_NE(state.wrapper, nullptr);
     TerminalRec fixed;

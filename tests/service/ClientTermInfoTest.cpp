@@ -165,7 +165,7 @@ TEST_F(ClientTermInfoTest, GetFailsOnAMissingRequiredValueKeepingWhatItRead) {
     expectFailure(client.PLGetTermInfo(out), kApiSystemError, 0, "端末パスワードが不正です");
     EXPECT_EQ(out.CenterID, "22");
     EXPECT_EQ(out.CenterURL, "u");
-    EXPECT_EQ(out.ProxyUser, ""); // after the failure: not read
+    EXPECT_EQ(out.ProxyUser, "pu"); // after the failure too: the record can be shown for repair
 }
 
 TEST_F(ClientTermInfoTest, GetFailsOnAStoredValueOverItsLimit) {
@@ -193,8 +193,8 @@ TEST_F(ClientTermInfoTest, GetFailsOnAStoredValueOverItsLimit) {
         test::writeFile(termIni(), text);
         TerminalRec out;
         expectFailure(client.PLGetTermInfo(out), kApiSystemError, 0, keys[bad].message);
-        EXPECT_EQ(out.TerminalID, bad > 0 ? "1" : "");
-        EXPECT_EQ(out.ProxyPassword, ""); // never reached, or the bad one itself
+        EXPECT_EQ(out.TerminalID, bad > 0 ? "1" : repeat("1", 17)); // every key, the bad one as stored
+        EXPECT_EQ(out.ProxyPassword, bad < 8 ? "1" : repeat("1", 257));
     }
 }
 

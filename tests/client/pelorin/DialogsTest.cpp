@@ -144,6 +144,8 @@ private slots:
         expect("txtRecordLength", "レコード長に整数を入力してください");
         box(dialog, "txtRecordLength")->setText("+128");
         expect("txtClFileName", "ファイル名を入力してください");
+        box(dialog, "txtClFileName")->setText("/data/" + QString(65, 'n')); // a name the service refuses
+        expect("txtClFileName", "ファイル名が64桁を超えました");
         box(dialog, "txtClFileName")->setText("/data/b.dat");
         dialog.findChild<QRadioButton*>("optCompressID1")->setChecked(true);
         s.ui.boxes.clear();
@@ -221,7 +223,8 @@ private slots:
         box(dialog, "txtCenterID")->setText("９００１"); // full-width digits are not digits
         expect(0, "txtCenterID", "センターIDに数字を入力してください");
         box(dialog, "txtCenterID")->setText("9001");
-        for (const char* bad : {"http://127.0.0.1:abc/", "ftp://center/", "https://:443/", "http://c:0/"}) {
+        for (const char* bad :
+             {"http://127.0.0.1:abc/", "ftp://center/", "https://:443/", "http://c:0/", "http:// /", "http://a b/"}) {
             box(dialog, "txtCenterURL")->setText(bad);
             expect(0, "txtCenterURL",
                    "センターURLは http://ホスト名[:ポート番号]/ または https://… の形で入力してください");
@@ -263,6 +266,31 @@ private slots:
         QVERIFY(!button(dialog, "cmdOK")->isEnabled());
         QCOMPARE(s.state.logSettings.apiLogDays, std::string());
         QVERIFY(dialog.isVisible());
+    }
+
+    void returnOnTheKindListNeitherSavesNorCloses() {
+        test::ServiceOnBus service("", "[terminfo]\nterminalid=1001\ncenterid=9001\npassword=pw\n");
+        test::writeFile(service.home() / "plfile.ini", "[K001]\ndataname=売上\nserviceno=7\nprotocolfilename=PF01\n"
+                                                       "accesskey=AK0001\nrecordlength=-1\ncompressid=0\n");
+        std::string terminal = test::readFile(service.home() / "plterm.ini");
+        test::RecordingUi ui;
+        test::QuietNotifier quiet;
+        AppState state;
+        state.wrapper = std::make_unique<ServiceWrapper>(quiet);
+        state.logSettings = {service.home().string(), "30", service.home().string(), "30"}; // all a save needs
+        PelorinContext context{state, ui, test::fixedNow};
+        SettingsDialog dialog(context, nullptr, std::nullopt);
+        QVERIFY(button(dialog, "cmdOK")->isEnabled());
+        box(dialog, "txtCenterHost")->setText("c2");
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        dialog.findChild<QTabWidget*>("SSTab1")->setCurrentIndex(1);
+        auto* list = dialog.findChild<QTreeWidget*>("lvwFile");
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Return);
+        QVERIFY(dialog.isVisible());
+        QVERIFY(ui.boxes.empty());
+        QCOMPARE(test::readFile(service.home() / "plterm.ini"), terminal);
     }
 
     void theFolderDialogHandsBackTheChosenFolder() {

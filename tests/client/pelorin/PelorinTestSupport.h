@@ -76,13 +76,16 @@ private:
 // 2005/11/02 9:05:03.
 inline LocalDateTime fixedNow() { return LocalDateTime{2005, 11, 2, 9, 5, 3}; }
 
+// The follow-up program's boxes, dropped.
+class QuietNotifier final : public UserNotifier {
+public:
+    void show(const std::string&, const std::string&, Icon) override {}
+};
+
 // A program folder whose bus has no service: the wrapper does not start and
 // answers with code 1, detail 99.
 class NoService {
-    class Quiet final : public UserNotifier {
-    public:
-        void show(const std::string&, const std::string&, Icon) override {}
-    };
+    using Quiet = QuietNotifier;
     // Before the state: the wrapper goes while its bus is still there.
     ScopedHome home_;
     PrivateBus empty_;

@@ -223,6 +223,19 @@ private slots:
         }
         QCOMPARE(flags, (QStringList{"0", "1"}));
         QVERIFY(filesIn(center.store() / "received").empty());
+
+        // The receive kind deleted: the send kind of the same number and name does not stand in.
+        p.state.wrapper->DeleteFileInfo("K003");
+        QCOMPARE(p.state.wrapper->LastErrorCd(), 0);
+        QVERIFY(!loadDataKinds(*p.state.wrapper, p.state.kinds));
+        window.redisplay();
+        QCOMPARE(cell(sessions, 0, 2), QString());
+        QCOMPARE(cell(sessions, 0, 3), QString("受信"));
+        window.rerun();
+        QCOMPARE(p.ui.takeTexts(), QStringList{"ファイル名称が見つからないため、再実行できません。"});
+        window.openKindSettings();
+        QCOMPARE(p.ui.takeTexts(), QStringList{"ファイル名称が見つからないため、設定できません。"});
+        QVERIFY(filesIn(center.store() / "received").empty());
     }
 
     void aSaveTheServiceWouldRefuseLosesNothingAndTheNextSaveCompletes() {
@@ -290,6 +303,8 @@ private slots:
         QVERIFY(!dialog.apply());
         QCOMPARE(p.ui.boxes.size(), std::size_t(1));
         QVERIFY(p.ui.boxes[0].text.startsWith(QString("ファイル情報の書込みが異常終了しました。\r\nコード：　2\r\n")));
+        QVERIFY(p.ui.boxes[0].text.endsWith(
+            QString("\r\n保存済み：　端末情報\r\n未保存：　ファイル情報、アプリケーション情報、ログ設定")));
         QCOMPARE(p.state.kinds.size(), std::size_t(1));
         QCOMPARE(p.state.kinds[0].file.FileType, std::string("K009")); // read back from the service
     }
@@ -317,6 +332,69 @@ private slots:
         dialog.confirm();
         QCOMPARE(readFile(service.home() / "plterm.ini"), before);
         QCOMPARE(readLogSettings().apiLogDays, std::string("30"));
+    }
+
+    void aPlxappIniThatCannotBeReplacedStopsTheSaveBeforeItsFirstWrite() {
+        if (::geteuid() != 0) QSKIP("an immutable file needs root");
+        SalesTerminal t;
+        const std::filesystem::path home = t.service.home();
+        writeFile(home / "plxapp.ini", "[K001]\nclfilename=/data/a.dat\nsendrecv=send\n");
+        Pelorin p;
+        QVERIFY(!p.failure);
+        struct Frozen {
+            std::filesystem::path file;
+            ~Frozen() { test::runCaptured({"/usr/bin/chattr", "-i", file.string()}); }
+        } frozen{home / "plxapp.ini"};
+        QCOMPARE(test::runCaptured({"/usr/bin/chattr", "+i", frozen.file.string()}).exitCode, 0);
+        std::vector<std::string> before;
+        for (const char* name : {"plterm.ini", "plfile.ini", "plconfig.ini"}) before.push_back(readFile(home / name));
+        SettingsDialog dialog(p.context, nullptr, std::nullopt);
+        dialog.findChild<QLineEdit*>("txtCenterHost")->setText("c2");
+        dialog.findChild<QLineEdit*>("txtAPILogDays")->setText("60");
+        editRow(dialog, 0, "txtServiceNo", "8");
+        QVERIFY(!dialog.apply());
+        QCOMPARE(p.ui.boxes.size(), std::size_t(1));
+        const QString text = p.ui.boxes[0].text;
+        QVERIFY(text.startsWith(QString("アプリケーション情報の書込みが異常終了しました。\r\nコード：　2\r\n")));
+        QVERIFY(text.contains(QString::fromStdString((home / "plxapp.ini").string())));
+        QVERIFY(!text.contains(QString("保存済み")));
+        std::vector<std::string> after;
+        for (const char* name : {"plterm.ini", "plfile.ini", "plconfig.ini"}) after.push_back(readFile(home / name));
+        QVERIFY(after == before);
+    }
+
+    void aTerminalRecordWithoutItsPasswordIsRepairedInTheSettings() {
+        CenterSimulator center(
+            {"--terminal-id", "1001", "--center-id", "9001", "--password", "pw2", "--kind", "PF01,AK0001,7"});
+        std::string faulty = termIni(center);
+        faulty.replace(faulty.find("password=pw"), 11, "password=");
+        ServiceOnBus service("", faulty);
+        keepLogsDays(service, "30");
+        writeFile(service.home() / "plfile.ini", kindIni("K001", "売上", 7, "PF01", "AK0001"));
+        writeFile(service.home() / "out.dat", "sent once repaired\n");
+        writeFile(service.home() / "plxapp.ini",
+                  "[K001]\nclfilename=" + (service.home() / "out.dat").string() + "\nsendrecv=send\n");
+        Pelorin p;
+        QVERIFY(p.failure);
+        SettingsDialog dialog(p.context, nullptr, std::nullopt);
+        QCOMPARE(p.ui.takeTexts(), QStringList{"端末情報の読出しが異常終了しました。\r\nコード：　2\r\n"
+                                               "内容：　端末パスワードが不正です\r\n詳細コード：　0"});
+        QCOMPARE(dialog.findChild<QLineEdit*>("txtTerminalID")->text(), QString("1001"));
+        QCOMPARE(dialog.findChild<QLineEdit*>("txtProtocolVersion")->text(), QString("1.0")); // read past it too
+        auto* password = dialog.findChild<QLineEdit*>("txtPassword");
+        QVERIFY(password->property("faulty").toBool());
+        QCOMPARE(password->toolTip(), QString("端末パスワードが不正です"));
+        QVERIFY(dialog.findChild<QPushButton*>("cmdOK")->isEnabled());
+        QTest::keyClicks(password, "pw2");
+        QVERIFY(!password->property("faulty").toBool());
+        dialog.confirm();
+        QVERIFY(p.ui.boxes.empty());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+
+        SendRecvDialog send(p.context, true);
+        send.runSelected();
+        QCOMPARE(p.ui.takeTexts(), QStringList{"売上の送信が正常終了しました。"});
+        QCOMPARE(filesIn(center.store() / "received").size(), std::size_t(1));
     }
 
     void anIniFileThatCannotBeWrittenIsReported() {
