@@ -148,8 +148,9 @@ void HttpServer::Impl::serve(UniqueFd fd) {
     }
     Connection connection(std::move(fd));
     if (!track(connection.fd())) return;
-    // A peer that feeds a byte now and then must not hold the one gateway
-    // longer than this, however many reads it takes.
+    // Until a center has authenticated, the connection has the tcp time-out
+    // from its accept, however many reads a peer that feeds a byte now and
+    // then makes it take: the gateway serves one connection at a time.
     std::optional<WaitDeadline> untilAuthenticated;
     untilAuthenticated.emplace(currentSettings().tcpTimeout);
     bool endReported = false;
