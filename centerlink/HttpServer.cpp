@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -93,7 +94,8 @@ struct HttpServer::Impl {
     void acceptLoop();
     void waitForWake(int ms);
     void serve(UniqueFd fd);
-    void exchanges(Connection& connection, GatewayHandler* h, bool& endReported);
+    void exchanges(Connection& connection, GatewayHandler* h, bool& endReported,
+                   std::optional<WaitDeadline>& untilAuthenticated);
     bool track(int fd);
     void untrack();
 };
@@ -146,6 +148,11 @@ void HttpServer::Impl::serve(UniqueFd fd) {
     }
     Connection connection(std::move(fd));
     if (!track(connection.fd())) return;
+    // Until a center has authenticated, the connection has the tcp time-out
+    // from its accept, however many reads a peer that feeds a byte now and
+    // then makes it take: the gateway serves one connection at a time.
+    std::optional<WaitDeadline> untilAuthenticated;
+    untilAuthenticated.emplace(currentSettings().tcpTimeout);
     bool endReported = false;
     try {
         if (h) h->beginConnection();
@@ -159,10 +166,11 @@ void HttpServer::Impl::serve(UniqueFd fd) {
                 // The connection owns the TLS state from here, so every path
                 // closes it in the same order.
                 connection.attachTls(SslCtxPtr{}, std::move(ssl));
+                WaitDeadline handshake(kHandshakeTimeout); // for the whole handshake, not each read
                 ready = tlsAcceptWithTimeout(connection.tls(), kHandshakeTimeout).ok();
             }
         }
-        if (ready) exchanges(connection, h, endReported);
+        if (ready) exchanges(connection, h, endReported, untilAuthenticated);
     } catch (...) {
         untrack();
         connection.close();
@@ -177,7 +185,8 @@ void HttpServer::Impl::serve(UniqueFd fd) {
     connection.close();
 }
 
-void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool& endReported) {
+void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool& endReported,
+                                 std::optional<WaitDeadline>& untilAuthenticated) {
     MemoryReturnScope memory;
     CountingSemaphore session(kSessionCount, kSessionSemaphoreName);
     if (!session.acquireUnlessStopped(1, kSessionWaitMs)) return;
@@ -216,10 +225,15 @@ void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool
         std::filesystem::path bodyPath = body.path();
         body.release(); // the handler's from now on
         OutgoingMessage reply = h->respond(GatewayRequest{socket, &bodyPath, request.headerText, 0, 0});
+        // From here the time-outs of a center's conversation apply; a peer
+        // that did not authenticate gets its answer and nothing more.
+        const bool authenticated = h->authenticated();
+        if (authenticated) untilAuthenticated.reset();
 
         auto [error, level] = sendReply(connection, reply, tcp);
         reply = OutgoingMessage(); // what it holds (files) goes before the handler hears more
         if (level != 0) return end(error, level);
+        if (!authenticated) break;
     }
     end(0, 2);
 }

@@ -1,7 +1,10 @@
 #pragma once
 // The terminal's own HTTP(S) server for the center's gateway: listens on
 // the terminal port, serves one connection at a time, reads up to three
-// requests on it and streams back the reply that the handler gives.
+// requests on it and streams back the reply that the handler gives. Until
+// the handler says the peer authenticated, the connection (TLS handshake
+// included) has one deadline, the tcp time-out from its accept, and the
+// first reply is its last.
 
 #include <atomic>
 #include <cstdint>
@@ -39,6 +42,9 @@ public:
     // The reply to a complete request, streamed; an empty message ends the
     // connection. The request's body file belongs to the handler.
     virtual OutgoingMessage respond(const GatewayRequest& request) = 0;
+    // Whether a request of this connection authenticated its sender; asked
+    // after each respond().
+    virtual bool authenticated() const = 0;
     // The connection ended, after a failure or at its end (request: null
     // body, empty header, its error code and level).
     virtual void endConnection(const GatewayRequest& request) = 0;

@@ -102,11 +102,14 @@ void CenterNetwork::beginConnection() {
         // The new connection starts clean whatever the old one left.
     }
     state_->clear();
+    state_->authenticated = false;
 }
 
 BodyReader* CenterNetwork::requestReader() { return state_->requestReader(); }
 
 OutgoingMessage CenterNetwork::respond(const GatewayRequest& request) { return state_->handle(request); }
+
+bool CenterNetwork::authenticated() const { return state_->authenticated; }
 
 void CenterNetwork::endConnection(const GatewayRequest& request) { state_->handle(request); }
 
@@ -333,6 +336,7 @@ OutgoingMessage CenterNetwork::State::authenticate(const Intake& in, const SoapE
         // cannot be made then refuses in its place.
         OutgoingMessage accepted = acceptAuthentication();
         if (transferKind == kDelivery) createReceiveEntry(in.settings.get());
+        authenticated = true;
         return accepted;
     } catch (const CenterRefusal& refused) {
         return authRefusal(in, refused.result());

@@ -20,6 +20,8 @@ public:
     // The body taken in as it arrives, the reply streamed.
     BodyReader* requestReader() override;
     OutgoingMessage respond(const GatewayRequest& request) override;
+    // An authentication of this connection was accepted.
+    bool authenticated() const override;
     void endConnection(const GatewayRequest& request) override;
 
     struct State;

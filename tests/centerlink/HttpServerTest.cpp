@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include "centerlink/Connection.h"
@@ -53,6 +54,7 @@ public:
         return responder ? responder(*this, *call.body) : writeReply("reply to " + *call.body);
     }
     void endConnection(const GatewayRequest& r) override { record(r); }
+    bool authenticated() const override { return true; }
 
     Call record(const GatewayRequest& r) {
         Call call{r.level, r.errorCode, r.header, std::nullopt};
@@ -113,6 +115,17 @@ UniqueFd connectTo(int port, int receiveBuffer = 0) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (!connectWithTimeout(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr, 5).ok()) return {};
     return fd;
+}
+
+// A TLS client connection; closed when the handshake fails.
+Connection tlsClient(int port) {
+    UniqueFd fd = connectTo(port);
+    SslCtxPtr ctx = makeClientContext();
+    SslPtr ssl = newTlsConnection(ctx.get(), fd.get());
+    if (tlsConnectWithTimeout(ssl.get(), 10).count != 1) return {};
+    Connection c(std::move(fd));
+    c.attachTls(std::move(ctx), std::move(ssl));
+    return c;
 }
 
 void put(const UniqueFd& fd, const std::string& text) { (void)sendAll(fd.get(), text.data(), text.size()); }
@@ -364,12 +377,8 @@ TEST_F(HttpServerTest, TlsExchangeWithTheTerminalsKeySize) {
     tls.setHandler(&handler);
     ASSERT_TRUE(tls.start());
 
-    UniqueFd fd = connectTo(tls.port());
-    SslCtxPtr ctx = makeClientContext();
-    SslPtr ssl = newTlsConnection(ctx.get(), fd.get());
-    ASSERT_EQ(tlsConnectWithTimeout(ssl.get(), 10).count, 1);
-    Connection c(std::move(fd));
-    c.attachTls(std::move(ctx), std::move(ssl));
+    Connection c = tlsClient(tls.port());
+    ASSERT_TRUE(c.isOpen());
     std::string text = request("T");
     ASSERT_TRUE(c.writeAll(text.data(), text.size(), 10).ok());
     std::string reply;
@@ -384,6 +393,37 @@ TEST_F(HttpServerTest, TlsExchangeWithTheTerminalsKeySize) {
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].body, "T");
     EXPECT_TRUE(isEnd(calls[1]));
+}
+
+// A peer that feeds its TLS handshake a byte at a time, each well within a
+// read's time-out, is cut at the connection's deadline: the tcp time-out
+// from its accept. The next client is served.
+TEST_F(HttpServerTest, ATrickledTlsHandshakeIsCutAtTheConnectionsDeadline) {
+    constexpr int kTcp = 1;
+    constexpr int kMargin = 5; // room for a loaded machine; each read alone would wait 30 s
+    timeouts(kTcp, 60);
+    auto files = test::makeSelfSignedCertificate(home.path(), 1024);
+    HttpServer tls(0, files.cert, files.key);
+    tls.setHandler(&handler);
+    ASSERT_TRUE(tls.start());
+
+    UniqueFd trickler = connectTo(tls.port());
+    auto started = std::chrono::steady_clock::now();
+    put(trickler, std::string("\x16\x03\x01\x3e\x80", 5)); // a handshake record of 16,000 bytes
+    bool cut = false;
+    while (!cut && std::chrono::steady_clock::now() - started < std::chrono::seconds(kTcp * kMargin)) {
+        (void)::send(trickler.get(), "\x01", 1, MSG_NOSIGNAL);
+        pollfd p{trickler.get(), POLLIN, 0};
+        cut = ::poll(&p, 1, 200) > 0 && closedByServer(trickler); // a byte every 200 ms
+    }
+    EXPECT_TRUE(cut);
+    EXPECT_TRUE(handler.waitForCalls(0).empty()); // no request reached the handler
+
+    Connection c = tlsClient(tls.port());
+    ASSERT_TRUE(c.isOpen());
+    std::string text = request("T");
+    ASSERT_TRUE(c.writeAll(text.data(), text.size(), 10).ok());
+    EXPECT_EQ(handler.waitForCalls(1).at(0).body, "T");
 }
 
 TEST_F(HttpServerTest, FailedTlsSetupMeansNothingListens) {

@@ -34,6 +34,8 @@ int jsonInt(const std::string& json, const std::string& key) {
     return std::atoi(json.c_str() + at + 1);
 }
 
+} // namespace
+
 UniqueFd connectLoopback(int port) {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in addr{};
@@ -43,8 +45,6 @@ UniqueFd connectLoopback(int port) {
     if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) fd.reset();
     return fd;
 }
-
-} // namespace
 
 namespace {
 

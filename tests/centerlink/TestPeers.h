@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/ChildProcess.h"
+#include "platform/UniqueFd.h"
 #include "tests/TestSupport.h"
 
 namespace plx::test {
@@ -67,6 +68,8 @@ private:
 };
 
 int freeLoopbackPort();
+// A socket connected to 127.0.0.1:port; closed when the connect fails.
+UniqueFd connectLoopback(int port);
 bool waitForPort(int port, int seconds);
 std::string httpGet(int port, const std::string& target);
 

@@ -10,6 +10,7 @@
 
 #include "platform/UniqueFd.h"
 #include "service/gateway/CenterNetworkState.h"
+#include "tests/centerlink/LoopbackPeer.h"
 #include "tests/service/BusFixture.h"
 
 using namespace plx;
@@ -113,12 +114,8 @@ TEST_F(GatewayRoad, ATricklingPeerIsCutAtTheRequestsDeadline) {
     test::writeFile(service->home() / "pltimeout.ini", "[timeout]\ntcp=2\n");
     test::writeFile(service->home() / "out.dat", "staged");
     transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
-    UniqueFd peer(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    UniqueFd peer = test::connectLoopback(port);
+    ASSERT_TRUE(peer);
     std::atomic<bool> done{false};
     std::thread trickle([&] {
         for (int i = 0; i < 60 && !done && ::send(peer.get(), "P", 1, MSG_NOSIGNAL) == 1; ++i)
@@ -133,6 +130,33 @@ TEST_F(GatewayRoad, ATricklingPeerIsCutAtTheRequestsDeadline) {
     EXPECT_EQ(code, 0) << summary;
     EXPECT_EQ(test::readFile(service->home() / "fetched"), "staged");
     EXPECT_LT(waited, std::chrono::seconds(10)); // the trickle alone would hold it 30 s
+}
+
+// A request that does not authenticate gets its refusal and the connection
+// ends: a peer without credentials cannot wait out the center's later
+// time-outs. The next center is served.
+TEST_F(GatewayRoad, ARequestThatDoesNotAuthenticateEndsTheConnection) {
+    constexpr int kTcp = 2;
+    constexpr int kMargin = 5; // room for a loaded machine; a next exchange would be waited for 120 s
+    test::writeFile(service->home() / "pltimeout.ini",
+                    "[timeout]\ntcp=" + std::to_string(kTcp) + "\ncenter_file=120\ncenter_report=120\n");
+    test::writeFile(service->home() / "out.dat", "staged");
+    transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
+    UniqueFd peer = test::connectLoopback(port);
+    ASSERT_TRUE(peer);
+    timeval bound{kTcp * kMargin, 0};
+    ::setsockopt(peer.get(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    auto started = std::chrono::steady_clock::now();
+    test::sendText(peer.get(), "POST /getfile HTTP/1.1\r\nContent-Length: 4\r\n\r\n<x/>");
+    std::string reply = test::readHttpMessage(peer.get());
+    EXPECT_NE(reply.find("<ResultCode>10</ResultCode>"), std::string::npos) << reply;
+    char byte = 0;
+    EXPECT_EQ(::recv(peer.get(), &byte, 1, 0), 0); // the service closed it, before our bound
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(kTcp * kMargin));
+
+    auto [code, summary] = runGateway(port, {"--mode", "fetch", "--out", (service->home() / "fetched").string()});
+    EXPECT_EQ(code, 0) << summary;
+    EXPECT_EQ(test::readFile(service->home() / "fetched"), "staged");
 }
 
 // The authentication is accepted (event 4) before the receive file is
