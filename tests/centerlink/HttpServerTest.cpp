@@ -77,7 +77,7 @@ public:
     }
     std::vector<Call> waitForCalls(std::size_t n) {
         std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(20), [&] { return calls_.size() >= n; });
+        changed_.wait_for(lock, test::hangCeiling(), [&] { return calls_.size() >= n; });
         return calls_;
     }
     std::string replyText(std::size_t i) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -65,8 +66,7 @@ protected:
         transport = std::make_unique<TransportProxy>(*bus, factory->CreateTransport());
     }
     void waitForEvents(std::size_t count) {
-        for (int i = 0; i < 200 && events.codes().size() < count; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        test::waitFor([&] { return events.codes().size() >= count; });
     }
 
     int port = 0;
@@ -110,7 +110,8 @@ TEST_F(GatewayRoad, TheCenterDeliversAFileThatIsPickedUp) {
 // longer than the tcp time-out, however often it sends: the next center is
 // served.
 TEST_F(GatewayRoad, ATricklingPeerIsCutAtTheRequestsDeadline) {
-    test::writeFile(service->home() / "pltimeout.ini", "[timeout]\ntcp=2\n");
+    const auto tcp = std::chrono::seconds(2);
+    test::writeFile(service->home() / "pltimeout.ini", "[timeout]\ntcp=" + std::to_string(tcp.count()) + "\n");
     test::writeFile(service->home() / "out.dat", "staged");
     transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
     UniqueFd peer(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -119,20 +120,22 @@ TEST_F(GatewayRoad, ATricklingPeerIsCutAtTheRequestsDeadline) {
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const auto connected = std::chrono::steady_clock::now();
+    // A byte every half second until the gateway closes the connection.
     std::atomic<bool> done{false};
+    std::chrono::steady_clock::duration held{};
     std::thread trickle([&] {
-        for (int i = 0; i < 60 && !done && ::send(peer.get(), "P", 1, MSG_NOSIGNAL) == 1; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        char c;
+        for (pollfd closed{peer.get(), POLLIN, 0}; !done && ::send(peer.get(), "P", 1, MSG_NOSIGNAL) == 1;)
+            if (::poll(&closed, 1, 500) == 1 && ::recv(peer.get(), &c, 1, 0) <= 0) break;
+        held = std::chrono::steady_clock::now() - connected;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    auto started = std::chrono::steady_clock::now();
     auto [code, summary] = runGateway(port, {"--mode", "fetch", "--out", (service->home() / "fetched").string()});
-    auto waited = std::chrono::steady_clock::now() - started;
     done = true;
     trickle.join();
     EXPECT_EQ(code, 0) << summary;
     EXPECT_EQ(test::readFile(service->home() / "fetched"), "staged");
-    EXPECT_LT(waited, std::chrono::seconds(10)); // the trickle alone would hold it 30 s
+    EXPECT_LT(held, test::scaled(tcp)); // the trickle alone would hold it as long as it lasts
 }
 
 // The authentication is accepted (event 4) before the receive file is
@@ -233,9 +236,7 @@ TEST_F(GatewayRoad, AStopDuringADeliveryLeavesNoEntryInProgress) {
                    ? test::readFile(service->home() / "plcenter.ini")
                    : std::string();
     };
-    for (int i = 0; i < 200 && registerText().find("status=3") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    ASSERT_NE(registerText().find("status=3"), std::string::npos);
+    ASSERT_TRUE(test::waitFor([&] { return registerText().find("status=3") != std::string::npos; }));
     ::kill(service->pid(), SIGTERM);
     EXPECT_EQ(service->waitExit(30), 0);
     EXPECT_EQ(registerText().find("status=3"), std::string::npos);
@@ -290,12 +291,11 @@ TEST(GatewayOverTls, ACloseEndsTheRegistrationAtStart) {
     ServiceOnBus service("[http]\ndaemon=yes\nterminalport=" + std::to_string(test::freeLoopbackPort()) + "\n",
                          "[terminfo]\nterminalid=1001\ncenterid=9001\npassword=pw\ncenterurl=https://127.0.0.1:" +
                              std::to_string(center.port()) + "/\n");
-    for (int i = 0; i < 400 && center.log().find("RegistTerminal") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ASSERT_TRUE(test::waitFor([&] { return center.log().find("RegistTerminal") != std::string::npos; }));
     auto bus = service.connect();
     ServiceProxy serviceObject(*bus);
     EXPECT_TRUE(serviceObject.Close(true));
-    EXPECT_EQ(service.waitExit(5), 0);
+    EXPECT_EQ(service.waitExit(test::kCloseSeconds), 0);
 }
 
 // The detail of a socket failure is the Winsock number used everywhere
@@ -315,6 +315,9 @@ TEST(GatewaySocketError, IsTheWinsockNumber) {
     linger reset{1, 0};
     ::setsockopt(peer.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     peer.reset(); // the peer resets the connection
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(test::waitFor([&] {
+        pollfd arrived{served.get(), POLLIN, 0};
+        return ::poll(&arrived, 1, 0) == 1;
+    }));
     EXPECT_EQ(gateway::lastSocketError(served.get()), 10054);
 }
