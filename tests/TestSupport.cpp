@@ -9,6 +9,7 @@
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "common/FileControl.h"
@@ -18,6 +19,31 @@
 namespace plx::test {
 
 namespace fs = std::filesystem;
+
+double timeFactor() {
+    static const double factor = [] {
+        const char* text = std::getenv("PLX_TEST_TIME_FACTOR");
+        char* end = nullptr;
+        double value = text ? std::strtod(text, &end) : 0;
+        return end && end != text && *end == '\0' && value >= 1 ? value : 5.0;
+    }();
+    return factor;
+}
+
+std::chrono::milliseconds scaled(std::chrono::milliseconds duration) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(duration * timeFactor());
+}
+
+std::chrono::milliseconds hangCeiling() { return scaled(std::chrono::seconds(30)); }
+
+bool waitFor(const std::function<bool()>& ready, std::chrono::milliseconds ceiling) {
+    const auto deadline = std::chrono::steady_clock::now() + ceiling;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
 
 TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "plxtest-XXXXXX").string();

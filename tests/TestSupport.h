@@ -1,6 +1,8 @@
 #pragma once
-// Shared helpers of the tests: scratch folders and environment overrides.
+// Shared helpers of the tests: scratch folders, environment overrides and
+// waits that hold on a busy machine.
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -8,6 +10,17 @@
 #include <vector>
 
 namespace plx::test {
+
+// How many times slower than a quiet machine this one may be:
+// PLX_TEST_TIME_FACTOR, 5 when unset or not a number of at least 1. A bound
+// the system keeps is checked against its configured value stretched by it.
+double timeFactor();
+// duration stretched by timeFactor().
+std::chrono::milliseconds scaled(std::chrono::milliseconds duration);
+// The ceiling of a wait for an event that comes unless something hangs.
+std::chrono::milliseconds hangCeiling();
+// Checks ready until it holds; false when ceiling passed first.
+bool waitFor(const std::function<bool()>& ready, std::chrono::milliseconds ceiling = hangCeiling());
 
 // A fresh folder under the system temporary folder, removed with its
 // contents when the object goes.

@@ -1,5 +1,7 @@
 #include "centerlink/HttpClient.h"
 
+#include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -254,9 +256,11 @@ TEST(HttpClientSession, EventStopsTheSend) {
 TEST(HttpClientSession, EventStopsTheReceiveAndLeavesNoBodyFile) {
     EventGuard guard;
     std::atomic<bool> done{false};
+    std::atomic<bool> replying{false};
     LoopbackPeer peer([&](int fd) {
         test::readHttpMessage(fd);
         sendText(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n");
+        replying = true;
         while (!done) {
             sendText(fd, std::string(1024, 'x'));
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -267,8 +271,8 @@ TEST(HttpClientSession, EventStopsTheReceiveAndLeavesNoBodyFile) {
     test::ScopedEnv tmp("TMPDIR", scratch.path().string());
     HttpClient client;
     ASSERT_TRUE(client.Connect(h.route));
-    std::thread stopper([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::thread stopper([&] {
+        test::waitFor([&] { return replying.load(); });
         SessionEvent::set();
     });
     Reply r = exchange(client, h.request);
@@ -279,15 +283,21 @@ TEST(HttpClientSession, EventStopsTheReceiveAndLeavesNoBodyFile) {
     EXPECT_TRUE(std::filesystem::is_empty(scratch.path())); // the partial body is gone
 }
 
-// Sets the session event once the test's call is under way. The call's
-// own limits are two minutes: ending long before them shows the event did it.
+// Sets the session event once the test's call is under way (underway holds,
+// or after a moment when nothing shows it). The call's own limits are two
+// minutes: ending long before them shows the event did it.
 struct DelayedStop {
     static constexpr int kOwnLimit = 120;
+    explicit DelayedStop(const std::function<bool()>& underway = {})
+        : thread([underway] {
+              if (underway)
+                  test::waitFor(underway);
+              else
+                  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+              SessionEvent::set();
+          }) {}
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-    std::thread thread{[] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        SessionEvent::set();
-    }};
+    std::thread thread;
     ~DelayedStop() { thread.join(); }
     bool endedEarly() const { return std::chrono::steady_clock::now() - start < std::chrono::seconds(kOwnLimit / 2); }
 };
@@ -296,8 +306,10 @@ struct DelayedStop {
 // without reading at all, while the session event is set.
 Reply stopWhileThePeerIsSilent(bool readsRequest, const std::string& body) {
     std::atomic<bool> done{false};
+    std::atomic<bool> requestRead{false};
     LoopbackPeer peer([&](int fd) {
         if (readsRequest) test::readHttpMessage(fd);
+        requestRead = readsRequest;
         while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     });
     ClientHome h(peer.port(), body);
@@ -307,7 +319,8 @@ Reply stopWhileThePeerIsSilent(bool readsRequest, const std::string& body) {
     EXPECT_TRUE(client.Connect(h.route));
     Reply r;
     {
-        DelayedStop stop;
+        // A peer that reads shows when the request is out and the reply awaited.
+        DelayedStop stop(readsRequest ? std::function<bool()>([&] { return requestRead.load(); }) : nullptr);
         r = exchange(client, h.request);
         EXPECT_TRUE(stop.endedEarly());
     }

@@ -79,7 +79,7 @@ public:
     }
     std::vector<Call> waitForCalls(std::size_t n) {
         std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(20), [&] { return calls_.size() >= n; });
+        changed_.wait_for(lock, test::hangCeiling(), [&] { return calls_.size() >= n; });
         return calls_;
     }
     std::string replyText(std::size_t i) {
@@ -399,9 +399,8 @@ TEST_F(HttpServerTest, TlsExchangeWithTheTerminalsKeySize) {
 // read's time-out, is cut at the connection's deadline: the tcp time-out
 // from its accept. The next client is served.
 TEST_F(HttpServerTest, ATrickledTlsHandshakeIsCutAtTheConnectionsDeadline) {
-    constexpr int kTcp = 1;
-    constexpr int kMargin = 5; // room for a loaded machine; each read alone would wait 30 s
-    timeouts(kTcp, 60);
+    const auto tcp = std::chrono::seconds(1); // each read alone would wait 30 s
+    timeouts(static_cast<int>(tcp.count()), 60);
     auto files = test::makeSelfSignedCertificate(home.path(), 1024);
     HttpServer tls(0, files.cert, files.key);
     tls.setHandler(&handler);
@@ -411,7 +410,7 @@ TEST_F(HttpServerTest, ATrickledTlsHandshakeIsCutAtTheConnectionsDeadline) {
     auto started = std::chrono::steady_clock::now();
     put(trickler, std::string("\x16\x03\x01\x3e\x80", 5)); // a handshake record of 16,000 bytes
     bool cut = false;
-    while (!cut && std::chrono::steady_clock::now() - started < std::chrono::seconds(kTcp * kMargin)) {
+    while (!cut && std::chrono::steady_clock::now() - started < test::scaled(tcp)) {
         (void)::send(trickler.get(), "\x01", 1, MSG_NOSIGNAL);
         pollfd p{trickler.get(), POLLIN, 0};
         cut = ::poll(&p, 1, 200) > 0 && closedByServer(trickler); // a byte every 200 ms

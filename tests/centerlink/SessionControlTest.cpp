@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "api/ResultCodes.h"
+#include "tests/TestSupport.h"
 
 using namespace plx;
 
@@ -42,7 +43,7 @@ TEST(CountingSemaphore, AWaitingAcquireGetsAReleasedCount) {
         holder.reset();
     });
     CountingSemaphore waiter(1, name);
-    EXPECT_TRUE(waiter.acquire(1, 5000));
+    EXPECT_TRUE(waiter.acquire(1, static_cast<int>(test::hangCeiling().count())));
     release.join();
 }
 
@@ -70,7 +71,7 @@ TEST(SessionEvent, StaysSetOnceSet) {
     EXPECT_FALSE(SessionEvent::isSet());
     EXPECT_FALSE(SessionEvent::waitFor(std::chrono::milliseconds(10)));
     std::thread setter([] { SessionEvent::set(); });
-    EXPECT_TRUE(SessionEvent::waitFor(std::chrono::seconds(5)));
+    EXPECT_TRUE(SessionEvent::waitFor(test::hangCeiling()));
     setter.join();
     EXPECT_TRUE(SessionEvent::isSet());
     pollfd readable{SessionEvent::waitFd(), POLLIN, 0};

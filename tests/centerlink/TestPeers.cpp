@@ -63,7 +63,7 @@ PeerProcess::PeerProcess(const std::vector<std::string>& argv, bool captureStdou
 PeerProcess::~PeerProcess() { process_.terminate(std::chrono::seconds(2)); }
 
 int PeerProcess::waitExit(int seconds) {
-    auto status = process_.waitFor(std::chrono::seconds(seconds));
+    auto status = process_.waitFor(scaled(std::chrono::seconds(seconds)));
     if (!status) return -1;
     pid_ = -1;
     return exitCodeOf(*status);
@@ -71,7 +71,7 @@ int PeerProcess::waitExit(int seconds) {
 
 std::string PeerProcess::readLine(int seconds) {
     std::string line;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    auto deadline = std::chrono::steady_clock::now() + scaled(std::chrono::seconds(seconds));
     while (std::chrono::steady_clock::now() < deadline) {
         pollfd p{out_, POLLIN, 0};
         if (::poll(&p, 1, 100) <= 0) continue;
@@ -85,7 +85,7 @@ std::string PeerProcess::readLine(int seconds) {
 
 std::string PeerProcess::readAll(int seconds) {
     std::string text;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    auto deadline = std::chrono::steady_clock::now() + scaled(std::chrono::seconds(seconds));
     char buffer[4096];
     while (std::chrono::steady_clock::now() < deadline) {
         pollfd p{out_, POLLIN, 0};
@@ -141,12 +141,7 @@ int freeLoopbackPort() {
 }
 
 bool waitForPort(int port, int seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (connectLoopback(port)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return waitFor([port] { return static_cast<bool>(connectLoopback(port)); }, scaled(std::chrono::seconds(seconds)));
 }
 
 std::string httpGet(int port, const std::string& target) {

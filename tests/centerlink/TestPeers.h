@@ -13,7 +13,8 @@
 namespace plx::test {
 
 // A peer process (PATH is searched), asked to stop with SIGTERM when the
-// object goes and killed when it does not within 2 seconds.
+// object goes and killed when it does not within 2 seconds. The seconds the
+// waits take are those of a quiet machine, stretched by timeFactor().
 class PeerProcess {
 public:
     // With captureStderr, standard error goes to the same pipe as standard output.
@@ -70,6 +71,7 @@ private:
 int freeLoopbackPort();
 // A socket connected to 127.0.0.1:port; closed when the connect fails.
 UniqueFd connectLoopback(int port);
+// True once port takes connections, within seconds stretched by timeFactor().
 bool waitForPort(int port, int seconds);
 std::string httpGet(int port, const std::string& target);
 

@@ -76,9 +76,12 @@ struct Terminal {
     }
 };
 
-bool waitForFile(const fs::path& path) {
-    for (int i = 0; i < 500 && !fs::exists(path); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return fs::exists(path);
+// Waits until a program started in the background has written to path.
+bool waitForWritten(const fs::path& path) {
+    return test::waitFor([&] {
+        std::error_code ec;
+        return fs::file_size(path, ec) > 0 && !ec;
+    });
 }
 
 // A terminal whose gateway admits the center only while an application is
@@ -150,8 +153,7 @@ TEST(FollowUpProgram, AScriptWithoutAnInterpreterLineRunsUnderTheShell) {
     int error = -1;
     ASSERT_TRUE(startProgram("after \"a b\" c", error)) << error;
     EXPECT_EQ(error, 0);
-    for (int i = 0; i < 500 && (!fs::exists(marker) || readFile(marker).empty()); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(waitForWritten(marker));
     EXPECT_EQ(readFile(marker), "a b|c|");
 }
 
@@ -169,9 +171,7 @@ TEST(ServiceWrapper, ASendThroughTheWrapperExpandsNamesAndStartsTheFollowUp) {
     t.wrapper.SendData("K001", t.user.string(), "out%D_%S.dat", "\"" + script.string() + "\" \"a b\" c");
     expectTriple(t.wrapper, 0, 0, "");
     EXPECT_EQ(t.receivedAtCenter(), std::vector<std::string>{data});
-    ASSERT_TRUE(waitForFile(marker));
-    for (int i = 0; i < 100 && readFile(marker).empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(waitForWritten(marker));
     EXPECT_EQ(readFile(marker), "a b|c|");
     EXPECT_TRUE(t.boxes.boxes.empty());
 }

@@ -111,12 +111,8 @@ TEST(BusApi, ObjectsBelongToTheirCallerAndGoWithIt) {
 
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
-    bool gone = false;
-    for (int i = 0; i < 200 && !gone; ++i) {
-        gone = client.GetAliveCount() == 0 && !failureOf([&] { foreign.LastErrorCd(); }).first.empty();
-        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_TRUE(gone);
+    EXPECT_TRUE(test::waitFor(
+        [&] { return client.GetAliveCount() == 0 && !failureOf([&] { foreign.LastErrorCd(); }).first.empty(); }));
     ::close(ready[0]);
     ::close(ready[1]);
 }
@@ -269,7 +265,7 @@ TEST(BusApi, QuickCallsNeverWaitBehindTransfers) {
         std::string status = test::readFile("/proc/" + std::to_string(service.pid()) + "/status");
         return std::stoi(status.substr(status.find("Threads:") + 8));
     };
-    for (int i = 0; i < 3000 && threads() < kTransfers; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    test::waitFor([&] { return threads() >= kTransfers; });
     ASSERT_GE(threads(), kTransfers);
 
     std::atomic<bool> answered{false};
@@ -277,11 +273,10 @@ TEST(BusApi, QuickCallsNeverWaitBehindTransfers) {
     clientProxy->callMethodAsync("PLGetTermInfo")
         .onInterface(kClientInterface)
         .uponReplyInvoke([&](const sdbus::Error*, BusTerminalRec) { answered = true; });
-    for (int i = 0; i < 3000 && !answered; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(answered);
+    EXPECT_TRUE(test::waitFor([&] { return answered.load(); }));
     EXPECT_EQ(staged, 0);
 
     held.unlock();
-    for (int i = 0; i < 3000 && staged < kTransfers; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    test::waitFor([&] { return staged == kTransfers; });
     EXPECT_EQ(staged, kTransfers);
 }

@@ -60,18 +60,17 @@ void writeServiceConfig(const std::filesystem::path& home, const std::string& ex
 }
 
 bool waitForService(int seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
+    auto answers = [] {
         try {
             auto connection = openClientBus();
             ClientProxy client(*connection);
             client.GetAliveCount();
             return true;
         } catch (const sdbus::Error&) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return false;
         }
-    }
-    return false;
+    };
+    return waitFor(answers, scaled(std::chrono::seconds(seconds)));
 }
 
 std::vector<std::string> gatewayArgv(int port, const std::vector<std::string>& args) {
@@ -141,8 +140,7 @@ RunningSend::RunningSend(const ServiceOnBus& service, sdbus::IConnection& connec
             failure_ = e.getMessage();
         }
     });
-    for (int i = 0; i < 200 && center.log().find("PutFile") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    waitFor([&center] { return center.log().find("PutFile") != std::string::npos; });
 }
 
 RunningSend::~RunningSend() { finish(); }

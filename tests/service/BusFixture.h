@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "centerlink/SessionControl.h"
 #include "client/BusProxies.h"
 #include "tests/TestSupport.h"
 #include "tests/centerlink/TestPeers.h"
@@ -42,11 +43,15 @@ std::unique_ptr<PeerProcess> startDaemonSeeing(const std::filesystem::path& conf
 // plconfig.ini for a service whose folders are temp, apilog and sessionlog
 // under home (made here), with more sections after it.
 void writeServiceConfig(const std::filesystem::path& home, const std::string& extraConfig = "");
-// True once the service answers on the bus the clients open, within seconds.
+// True once the service answers on the bus the clients open, within seconds
+// stretched by timeFactor().
 bool waitForService(int seconds);
 // Today's session-log records of one transfer kind, as fields, from the
 // service's sessionlog folder under home.
 std::vector<std::vector<std::string>> sessionRecords(const std::filesystem::path& home, const std::string& kind);
+
+// How long a close waits for running sessions to end, in seconds.
+inline constexpr int kCloseSeconds = kSessionWaitMs / 1000;
 
 // The service on a private bus, with a program folder of its own.
 class ServiceOnBus {
@@ -65,7 +70,8 @@ public:
     // Starts it again after stop(), on the same bus and folders.
     void start();
     int pid() const { return service_ ? service_->pid() : -1; }
-    // The service's exit status once it ended within seconds, else -1.
+    // The service's exit status once it ended within seconds (stretched by
+    // timeFactor()), else -1.
     int waitExit(int seconds) { return service_->waitExit(seconds); }
 
 private:

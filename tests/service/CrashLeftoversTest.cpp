@@ -57,17 +57,16 @@ public:
     fs::path user() const { return home_ / "user"; }
     const fs::path& home() const { return home_.path(); }
 
-    // Waits (a minute at most) until the service has a file of folder open.
+    // Waits until the service has a file of folder open.
     bool holdsFileIn(const fs::path& folder) const {
-        for (int i = 0; i < 600000; ++i) {
+        return waitFor([&] {
             std::error_code ec;
             for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid()) + "/fd", ec)) {
                 fs::path target = fs::read_symlink(e.path(), ec);
                 if (!ec && target.string().rfind(folder.string() + "/", 0) == 0) return true;
             }
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
-        return false;
+            return false;
+        });
     }
 
     ~Terminal() {
@@ -164,13 +163,11 @@ TEST(KilledService, AnAppendCutOffIsCutBackAtTheNextStart) {
         staged = transport.PLSetData("K001", t.user().string(), "first.dat", 0, 3);
         Call append([&] { transport.PLSetData("K001", t.user().string(), "big.dat", 0, 2); });
         // Killed once the staged file has grown: the append is half done.
-        bool appending = false;
-        for (int i = 0; i < 600000 && !appending; ++i) {
+        bool appending = waitFor([&] {
             std::error_code ec;
-            appending = readFile(centerIniPath()).find("status=3") != std::string::npos &&
-                        fs::file_size(staged, ec) > std::string("first part").size();
-            if (!appending) std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
+            return readFile(centerIniPath()).find("status=3") != std::string::npos &&
+                   fs::file_size(staged, ec) > std::string("first part").size();
+        });
         ASSERT_TRUE(appending) << "the append was never seen under way";
         t.kill();
     }

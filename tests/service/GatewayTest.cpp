@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -66,8 +67,7 @@ protected:
         transport = std::make_unique<TransportProxy>(*bus, factory->CreateTransport());
     }
     void waitForEvents(std::size_t count) {
-        for (int i = 0; i < 200 && events.codes().size() < count; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        test::waitFor([&] { return events.codes().size() >= count; });
     }
 
     int port = 0;
@@ -111,40 +111,42 @@ TEST_F(GatewayRoad, TheCenterDeliversAFileThatIsPickedUp) {
 // longer than the tcp time-out, however often it sends: the next center is
 // served.
 TEST_F(GatewayRoad, ATricklingPeerIsCutAtTheRequestsDeadline) {
-    test::writeFile(service->home() / "pltimeout.ini", "[timeout]\ntcp=2\n");
+    const auto tcp = std::chrono::seconds(2);
+    test::writeFile(service->home() / "pltimeout.ini", "[timeout]\ntcp=" + std::to_string(tcp.count()) + "\n");
     test::writeFile(service->home() / "out.dat", "staged");
     transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
     UniqueFd peer = test::connectLoopback(port);
     ASSERT_TRUE(peer);
+    const auto connected = std::chrono::steady_clock::now();
+    // A byte every half second until the gateway closes the connection.
     std::atomic<bool> done{false};
+    std::chrono::steady_clock::duration held{};
     std::thread trickle([&] {
-        for (int i = 0; i < 60 && !done && ::send(peer.get(), "P", 1, MSG_NOSIGNAL) == 1; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        char c;
+        for (pollfd closed{peer.get(), POLLIN, 0}; !done && ::send(peer.get(), "P", 1, MSG_NOSIGNAL) == 1;)
+            if (::poll(&closed, 1, 500) == 1 && ::recv(peer.get(), &c, 1, 0) <= 0) break;
+        held = std::chrono::steady_clock::now() - connected;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    auto started = std::chrono::steady_clock::now();
     auto [code, summary] = runGateway(port, {"--mode", "fetch", "--out", (service->home() / "fetched").string()});
-    auto waited = std::chrono::steady_clock::now() - started;
     done = true;
     trickle.join();
     EXPECT_EQ(code, 0) << summary;
     EXPECT_EQ(test::readFile(service->home() / "fetched"), "staged");
-    EXPECT_LT(waited, std::chrono::seconds(10)); // the trickle alone would hold it 30 s
+    EXPECT_LT(held, test::scaled(tcp)); // the trickle alone would hold it as long as it lasts
 }
 
 // A request that does not authenticate gets its refusal and the connection
 // ends: a peer without credentials cannot wait out the center's later
 // time-outs. The next center is served.
 TEST_F(GatewayRoad, ARequestThatDoesNotAuthenticateEndsTheConnection) {
-    constexpr int kTcp = 2;
-    constexpr int kMargin = 5; // room for a loaded machine; a next exchange would be waited for 120 s
+    const auto tcp = std::chrono::seconds(2); // a next exchange would be waited for 120 s
     test::writeFile(service->home() / "pltimeout.ini",
-                    "[timeout]\ntcp=" + std::to_string(kTcp) + "\ncenter_file=120\ncenter_report=120\n");
+                    "[timeout]\ntcp=" + std::to_string(tcp.count()) + "\ncenter_file=120\ncenter_report=120\n");
     test::writeFile(service->home() / "out.dat", "staged");
     transport->PLSetData("K001", service->home().string(), "out.dat", 3, 0);
     UniqueFd peer = test::connectLoopback(port);
     ASSERT_TRUE(peer);
-    timeval bound{kTcp * kMargin, 0};
+    timeval bound{std::chrono::duration_cast<std::chrono::seconds>(test::scaled(tcp)).count(), 0};
     ::setsockopt(peer.get(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
     auto started = std::chrono::steady_clock::now();
     test::sendText(peer.get(), "POST /getfile HTTP/1.1\r\nContent-Length: 4\r\n\r\n<x/>");
@@ -152,7 +154,7 @@ TEST_F(GatewayRoad, ARequestThatDoesNotAuthenticateEndsTheConnection) {
     EXPECT_NE(reply.find("<ResultCode>10</ResultCode>"), std::string::npos) << reply;
     char byte = 0;
     EXPECT_EQ(::recv(peer.get(), &byte, 1, 0), 0); // the service closed it, before our bound
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(kTcp * kMargin));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, test::scaled(tcp));
 
     auto [code, summary] = runGateway(port, {"--mode", "fetch", "--out", (service->home() / "fetched").string()});
     EXPECT_EQ(code, 0) << summary;
@@ -257,9 +259,7 @@ TEST_F(GatewayRoad, AStopDuringADeliveryLeavesNoEntryInProgress) {
                    ? test::readFile(service->home() / "plcenter.ini")
                    : std::string();
     };
-    for (int i = 0; i < 200 && registerText().find("status=3") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    ASSERT_NE(registerText().find("status=3"), std::string::npos);
+    ASSERT_TRUE(test::waitFor([&] { return registerText().find("status=3") != std::string::npos; }));
     ::kill(service->pid(), SIGTERM);
     EXPECT_EQ(service->waitExit(30), 0);
     EXPECT_EQ(registerText().find("status=3"), std::string::npos);
@@ -314,12 +314,11 @@ TEST(GatewayOverTls, ACloseEndsTheRegistrationAtStart) {
     ServiceOnBus service("[http]\ndaemon=yes\nterminalport=" + std::to_string(test::freeLoopbackPort()) + "\n",
                          "[terminfo]\nterminalid=1001\ncenterid=9001\npassword=pw\ncenterurl=https://127.0.0.1:" +
                              std::to_string(center.port()) + "/\n");
-    for (int i = 0; i < 400 && center.log().find("RegistTerminal") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ASSERT_TRUE(test::waitFor([&] { return center.log().find("RegistTerminal") != std::string::npos; }));
     auto bus = service.connect();
     ServiceProxy serviceObject(*bus);
     EXPECT_TRUE(serviceObject.Close(true));
-    EXPECT_EQ(service.waitExit(5), 0);
+    EXPECT_EQ(service.waitExit(test::kCloseSeconds), 0);
 }
 
 // The detail of a socket failure is the Winsock number used everywhere
@@ -339,6 +338,9 @@ TEST(GatewaySocketError, IsTheWinsockNumber) {
     linger reset{1, 0};
     ::setsockopt(peer.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     peer.reset(); // the peer resets the connection
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(test::waitFor([&] {
+        pollfd arrived{served.get(), POLLIN, 0};
+        return ::poll(&arrived, 1, 0) == 1;
+    }));
     EXPECT_EQ(gateway::lastSocketError(served.get()), 10054);
 }

@@ -152,8 +152,7 @@ TEST(ServiceMemory, BackNearItsIdleSizeAfterLargeRefusedArguments) {
         });
     for (std::thread& caller : callers) caller.join();
     long after = 0;
-    for (int i = 0; i < 40 && (after = statusKb(service.pid(), "VmRSS")) - idle >= 16 * 1024; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    test::waitFor([&] { return (after = statusKb(service.pid(), "VmRSS")) - idle < 16 * 1024; });
     EXPECT_LT(after - idle, 16 * 1024) << "idle " << idle << " kB, peak " << statusKb(service.pid(), "VmHWM") << " kB";
 }
 

@@ -202,13 +202,15 @@ TEST(SendData, SilentCenterTimesOut) {
 }
 
 TEST(SendData, ClosingTheServiceStopsARunningSend) {
-    TransferFixture f(TransferSetup{.centerArgs = {"--fault", "slow@file", "--slow-seconds", "5"}});
+    TransferFixture f(TransferSetup{.centerArgs = {"--fault", "slow@file", "--slow-seconds", "60"}});
     SessionEvent::reset();
-    std::thread closer([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-        SessionEvent::set();
+    std::atomic<bool> ended{false};
+    std::thread closer([&] {
+        test::waitFor([&] { return ended || f.center().log().find("PutFile") != std::string::npos; });
+        SessionEvent::set(); // while the center holds its reply
     });
     ApiResult r = send(f, "a.dat", test::sampleData(1000));
+    ended = true;
     closer.join();
     SessionEvent::reset();
     EXPECT_EQ(r.message, "セッションが中止されました");

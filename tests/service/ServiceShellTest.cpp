@@ -222,10 +222,9 @@ TEST(ServiceShell, CloseEndsATransferWaitingForTheCenter) {
             failure = e.getMessage();
         }
     });
-    for (int i = 0; i < 400 && center.log().find("PutFile") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    EXPECT_TRUE(test::waitFor([&] { return center.log().find("PutFile") != std::string::npos; }));
     EXPECT_TRUE(closeService());
-    int exited = service->waitExit(7);
+    int exited = service->waitExit(test::kCloseSeconds);
     EXPECT_EQ(exited, 0);
     if (exited != 0) service->stop(); // do not wait out the center's silence
     send.join();

@@ -64,8 +64,7 @@ TEST(InstalledTree, TheServiceRunsFromThePatchedTreeAndLogsThroughItsLibrary) {
     char day[16];
     std::strftime(day, sizeof day, "%Y%m%d", std::localtime(&now));
     fs::path log = tree.root() / "logs" / (std::string("plapi") + day + ".log");
-    for (int i = 0; i < 100 && !fs::exists(log); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(fs::exists(log));
+    ASSERT_TRUE(test::waitFor([&] { return fs::exists(log); }));
     EXPECT_NE(test::readFile(log).find("PLSetTermInfo"), std::string::npos);
     EXPECT_TRUE(fs::is_regular_file(tree.bin() / "plterm.ini")); // the service's own store, beside it
 }

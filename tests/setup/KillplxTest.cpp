@@ -50,7 +50,7 @@ TEST(Killplx, WithNoServiceItEndsAtOnceAndStartsNothing) {
     TimedRun result = killplx();
     EXPECT_EQ(result.run.exitCode, 0);
     EXPECT_EQ(result.run.err, "");
-    EXPECT_LT(result.took.count(), 4.0); // no rounds were waited
+    EXPECT_LT(result.took.count(), 5.0); // no rounds were waited: 50 take 5 s
     EXPECT_FALSE(fs::exists(started));
 
     // The bus does start it for a call to the name, which killplx never makes.
@@ -69,7 +69,7 @@ TEST(Killplx, AnIdleServiceIsGone) {
 }
 
 TEST(Killplx, AServiceWithARunningTransferRefusesFiftyRoundsThenTheFailureIsShown) {
-    test::CenterSimulator center({"--fault", "slow@file", "--slow-seconds", "12"});
+    test::CenterSimulator center({"--fault", "slow@file", "--slow-seconds", "120"});
     ServiceOnBus service("[shutdown]\ncompulsion=no\n");
     auto c = service.connect();
     test::RunningSend send(service, *c, center);
@@ -87,19 +87,17 @@ TEST(Killplx, AServiceWithARunningTransferRefusesFiftyRoundsThenTheFailureIsShow
 
 // A service that takes no more calls (stopped here) holds killplx a bounded
 // time, not ten minutes a round.
-TEST(Killplx, AHungServiceHoldsItLessThanHalfAMinute) {
+TEST(Killplx, AHungServiceHoldsItABoundedTime) {
     ServiceOnBus service;
     TempDir dir;
     ASSERT_EQ(::kill(service.pid(), SIGSTOP), 0);
-    auto start = std::chrono::steady_clock::now();
     ChildProcess killplx({(test::installedTree() / "bin/killplx").string()},
                          ChildOptions{.errors = ChildStream::toFile(dir / "err")});
-    auto status = killplx.waitFor(std::chrono::seconds(60));
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    // Its own bound: no round starts after 20 s, and a round awaits its answer 3 s.
+    auto status = killplx.waitFor(test::scaled(std::chrono::seconds(23)));
     ::kill(service.pid(), SIGCONT);
-    ASSERT_TRUE(status) << "still waiting after a minute";
+    ASSERT_TRUE(status) << "still waiting";
     EXPECT_EQ(WEXITSTATUS(*status), 0);
-    EXPECT_LT(took.count(), 30.0);
     std::string err = test::readFile(dir / "err");
     EXPECT_TRUE(err.ends_with(kFailureLine)) << err;
 }

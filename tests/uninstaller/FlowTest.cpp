@@ -302,10 +302,9 @@ TEST_F(FlowTest, ASecondStageEndedByASignalDeletesItself) {
     for (int signal : {SIGTERM, SIGINT}) {
         fs::copy_file(program_, copy);
         ChildProcess stage({copy.string(), info_.string(), program_.string(), "$1"});
-        for (int i = 0; i < 1000 && !catches(stage.pid(), signal); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(test::waitFor([&] { return catches(stage.pid(), signal); }));
         ::kill(stage.pid(), signal);
-        auto status = stage.waitFor(std::chrono::seconds(10));
+        auto status = stage.waitFor(test::hangCeiling());
         ASSERT_TRUE(status) << "still running after signal " << signal;
         EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == signal) << *status;
         EXPECT_EQ(stageCopies(), 0) << signal;

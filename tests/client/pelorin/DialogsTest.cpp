@@ -89,7 +89,7 @@ private slots:
         s.state.kinds.add(kind("K001", "売上"), {"/data/a.dat", "send"});
         SendRecvDialog dialog(s.context, true);
         dialog.show();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(test::becameActive(&dialog));
         QTest::keyClick(dialog.findChild<QTreeWidget*>("lvwType"), Qt::Key_Return);
         QCOMPARE(s.ui.boxes.size(), std::size_t(1));
         QCOMPARE(s.ui.boxes[0].title, QString::fromUtf8(kTransferResultTitle));
@@ -99,7 +99,7 @@ private slots:
 
         SendRecvDialog again(s.context, true);
         again.show();
-        QVERIFY(QTest::qWaitForWindowActive(&again));
+        QVERIFY(test::becameActive(&again));
         QTest::keyClick(&again, Qt::Key_Escape);
         QCOMPARE(again.result(), int(QDialog::Rejected));
         QCOMPARE(s.ui.boxes.size(), std::size_t(1));
@@ -111,7 +111,7 @@ private slots:
         working.add(kind("K001", "売上"), {"/data/a.dat", "send"});
         FileInfoDialog dialog(s.context, working, 1);
         dialog.show();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(test::becameActive(&dialog));
         QCOMPARE(dialog.windowTitle(), QString("Korvane PLX 設定 - ファイル情報"));
         auto expect = [&](const char* focus, const QString& text) {
             s.ui.boxes.clear();
@@ -201,7 +201,7 @@ private slots:
         NoService s;
         SettingsDialog dialog(s.context, nullptr, std::nullopt);
         dialog.show();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(test::becameActive(&dialog));
         QCOMPARE(dialog.windowTitle(), QString("Korvane PLX 設定"));
         auto* tabs = dialog.findChild<QTabWidget*>("SSTab1");
         QCOMPARE((QStringList{tabs->tabText(0), tabs->tabText(1), tabs->tabText(2)}),

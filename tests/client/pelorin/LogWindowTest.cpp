@@ -116,7 +116,7 @@ private slots:
         NoService s;
         LogWindow w(s.context);
         w.show();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QVERIFY(test::becameActive(&w));
         auto check = [&](const char* focus, const QString& text) {
             s.ui.boxes.clear();
             w.redisplay();

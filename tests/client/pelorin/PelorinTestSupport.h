@@ -6,9 +6,11 @@
 #include <QApplication>
 #include <QDialog>
 #include <QString>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -105,12 +107,17 @@ private:
     std::optional<StartupFailure> failure_;
 };
 
+// Whether window became the active one within the hang ceiling.
+inline bool becameActive(QWidget* window) {
+    return QTest::qWaitForWindowActive(window, static_cast<int>(hangCeiling().count()));
+}
+
 // Runs act on the modal dialog titled title once it is up (checked every
-// few milliseconds, given up after 20 s).
+// few milliseconds, given up at the hang ceiling).
 inline void whenModal(const QString& title, std::function<void(QWidget*)> act) {
     auto* poll = new QTimer;
-    auto tries = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, [poll, title, act, tries] {
+    const auto deadline = std::chrono::steady_clock::now() + hangCeiling();
+    QObject::connect(poll, &QTimer::timeout, [poll, title, act, deadline] {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal && modal->windowTitle() == title) {
             poll->stop();
@@ -118,7 +125,7 @@ inline void whenModal(const QString& title, std::function<void(QWidget*)> act) {
             act(modal);
             // A dialog act did not close must not hold the test.
             if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && dialog->isVisible()) dialog->reject();
-        } else if (++*tries > 2000) {
+        } else if (std::chrono::steady_clock::now() > deadline) {
             poll->stop();
             poll->deleteLater();
         }
