@@ -101,11 +101,7 @@ struct CheckedGateway {
     }
     // True once the service counts an application as connected.
     static bool connected() {
-        for (int i = 0; i < 400; ++i) {
-            if (ServiceBus().client().GetAliveCount().wait().value > 0) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        return test::waitFor([] { return ServiceBus().client().GetAliveCount().wait().value > 0; });
     }
     // The center delivers a file: the gateway's exit code, 0 when accepted.
     int deliver() const {

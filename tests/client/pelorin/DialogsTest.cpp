@@ -283,7 +283,7 @@ private slots:
         QVERIFY(button(dialog, "cmdOK")->isEnabled());
         box(dialog, "txtCenterHost")->setText("c2");
         dialog.show();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(test::becameActive(&dialog));
         dialog.findChild<QTabWidget*>("SSTab1")->setCurrentIndex(1);
         auto* list = dialog.findChild<QTreeWidget*>("lvwFile");
         list->setFocus();

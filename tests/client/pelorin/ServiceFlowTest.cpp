@@ -439,7 +439,7 @@ private slots:
             QCOMPARE(unread->text(), displayLines(QString::fromStdString(startupFailureText(*p.failure))));
         }
         t.service.start();
-        QTRY_VERIFY_WITH_TIMEOUT(!p.state.unread, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!p.state.unread, static_cast<int>(test::hangCeiling().count()));
         SendRecvDialog dialog(p.context, true);
         QVERIFY(!dialog.findChild<QLabel*>("lblUnread"));
         auto* kinds = dialog.findChild<QTreeWidget*>("lvwType");
@@ -461,7 +461,7 @@ private slots:
         Stopped stopped(t.service.pid());
         // Let a service that holds the call far beyond the bound go, so
         // that the check fails instead of hanging.
-        QTimer::singleShot(3 * kShortCallTimeout, [pid = stopped.pid] { ::kill(pid, SIGCONT); });
+        QTimer::singleShot(test::scaled(kShortCallTimeout), [pid = stopped.pid] { ::kill(pid, SIGCONT); });
         QTimer::singleShot(0, &window, [&window] { window.close(); });
         auto started = std::chrono::steady_clock::now();
         SettingsDialog dialog(p.context, &window, std::nullopt);
@@ -474,7 +474,7 @@ private slots:
                  QString::fromStdString(failureBoxText("端末情報の読出しが異常終了しました。",
                                                        unreachableStatus(noAnswerReason(kShortCallTimeout)))));
         QVERIFY(waited >= kShortCallTimeout);
-        QVERIFY(waited < 2 * kShortCallTimeout);
+        QVERIFY(waited < test::scaled(kShortCallTimeout));
     }
 
     void aCloseDuringAHungCallEndsTheProgram() {
