@@ -181,7 +181,7 @@ SystemCallErrorNumber=EPERM
 [Install]
 WantedBy=multi-user.target
 )",
-                {{"@DOCUMENTATION@", fileUrl(start.program.parent_path().parent_path() / "README.md")},
+                {{"@DOCUMENTATION@", fileUrl(start.program.parent_path().parent_path() / "docs/operating.md")},
                  {"@NAME@", kBusName},
                  {"@PROGRAM@", unitWord(start.program.string(), true)},
                  {"@ENVIRONMENT@", environment},

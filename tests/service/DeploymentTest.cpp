@@ -113,6 +113,7 @@ TEST(Deployment, TheUnitStartsTheServiceAsItsAccountWithTheProgramFolder) {
     EXPECT_TRUE(hasLine(unit, "Environment=\"PLX_HOME=" + inis.path().string() + "/ini folder 100%%\"")) << unit;
     EXPECT_TRUE(hasLine(unit, std::string("ExecStart=") + PLX_SERVICE_PROGRAM)) << unit;
     EXPECT_NE(unit.find("\nDocumentation=file:///"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("/docs/operating.md\n"), std::string::npos) << unit;
     // Callers' files under /tmp, /home or anywhere stay reachable.
     for (const char* hidden : {"PrivateTmp", "ProtectHome", "ProtectSystem", "PrivateUsers"})
         EXPECT_EQ(unit.find(hidden), std::string::npos) << hidden;

@@ -25,6 +25,9 @@ TEST(InstalledTree, HoldsTheProgramsTheLibraryTheSettingsAndEmptyFolders) {
         EXPECT_EQ(::access((tree / "bin" / program).c_str(), X_OK), 0) << program;
     }
     EXPECT_TRUE(fs::is_regular_file(tree / "bin/libPLlog.so"));
+    // The operator's guide beside the programs, where the README links to it.
+    EXPECT_TRUE(fs::is_regular_file(tree / "README.md"));
+    EXPECT_TRUE(fs::is_regular_file(tree / "docs/operating.md"));
     for (const char* folder : {"temp", "logs", "data"}) {
         EXPECT_TRUE(fs::is_directory(tree / folder)) << folder;
         EXPECT_TRUE(fs::is_empty(tree / folder)) << folder;
