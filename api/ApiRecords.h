@@ -1,5 +1,5 @@
 #pragma once
-// The two records of the service's API, as plain values. Fields keep their
+// The records of the service's API, as plain values. Fields keep their
 // declared order: they travel field by field over the bus and to the log.
 
 #include <cstdint>
@@ -40,6 +40,17 @@ struct FileRec {
     std::int32_t Status = 0;
 
     friend bool operator==(const FileRec&, const FileRec&) = default;
+};
+
+// The search arguments of PLGetFileInfo: empty texts and 0 match anything;
+// RecordLength also matches anything at -1.
+struct FileInfoQuery {
+    std::string FileType;
+    std::int32_t ServiceNo = 0;
+    std::string ProtocolFilename;
+    std::string AccessKey;
+    std::int32_t RecordLength = 0;
+    std::int32_t CompressID = 0;
 };
 
 } // namespace plx

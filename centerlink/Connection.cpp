@@ -29,6 +29,9 @@ Connection::Streamed Connection::stream(const OutgoingMessage& message, int seco
             if (onBlock) onBlock(size);
             return true;
         });
+    } catch (const ProducerFailure& e) {
+        ended.producerError = e.systemError();
+        sent = false;
     } catch (const std::exception&) {
         sent = false;
     }

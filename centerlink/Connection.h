@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <sys/types.h>
 
 #include "centerlink/TlsIo.h"
@@ -37,6 +38,8 @@ public:
     struct Streamed {
         enum End { kSent, kStopped, kFailed } end = kSent;
         int error = 0;
+        // kFailed by the message's producer: its system error (0: none).
+        std::optional<int> producerError = std::nullopt;
     };
     // The whole message as it is produced, its pieces corked into as few
     // segments as they fill; onBlock hears of every block sent.

@@ -73,8 +73,8 @@ HttpOutcome Conversation::noted(HttpOutcome outcome) {
     return outcome;
 }
 
-bool Conversation::connectTo(const std::string& certFile, const std::string& keyFile) {
-    return static_cast<bool>(noted(http_.Connect(route(), certFile, keyFile)));
+HttpOutcome Conversation::connectTo(const std::string& certFile, const std::string& keyFile) {
+    return noted(http_.Connect(route(), certFile, keyFile));
 }
 
 void Conversation::connectForTransfer(const TerminalReader& readTerminal, const StepFailure& notConnected) {
@@ -123,6 +123,10 @@ Conversation::Reply Conversation::exchange(const Request& request) {
         if (written.replyFileError != 0) {
             phase_ = phase;
             replyNotKept(written.replyFileError);
+        }
+        if (written.producerError && request.notProduced) {
+            phase_ = phase;
+            request.notProduced(*written.producerError);
         }
         std::string_view text = written.error == kSessionStopped ? "セッションが中止されました"
                                                                  : "タイムアウトなどにより処理が中断されました。";

@@ -70,6 +70,10 @@ public:
         std::function<void(XmlWriter&)> write;
         HttpClient::Direction progress = HttpClient::kNoProgress;
         BodyReader* replyReader = nullptr; // takes the reply's body as it arrives
+        // The content could not be produced (its file unreadable): ends the
+        // conversation, given the producer's system error (0: none); unset,
+        // it fails as any send that did not go out.
+        std::function<void(int systemError)> notProduced = nullptr;
     };
     struct Reply {
         std::string header;
@@ -93,8 +97,8 @@ protected:
     // first time it is asked for and kept for the whole conversation.
     const CenterRoute& route();
     // Connects over the route, over TLS with the given files when the
-    // center URL is https; false when it cannot (linkError says why).
-    bool connectTo(const std::string& certFile, const std::string& keyFile);
+    // center URL is https. Its outcome, also kept as linkError.
+    HttpOutcome connectTo(const std::string& certFile, const std::string& keyFile);
     // Connects a transfer to the terminal's center. When TLS applies the
     // certificate is registered first: a registration that fails throws
     // its RegistrationFailure and nothing else has happened. A connection
@@ -107,7 +111,8 @@ protected:
     // 5/1 and result 1, at the request's message kind when sending failed
     // and at the reply's when receiving did; a reply that came but could
     // not be kept ends in replyNotKept. The reply's message kind holds
-    // afterwards. What write throws goes on to the caller.
+    // afterwards. What write throws goes on to the caller. A request whose
+    // content could not be produced ends in its notProduced.
     Reply exchange(const Request& request);
     // A reply's body could not be kept (a full temporary folder): fails with
     // 1, the system error and "受信データの保存に失敗", result 99.

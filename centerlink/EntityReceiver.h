@@ -5,12 +5,10 @@
 // it, and the message is kept as a small file with that file's path in place
 // of the text, to be parsed as a document however large the body is.
 //
-// The rules are those of extractEntity: the start tag ("<Entity" and the
-// next ">") must lie within the first 2047 bytes of the message, the text
-// ends at the first "</" within its last 2047 bytes, and the text must be
-// Base64. A message where this fails is kept as it came when it is small
-// enough to be parsed at all (see keepWhole), else it is given as an empty
-// file, which no parse accepts.
+// The rules: the start tag ("<Entity" and the next ">") must lie within
+// the first 2047 bytes of the message, the text ends at the first "</"
+// within its last 2047 bytes, and the text must be Base64. A message where this fails is kept as it came when it is
+// small enough to be parsed at all (see keepWhole), else it is given as an empty file, which no parse accepts.
 
 #include <cstddef>
 #include <cstdint>

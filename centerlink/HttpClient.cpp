@@ -211,8 +211,11 @@ HttpOutcome HttpClient::sendRequest(const OutgoingMessage& request) {
     progressMode_ = kNoProgress;
     if (sent.end != Connection::Streamed::kSent) {
         Disconnect();
-        return failed(HttpOutcome::kSendFailed,
-                      sent.end == Connection::Streamed::kStopped ? kSessionStopped : recordedSocketError(sent.error));
+        HttpOutcome outcome =
+            failed(HttpOutcome::kSendFailed,
+                   sent.end == Connection::Streamed::kStopped ? kSessionStopped : recordedSocketError(sent.error));
+        outcome.producerError = sent.producerError;
+        return outcome;
     }
     if (progressDirection_ == kSending && sink_)
         sink_->onSendProgress(clamp32(totalBytes_), clamp32(totalBytes_), elapsedMs());

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -30,6 +31,9 @@ struct [[nodiscard]] HttpOutcome {
     // The system error when the reply came but its body could not be kept
     // (a full temporary folder); else 0.
     int replyFileError = 0;
+    // A send that failed because the request's content could not be
+    // produced (its file unreadable): the producer's system error (0: none).
+    std::optional<int> producerError = std::nullopt;
     explicit operator bool() const { return phase == kDone; }
 };
 

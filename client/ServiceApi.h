@@ -28,16 +28,6 @@ public:
     void PLRecvRequest(std::int32_t, const std::string&) override {}
 };
 
-// The search arguments of PLGetFileInfo; empty texts and zeros match all.
-struct FileInfoQuery {
-    std::string FileType;
-    std::int32_t ServiceNo = 0;
-    std::string ProtocolFilename;
-    std::string AccessKey;
-    std::int32_t RecordLength = 0;
-    std::int32_t CompressID = 0;
-};
-
 class RemoteClient {
 public:
     explicit RemoteClient(std::shared_ptr<ServiceLink> link);

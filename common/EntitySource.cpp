@@ -127,7 +127,11 @@ bool EntitySource::writeText(const ByteSink& sink) {
 
 OutgoingMessage::Producer EntitySource::producer() {
     std::shared_ptr<EntitySource> self = shared_from_this();
-    return [self](const ByteSink& sink) { return self->writeText(sink); };
+    return [self](const ByteSink& sink) {
+        if (self->writeText(sink)) return true;
+        if (self->failure_ != Failure::None) throw ProducerFailure(self->error_);
+        return false; // the sink refused
+    };
 }
 
 } // namespace plx

@@ -63,7 +63,8 @@ public:
     // Hands the text to sink. False when the sink refused, or the data
     // could not be read or had changed (failure() and error() say which).
     bool writeText(const ByteSink& sink);
-    // writeText for an OutgoingMessage; keeps this source alive.
+    // writeText for an OutgoingMessage; keeps this source alive. Data that
+    // could not be read or had changed throws ProducerFailure with error().
     OutgoingMessage::Producer producer();
 
     Failure failure() const { return failure_; }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,10 +15,23 @@
 
 namespace plx {
 
+// What a producer throws when it cannot give its content by a fault of its
+// own, not the sink's (its file could not be read): the system error behind
+// it, 0 when there is none.
+class ProducerFailure : public std::runtime_error {
+public:
+    explicit ProducerFailure(int systemError)
+        : std::runtime_error("the content could not be produced"), systemError_(systemError) {}
+    int systemError() const { return systemError_; }
+
+private:
+    int systemError_;
+};
+
 class OutgoingMessage {
 public:
     // Hands the content to the sink, exactly as many bytes as announced;
-    // false when it cannot (the producer keeps the reason).
+    // false when the sink refused, ProducerFailure when it cannot by itself.
     using Producer = std::function<bool(const ByteSink& sink)>;
 
     void append(std::string_view text);
@@ -33,7 +47,8 @@ public:
 
     // Hands every byte to sink, in order. False when the sink refused, or a
     // producer failed or gave another length than it announced (the sink
-    // never gets more than the announced size).
+    // never gets more than the announced size). A producer's
+    // ProducerFailure goes on to the caller.
     bool writeTo(const ByteSink& sink) const;
     // The whole message as text (for small messages and tests); false as
     // writeTo.

@@ -10,6 +10,23 @@
 // - message: the text for LastErrorMsg.
 // A method boundary completes what a failure leaves open (code 0, an empty
 // message) with the method's defaults, unless the failure says it is exact.
+//
+// The error policy, layer by layer:
+// - platform and common throw: std::system_error with the failed call's
+//   errno, or a type of their own that says why (IniFormatError,
+//   EntitySource::Error, ProducerFailure); they know no error classes.
+// - The center link's transport returns must-check outcomes (HttpOutcome,
+//   EntityOutcome) with the system error kept where it happened; a
+//   Conversation step turns an outcome into a PLException (fail()).
+// - A system error becomes a (code, detail, text) in one place: systemStep
+//   below, around the step whose failure it names. What no step names
+//   reaches runApiMethod (service/classes/ApiMethod.h), the last systemStep,
+//   as the method's default class.
+// - Class 5 (kApiCenterError): the detail is the center's result code; 1
+//   for every communication failure; the system error of data that could
+//   not go (99 when there is none). Detail 1 is thus both a failed
+//   conversation and EPERM of a file the service may not read; clients
+//   have always seen it so, and it stays.
 
 #include <cerrno>
 #include <cstdint>
@@ -41,14 +58,33 @@ private:
     Defaults defaults_;
 };
 
-// Runs step, work of system calls; the std::system_error it throws leaves
-// as PLException(code, its error, message): the failure told as the step's.
+// Which failures of a step systemStep answers for.
+enum class StepFailures {
+    kSystem,            // a std::system_error; anything else passes on
+    kAllButPLException, // every failure but a PLException, which passes as it says
+    kAll,               // every failure, a PLException included
+};
+
+// The detail of the failure in flight (called inside a catch): a
+// std::system_error's errno, EINVAL for a value an ini file cannot carry,
+// else 0.
+std::int32_t detailOfCurrentFailure();
+
+// Runs step and tells the failures of scope it throws as
+// PLException(code, detailOfCurrentFailure(), message): the failure told as
+// the step's. The one place a system error becomes a method's failure.
 template <typename Step>
-void systemStep(std::int32_t code, std::string_view message, Step&& step) {
+void systemStep(std::int32_t code, std::string_view message, Step&& step, StepFailures scope = StepFailures::kSystem) {
     try {
         std::forward<Step>(step)();
     } catch (const std::system_error& e) {
         throw PLException(code, e.code().value(), message);
+    } catch (const PLException&) {
+        if (scope != StepFailures::kAll) throw;
+        throw PLException(code, 0, message);
+    } catch (...) {
+        if (scope == StepFailures::kSystem) throw;
+        throw PLException(code, detailOfCurrentFailure(), message);
     }
 }
 

@@ -1,7 +1,5 @@
 #include "service/classes/ApiMethod.h"
 
-#include <system_error>
-
 #include "common/LogBridge.h"
 #include "platform/Utf8.h"
 
@@ -85,13 +83,10 @@ ApiResult endFailedMethod(ErrorTriple& triple, const ApiMethod& method, const PL
 ApiResult runApiMethod(ErrorTriple& triple, const ApiMethod& method, const std::function<void()>& body) {
     triple.clear();
     try {
-        body();
+        // Code 0: the method's default class completes it.
+        systemStep(kApiOk, "", body, StepFailures::kAllButPLException);
     } catch (const PLException& e) {
         return endFailedMethod(triple, method, e);
-    } catch (const std::system_error& e) {
-        return endFailedMethod(triple, method, PLException(kApiOk, e.code().value(), ""));
-    } catch (...) {
-        return endFailedMethod(triple, method, PLException(kApiOk, 0, ""));
     }
     writeApiRecord(method, ApiLog::kNoEvent, ApiResult{});
     return ApiResult{};

@@ -93,9 +93,8 @@ ApiResult endFailedMethod(ErrorTriple& triple, const ApiMethod& method, const PL
 
 // Runs body as one API method on triple: clears it, runs the body, and
 // turns what it throws into the triple: a PLException as it says (its code
-// and message completed by the method's defaults unless it is exact), a
-// std::system_error as the default class with its error, anything else as
-// the default class with detail 0. Writes one API-log record either way.
+// and message completed by the method's defaults unless it is exact),
+// anything else through systemStep as the default class with its detail. Writes one API-log record either way.
 // Returns the call's own outcome, whatever another call on the same object
 // has stored since.
 ApiResult runApiMethod(ErrorTriple& triple, const ApiMethod& method, const std::function<void()>& body);

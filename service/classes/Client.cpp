@@ -139,7 +139,7 @@ ApiResult Client::PLGetFileInfo(const std::string& FileType, std::int32_t Servic
 
         auto doc = loadFileIni();
         if (!doc) return;
-        FileInfoFilter filter{FileType, ServiceNo, ProtocolFilename, AccessKey, RecordLength, CompressID};
+        FileInfoQuery filter{FileType, ServiceNo, ProtocolFilename, AccessKey, RecordLength, CompressID};
         std::vector<FileRec> found = findFileInfo(*doc, filter);
         auto kept = static_cast<std::int32_t>(found.size());
         replaceResults(caller, std::move(found));
@@ -236,14 +236,6 @@ void Client::inSendStatus(std::int32_t totalBytes, std::int32_t sentByte, std::i
 
 void Client::inRecvStatus(std::int32_t totalByte, std::int32_t recvByte, std::int32_t passedTime) {
     fire([&](ClientEvents& sink) { sink.PLRecvStatus(totalByte, recvByte, passedTime); });
-}
-
-void Client::onSendProgress(std::int32_t total, std::int32_t sent, std::int32_t elapsedMs) {
-    inSendStatus(total, sent, elapsedMs);
-}
-
-void Client::onRecvProgress(std::int32_t total, std::int32_t received, std::int32_t elapsedMs) {
-    inRecvStatus(total, received, elapsedMs);
 }
 
 void Client::setEventSink(ClientEvents* sink) {

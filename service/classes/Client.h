@@ -18,12 +18,11 @@
 #include "api/ApiRecords.h"
 #include "api/ClientEvents.h"
 #include "api/TextLimits.h"
-#include "centerlink/TransferProgressSink.h"
 #include "service/classes/ApiMethod.h"
 
 namespace plx {
 
-class Client : public TransferProgressSink {
+class Client {
 public:
     Client();
     // The one Client of the process.
@@ -57,10 +56,6 @@ public:
     std::int32_t GetAliveCount();
     void inSendStatus(std::int32_t totalBytes, std::int32_t sentByte, std::int32_t passedTime);
     void inRecvStatus(std::int32_t totalByte, std::int32_t recvByte, std::int32_t passedTime);
-
-    // TransferProgressSink
-    void onSendProgress(std::int32_t total, std::int32_t sent, std::int32_t elapsedMs) override;
-    void onRecvProgress(std::int32_t total, std::int32_t received, std::int32_t elapsedMs) override;
 
     // Wiring by the bus layer.
     void setEventSink(ClientEvents* sink);

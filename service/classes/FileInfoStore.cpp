@@ -35,7 +35,7 @@ bool filteredOut(const std::string& storedText, std::int32_t value, std::int32_t
     return !storedText.empty() && wantedGiven && value != wanted;
 }
 
-std::optional<FileRec> readKind(const IniDocument& doc, const std::string& section, const FileInfoFilter& filter) {
+std::optional<FileRec> readKind(const IniDocument& doc, const std::string& section, const FileInfoQuery& filter) {
     checkStored(section, kFileTypeLimit,
                 "ファイル管理ファイル中にファイル種別が4桁を超えて設定されているデータがあります");
     FileRec rec;
@@ -44,19 +44,19 @@ std::optional<FileRec> readKind(const IniDocument& doc, const std::string& secti
     std::string serviceNo = stored(doc, section, "serviceno");
     if (!allDigits(serviceNo)) return std::nullopt;
     rec.ServiceNo = clampToInt32(parseDigits(serviceNo).value_or(0));
-    if (filter.serviceNo >= 1 && rec.ServiceNo != filter.serviceNo) return std::nullopt;
+    if (filter.ServiceNo >= 1 && rec.ServiceNo != filter.ServiceNo) return std::nullopt;
 
     rec.ProtocolFilename = stored(doc, section, "protocolfilename");
     checkStored(rec.ProtocolFilename, kProtocolFilenameLimit,
                 "ファイル管理ファイル中にプロトコル上ファイル名が16桁を超えて設定されているデータがあります");
     if (rec.ProtocolFilename.empty()) return std::nullopt;
-    if (!filter.protocolFilename.empty() && rec.ProtocolFilename != filter.protocolFilename) return std::nullopt;
+    if (!filter.ProtocolFilename.empty() && rec.ProtocolFilename != filter.ProtocolFilename) return std::nullopt;
 
     rec.AccessKey = stored(doc, section, "accesskey");
     checkStored(rec.AccessKey, kAccessKeyLimit,
                 "ファイル管理ファイル中にファイルアクセスキーが6桁を超えて設定されているデータがあります");
     if (rec.AccessKey.empty()) return std::nullopt;
-    if (!filter.accessKey.empty() && rec.AccessKey != filter.accessKey) return std::nullopt;
+    if (!filter.AccessKey.empty() && rec.AccessKey != filter.AccessKey) return std::nullopt;
 
     std::string recordLength = stored(doc, section, "recordlength");
     if (!recordLength.empty()) {
@@ -65,15 +65,15 @@ std::optional<FileRec> readKind(const IniDocument& doc, const std::string& secti
         if (!allDigits(digits)) return std::nullopt;
         rec.RecordLength = clampToInt32(leadingDecimal(recordLength));
     }
-    bool lengthGiven = filter.recordLength >= 1 || filter.recordLength == -1;
-    if (filteredOut(recordLength, rec.RecordLength, filter.recordLength, lengthGiven)) return std::nullopt;
+    bool lengthGiven = filter.RecordLength >= 1 || filter.RecordLength == -1;
+    if (filteredOut(recordLength, rec.RecordLength, filter.RecordLength, lengthGiven)) return std::nullopt;
 
     std::string compressId = stored(doc, section, "compressid");
     if (!compressId.empty()) {
         if (!allDigits(compressId)) return std::nullopt;
         rec.CompressID = clampToInt32(parseDigits(compressId).value_or(0));
     }
-    if (filteredOut(compressId, rec.CompressID, filter.compressId, filter.compressId >= 1)) return std::nullopt;
+    if (filteredOut(compressId, rec.CompressID, filter.CompressID, filter.CompressID >= 1)) return std::nullopt;
 
     rec.DataName = stored(doc, section, "dataname");
     checkStored(rec.DataName, kDataNameLimit,
@@ -98,10 +98,10 @@ std::optional<IniDocument> loadFileIni() {
     return IniDocument::load(*path);
 }
 
-std::vector<FileRec> findFileInfo(const IniDocument& doc, const FileInfoFilter& filter) {
+std::vector<FileRec> findFileInfo(const IniDocument& doc, const FileInfoQuery& filter) {
     std::vector<std::string> candidates;
-    if (!filter.fileType.empty())
-        candidates.push_back(filter.fileType);
+    if (!filter.FileType.empty())
+        candidates.push_back(filter.FileType);
     else
         candidates = doc.sectionNames();
 

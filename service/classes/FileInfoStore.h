@@ -17,23 +17,13 @@ namespace plx {
 
 inline constexpr const char* kFileIniAccessText = "ファイル管理ファイルへのアクセス中にエラー発生";
 
-// Empty texts and 0 match anything; RecordLength also filters at -1.
-struct FileInfoFilter {
-    std::string fileType;
-    std::int32_t serviceNo = 0;
-    std::string protocolFilename;
-    std::string accessKey;
-    std::int32_t recordLength = 0;
-    std::int32_t compressId = 0;
-};
-
 // plfile.ini in the program folder; nullopt when it is not there.
 std::optional<IniDocument> loadFileIni();
 
 // The complete kinds of doc that pass filter, in file order, with the
 // first eight FileRec fields filled. A stored value over its limit throws
 // PLException (code 2, detail 0) with its text.
-std::vector<FileRec> findFileInfo(const IniDocument& doc, const FileInfoFilter& filter);
+std::vector<FileRec> findFileInfo(const IniDocument& doc, const FileInfoQuery& filter);
 
 // Writes the seven keys of rec into section rec.FileType in one replace of
 // the file. moveToEnd drops the old section first, so the kind is written

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <limits>
-#include <system_error>
 
 #include "common/DateText.h"
 #include "common/FileControl.h"
@@ -173,28 +172,23 @@ ApiResult Retrieve::PLSearchReceivedAt(std::int32_t index, FileRec& out) {
     out = FileRec{};
     // The one method whose API-log line carries no arguments.
     return run("PLSearchReceivedAt", "", kReceivedAtText, [&] {
-        try {
+        auto find = [&] {
             loadCheckedSettings();
-            CenterRecord r;
-            {
-                std::lock_guard lock(resultsMutex_);
-                if (index < 0 || static_cast<std::size_t>(index) >= receivedResults_.size())
-                    throw PLException(kApiNotReady, 0, "");
-                r = receivedResults_[static_cast<std::size_t>(index)];
-            }
-            out.FileType = r.fileType;
-            out.SvDataFilename = r.svDataFilename;
-            out.ClTempFilename = r.tempFileName;
-            fileTimeToDateTimeText(r.fileTime, out.SetDateTime);
-            out.FileSize = fileSize32(r);
-            out.Status = r.status;
-        } catch (const std::system_error& e) {
+            std::optional<CenterRecord> r = receivedRecord(index);
+            if (!r) throw PLException(kApiNotReady, 0, "");
+            out.FileType = r->fileType;
+            out.SvDataFilename = r->svDataFilename;
+            out.ClTempFilename = r->tempFileName;
+            fileTimeToDateTimeText(r->fileTime, out.SetDateTime);
+            out.FileSize = fileSize32(*r);
+            out.Status = r->status;
+        };
+        try {
             // Every failure here, the settings check included, reads the same.
-            out = FileRec{};
-            throw PLException(kApiNotReady, e.code().value(), "");
+            systemStep(kApiNotReady, "", find, StepFailures::kAll);
         } catch (...) {
             out = FileRec{};
-            throw PLException(kApiNotReady, 0, "");
+            throw;
         }
     });
 }

@@ -150,16 +150,10 @@ void Send::sendFile() {
                      entity_->md5(),
                      EntityText{entity_->textSize(), entity_->producer()}};
     SoapHeader header = requestHeader();
-    std::optional<Reply> sent;
-    try {
-        sent = exchange({Phase::kFileRequest, settings_->fileTimeout, "ファイル送信生成中にエラー発生",
-                         [&](XmlWriter& w) { writePutFile(w, "0", header, file); }, HttpClient::kSending});
-    } catch (const PLException&) {
-        // The file, not the connection, cut the request short: it went unfinished.
-        if (entity_->failure() != EntitySource::Failure::None) refusePutFile(kUnreadableFileText, entity_->error());
-        throw;
-    }
-    Reply& reply = *sent;
+    Reply reply = exchange({Phase::kFileRequest, settings_->fileTimeout, "ファイル送信生成中にエラー発生",
+                            [&](XmlWriter& w) { writePutFile(w, "0", header, file); }, HttpClient::kSending, nullptr,
+                            // The file, not the connection, cut the request short: it went unfinished.
+                            [this](int systemError) { refusePutFile(kUnreadableFileText, systemError); }});
     entity_.reset();
     SoapDocument document = SoapDocument::parseFile(reply.body.path()); // a broken reply is an unexpected failure
     if (!document.body()) {

@@ -106,20 +106,6 @@ void requireDataKind(Client& client, const std::string& fileType) {
         throw PLException(kApiSystemError, 0, "ファイル管理ファイルに登録されていないファイル種別が指定されました");
 }
 
-// Register writes fail as store errors with the default text.
-template <typename F>
-void registerStep(F&& step) {
-    try {
-        step();
-    } catch (const IniFormatError&) {
-        throw PLException(kApiSystemError, EINVAL, "");
-    } catch (const std::system_error& e) {
-        throw PLException(kApiSystemError, e.code().value(), "");
-    } catch (const std::exception&) {
-        throw PLException(kApiSystemError, 0, "");
-    }
-}
-
 // One rewrite: the old entries go all together or not at all.
 void removeEntries(const std::vector<CenterRecord>& entries) {
     updateProfile(centerIniPath(), [&](IniDocument& doc) {
@@ -197,9 +183,12 @@ std::string stageNewFile(const Request& rq, int source, const fs::path& tempFold
     entry.clDataFilename = rq.filename;
     entry.clDataDirectory = rq.directory;
     try {
-        registerStep([&] { writeCenterRecord(entry); });
+        systemStep(
+            kApiSystemError, "", [&] { writeCenterRecord(entry); }, StepFailures::kAll);
         // The old entries go only once the new one is safely in.
-        if (!superseded.empty()) registerStep([&] { removeEntries(superseded); });
+        if (!superseded.empty())
+            systemStep(
+                kApiSystemError, "", [&] { removeEntries(superseded); }, StepFailures::kAll);
     } catch (...) {
         withdraw(entry.sectionName, copy);
         throw;
@@ -225,7 +214,8 @@ std::string appendToWaiting(const Request& rq, int source, CenterRecord entry) {
 
     entry.status = kStatusInProgress;
     entry.appendBase = st.st_size;
-    registerStep([&] { writeCenterRecord(entry); });
+    systemStep(
+        kApiSystemError, "", [&] { writeCenterRecord(entry); }, StepFailures::kAll);
     try {
         appendStamped(source, out.get());
         if (::fsync(out.get()) != 0) throw std::system_error(errno, std::generic_category(), "fsync");
@@ -245,7 +235,8 @@ std::string appendToWaiting(const Request& rq, int source, CenterRecord entry) {
     entry.appendBase = -1;
     entry.clDataDirectory = rq.directory;
     entry.clDataFilename = rq.filename;
-    registerStep([&] { writeCenterRecord(entry); });
+    systemStep(
+        kApiSystemError, "", [&] { writeCenterRecord(entry); }, StepFailures::kAll);
     try {
         moveSectionLast(entry.sectionName);
     } catch (...) {

@@ -1,7 +1,5 @@
 #include "service/classes/TransferSupport.h"
 
-#include <system_error>
-
 #include "api/ApiErrors.h"
 #include "api/ArgumentRules.h"
 #include "common/PLException.h"
@@ -40,15 +38,11 @@ std::unique_ptr<Settings> loadCheckedSettings() {
 }
 
 std::unique_ptr<Settings> loadCheckedSettingsOrInvalid() {
-    try {
-        return loadCheckedSettings();
-    } catch (const PLException&) {
-        throw;
-    } catch (const std::system_error& e) {
-        throw PLException(kApiSystemError, e.code().value(), kInvalidSettingsText);
-    } catch (...) {
-        throw PLException(kApiSystemError, 0, kInvalidSettingsText);
-    }
+    std::unique_ptr<Settings> settings;
+    systemStep(
+        kApiSystemError, kInvalidSettingsText, [&] { settings = loadCheckedSettings(); },
+        StepFailures::kAllButPLException);
+    return settings;
 }
 
 CallerFolder openTargetFolder(const Caller& caller, const std::string& folder, std::int32_t position) {

@@ -65,17 +65,13 @@ private:
 // whole, so the target is never seen half written and a crash leaves
 // nothing; the copy is writable and stamped with the current time. With
 // failIfExists an existing target is kept and the copy fails (EEXIST).
-// These three throw std::system_error with the failed call's errno.
+// These two throw std::system_error with the failed call's errno.
 void copyFileStamped(const std::filesystem::path& existingPath, const std::filesystem::path& newPath,
                      bool failIfExists);
-// Appends source to target (created when missing) and stamps it.
-void appendFileStamped(const std::filesystem::path& source, const std::filesystem::path& target);
 // Copies the rest of from onto to and stamps to with the current time.
 void appendStamped(int from, int to);
 // Sets the status of an existing register entry (updateCenterStatus); false
 // also when that fails.
 bool ChangeGetStatus(const std::string& sectionName, std::int32_t status);
-// The folder (path's own folder when pathIsFile) exists and can be written.
-bool isWritableFolder(const std::filesystem::path& path, bool pathIsFile);
 
 } // namespace plx

@@ -48,13 +48,6 @@ void copyFileStamped(const fs::path& existingPath, const fs::path& newPath, bool
         target.replace(newPath.filename().string());
 }
 
-void appendFileStamped(const fs::path& source, const fs::path& target) {
-    UniqueFd in = openOrThrow(source, O_RDONLY | O_CLOEXEC);
-    UniqueFd out = openOrThrow(target, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    appendStamped(in.get(), out.get());
-    if (::close(out.release()) != 0) throw std::system_error(errno, std::generic_category(), "close");
-}
-
 void appendStamped(int from, int to) {
     copyAll(from, to, kCopyBlock);
     timespec now[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
@@ -67,11 +60,6 @@ bool ChangeGetStatus(const std::string& sectionName, std::int32_t status) {
     } catch (...) {
         return false;
     }
-}
-
-bool isWritableFolder(const fs::path& path, bool pathIsFile) {
-    fs::path folder = pathIsFile ? path.parent_path() : path;
-    return pathExists(folder, true);
 }
 
 } // namespace plx

@@ -240,9 +240,8 @@ TEST(ClientEvents, ReachTheSinkOnTheReportingThreadAndNeverFailIt) {
     client.inSendStatus(1000, 10, 5);
     client.inRecvStatus(2000, 20, 6);
     std::thread worker([&] {
-        TransferProgressSink& progress = client;
-        progress.onSendProgress(300, 30, 7);
-        progress.onRecvProgress(400, 40, 8);
+        client.inSendStatus(300, 30, 7);
+        client.inRecvStatus(400, 40, 8);
     });
     auto workerId = worker.get_id();
     worker.join();
@@ -255,7 +254,7 @@ TEST(ClientEvents, ReachTheSinkOnTheReportingThreadAndNeverFailIt) {
     client.setEventSink(&failing);
     EXPECT_NO_THROW(client.innerPLRecvRequest(2, "AB01"));
     EXPECT_NO_THROW(client.inSendStatus(1, 1, 1));
-    EXPECT_NO_THROW(client.onRecvProgress(1, 1, 1));
+    EXPECT_NO_THROW(client.inRecvStatus(1, 1, 1));
 }
 
 TEST(ClientEvents, AliveCountFollowsTheSubscribers) {

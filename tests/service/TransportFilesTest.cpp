@@ -56,18 +56,6 @@ TEST(TransportFiles, CopyIsWritableStampedAndNeverHalfWritten) {
     EXPECT_EQ(files, 3);
 }
 
-TEST(TransportFiles, AppendCreatesOrExtends) {
-    TempDir dir;
-    writeFile(dir / "a", "first");
-    ASSERT_NO_THROW(appendFileStamped(dir / "a", dir / "target"));
-    EXPECT_EQ(readFile(dir / "target"), "first");
-    writeFile(dir / "empty", "");
-    ASSERT_NO_THROW(appendFileStamped(dir / "empty", dir / "target"));
-    ASSERT_NO_THROW(appendFileStamped(dir / "a", dir / "target"));
-    EXPECT_EQ(readFile(dir / "target"), "firstfirst");
-    EXPECT_EQ(systemErrorOf([&] { appendFileStamped(dir / "missing", dir / "target"); }), ENOENT);
-}
-
 TEST(TransportFiles, StatusChangesOnlyExistingEntries) {
     ScopedHome home;
     CenterRecord r;
@@ -79,14 +67,4 @@ TEST(TransportFiles, StatusChangesOnlyExistingEntries) {
     EXPECT_EQ(loadCenterRecords().at(0).status, 4);
     EXPECT_FALSE(ChangeGetStatus("K001,/tmp/@zvGONE.tmp", 4));
     EXPECT_EQ(loadCenterRecords().size(), 1u); // no stub section appears
-}
-
-TEST(TransportFiles, WritableFolders) {
-    TempDir dir;
-    EXPECT_TRUE(isWritableFolder(dir.path(), false));
-    EXPECT_TRUE(isWritableFolder(dir / "file.dat", true));
-    std::filesystem::create_directory(dir / "ro");
-    ::chmod((dir / "ro").c_str(), 0555);
-    EXPECT_FALSE(isWritableFolder(dir / "ro" / "file.dat", true));
-    EXPECT_FALSE(isWritableFolder(dir / "missing", false));
 }
