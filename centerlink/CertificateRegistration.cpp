@@ -132,7 +132,8 @@ std::string Registration::makeRequestFiles() {
     writeRequestPem(request.get(), certificates_.csr);
     writeKeyPem(key_.get(), certificates_.key);
 
-    auto body = requestBody(readTextFile(certificates_.csr));
+    std::optional<std::string> pem = readAllText(certificates_.csr);
+    auto body = pem ? requestBody(*pem) : std::nullopt;
     if (!body) {
         ::unlink(certificates_.key.c_str());
         fail(kOtherFailure);
@@ -200,7 +201,8 @@ void Registration::storeCertificate(const std::string& text) {
 
 bool isSSLEnviroment() {
     CertificateFiles files = configuredCertificateFiles();
-    return !readTextFile(files.cert).empty() && !readTextFile(files.key).empty();
+    auto notEmpty = [](const std::string& path) { return !readAllText(path).value_or(std::string()).empty(); };
+    return notEmpty(files.cert) && notEmpty(files.key);
 }
 
 RegistrationFailure::RegistrationFailure(std::int32_t result)
