@@ -294,7 +294,13 @@ void IniDocument::replace(const fs::path& requested, mode_t newFileMode, bool ke
 
     UniqueFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!dir) failWith(errno, "open " + folder.string());
-    PendingFile file(dir.get(), newFileMode);
+    std::optional<PendingFile> pending;
+    try {
+        pending.emplace(dir.get(), newFileMode);
+    } catch (const std::system_error& e) {
+        failWith(e.code().value(), "create in " + folder.string() + " for " + path.filename().string());
+    }
+    PendingFile& file = *pending;
     std::string content = text();
     if (!writeAll(file.fd(), content.data(), content.size())) failWith(errno, "write " + path.string());
     // An owner or group this writer may not set keeps its access by ACL;
@@ -303,7 +309,11 @@ void IniDocument::replace(const fs::path& requested, mode_t newFileMode, bool ke
     if (!keepMode) kept.st_mode &= ~mode_t{077};
     if (existed) file.keepPermissionsOf(oldFd.get(), kept);
     if (!keepMode && ::fchmod(file.fd(), newFileMode) != 0) failWith(errno, "chmod " + path.string());
-    file.replace(path.filename().string());
+    try {
+        file.replace(path.filename().string());
+    } catch (const std::system_error& e) {
+        failWith(e.code().value(), "rename to " + path.string());
+    }
     UniqueFd synced(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (synced) ::fsync(synced.get());
 }
