@@ -5,12 +5,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
-#include <string>
-
-#include <openssl/evp.h>
-#include <openssl/x509.h>
 
 #include "api/ApiRecords.h"
 #include "common/PLException.h"
@@ -39,25 +34,5 @@ void sslRegist(const TerminalReader& readTerminal, const std::optional<CenterRou
 
 // Certificate and key files both exist and are not empty.
 bool isSSLEnviroment();
-
-struct EvpKeyDeleter {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct X509ReqDeleter {
-    void operator()(X509_REQ* req) const { X509_REQ_free(req); }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, EvpKeyDeleter>;
-using RequestPtr = std::unique_ptr<X509_REQ, X509ReqDeleter>;
-
-KeyPtr makeKey(int bits);
-// Subject text "C=JP,O=QRT,CN=..." (keys C, O, OU, CN); the request is
-// signed with key, which OpenSSL needs to write it at all.
-RequestPtr makeRequest(EVP_PKEY* key, const std::string& subject);
-// PEM files of mode 0600. Throw std::invalid_argument without a request/key
-// or path, std::runtime_error when OpenSSL cannot encode it, and
-// std::system_error with the errno of the file call that failed.
-void writeRequestPem(X509_REQ* request, const std::string& path);
-// With a pass phrase the key is encrypted (Triple-DES CBC).
-void writeKeyPem(EVP_PKEY* key, const std::string& path, const char* passPhrase = nullptr);
 
 } // namespace plx

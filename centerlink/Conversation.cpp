@@ -77,10 +77,11 @@ HttpOutcome Conversation::connectTo(const std::string& certFile, const std::stri
     return noted(http_.Connect(route(), certFile, keyFile));
 }
 
-void Conversation::connectForTransfer(const TerminalReader& readTerminal, const StepFailure& notConnected) {
+void Conversation::connectForTransfer(const CertificateRegistrar& registerCertificate,
+                                      const StepFailure& notConnected) {
     // An empty center URL has no host: the connect fails and nothing is sent.
     bool tls = route().https();
-    if (tls) sslRegist(readTerminal, route());
+    if (tls) registerCertificate(route());
     if (!connectTo(tls ? certificates_.cert : std::string(), tls ? certificates_.key : std::string())) {
         withoutFile();
         fail(notConnected, SessionLog::kAuthRequest);

@@ -19,12 +19,12 @@
 #include "api/ApiRecords.h"
 #include "api/LogLayout.h"
 #include "api/ResultCodes.h"
-#include "centerlink/CertificateRegistration.h"
 #include "centerlink/HttpClient.h"
 #include "centerlink/SoapMessages.h"
 #include "centerlink/SoapReader.h"
 #include "common/PLException.h"
 #include "common/Settings.h"
+#include "common/TermInfo.h"
 #include "common/XmlWriter.h"
 #include "platform/TempFile.h"
 
@@ -99,12 +99,13 @@ protected:
     // Connects over the route, over TLS with the given files when the
     // center URL is https. Its outcome, also kept as linkError.
     HttpOutcome connectTo(const std::string& certFile, const std::string& keyFile);
-    // Connects a transfer to the terminal's center. When TLS applies the
-    // certificate is registered first: a registration that fails throws
-    // its RegistrationFailure and nothing else has happened. A connection
+    // Connects a transfer to the terminal's center. When TLS applies
+    // registerCertificate(route()) runs first: what it throws goes on to
+    // the caller and nothing else has happened. A connection
     // that fails fails with notConnected, the definition logged as without
     // a file (record length 0, compression -1).
-    void connectForTransfer(const TerminalReader& readTerminal, const StepFailure& notConnected);
+    using CertificateRegistrar = std::function<void(const CenterRoute&)>;
+    void connectForTransfer(const CertificateRegistrar& registerCertificate, const StepFailure& notConnected);
 
     // Sends the request and expects a reply. A request that cannot be
     // built (no memory) fails with 5/1, its text and result 99; no reply fails with

@@ -100,26 +100,6 @@ bool forceDeleteFile(const fs::path& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
-std::string readTextFile(const fs::path& path) {
-    constexpr std::size_t kLimit = 1 << 20;
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return {};
-    std::string text;
-    char piece[1023];
-    std::size_t total = 0;
-    for (;;) {
-        ssize_t n = readSome(fd.get(), piece, sizeof piece);
-        if (n < 0) return {};
-        if (n == 0) break;
-        total += static_cast<std::size_t>(n);
-        if (total > kLimit) return {};
-        // Each piece is text: a NUL ends what it contributes.
-        std::string_view chunk(piece, static_cast<std::size_t>(n));
-        text.append(chunk.substr(0, chunk.find('\0')));
-    }
-    return text;
-}
-
 bool queryFileSize(const fs::path& path, std::int64_t& size) {
     size = 0;
     struct stat st {};

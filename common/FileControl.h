@@ -37,9 +37,6 @@ bool truncateStoredFile(const std::filesystem::path& path, std::int64_t size);
 // deleted (a directory, say).
 bool forceDeleteFile(const std::filesystem::path& path);
 
-// The whole of a small text file (up to 1 MiB); empty when it cannot be read.
-std::string readTextFile(const std::filesystem::path& path);
-
 // false (size 0) for a missing file or one that cannot be opened.
 bool queryFileSize(const std::filesystem::path& path, std::int64_t& size);
 bool getFileWriteTime(const std::filesystem::path& path, FileTime& out);

@@ -3,11 +3,15 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <fcntl.h>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
+
+#include "platform/UniqueFd.h"
 
 namespace plx {
 
@@ -56,6 +60,13 @@ inline std::optional<std::string> readAllText(int fd) {
     while ((n = readSome(fd, block, sizeof block)) > 0) text.append(block, static_cast<std::size_t>(n));
     if (n < 0) return std::nullopt;
     return text;
+}
+
+// The whole file at path; nullopt when it cannot be opened or read.
+inline std::optional<std::string> readAllText(const std::filesystem::path& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    return readAllText(fd.get());
 }
 
 // Copies from from's position to its end onto to, in blocks of blockSize.

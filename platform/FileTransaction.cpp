@@ -1,6 +1,7 @@
 #include "platform/FileTransaction.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -8,15 +9,12 @@
 
 #include "platform/FdIo.h"
 #include "platform/TempFile.h"
-#include "platform/UniqueFd.h"
 
 namespace plx {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kPrefix = ".plx";
 
 [[noreturn]] void fail(int error, const std::string& what, const fs::path& path) {
     throw std::system_error(error, std::generic_category(), what + " " + path.string());
@@ -27,12 +25,7 @@ bool present(const fs::path& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// A free name beside path for its old file.
-fs::path freeNameBeside(const fs::path& path) {
-    fs::path name = createUniqueFile(path.parent_path(), kPrefix, 0600);
-    ::unlink(name.c_str());
-    return name;
-}
+fs::path folderOf(const fs::path& path) { return path.has_parent_path() ? path.parent_path() : fs::path("."); }
 
 } // namespace
 
@@ -52,35 +45,60 @@ void FileTransaction::makeFolders(const fs::path& folder) {
     }
 }
 
-void FileTransaction::write(const fs::path& path, std::string_view text, mode_t mode) {
-    makeFolders(path.parent_path());
-    Change change{path, createUniqueFile(path.parent_path(), kPrefix, 0600), {}};
-    changes_.push_back(change); // from here on undo() removes the staged file
-    UniqueFd fd(::open(change.staged.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd) fail(errno, "open", change.staged);
-    if (!writeAll(fd.get(), text.data(), text.size()) || ::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0)
-        fail(errno, "write", change.staged);
+void FileTransaction::openFolder(Change& c) {
+    c.dir.reset(::open(folderOf(c.target).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!c.dir) fail(errno, "open folder of", c.target);
 }
 
-void FileTransaction::remove(const fs::path& path) { changes_.push_back(Change{path, {}, {}}); }
+FileTransaction::Change FileTransaction::stage(const fs::path& path) {
+    Change change;
+    change.target = path;
+    change.name = path.filename().string();
+    return change;
+}
+
+void FileTransaction::write(const fs::path& path, std::string_view text, mode_t mode) {
+    makeFolders(folderOf(path));
+    Change change = stage(path);
+    openFolder(change);
+    change.staged.emplace(change.dir.get(), 0600);
+    int fd = change.staged->fd();
+    if (!writeAll(fd, text.data(), text.size()) || ::fchmod(fd, mode) != 0) fail(errno, "write", path);
+    changes_.push_back(std::move(change));
+}
+
+void FileTransaction::remove(const fs::path& path) { changes_.push_back(stage(path)); }
+
+// The old file under a hidden name beside it, recorded like a replace's
+// (LinkRecord): by a second link while a new file takes its place, else by
+// a rename.
+void FileTransaction::setAside(Change& c, bool keepLinked) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::string name = uniqueFileName(kHiddenLinkPrefix);
+        c.asideRecord = LinkRecord(c.dir.get(), name);
+        int done = keepLinked ? ::linkat(c.dir.get(), c.name.c_str(), c.dir.get(), name.c_str(), 0)
+                              : ::renameat2(c.dir.get(), c.name.c_str(), c.dir.get(), name.c_str(), RENAME_NOREPLACE);
+        if (done == 0) {
+            c.aside = name;
+            return;
+        }
+        if (errno != EEXIST) fail(errno, keepLinked ? "keep the old" : "remove", c.target);
+    }
+    fail(EEXIST, "no free name beside", c.target);
+}
 
 void FileTransaction::commit() {
     for (Change& c : changes_) {
         bool old = present(c.target);
-        if (c.staged.empty()) {
+        if (!c.staged) {
             if (!old) continue;
-            fs::path aside = freeNameBeside(c.target);
-            if (::rename(c.target.c_str(), aside.c_str()) != 0) fail(errno, "remove", c.target);
-            c.aside = aside;
+            openFolder(c); // a removal's folder need not exist when it is staged
+            setAside(c, false);
         } else {
-            if (old) {
-                // A second link keeps the old file at its path until the
-                // rename below replaces it in one step.
-                fs::path aside = freeNameBeside(c.target);
-                if (::link(c.target.c_str(), aside.c_str()) != 0) fail(errno, "keep the old", c.target);
-                c.aside = aside;
-            }
-            if (::rename(c.staged.c_str(), c.target.c_str()) != 0) fail(errno, "replace", c.target);
+            // A second link keeps the old file at its path until the
+            // replace below puts the new one there in one step.
+            if (old) setAside(c, true);
+            c.staged->replace(c.name);
         }
         c.done = true;
     }
@@ -88,10 +106,8 @@ void FileTransaction::commit() {
 
 void FileTransaction::keep() {
     kept_ = true;
-    for (Change& c : changes_) {
-        if (!c.aside.empty()) ::unlink(c.aside.c_str());
-        if (!c.done && !c.staged.empty()) ::unlink(c.staged.c_str());
-    }
+    for (Change& c : changes_)
+        if (!c.aside.empty()) ::unlinkat(c.dir.get(), c.aside.c_str(), 0);
     changes_.clear();
     madeFolders_.clear();
 }
@@ -101,15 +117,14 @@ void FileTransaction::undo() noexcept {
         Change& c = *it;
         if (c.done) {
             if (!c.aside.empty())
-                ::rename(c.aside.c_str(), c.target.c_str());
-            else if (!c.staged.empty())
-                ::unlink(c.target.c_str()); // it did not exist before
-        } else {
-            if (!c.aside.empty()) ::unlink(c.aside.c_str()); // the second link only
-            if (!c.staged.empty()) ::unlink(c.staged.c_str());
+                ::renameat(c.dir.get(), c.aside.c_str(), c.dir.get(), c.name.c_str());
+            else if (c.staged)
+                ::unlinkat(c.dir.get(), c.name.c_str(), 0); // it did not exist before
+        } else if (!c.aside.empty()) {
+            ::unlinkat(c.dir.get(), c.aside.c_str(), 0); // the second link only
         }
     }
-    changes_.clear();
+    changes_.clear(); // a staged file that was not placed leaves nothing
     for (auto it = madeFolders_.rbegin(); it != madeFolders_.rend(); ++it) ::rmdir(it->c_str());
     madeFolders_.clear();
 }

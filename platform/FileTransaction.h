@@ -2,8 +2,9 @@
 // A set of files written and removed as one: either every change is in
 // place or none is.
 //
-// write() and remove() only stage: new contents go to temporary files beside
-// their targets (folders are made as needed), nothing visible changes.
+// write() and remove() only stage: new contents go to unnamed files beside
+// their targets (PendingFile; folders are made as needed), nothing visible
+// changes.
 // commit() then moves every staged change in place, setting the replaced and
 // removed files aside, and undoes its own steps when one of them fails. A
 // transaction that ends without keep() puts everything back as it was: the
@@ -14,9 +15,16 @@
 // the path in its text. Undoing never throws; it does what it can.
 
 #include <filesystem>
+#include <list>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <sys/types.h>
 #include <vector>
+
+#include "platform/LinkJournal.h"
+#include "platform/PendingFile.h"
+#include "platform/UniqueFd.h"
 
 namespace plx {
 
@@ -40,14 +48,20 @@ public:
 private:
     struct Change {
         std::filesystem::path target;
-        std::filesystem::path staged; // the new content; empty for a removal
-        std::filesystem::path aside;  // the old file while the change is undoable
+        std::string name; // target's, in dir
+        UniqueFd dir;
+        std::optional<PendingFile> staged; // the new content; none for a removal
+        std::string aside;                 // the old file's name while the change is undoable
+        LinkRecord asideRecord;
         bool done = false;
     };
+    static Change stage(const std::filesystem::path& path);
+    static void openFolder(Change& c);
     void makeFolders(const std::filesystem::path& folder);
+    static void setAside(Change& c, bool keepLinked);
     void undo() noexcept;
 
-    std::vector<Change> changes_;
+    std::list<Change> changes_;                      // stays put: a staged file holds its folder's descriptor
     std::vector<std::filesystem::path> madeFolders_; // outermost first
     bool kept_ = false;
 };

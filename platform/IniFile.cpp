@@ -5,13 +5,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <map>
 #include <memory>
-#include <random>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -20,6 +17,7 @@
 #include "platform/FdIo.h"
 #include "platform/FileAccess.h"
 #include "platform/Numbers.h"
+#include "platform/PendingFile.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
 
@@ -57,27 +55,6 @@ void checkKeyName(std::string_view key) {
 
 void checkValue(std::string_view value) {
     if (hasLineBreakOrNul(value)) throw IniFormatError("value holds a line break or NUL");
-}
-
-// Takes the writer's lock on a new temporary and makes sure a purge did not
-// remove it between its creation and the lock.
-bool lockedInPlace(int fd, const fs::path& temp) {
-    struct stat held {
-    }, named{};
-    if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &held) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return ::lstat(temp.c_str(), &named) == 0 && named.st_ino == held.st_ino && named.st_dev == held.st_dev;
-}
-
-// ".<name>.<8 hex digits>~", as save() names its temporaries.
-bool isIniTemporary(std::string_view name) {
-    constexpr std::size_t kSuffix = 1 + 8 + 1; // ".XXXXXXXX~"
-    if (name.size() < 1 + 1 + kSuffix || name.front() != '.' || name.back() != '~') return false;
-    std::string_view hex = name.substr(name.size() - 9, 8);
-    return name[name.size() - kSuffix] == '.' &&
-           std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
 std::mutex& writerMutexFor(const fs::path& file) {
@@ -315,41 +292,30 @@ void IniDocument::replace(const fs::path& requested, mode_t newFileMode, bool ke
     UniqueFd oldFd(::open(path.c_str(), O_PATH | O_CLOEXEC));
     bool existed = oldFd && ::fstat(oldFd.get(), &old) == 0;
 
-    thread_local std::mt19937 generator(std::random_device{}());
-    fs::path temp;
-    UniqueFd fd;
-    for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, ".%08X~", static_cast<unsigned>(generator()));
-        temp = folder / ("." + path.filename().string() + suffix);
-        fd.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, newFileMode));
-        if (!fd && errno != EEXIST) throw std::system_error(errno, std::generic_category(), "create " + temp.string());
-        // Locked while it is written: a purge takes only the temporaries of dead writers.
-        if (fd && !lockedInPlace(fd.get(), temp)) fd.reset();
-    }
-    if (!fd) throw std::system_error(EEXIST, std::generic_category(), "create " + temp.string());
-
+    UniqueFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) failWith(errno, "open " + folder.string());
+    std::optional<PendingFile> pending;
     try {
-        std::string content = text();
-        if (!writeAll(fd.get(), content.data(), content.size()))
-            throw std::system_error(errno, std::generic_category(), "write " + temp.string());
-        // An owner or group this writer may not set keeps its access by ACL;
-        // a private file never passes through its old group or other rights.
-        struct stat kept = old;
-        if (!keepMode) kept.st_mode &= ~mode_t{077};
-        if (existed) keepPermissions(fd.get(), oldFd.get(), kept);
-        if (!keepMode && ::fchmod(fd.get(), newFileMode) != 0)
-            throw std::system_error(errno, std::generic_category(), "chmod " + temp.string());
-        if (::fsync(fd.get()) != 0) throw std::system_error(errno, std::generic_category(), "fsync " + temp.string());
-        fd.reset();
-        if (::rename(temp.c_str(), path.c_str()) != 0)
-            throw std::system_error(errno, std::generic_category(), "rename to " + path.string());
-    } catch (...) {
-        ::unlink(temp.c_str());
-        throw;
+        pending.emplace(dir.get(), newFileMode);
+    } catch (const std::system_error& e) {
+        failWith(e.code().value(), "create in " + folder.string() + " for " + path.filename().string());
     }
-    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir) ::fsync(dir.get());
+    PendingFile& file = *pending;
+    std::string content = text();
+    if (!writeAll(file.fd(), content.data(), content.size())) failWith(errno, "write " + path.string());
+    // An owner or group this writer may not set keeps its access by ACL;
+    // a private file never passes through its old group or other rights.
+    struct stat kept = old;
+    if (!keepMode) kept.st_mode &= ~mode_t{077};
+    if (existed) file.keepPermissionsOf(oldFd.get(), kept);
+    if (!keepMode && ::fchmod(file.fd(), newFileMode) != 0) failWith(errno, "chmod " + path.string());
+    try {
+        file.replace(path.filename().string());
+    } catch (const std::system_error& e) {
+        failWith(e.code().value(), "rename to " + path.string());
+    }
+    UniqueFd synced(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (synced) ::fsync(synced.get());
 }
 
 bool isIniValue(std::string_view value) {
@@ -358,22 +324,6 @@ bool isIniValue(std::string_view value) {
 
 bool isIniSectionName(std::string_view name) {
     return !name.empty() && isIniValue(name) && name.find(']') == std::string_view::npos;
-}
-
-int purgeIniTemporaries(const fs::path& folder) {
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
-    if (!dir) return 0;
-    int removed = 0;
-    while (dirent* entry = ::readdir(dir.get())) {
-        if (!isIniTemporary(entry->d_name)) continue;
-        UniqueFd fd(::openat(::dirfd(dir.get()), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        struct stat st {};
-        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        // A writer still at work holds the lock.
-        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
-        if (::unlinkat(::dirfd(dir.get()), entry->d_name, 0) == 0) ++removed;
-    }
-    return removed;
 }
 
 IniWriterLock::IniWriterLock(const fs::path& file) : guard_(writerMutexFor(file)) {}

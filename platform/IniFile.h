@@ -33,11 +33,6 @@ inline constexpr mode_t kPrivateFileMode = 0600;
 bool isIniValue(std::string_view value);
 bool isIniSectionName(std::string_view name);
 
-// Removes the temporaries of ini files that a writer left in folder when it
-// died (".<name>.<HEX>~"); a temporary whose writer still works is left
-// alone. Returns the count removed.
-int purgeIniTemporaries(const std::filesystem::path& folder);
-
 // One parsed ini file, for callers that read or change many values at once
 // (while holding the lock that guards the file).
 class IniDocument {

@@ -1,6 +1,7 @@
 #pragma once
-// The names a PendingFile holds for a moment (the hidden link of a replace,
-// or a named stand-in), recorded before they exist in a folder of the
+// The names a file holds for a moment (a PendingFile's hidden link of a
+// replace or named stand-in, a FileTransaction's old file set aside),
+// recorded before they exist in a folder of the
 // process's own, so a process killed in between leaves nothing that its
 // next start does not remove.
 //

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "platform/FdIo.h"
 #include "platform/FileAccess.h"
 #include "platform/TempFile.h"
 
@@ -108,6 +109,19 @@ void PendingFile::replace(std::string_view name) {
     stagedName_.clear();
     record_ = LinkRecord();
     placed_ = true;
+}
+
+void replaceFileText(const std::filesystem::path& path, std::string_view text, mode_t mode) {
+    std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    try {
+        UniqueFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!dir) fail(errno, "open folder");
+        PendingFile file(dir.get(), mode);
+        if (!writeAll(file.fd(), text.data(), text.size())) fail(errno, "write");
+        file.replace(path.filename().string());
+    } catch (const std::system_error& e) {
+        throw std::system_error(e.code(), "replace " + path.string());
+    }
 }
 
 } // namespace plx

@@ -63,4 +63,9 @@ private:
     bool placed_ = false;
 };
 
+// Gives path the content text: a new file of mode (as the umask allows),
+// written unseen in path's folder and put in place of path in one rename.
+// Throws std::system_error with the errno of the failing call and the path.
+void replaceFileText(const std::filesystem::path& path, std::string_view text, mode_t mode);
+
 } // namespace plx

@@ -1,5 +1,6 @@
 #include "service/classes/Transfer.h"
 
+#include "centerlink/CertificateRegistration.h"
 #include "centerlink/SessionControl.h"
 #include "common/IniLocks.h"
 #include "service/classes/TransferSupport.h"
@@ -64,7 +65,11 @@ void Transfer::readDefinition(const std::string& fileType, const StepFailure& no
 }
 
 void Transfer::connect() {
-    connectForTransfer([this](TerminalRec& out) { return !client_.PLGetTermInfo(out).failed; }, kNotConnected);
+    connectForTransfer(
+        [this](const CenterRoute& route) {
+            sslRegist([this](TerminalRec& out) { return !client_.PLGetTermInfo(out).failed; }, route);
+        },
+        kNotConnected);
     http_.startProgressThread(&transport_, settings_->noticeInterval);
 }
 

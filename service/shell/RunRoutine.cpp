@@ -242,8 +242,8 @@ int serve(bool asService, const UniqueFd& signals, bool compulsion, const std::s
 }
 
 // What a run that was cut off left behind: scratch files, staged or
-// delivered copies that never made it into the register, ini files'
-// temporaries, and the second names of replaces in callers' folders.
+// delivered copies that never made it into the register, and the names a
+// file held for the moment of its replace (ini files, callers' files).
 void removeLeftovers(const Settings& settings) {
     LinkRecord::useFolder(programFolder() / ".plxlinks");
     try {
@@ -254,7 +254,6 @@ void removeLeftovers(const Settings& settings) {
     purgeTempFiles();
     std::error_code ec;
     if (!fs::equivalent(systemTempFolder(), settings.tempFolder, ec)) purgeTempFiles(settings.tempFolder);
-    purgeIniTemporaries(programFolder());
 }
 
 } // namespace

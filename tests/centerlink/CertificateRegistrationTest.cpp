@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "centerlink/CertificatePem.h"
 #include "centerlink/CertificateRegistration.h"
 #include "centerlink/HttpClient.h"
 #include "centerlink/HttpMessage.h"
@@ -342,7 +343,7 @@ TEST(CertificateRegistration, MissingTerminalOrFoldersStopBeforeSending) {
 TEST(CertificateRequest, SubjectEntriesKeepPrintableStrings) {
     KeyPtr key = makeKey(1024);
     ASSERT_TRUE(key);
-    EXPECT_FALSE(makeRequest(nullptr, "CN=x"));
+    EXPECT_THROW(makeRequest(nullptr, "CN=x"), std::invalid_argument);
 
     RequestPtr request = makeRequest(key.get(), "C=JP,  O=\"Q,R\",OU=Unit,L=Ignored,CN=T 01");
     ASSERT_TRUE(request);

@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -177,31 +176,4 @@ TEST(IniFileWrite, ANewFileTakesTheModeAskedFor) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat((dir / "plain.ini").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
-}
-
-// A writer that died left its temporary ".<name>.<HEX>~" for ever; one that
-// still writes holds a lock on it, and its temporary stays.
-TEST(IniFileWrite, OnlyTheTemporariesOfDeadWritersArePurged) {
-    TempDir dir;
-    writeProfileString(dir / "plcenter.ini", "s", "k", "v");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
-    writeFile(dir / ".plcenter.ini.0A1B2C3D~", "half a file");
-    writeFile(dir / ".plterm.ini.DEADBEEF~", "half another");
-    writeFile(dir / ".busy.ini.12345678~", "being written");
-    int busy = ::open((dir / ".busy.ini.12345678~").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(::flock(busy, LOCK_EX), 0);
-    for (const char* keep : {".plcenter.ini.XYZ~", "plcenter.ini.0A1B2C3D~", ".plcenter.ini.0A1B2C3D"})
-        writeFile(dir / keep, "not a temporary");
-    std::filesystem::create_directory(dir / ".dir.ini.0A1B2C3D~");
-    std::filesystem::create_symlink(dir / "plcenter.ini", dir / ".link.ini.0A1B2C3D~");
-
-    EXPECT_EQ(purgeIniTemporaries(dir.path()), 2);
-    EXPECT_FALSE(std::filesystem::exists(dir / ".plcenter.ini.0A1B2C3D~"));
-    EXPECT_FALSE(std::filesystem::exists(dir / ".plterm.ini.DEADBEEF~"));
-    EXPECT_TRUE(std::filesystem::exists(dir / ".busy.ini.12345678~"));
-    for (const char* keep : {".plcenter.ini.XYZ~", "plcenter.ini.0A1B2C3D~", ".plcenter.ini.0A1B2C3D",
-                             ".dir.ini.0A1B2C3D~", ".link.ini.0A1B2C3D~", "plcenter.ini"})
-        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(dir / keep))) << keep;
-    ::close(busy);
-    EXPECT_EQ(purgeIniTemporaries(dir.path()), 1);
 }
