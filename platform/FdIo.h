@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <fcntl.h>
 #include <filesystem>
+#include <linux/openat2.h>
 #include <optional>
 #include <string>
+#include <sys/syscall.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -14,6 +16,16 @@
 #include "platform/UniqueFd.h"
 
 namespace plx {
+
+// The folder at path (relative to base, or absolute) opened O_PATH without
+// following a symbolic link anywhere on the way; closed with errno ELOOP
+// when one is met.
+inline UniqueFd openFolderWithoutLinks(int base, const std::filesystem::path& path) {
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    return UniqueFd(static_cast<int>(::syscall(SYS_openat2, base, path.c_str(), &how, sizeof how)));
+}
 
 // Writes every byte, continuing after short writes and signals; false on
 // failure with errno set.

@@ -5,11 +5,9 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
@@ -48,20 +46,12 @@ bool isUniqueName(std::string_view name, std::string_view prefix) {
                        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
-// A folder opened without following a link anywhere on its path: a record
-// names what was there, and a link put in its place since leads elsewhere.
-UniqueFd openWithoutLinks(const fs::path& folder) {
-    open_how how{};
-    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-    how.resolve = RESOLVE_NO_SYMLINKS;
-    return UniqueFd(static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how)));
-}
-
 // Only names of the kind a PendingFile gives, and only plain files.
 bool removeRecorded(const fs::path& path) {
     std::string name = path.filename().string();
     if (!isHiddenLinkName(name) || !path.is_absolute()) return false;
-    UniqueFd dir = openWithoutLinks(path.parent_path());
+    // A record names what was there; a link put in its place since leads elsewhere.
+    UniqueFd dir = openFolderWithoutLinks(AT_FDCWD, path.parent_path());
     struct stat st {};
     if (!dir || ::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return false;
     return ::unlinkat(dir.get(), name.c_str(), 0) == 0;

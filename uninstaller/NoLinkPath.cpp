@@ -2,27 +2,14 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
+
+#include "platform/FdIo.h"
 
 namespace plx::uninst {
 
 namespace fs = std::filesystem;
 
-namespace {
-
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-
-// Opens name in folder without following it; ELOOP when it is a link.
-int openBelow(int folder, const std::string& name, UniqueFd& out) {
-    out.reset(::openat(folder, name.c_str(), kFolderFlags | O_NOFOLLOW));
-    if (out) return 0;
-    int error = errno;
-    struct stat st {};
-    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) return ELOOP;
-    return error;
-}
-
-} // namespace
 
 ParentFolder ParentFolder::open(const fs::path& path, const std::string& anchor) {
     ParentFolder parent;
@@ -41,15 +28,12 @@ ParentFolder ParentFolder::open(const fs::path& path, const std::string& anchor)
         return parent;
     }
     fs::path rest = fs::path(text.substr(anchor.size())).relative_path().parent_path();
-    for (const auto& part : rest) {
-        UniqueFd next;
-        if (int error = openBelow(folder.get(), part.string(), next); error != 0) {
-            parent.error_ = error;
-            return parent;
-        }
-        folder = std::move(next);
+    if (rest.empty()) {
+        parent.fd_ = std::move(folder);
+        return parent;
     }
-    parent.fd_ = std::move(folder);
+    parent.fd_ = openFolderWithoutLinks(folder.get(), rest);
+    if (!parent.fd_) parent.error_ = errno;
     return parent;
 }
 
