@@ -62,13 +62,14 @@ ApiResult Client::PLSetTermInfo(const std::string& TerminalID, const std::string
     });
 }
 
-ApiResult Client::PLGetTermInfo(TerminalRec& out) {
+ApiResult Client::PLGetTermInfo(TerminalRec& out, std::optional<CenterRoute>* route) {
     out = TerminalRec{};
     ApiMethod method{.name = "PLGetTermInfo", .argumentLine = "", .defaultMessage = kTermIniAccessText};
     return runApiMethod(triple_, method, [&] {
         auto doc = loadTermIni();
         // Not set up yet (first start) is a failure like any other: never code 0.
         if (!doc) throw PLException(kApiSystemError, kNoTermInfoDetail, kTermIniMissingText, PLException::kExact);
+        if (route) *route = centerRouteOf(*doc);
         // Every key is read, the faulty one too, so that a caller can show the record for repair.
         std::string_view fault;
         for (const TermKey& key : termKeys()) {

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "api/ApiRecords.h"
 #include "api/ClientEvents.h"
 #include "api/TextLimits.h"
+#include "common/TermInfo.h"
 #include "service/classes/ApiMethod.h"
 
 namespace plx {
@@ -34,8 +36,9 @@ public:
                             const std::string& CenterURL, const std::string& Password,
                             const std::string& ProtocolVersion, const std::string& ProxyServer,
                             const std::string& ProxyUser, const std::string& ProxyPassword);
-    // out holds every stored key, also when a faulty one fails the call.
-    ApiResult PLGetTermInfo(TerminalRec& out);
+    // out holds every stored key, also when a faulty one fails the call;
+    // route, when given, the center route of the same read.
+    ApiResult PLGetTermInfo(TerminalRec& out, std::optional<CenterRoute>* route = nullptr);
     ApiResult PLSetFileInfo(const std::string& FileType, const std::string& DataName, std::int32_t ServiceNo,
                             const std::string& ProtocolFilename, const std::string& AccessKey,
                             std::int32_t RecordLength, std::int32_t CompressID, const std::string& UserData);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -68,8 +69,8 @@ inline CenterRefusal refusal(std::int32_t code, std::string_view reason) { retur
 // One received request and what the intake learnt about it.
 struct Intake {
     const GatewayRequest& request;
-    const std::filesystem::path& message; // the request with its Entity text taken out
-    std::unique_ptr<Settings> settings;
+    const std::filesystem::path& message;     // the request with its Entity text taken out
+    std::shared_ptr<const Settings> settings; // null when plconfig.ini is missing or unreadable
     HttpMessage http;
     const EntityOutcome& entity; // what became of the Entity text
 
@@ -134,7 +135,6 @@ struct Telegram {
     std::string fileRecordKey;
     std::int32_t transferKind = 0;
     std::int32_t compressFlag = 0;
-    std::int32_t errorDetail = 0;
     std::int32_t serviceNo = 0;
     std::string protocolVersion;
     std::int32_t recordNumber = 0;
@@ -149,7 +149,9 @@ struct CenterNetwork::State : gateway::Telegram {
     explicit State(Client& client) : client(client) {}
 
     Client& client;
-    bool authenticated = false; // an authentication of this connection was accepted
+    bool authenticated = false;               // an authentication of this connection was accepted
+    std::shared_ptr<const Settings> settings; // of this connection
+    std::optional<bool> terminalRead;         // terminalRec read (true: without a fault)
     // The reader of the request being received, and where its body went.
     std::unique_ptr<EntityReceiver> receiving;
     ReceivedEntity delivered;
@@ -157,7 +159,8 @@ struct CenterNetwork::State : gateway::Telegram {
     // Connection and request flow, authentication (CenterNetwork.cpp).
     void clear();
     BodyReader* requestReader();
-    OutgoingMessage handle(const GatewayRequest& request);
+    OutgoingMessage respond(const GatewayRequest& request);
+    void endConnection(const GatewayRequest& request);
     void endOfExchange(std::int32_t errorCode, std::int32_t level);
     void closeOpenConversation();
 
@@ -167,7 +170,10 @@ struct CenterNetwork::State : gateway::Telegram {
     void perRequestReset();
     void writeSession(const gateway::SessionEntry& entry);
     SoapHeader ownHeader(std::string time, bool withSessionId = true) const;
-    std::int32_t detailFor(std::int32_t code, int socket);
+    // The end of every refused request (entry: its outcome, level, start
+    // and session id).
+    OutgoingMessage refused(const gateway::Intake& in, std::int32_t code, gateway::SessionEntry entry,
+                            const std::function<OutgoingMessage()>& reply);
 
     // File messages and the completion report (transfers part).
     OutgoingMessage putFile(const gateway::Intake& in, const SoapElement& method);
@@ -180,7 +186,7 @@ private:
     OutgoingMessage serve(const GatewayRequest& request, const std::filesystem::path& message,
                           const EntityOutcome& entity);
     OutgoingMessage dispatch(gateway::Intake& in);
-    OutgoingMessage intakeRefusal(std::int32_t code, bool withFileRecord);
+    OutgoingMessage intakeRefusal(const gateway::Intake& in, std::int32_t code, bool withFileRecord);
 
     OutgoingMessage authenticate(const gateway::Intake& in, const SoapElement& method);
     void startConversation(const gateway::Intake& in);

@@ -41,9 +41,8 @@ OutgoingMessage CenterNetwork::State::strayRequest(const Intake& in, std::string
     closeOpenConversation();
     fileRefused = false;
     phase = methodPhase;
-    resultCode = code;
-    writeSession({.start = getNowStamp(), .phase = phase, .result = code, .withFile = false, .withKeys = false});
-    return methodReply(in, reply, code);
+    return refused(in, code, {.start = getNowStamp(), .withFile = false, .withKeys = false},
+                   [&] { return methodReply(in, reply, code); });
 }
 
 bool CenterNetwork::State::cookieMissing(const Intake& in) const {
@@ -138,14 +137,12 @@ OutgoingMessage CenterNetwork::State::putFileRefusal(const Intake& in, std::int3
     if (!endReported) fire(kDeliveryFailed);
     endReported = true;
     if (code <= 0) code = kResultOther;
-    resultCode = code;
-    std::int32_t detail = detailFor(code, in.request.socket);
     if (!centerRecord.sectionName.empty()) deleteCenterRecord(centerRecord.sectionName);
     forceDeleteFile(tempReceivePath);
     fileRefused = true;
     copyLoggedValues();
-    writeSession({.start = startTime, .phase = phase, .result = code, .detail = detail, .sessionId = sessionId});
-    return methodReply(in, "PutFileResponse", code);
+    return refused(in, code, {.start = startTime, .sessionId = sessionId},
+                   [&] { return methodReply(in, "PutFileResponse", code); });
 }
 
 // ---- GetFile ----
@@ -186,7 +183,6 @@ void CenterNetwork::State::lookUpDataKind() {
 OutgoingMessage CenterNetwork::State::sendStagedFile(const Intake& in) {
     UniqueFd staged = openStagedFile(centerRecord.tempFilePath);
     if (!staged) {
-        errorDetail = 0;
         throw refusal(kResultNoFile, kNoFileText);
     }
     std::shared_ptr<EntitySource> source;
@@ -195,7 +191,6 @@ OutgoingMessage CenterNetwork::State::sendStagedFile(const Intake& in) {
                                        std::numeric_limits<std::int32_t>::max());
     } catch (const EntitySource::Error& e) {
         if (e.why() == EntitySource::Failure::TooLarge) {
-            errorDetail = 0;
             throw refusal(kResultNoFile, kNoFileText);
         }
         bool unreadable = e.why() == EntitySource::Failure::Read || e.why() == EntitySource::Failure::Changed;
@@ -226,18 +221,14 @@ OutgoingMessage CenterNetwork::State::getFileRefusal(const Intake& in, std::int3
     bool nothingToSend = in.noFilePermission() && code == kResultNoFile;
     if (!endReported) fire(nothingToSend ? kFetchDone : kFetchFailed);
     endReported = true;
-    resultCode = code;
     updateCenterStatus(centerRecord.sectionName, kStatusWaiting);
     fileRefused = true;
     copyLoggedValues();
-    std::int32_t detail = detailFor(code, in.request.socket);
-    writeSession({.outcome = nothingToSend ? SessionLog::kNormalEnd : SessionLog::kAbnormalEnd,
-                  .start = startTime,
-                  .phase = phase,
-                  .result = code,
-                  .detail = detail,
-                  .sessionId = sessionId});
-    return methodReply(in, "GetFileResponse", code);
+    return refused(in, code,
+                   {.outcome = nothingToSend ? SessionLog::kNormalEnd : SessionLog::kAbnormalEnd,
+                    .start = startTime,
+                    .sessionId = sessionId},
+                   [&] { return methodReply(in, "GetFileResponse", code); });
 }
 
 // ---- ReportStatus ----
@@ -275,16 +266,12 @@ OutgoingMessage CenterNetwork::State::reportRefusal(const Intake& in, std::int32
             fire(in.noFilePermission() && code == kResultNoFile ? kFetchDone : kFetchFailed);
     }
     endReported = true;
-    resultCode = code;
-    std::int32_t detail = detailFor(code, in.request.socket);
-    writeSession({.outcome = SessionLog::kWarning,
-                  .level = SessionLog::kLevelWarning,
-                  .start = startTime,
-                  .phase = phase,
-                  .result = code,
-                  .detail = detail,
-                  .sessionId = sessionId});
-    return methodReply(in, "ReportStatusResponse", code);
+    return refused(in, code,
+                   {.outcome = SessionLog::kWarning,
+                    .level = SessionLog::kLevelWarning,
+                    .start = startTime,
+                    .sessionId = sessionId},
+                   [&] { return methodReply(in, "ReportStatusResponse", code); });
 }
 
 } // namespace plx
