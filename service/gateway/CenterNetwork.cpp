@@ -127,7 +127,7 @@ BodyReader* CenterNetwork::State::requestReader() {
 // they do not; nowhere (only checked) for any other request.
 EntityPlan CenterNetwork::State::planEntity(const EntityHead& head) {
     delivered.reset();
-    if (!isOpen() || transferKind != kDelivery || phase != kAuthAnswered || !receiveFd) return {};
+    if (stage != Stage::kAwaitingFile || transferKind != kDelivery || !receiveFd) return {};
     return delivered.plan(head, [this] { return EntityTarget{receiveFd.get(), tempReceivePath}; });
 }
 
@@ -201,7 +201,6 @@ OutgoingMessage CenterNetwork::State::dispatch(Intake& in) {
 // as an authentication.
 OutgoingMessage CenterNetwork::State::intakeRefusal(const Intake& in, std::int32_t code, bool withFileRecord) {
     closeOpenConversation();
-    fileRefused = false;
     std::string now = getNowStamp();
     return refused(in, code, {.start = now, .withFile = false, .withKeys = false}, [&] {
         SoapHeader header = ownHeader(now);
@@ -218,7 +217,7 @@ OutgoingMessage CenterNetwork::State::intakeRefusal(const Intake& in, std::int32
 }
 
 void CenterNetwork::State::closeOpenConversation() {
-    if (phase > 0 && phase <= kReportAnswered && !conversationLogged) endOfExchange(0, 2);
+    if (phase > 0 && phase <= kReportAnswered && unlogged()) endOfExchange(0, 2);
 }
 
 void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t level) {
@@ -245,7 +244,7 @@ void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t le
         deleteCenterRecord(section);
         forceDeleteFile(tempReceivePath);
     }
-    if (!conversationLogged) {
+    if (unlogged()) {
         writeSession({.outcome = outcome,
                       .level = normal     ? SessionLog::kLevelNormal
                                : abnormal ? SessionLog::kLevelError
@@ -281,7 +280,7 @@ void CenterNetwork::State::perRequestReset() {
     dataFileName.clear();
     tempReceivePath.clear();
     receiveFd.reset();
-    conversationLogged = true;
+    stage = Stage::kNone;
 }
 
 void CenterNetwork::State::writeSession(const SessionEntry& e) {
@@ -355,6 +354,7 @@ void CenterNetwork::State::startConversation(const Intake& in) {
     clear();
     terminalRec = std::move(terminal);
     phase = kAuthReceived;
+    stage = Stage::kAuthenticating;
     socket = in.request.socket;
     resultCode = kResultOther;
     startTime = getNowStamp();
@@ -531,6 +531,7 @@ OutgoingMessage CenterNetwork::State::acceptAuthentication() {
     OutgoingMessage reply =
         writeReply([&](XmlWriter& w) { writeRequestAuthenticationResponse(w, accepted); }, "Set-Cookie", setDateText);
     phase = kAuthAnswered;
+    stage = Stage::kAwaitingFile;
     return reply;
 }
 

@@ -108,6 +108,16 @@ std::int32_t lastSocketError(int socket);
 
 std::string limitText(const std::string& text, std::size_t maxBytes = kTextLimit);
 
+// Where the connection's conversation stands.
+enum class Stage {
+    kNone,           // nothing to log: no conversation, or its record is written
+    kAuthenticating, // an authentication being checked
+    kAwaitingFile,   // the authentication accepted: its GetFile or PutFile may come
+    kAwaitingReport, // the file message answered: its ReportStatus may come
+    kFileRefused,    // the file message refused and logged: its ReportStatus may still come
+    kReported,       // the ReportStatus answered: the connection's end logs the conversation
+};
+
 // The conversation record of one connection.
 struct Telegram {
     std::string setDateText;
@@ -122,10 +132,9 @@ struct Telegram {
     UniqueFd receiveFd; // the descriptor that made tempReceivePath
     std::string terminalId;
     std::string targetTerminalId;
-    bool conversationLogged = false;
+    Stage stage = Stage::kNone;
     bool transferStarted = false;
     bool endReported = false;
-    bool fileRefused = false; // a GetFile or PutFile was refused: its ReportStatus may follow
     std::string startTime;
     std::string sessionId;
     std::int32_t phase = 0;
@@ -202,7 +211,11 @@ private:
     OutgoingMessage authRefusal(const gateway::Intake& in, std::int32_t code);
     OutgoingMessage acceptAuthentication();
 
-    bool isOpen() const { return !conversationLogged && !setDateText.empty(); }
+    // A conversation whose record is still to be written.
+    bool unlogged() const {
+        return stage == gateway::Stage::kAuthenticating || stage == gateway::Stage::kAwaitingFile ||
+               stage == gateway::Stage::kAwaitingReport || stage == gateway::Stage::kReported;
+    }
     OutgoingMessage strayRequest(const gateway::Intake& in, std::string_view reply, std::int32_t methodPhase,
                                  std::int32_t code);
     bool cookieMissing(const gateway::Intake& in) const;

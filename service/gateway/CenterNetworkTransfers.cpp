@@ -39,7 +39,6 @@ UniqueFd openStagedFile(const fs::path& staged) {
 OutgoingMessage CenterNetwork::State::strayRequest(const Intake& in, std::string_view reply, std::int32_t methodPhase,
                                                    std::int32_t code) {
     closeOpenConversation();
-    fileRefused = false;
     phase = methodPhase;
     return refused(in, code, {.start = getNowStamp(), .withFile = false, .withKeys = false},
                    [&] { return methodReply(in, reply, code); });
@@ -72,7 +71,7 @@ OutgoingMessage CenterNetwork::State::methodReply(const Intake& in, std::string_
 // ---- PutFile ----
 
 OutgoingMessage CenterNetwork::State::putFile(const Intake& in, const SoapElement& method) {
-    if (!isOpen() || transferKind != kDelivery || phase != kAuthAnswered)
+    if (stage != Stage::kAwaitingFile || transferKind != kDelivery)
         return strayRequest(in, "PutFileResponse", kFileReceived, kResultBadMessage);
     phase = kFileReceived;
     try {
@@ -88,6 +87,7 @@ OutgoingMessage CenterNetwork::State::putFile(const Intake& in, const SoapElemen
         OutgoingMessage reply =
             writeReply([&](XmlWriter& w) { writePutFileResponse(w, "0", header); }, "Cookie", in.echoedCookie());
         phase = kFileAnswered;
+        stage = Stage::kAwaitingReport;
         return reply;
     } catch (const CenterRefusal& refused) {
         return putFileRefusal(in, refused.result());
@@ -139,16 +139,17 @@ OutgoingMessage CenterNetwork::State::putFileRefusal(const Intake& in, std::int3
     if (code <= 0) code = kResultOther;
     if (!centerRecord.sectionName.empty()) deleteCenterRecord(centerRecord.sectionName);
     forceDeleteFile(tempReceivePath);
-    fileRefused = true;
     copyLoggedValues();
-    return refused(in, code, {.start = startTime, .sessionId = sessionId},
-                   [&] { return methodReply(in, "PutFileResponse", code); });
+    OutgoingMessage reply = refused(in, code, {.start = startTime, .sessionId = sessionId},
+                                    [&] { return methodReply(in, "PutFileResponse", code); });
+    stage = Stage::kFileRefused;
+    return reply;
 }
 
 // ---- GetFile ----
 
 OutgoingMessage CenterNetwork::State::getFile(const Intake& in, const SoapElement& method) {
-    if (!isOpen() || transferKind != kFetch || phase != kAuthAnswered) {
+    if (stage != Stage::kAwaitingFile || transferKind != kFetch) {
         // A cookie naming no session of this connection is the cookie check's 99.
         std::string value;
         bool stale = in.cookie(value) == Intake::Cookie::kPresent && !cookieMatches(in);
@@ -214,6 +215,7 @@ OutgoingMessage CenterNetwork::State::sendStagedFile(const Intake& in) {
         writeReply([&](XmlWriter& w) { writeGetFileResponse(w, "0", header, &file); }, "Cookie", in.echoedCookie());
     compressFlag = fileRec.CompressID;
     phase = kFileAnswered;
+    stage = Stage::kAwaitingReport;
     return reply;
 }
 
@@ -222,26 +224,24 @@ OutgoingMessage CenterNetwork::State::getFileRefusal(const Intake& in, std::int3
     if (!endReported) fire(nothingToSend ? kFetchDone : kFetchFailed);
     endReported = true;
     updateCenterStatus(centerRecord.sectionName, kStatusWaiting);
-    fileRefused = true;
     copyLoggedValues();
-    return refused(in, code,
-                   {.outcome = nothingToSend ? SessionLog::kNormalEnd : SessionLog::kAbnormalEnd,
-                    .start = startTime,
-                    .sessionId = sessionId},
-                   [&] { return methodReply(in, "GetFileResponse", code); });
+    OutgoingMessage reply = refused(in, code,
+                                    {.outcome = nothingToSend ? SessionLog::kNormalEnd : SessionLog::kAbnormalEnd,
+                                     .start = startTime,
+                                     .sessionId = sessionId},
+                                    [&] { return methodReply(in, "GetFileResponse", code); });
+    stage = Stage::kFileRefused;
+    return reply;
 }
 
 // ---- ReportStatus ----
 
 OutgoingMessage CenterNetwork::State::reportStatus(const Intake& in, const SoapElement& method) {
-    bool afterFile = transferKind == kDelivery || transferKind == kFetch;
-    bool afterAnswer = isOpen() && afterFile && phase == kFileAnswered;
     // The center reports a refused file message with its code: still the
     // report of this connection's conversation, answered as such.
-    bool afterRefusal = fileRefused && phase == kFileReceived && !setDateText.empty();
-    if (!afterAnswer && !afterRefusal)
+    if (stage != Stage::kAwaitingReport && stage != Stage::kFileRefused)
         return strayRequest(in, "ReportStatusResponse", kReportReceived, kResultBadMessage);
-    fileRefused = false;
+    if (stage == Stage::kFileRefused) stage = Stage::kNone; // its record is written
     phase = kReportReceived;
     try {
         if (!cookieMatches(in)) throw refusal(kResultBadMessage, kSessionText);
@@ -250,7 +250,8 @@ OutgoingMessage CenterNetwork::State::reportStatus(const Intake& in, const SoapE
         OutgoingMessage reply = methodReply(in, "ReportStatusResponse", 0, false);
         if (transferKind == kFetch) updateCenterStatus(centerRecord.sectionName, kStatusDone);
         copyLoggedValues();
-        phase = kReportAnswered; // the server's closing call logs the normal end
+        phase = kReportAnswered;
+        if (stage == Stage::kAwaitingReport) stage = Stage::kReported; // the server's closing call logs the normal end
         return reply;
     } catch (const CenterRefusal& refused) {
         return reportRefusal(in, refused.result());
