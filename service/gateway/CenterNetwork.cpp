@@ -96,7 +96,7 @@ void CenterNetwork::beginConnection(std::shared_ptr<const Settings> settings) {
     state_->clear();
     state_->authenticated = false;
     state_->settings = std::move(settings);
-    state_->terminalRead.reset();
+    state_->termIni.reset();
 }
 
 BodyReader* CenterNetwork::requestReader() { return state_->requestReader(); }
@@ -171,9 +171,10 @@ OutgoingMessage CenterNetwork::State::serve(const GatewayRequest& request, const
                                             const EntityOutcome& entity) {
     Intake in{request, message, settings, HttpMessage(request.header), entity};
     bool failed = !in.settings || in.settings->apiLogFolder.empty() || in.settings->sessionLogFolder.empty();
-    // Read once for the connection: a request that fails here ends it.
-    if (!terminalRead) terminalRead = static_cast<bool>(client.PLGetTermInfo(terminalRec));
-    if (!*terminalRead) failed = true;
+    // plterm.ini is read once for the connection; each request still asks
+    // for the terminal as an API call of its own.
+    if (!termIni) termIni = TermIniRead::now();
+    if (!client.PLGetTermInfo(terminalRec, *termIni)) failed = true;
     bool checkApplication = !in.settings || in.settings->applicationCheck;
     if (checkApplication && client.GetAliveCount() <= 0) return intakeRefusal(in, kResultNoApplication, true);
     if (failed) return intakeRefusal(in, kResultOther, false);

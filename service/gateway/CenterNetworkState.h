@@ -22,6 +22,7 @@
 #include "common/CenterRefusal.h"
 #include "common/CenterRegister.h"
 #include "common/Settings.h"
+#include "common/TermInfo.h"
 #include "platform/UniqueFd.h"
 #include "service/gateway/CenterNetwork.h"
 
@@ -160,7 +161,7 @@ struct CenterNetwork::State : gateway::Telegram {
     Client& client;
     bool authenticated = false;               // an authentication of this connection was accepted
     std::shared_ptr<const Settings> settings; // of this connection
-    std::optional<bool> terminalRead;         // terminalRec read (true: without a fault)
+    std::optional<TermIniRead> termIni;       // plterm.ini as read for this connection
     // The reader of the request being received, and where its body went.
     std::unique_ptr<EntityReceiver> receiving;
     ReceivedEntity delivered;
