@@ -14,6 +14,7 @@
 #include "api/LogLayout.h"
 #include "api/ResultCodes.h"
 #include "api/TextLimits.h"
+#include "centerlink/Conversation.h"
 #include "centerlink/EntityReceiver.h"
 #include "centerlink/HttpMessage.h"
 #include "centerlink/ReceivedEntity.h"
@@ -60,7 +61,6 @@ inline constexpr const char* kNoFileText = "該当ファイルが存在しませ
 inline constexpr const char* kReceiveFileText = "受信用ファイルの生成に失敗";
 inline constexpr const char* kSessionText = "セッションエラー：cookie情報で特定できません";
 inline constexpr const char* kRestoreText = "データが正しく復元できません";
-inline constexpr const char* kNotStoredText = "受信データの保存に失敗";
 inline constexpr const char* kPrepareText = "the body to send could not be prepared";
 
 // A refusal carries the center result code to answer with; the step that
