@@ -138,9 +138,7 @@ Conversation::Reply Conversation::exchange(const Request& request) {
     return reply;
 }
 
-void Conversation::replyNotKept(int systemError) {
-    fail({kApiNotReady, systemError, kReplyNotStoredText, kResultOther});
-}
+void Conversation::replyNotKept(int systemError) { fail({kApiNotReady, systemError, kNotStoredText, kResultOther}); }
 
 void Conversation::authenticate(AuthenticationRequest request, int firstByteTimeout,
                                 const UnreadableReply& unreadable) {

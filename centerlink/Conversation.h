@@ -45,7 +45,7 @@ inline constexpr std::size_t kReplyTextLimit = 255;
 std::string replyText(const std::string& text);
 
 // Received data (a reply's body, a received file) that could not be stored.
-inline constexpr const char* kReplyNotStoredText = "受信データの保存に失敗";
+inline constexpr const char* kNotStoredText = "受信データの保存に失敗";
 
 // A reply that is not the authentication's answer.
 inline constexpr StepFailure kNotAuthenticationReply{kApiCenterError, kResultBadMessage, "認証回答ではない電文でした",

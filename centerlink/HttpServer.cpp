@@ -38,13 +38,14 @@ void setSendTimeout(int fd, int seconds) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-// Read for every exchange: the time-outs may be changed while the service runs.
-Settings currentSettings() {
+// Read for every connection: the settings may be changed while the service
+// runs. Null when missing or unreadable: the time-outs then are the defaults.
+std::shared_ptr<const Settings> settingsOrNull() {
     try {
-        if (auto s = loadSettings()) return *s;
+        return loadSettings();
     } catch (...) {
+        return nullptr;
     }
-    return Settings{};
 }
 
 int firstByteTimeout(const Settings& s, int exchange) {
@@ -94,7 +95,7 @@ struct HttpServer::Impl {
     void acceptLoop();
     void waitForWake(int ms);
     void serve(UniqueFd fd);
-    void exchanges(Connection& connection, GatewayHandler* h, bool& endReported,
+    void exchanges(Connection& connection, GatewayHandler* h, const Settings& settings, bool& endReported,
                    std::optional<WaitDeadline>& untilAuthenticated);
     bool track(int fd);
     void untrack();
@@ -151,11 +152,13 @@ void HttpServer::Impl::serve(UniqueFd fd) {
     // Until a center has authenticated, the connection has the tcp time-out
     // from its accept, however many reads a peer that feeds a byte now and
     // then makes it take: the gateway serves one connection at a time.
+    std::shared_ptr<const Settings> settings = settingsOrNull();
+    const Settings& limits = settings ? *settings : Settings{};
     std::optional<WaitDeadline> untilAuthenticated;
-    untilAuthenticated.emplace(currentSettings().tcpTimeout);
+    untilAuthenticated.emplace(limits.tcpTimeout);
     bool endReported = false;
     try {
-        if (h) h->beginConnection();
+        if (h) h->beginConnection(settings);
         setSendTimeout(connection.fd(), kAcceptSendTimeout);
         setNoDelay(connection.fd());
         bool ready = true;
@@ -170,7 +173,7 @@ void HttpServer::Impl::serve(UniqueFd fd) {
                 ready = tlsAcceptWithTimeout(connection.tls(), kHandshakeTimeout).ok();
             }
         }
-        if (ready) exchanges(connection, h, endReported, untilAuthenticated);
+        if (ready) exchanges(connection, h, limits, endReported, untilAuthenticated);
     } catch (...) {
         untrack();
         connection.close();
@@ -185,7 +188,7 @@ void HttpServer::Impl::serve(UniqueFd fd) {
     connection.close();
 }
 
-void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool& endReported,
+void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, const Settings& settings, bool& endReported,
                                  std::optional<WaitDeadline>& untilAuthenticated) {
     MemoryReturnScope memory;
     CountingSemaphore session(kSessionCount, kSessionSemaphoreName);
@@ -199,7 +202,6 @@ void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, bool
     };
 
     for (int exchange = 1; exchange <= kExchanges; ++exchange) {
-        Settings settings = currentSettings();
         const int tcp = settings.tcpTimeout;
         setSendTimeout(socket, tcp);
 

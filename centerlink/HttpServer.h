@@ -17,6 +17,7 @@
 #include "centerlink/HttpReceiver.h"
 #include "centerlink/TlsIo.h"
 #include "common/OutgoingMessage.h"
+#include "common/Settings.h"
 #include "platform/UniqueFd.h"
 
 namespace plx {
@@ -34,7 +35,9 @@ class GatewayHandler {
 public:
     virtual ~GatewayHandler() = default;
     // A new connection was accepted: nothing of an earlier one carries over.
-    virtual void beginConnection() = 0;
+    // settings: plconfig.ini as read once for the connection; null when it
+    // is missing or cannot be read.
+    virtual void beginConnection(std::shared_ptr<const Settings> settings) = 0;
     // How the next request's body is taken in as it arrives (the handler
     // keeps the reader until the next call; the body file then is the one
     // the reader gives); null: into a file as it came.

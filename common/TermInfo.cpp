@@ -12,18 +12,8 @@ namespace plx {
 
 namespace {
 
-std::optional<IniDocument> loadTerm() {
-    try {
-        auto path = findIniFile(kTermIni);
-        if (!path) return std::nullopt;
-        return IniDocument::load(*path);
-    } catch (...) {
-        return std::nullopt;
-    }
-}
-
 std::string termValue(const IniDocument& doc, const char* key) {
-    return utf8Truncate(doc.get("terminfo", key, ""), kTextLimit);
+    return utf8Truncate(doc.get(kTermSection, key, ""), kTextLimit);
 }
 
 std::optional<ProxySetting> proxyFrom(const IniDocument& doc) {
@@ -42,15 +32,44 @@ std::optional<ProxySetting> proxyFrom(const IniDocument& doc) {
 
 } // namespace
 
-std::optional<CenterRoute> readCenterRoute() {
-    auto term = loadTerm();
-    if (!term) return std::nullopt;
+std::optional<IniDocument> loadTermIni() {
+    auto path = findIniFile(kTermIni);
+    if (!path) return std::nullopt;
+    return IniDocument::load(*path);
+}
+
+TermIniRead TermIniRead::now() {
+    TermIniRead read;
+    try {
+        read.document_ = loadTermIni();
+    } catch (...) {
+        read.failure_ = std::current_exception();
+    }
+    return read;
+}
+
+const std::optional<IniDocument>& TermIniRead::document() const {
+    if (failure_) std::rethrow_exception(failure_);
+    return document_;
+}
+
+CenterRoute centerRouteOf(const IniDocument& term) {
     CenterRoute route;
-    route.centerUrl = termValue(*term, "centerurl");
+    route.centerUrl = termValue(term, "centerurl");
     route.center = parseCenterUrl(route.centerUrl);
-    route.proxy = proxyFrom(*term);
-    route.keepAlive = !route.proxy || equalsIgnoreCase(termValue(*term, "proxykeepalive"), "yes");
+    route.proxy = proxyFrom(term);
+    route.keepAlive = !route.proxy || equalsIgnoreCase(termValue(term, "proxykeepalive"), "yes");
     return route;
+}
+
+std::optional<CenterRoute> readCenterRoute() {
+    try {
+        auto term = loadTermIni();
+        if (!term) return std::nullopt;
+        return centerRouteOf(*term);
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 bool isSSLUsed(const std::optional<CenterRoute>& route) { return route && (route->https() || isHttpSSL()); }

@@ -4,10 +4,12 @@
 // HTTP layer builds its connections and request heads from this record
 // alone.
 
+#include <exception>
 #include <optional>
 #include <string>
 
 #include "common/CenterUrl.h"
+#include "platform/IniFile.h"
 
 namespace plx {
 
@@ -34,8 +36,30 @@ struct CenterRoute {
     int connectPort() const { return proxy ? proxy->port : center.port; }
 };
 
-// plterm.ini read once; nullopt without the file. A default CenterRoute
-// is the route of an empty URL and no proxy.
+inline constexpr const char* kTermSection = "terminfo";
+
+// plterm.ini in the program folder, the one reader of the file for the
+// terminal record and the route; nullopt when it is not there, throws
+// when it cannot be read.
+std::optional<IniDocument> loadTermIni();
+
+// One read of plterm.ini kept for the requests of one connection:
+// document() gives loadTermIni's answer again, or throws again what it threw.
+class TermIniRead {
+public:
+    static TermIniRead now();
+    const std::optional<IniDocument>& document() const;
+
+private:
+    std::optional<IniDocument> document_;
+    std::exception_ptr failure_;
+};
+
+// The route a read plterm.ini gives.
+CenterRoute centerRouteOf(const IniDocument& term);
+
+// plterm.ini read once; nullopt without the file or when it cannot be
+// read. A default CenterRoute is the route of an empty URL and no proxy.
 std::optional<CenterRoute> readCenterRoute();
 
 // TLS anywhere: towards the center (its URL is https) or at the gateway

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "api/ApiRecords.h"
 #include "api/ClientEvents.h"
 #include "api/TextLimits.h"
+#include "common/TermInfo.h"
 #include "service/classes/ApiMethod.h"
 
 namespace plx {
@@ -34,8 +36,11 @@ public:
                             const std::string& CenterURL, const std::string& Password,
                             const std::string& ProtocolVersion, const std::string& ProxyServer,
                             const std::string& ProxyUser, const std::string& ProxyPassword);
-    // out holds every stored key, also when a faulty one fails the call.
-    ApiResult PLGetTermInfo(TerminalRec& out);
+    // out holds every stored key, also when a faulty one fails the call;
+    // route, when given, the center route of the same read.
+    ApiResult PLGetTermInfo(TerminalRec& out, std::optional<CenterRoute>* route = nullptr);
+    // The same call over plterm.ini as read before (one record each time).
+    ApiResult PLGetTermInfo(TerminalRec& out, const TermIniRead& kept);
     ApiResult PLSetFileInfo(const std::string& FileType, const std::string& DataName, std::int32_t ServiceNo,
                             const std::string& ProtocolFilename, const std::string& AccessKey,
                             std::int32_t RecordLength, std::int32_t CompressID, const std::string& UserData);
@@ -64,6 +69,8 @@ public:
     void setSubscriberCounter(std::function<std::int32_t()> counter);
 
 private:
+    ApiResult getTermInfo(TerminalRec& out, std::optional<CenterRoute>* route,
+                          const std::function<std::optional<IniDocument>()>& read);
     // Calls the sink, if any, outside the wiring lock; failures are dropped.
     void fire(const std::function<void(ClientEvents&)>& call) noexcept;
     void replaceResults(const std::string& caller, std::vector<FileRec> results);

@@ -12,12 +12,6 @@
 
 namespace plx {
 
-std::optional<IniDocument> loadTermIni() {
-    auto path = findIniFile(kTermIni);
-    if (!path) return std::nullopt;
-    return IniDocument::load(*path);
-}
-
 std::string termValue(const IniDocument& doc, std::string_view key) {
     return utf8Sanitize(doc.get(kTermSection, key, ""));
 }

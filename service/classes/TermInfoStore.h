@@ -10,14 +10,10 @@
 
 #include "api/ApiRecords.h"
 #include "api/TermDefinitionRules.h"
+#include "common/TermInfo.h"
 #include "platform/IniFile.h"
 
 namespace plx {
-
-inline constexpr const char* kTermSection = "terminfo";
-
-// plterm.ini in the program folder; nullopt when it is not there.
-std::optional<IniDocument> loadTermIni();
 
 // A stored value as the records carry it (valid UTF-8).
 std::string termValue(const IniDocument& doc, std::string_view key);

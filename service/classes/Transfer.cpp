@@ -47,9 +47,10 @@ void Transfer::useCheckedSettings() {
     useSettings(*settings_);
 }
 
+// The route comes from the same read of plterm.ini.
 void Transfer::readTerminalInfo() {
     TerminalRec terminal;
-    if (ApiResult read = client_.PLGetTermInfo(terminal); read.failed)
+    if (ApiResult read = client_.PLGetTermInfo(terminal, &route_); read.failed)
         fail({kApiSystemError, read.systemError(), "端末管理ファイルからの情報取得に失敗", kResultOther});
     terminal_ = std::move(terminal);
 }

@@ -71,14 +71,6 @@ std::string limitText(const std::string& text, std::size_t maxBytes) { return ut
 
 namespace {
 
-std::unique_ptr<Settings> settingsOrNull() {
-    try {
-        return loadSettings();
-    } catch (...) {
-        return nullptr;
-    }
-}
-
 bool contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
 
 AuthenticationResponse authResponse(std::int32_t code, SoapHeader header) {
@@ -95,7 +87,7 @@ CenterNetwork::CenterNetwork(std::shared_ptr<Client> client)
 
 CenterNetwork::~CenterNetwork() = default;
 
-void CenterNetwork::beginConnection() {
+void CenterNetwork::beginConnection(std::shared_ptr<const Settings> settings) {
     try {
         state_->closeOpenConversation();
     } catch (...) {
@@ -103,15 +95,17 @@ void CenterNetwork::beginConnection() {
     }
     state_->clear();
     state_->authenticated = false;
+    state_->settings = std::move(settings);
+    state_->termIni.reset();
 }
 
 BodyReader* CenterNetwork::requestReader() { return state_->requestReader(); }
 
-OutgoingMessage CenterNetwork::respond(const GatewayRequest& request) { return state_->handle(request); }
+OutgoingMessage CenterNetwork::respond(const GatewayRequest& request) { return state_->respond(request); }
 
 bool CenterNetwork::authenticated() const { return state_->authenticated; }
 
-void CenterNetwork::endConnection(const GatewayRequest& request) { state_->handle(request); }
+void CenterNetwork::endConnection(const GatewayRequest& request) { state_->endConnection(request); }
 
 // ---- Connection and request flow ----
 
@@ -133,17 +127,21 @@ BodyReader* CenterNetwork::State::requestReader() {
 // they do not; nowhere (only checked) for any other request.
 EntityPlan CenterNetwork::State::planEntity(const EntityHead& head) {
     delivered.reset();
-    if (!isOpen() || transferKind != kDelivery || phase != kAuthAnswered || !receiveFd) return {};
+    if (stage != Stage::kAwaitingFile || transferKind != kDelivery || !receiveFd) return {};
     return delivered.plan(head, [this] { return EntityTarget{receiveFd.get(), tempReceivePath}; });
 }
 
-OutgoingMessage CenterNetwork::State::handle(const GatewayRequest& request) {
-    if (!request.body) {
-        receiving.reset();
-        try {
-            endOfExchange(request.errorCode, request.level);
-        } catch (...) {
-        }
+void CenterNetwork::State::endConnection(const GatewayRequest& request) {
+    receiving.reset();
+    try {
+        endOfExchange(request.errorCode, request.level);
+    } catch (...) {
+    }
+}
+
+OutgoingMessage CenterNetwork::State::respond(const GatewayRequest& request) {
+    if (!request.body) { // no request after all: the end
+        endConnection(request);
         return {};
     }
     // The request and whatever extraction made of it.
@@ -171,13 +169,15 @@ OutgoingMessage CenterNetwork::State::handle(const GatewayRequest& request) {
 
 OutgoingMessage CenterNetwork::State::serve(const GatewayRequest& request, const fs::path& message,
                                             const EntityOutcome& entity) {
-    Intake in{request, message, settingsOrNull(), HttpMessage(request.header), entity};
+    Intake in{request, message, settings, HttpMessage(request.header), entity};
     bool failed = !in.settings || in.settings->apiLogFolder.empty() || in.settings->sessionLogFolder.empty();
-    terminalRec = TerminalRec{};
-    if (!client.PLGetTermInfo(terminalRec)) failed = true;
+    // plterm.ini is read once for the connection; each request still asks
+    // for the terminal as an API call of its own.
+    if (!termIni) termIni = TermIniRead::now();
+    if (!client.PLGetTermInfo(terminalRec, *termIni)) failed = true;
     bool checkApplication = !in.settings || in.settings->applicationCheck;
-    if (checkApplication && client.GetAliveCount() <= 0) return intakeRefusal(kResultNoApplication, true);
-    if (failed) return intakeRefusal(kResultOther, false);
+    if (checkApplication && client.GetAliveCount() <= 0) return intakeRefusal(in, kResultNoApplication, true);
+    if (failed) return intakeRefusal(in, kResultOther, false);
     return dispatch(in);
 }
 
@@ -187,10 +187,10 @@ OutgoingMessage CenterNetwork::State::dispatch(Intake& in) {
         // Without extraction the whole body would be parsed: the size cap refuses it.
         doc.emplace(SoapDocument::parseFile(in.message));
     } catch (const std::exception&) {
-        return intakeRefusal(kResultBadMessage, false);
+        return intakeRefusal(in, kResultBadMessage, false);
     }
     auto method = doc->method({"RequestAuthentication", "GetFile", "PutFile", "ReportStatus"});
-    if (!method) return intakeRefusal(kResultBadMessage, false); // "電文不正"
+    if (!method) return intakeRefusal(in, kResultBadMessage, false); // "電文不正"
     std::string name = method->name();
     if (equalsIgnoreCase(name, "RequestAuthentication")) return authenticate(in, *method);
     if (equalsIgnoreCase(name, "GetFile")) return getFile(in, *method);
@@ -200,27 +200,25 @@ OutgoingMessage CenterNetwork::State::dispatch(Intake& in) {
 
 // 35, the early 99 and an unreadable message: whatever the method, answered
 // as an authentication.
-OutgoingMessage CenterNetwork::State::intakeRefusal(std::int32_t code, bool withFileRecord) {
+OutgoingMessage CenterNetwork::State::intakeRefusal(const Intake& in, std::int32_t code, bool withFileRecord) {
     closeOpenConversation();
-    fileRefused = false;
-    resultCode = code;
     std::string now = getNowStamp();
-    SoapHeader header = ownHeader(now);
-    header.sessionId.clear();
-    OutgoingMessage reply = writeReply(
-        [&](XmlWriter& w) {
-            if (withFileRecord)
-                writeRequestAuthenticationResponse(w, authResponse(code, header));
-            else
-                writeResultMessage(w, "RequestAuthenticationResponse", std::to_string(code), header);
-        },
-        "", "");
-    writeSession({.start = now, .phase = phase, .result = code, .withFile = false, .withKeys = false});
-    return reply;
+    return refused(in, code, {.start = now, .withFile = false, .withKeys = false}, [&] {
+        SoapHeader header = ownHeader(now);
+        header.sessionId.clear();
+        return writeReply(
+            [&](XmlWriter& w) {
+                if (withFileRecord)
+                    writeRequestAuthenticationResponse(w, authResponse(code, header));
+                else
+                    writeResultMessage(w, "RequestAuthenticationResponse", std::to_string(code), header);
+            },
+            "", "");
+    });
 }
 
 void CenterNetwork::State::closeOpenConversation() {
-    if (phase > 0 && phase <= kReportAnswered && !conversationLogged) endOfExchange(0, 2);
+    if (phase > 0 && phase <= kReportAnswered && unlogged()) endOfExchange(0, 2);
 }
 
 void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t level) {
@@ -247,7 +245,7 @@ void CenterNetwork::State::endOfExchange(std::int32_t errorCode, std::int32_t le
         deleteCenterRecord(section);
         forceDeleteFile(tempReceivePath);
     }
-    if (!conversationLogged) {
+    if (unlogged()) {
         writeSession({.outcome = outcome,
                       .level = normal     ? SessionLog::kLevelNormal
                                : abnormal ? SessionLog::kLevelError
@@ -283,7 +281,7 @@ void CenterNetwork::State::perRequestReset() {
     dataFileName.clear();
     tempReceivePath.clear();
     receiveFd.reset();
-    conversationLogged = true;
+    stage = Stage::kNone;
 }
 
 void CenterNetwork::State::writeSession(const SessionEntry& e) {
@@ -309,9 +307,16 @@ SoapHeader CenterNetwork::State::ownHeader(std::string time, bool withSessionId)
     return SoapHeader{std::move(time), terminalRec.TerminalID, terminalRec.CenterID, sessionId, withSessionId};
 }
 
-std::int32_t CenterNetwork::State::detailFor(std::int32_t code, int socketFd) {
-    errorDetail = code == 1 ? lastSocketError(socketFd) : 0;
-    return errorDetail;
+// The end of every refused request: its code kept, its session record (the
+// socket's error as the detail of code 1), then its reply.
+OutgoingMessage CenterNetwork::State::refused(const Intake& in, std::int32_t code, SessionEntry entry,
+                                              const std::function<OutgoingMessage()>& reply) {
+    resultCode = code;
+    entry.phase = phase;
+    entry.result = code;
+    entry.detail = code == 1 ? lastSocketError(in.request.socket) : 0;
+    writeSession(entry);
+    return reply();
 }
 
 // ---- RequestAuthentication ----
@@ -350,6 +355,7 @@ void CenterNetwork::State::startConversation(const Intake& in) {
     clear();
     terminalRec = std::move(terminal);
     phase = kAuthReceived;
+    stage = Stage::kAuthenticating;
     socket = in.request.socket;
     resultCode = kResultOther;
     startTime = getNowStamp();
@@ -383,7 +389,6 @@ bool CenterNetwork::State::readAuthentication(const SoapElement& method) {
 // Narrowed step by step so the code tells which value is wrong.
 void CenterNetwork::State::checkDataKind() {
     std::lock_guard lock(fileIniMutex());
-    errorDetail = 0;
     std::int32_t count = 0;
     auto search = [&](std::int32_t service, const std::string& key, std::int32_t notFound, const char* reason) {
         if (!client.PLGetFileInfo("", service, protocolFileName, key, 0, 0, count))
@@ -448,7 +453,6 @@ void CenterNetwork::State::pickStagedFile() {
         updateCenterStatus(r.sectionName, kStatusInProgress);
         return;
     }
-    errorDetail = 0;
     throw refusal(kResultNoFile, kNoFileText);
 }
 
@@ -460,8 +464,7 @@ void CenterNetwork::State::createReceiveEntry(const Settings* settings) {
     OpenTempFile file;
     try {
         file = OpenTempFile::create(folder, kTempPrefix);
-    } catch (const std::system_error& e) {
-        errorDetail = e.code().value();
+    } catch (const std::system_error&) {
         throw refusal(kResultOther, kReceiveFileText);
     }
     CenterRecord r;
@@ -502,7 +505,6 @@ OutgoingMessage CenterNetwork::State::doubleDeliveryReply() {
 }
 
 OutgoingMessage CenterNetwork::State::authRefusal(const Intake& in, std::int32_t code) {
-    resultCode = code;
     if (transferKind == kFetch) {
         fire(kFetchStarted);
         fire(in.noFilePermission() && code == kResultNoFile ? kFetchDone : kFetchFailed);
@@ -515,11 +517,11 @@ OutgoingMessage CenterNetwork::State::authRefusal(const Intake& in, std::int32_t
     fileRec.FileSize = 0;
     fileRec.RecordLength = 0;
     fileRec.CompressID = -1;
-    std::int32_t detail = detailFor(code, in.request.socket);
-    writeSession({.start = startTime, .phase = phase, .result = code, .detail = detail, .sessionId = sessionId});
-    SoapHeader header{getNowStamp(), terminalId, targetTerminalId, sessionId, true};
-    return writeReply([&](XmlWriter& w) { writeRequestAuthenticationResponse(w, authResponse(code, header)); },
-                      "Set-Cookie", getNowTimeText());
+    return refused(in, code, {.start = startTime, .sessionId = sessionId}, [&] {
+        SoapHeader header{getNowStamp(), terminalId, targetTerminalId, sessionId, true};
+        return writeReply([&](XmlWriter& w) { writeRequestAuthenticationResponse(w, authResponse(code, header)); },
+                          "Set-Cookie", getNowTimeText());
+    });
 }
 
 OutgoingMessage CenterNetwork::State::acceptAuthentication() {
@@ -530,6 +532,7 @@ OutgoingMessage CenterNetwork::State::acceptAuthentication() {
     OutgoingMessage reply =
         writeReply([&](XmlWriter& w) { writeRequestAuthenticationResponse(w, accepted); }, "Set-Cookie", setDateText);
     phase = kAuthAnswered;
+    stage = Stage::kAwaitingFile;
     return reply;
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,7 @@
 #include "api/LogLayout.h"
 #include "api/ResultCodes.h"
 #include "api/TextLimits.h"
+#include "centerlink/Conversation.h"
 #include "centerlink/EntityReceiver.h"
 #include "centerlink/HttpMessage.h"
 #include "centerlink/ReceivedEntity.h"
@@ -21,6 +23,7 @@
 #include "common/CenterRefusal.h"
 #include "common/CenterRegister.h"
 #include "common/Settings.h"
+#include "common/TermInfo.h"
 #include "platform/UniqueFd.h"
 #include "service/gateway/CenterNetwork.h"
 
@@ -58,7 +61,6 @@ inline constexpr const char* kNoFileText = "該当ファイルが存在しませ
 inline constexpr const char* kReceiveFileText = "受信用ファイルの生成に失敗";
 inline constexpr const char* kSessionText = "セッションエラー：cookie情報で特定できません";
 inline constexpr const char* kRestoreText = "データが正しく復元できません";
-inline constexpr const char* kNotStoredText = "受信データの保存に失敗";
 inline constexpr const char* kPrepareText = "the body to send could not be prepared";
 
 // A refusal carries the center result code to answer with; the step that
@@ -68,8 +70,8 @@ inline CenterRefusal refusal(std::int32_t code, std::string_view reason) { retur
 // One received request and what the intake learnt about it.
 struct Intake {
     const GatewayRequest& request;
-    const std::filesystem::path& message; // the request with its Entity text taken out
-    std::unique_ptr<Settings> settings;
+    const std::filesystem::path& message;     // the request with its Entity text taken out
+    std::shared_ptr<const Settings> settings; // null when plconfig.ini is missing or unreadable
     HttpMessage http;
     const EntityOutcome& entity; // what became of the Entity text
 
@@ -107,6 +109,16 @@ std::int32_t lastSocketError(int socket);
 
 std::string limitText(const std::string& text, std::size_t maxBytes = kTextLimit);
 
+// Where the connection's conversation stands.
+enum class Stage {
+    kNone,           // nothing to log: no conversation, or its record is written
+    kAuthenticating, // an authentication being checked
+    kAwaitingFile,   // the authentication accepted: its GetFile or PutFile may come
+    kAwaitingReport, // the file message answered: its ReportStatus may come
+    kFileRefused,    // the file message refused and logged: its ReportStatus may still come
+    kReported,       // the ReportStatus answered: the connection's end logs the conversation
+};
+
 // The conversation record of one connection.
 struct Telegram {
     std::string setDateText;
@@ -121,10 +133,9 @@ struct Telegram {
     UniqueFd receiveFd; // the descriptor that made tempReceivePath
     std::string terminalId;
     std::string targetTerminalId;
-    bool conversationLogged = false;
+    Stage stage = Stage::kNone;
     bool transferStarted = false;
     bool endReported = false;
-    bool fileRefused = false; // a GetFile or PutFile was refused: its ReportStatus may follow
     std::string startTime;
     std::string sessionId;
     std::int32_t phase = 0;
@@ -134,7 +145,6 @@ struct Telegram {
     std::string fileRecordKey;
     std::int32_t transferKind = 0;
     std::int32_t compressFlag = 0;
-    std::int32_t errorDetail = 0;
     std::int32_t serviceNo = 0;
     std::string protocolVersion;
     std::int32_t recordNumber = 0;
@@ -149,7 +159,9 @@ struct CenterNetwork::State : gateway::Telegram {
     explicit State(Client& client) : client(client) {}
 
     Client& client;
-    bool authenticated = false; // an authentication of this connection was accepted
+    bool authenticated = false;               // an authentication of this connection was accepted
+    std::shared_ptr<const Settings> settings; // of this connection
+    std::optional<TermIniRead> termIni;       // plterm.ini as read for this connection
     // The reader of the request being received, and where its body went.
     std::unique_ptr<EntityReceiver> receiving;
     ReceivedEntity delivered;
@@ -157,7 +169,8 @@ struct CenterNetwork::State : gateway::Telegram {
     // Connection and request flow, authentication (CenterNetwork.cpp).
     void clear();
     BodyReader* requestReader();
-    OutgoingMessage handle(const GatewayRequest& request);
+    OutgoingMessage respond(const GatewayRequest& request);
+    void endConnection(const GatewayRequest& request);
     void endOfExchange(std::int32_t errorCode, std::int32_t level);
     void closeOpenConversation();
 
@@ -167,7 +180,10 @@ struct CenterNetwork::State : gateway::Telegram {
     void perRequestReset();
     void writeSession(const gateway::SessionEntry& entry);
     SoapHeader ownHeader(std::string time, bool withSessionId = true) const;
-    std::int32_t detailFor(std::int32_t code, int socket);
+    // The end of every refused request (entry: its outcome, level, start
+    // and session id).
+    OutgoingMessage refused(const gateway::Intake& in, std::int32_t code, gateway::SessionEntry entry,
+                            const std::function<OutgoingMessage()>& reply);
 
     // File messages and the completion report (transfers part).
     OutgoingMessage putFile(const gateway::Intake& in, const SoapElement& method);
@@ -180,7 +196,7 @@ private:
     OutgoingMessage serve(const GatewayRequest& request, const std::filesystem::path& message,
                           const EntityOutcome& entity);
     OutgoingMessage dispatch(gateway::Intake& in);
-    OutgoingMessage intakeRefusal(std::int32_t code, bool withFileRecord);
+    OutgoingMessage intakeRefusal(const gateway::Intake& in, std::int32_t code, bool withFileRecord);
 
     OutgoingMessage authenticate(const gateway::Intake& in, const SoapElement& method);
     void startConversation(const gateway::Intake& in);
@@ -196,7 +212,11 @@ private:
     OutgoingMessage authRefusal(const gateway::Intake& in, std::int32_t code);
     OutgoingMessage acceptAuthentication();
 
-    bool isOpen() const { return !conversationLogged && !setDateText.empty(); }
+    // A conversation whose record is still to be written.
+    bool unlogged() const {
+        return stage == gateway::Stage::kAuthenticating || stage == gateway::Stage::kAwaitingFile ||
+               stage == gateway::Stage::kAwaitingReport || stage == gateway::Stage::kReported;
+    }
     OutgoingMessage strayRequest(const gateway::Intake& in, std::string_view reply, std::int32_t methodPhase,
                                  std::int32_t code);
     bool cookieMissing(const gateway::Intake& in) const;

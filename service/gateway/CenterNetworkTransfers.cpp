@@ -39,11 +39,9 @@ UniqueFd openStagedFile(const fs::path& staged) {
 OutgoingMessage CenterNetwork::State::strayRequest(const Intake& in, std::string_view reply, std::int32_t methodPhase,
                                                    std::int32_t code) {
     closeOpenConversation();
-    fileRefused = false;
     phase = methodPhase;
-    resultCode = code;
-    writeSession({.start = getNowStamp(), .phase = phase, .result = code, .withFile = false, .withKeys = false});
-    return methodReply(in, reply, code);
+    return refused(in, code, {.start = getNowStamp(), .withFile = false, .withKeys = false},
+                   [&] { return methodReply(in, reply, code); });
 }
 
 bool CenterNetwork::State::cookieMissing(const Intake& in) const {
@@ -73,7 +71,7 @@ OutgoingMessage CenterNetwork::State::methodReply(const Intake& in, std::string_
 // ---- PutFile ----
 
 OutgoingMessage CenterNetwork::State::putFile(const Intake& in, const SoapElement& method) {
-    if (!isOpen() || transferKind != kDelivery || phase != kAuthAnswered)
+    if (stage != Stage::kAwaitingFile || transferKind != kDelivery)
         return strayRequest(in, "PutFileResponse", kFileReceived, kResultBadMessage);
     phase = kFileReceived;
     try {
@@ -89,6 +87,7 @@ OutgoingMessage CenterNetwork::State::putFile(const Intake& in, const SoapElemen
         OutgoingMessage reply =
             writeReply([&](XmlWriter& w) { writePutFileResponse(w, "0", header); }, "Cookie", in.echoedCookie());
         phase = kFileAnswered;
+        stage = Stage::kAwaitingReport;
         return reply;
     } catch (const CenterRefusal& refused) {
         return putFileRefusal(in, refused.result());
@@ -138,20 +137,19 @@ OutgoingMessage CenterNetwork::State::putFileRefusal(const Intake& in, std::int3
     if (!endReported) fire(kDeliveryFailed);
     endReported = true;
     if (code <= 0) code = kResultOther;
-    resultCode = code;
-    std::int32_t detail = detailFor(code, in.request.socket);
     if (!centerRecord.sectionName.empty()) deleteCenterRecord(centerRecord.sectionName);
     forceDeleteFile(tempReceivePath);
-    fileRefused = true;
     copyLoggedValues();
-    writeSession({.start = startTime, .phase = phase, .result = code, .detail = detail, .sessionId = sessionId});
-    return methodReply(in, "PutFileResponse", code);
+    OutgoingMessage reply = refused(in, code, {.start = startTime, .sessionId = sessionId},
+                                    [&] { return methodReply(in, "PutFileResponse", code); });
+    stage = Stage::kFileRefused;
+    return reply;
 }
 
 // ---- GetFile ----
 
 OutgoingMessage CenterNetwork::State::getFile(const Intake& in, const SoapElement& method) {
-    if (!isOpen() || transferKind != kFetch || phase != kAuthAnswered) {
+    if (stage != Stage::kAwaitingFile || transferKind != kFetch) {
         // A cookie naming no session of this connection is the cookie check's 99.
         std::string value;
         bool stale = in.cookie(value) == Intake::Cookie::kPresent && !cookieMatches(in);
@@ -186,7 +184,6 @@ void CenterNetwork::State::lookUpDataKind() {
 OutgoingMessage CenterNetwork::State::sendStagedFile(const Intake& in) {
     UniqueFd staged = openStagedFile(centerRecord.tempFilePath);
     if (!staged) {
-        errorDetail = 0;
         throw refusal(kResultNoFile, kNoFileText);
     }
     std::shared_ptr<EntitySource> source;
@@ -195,7 +192,6 @@ OutgoingMessage CenterNetwork::State::sendStagedFile(const Intake& in) {
                                        std::numeric_limits<std::int32_t>::max());
     } catch (const EntitySource::Error& e) {
         if (e.why() == EntitySource::Failure::TooLarge) {
-            errorDetail = 0;
             throw refusal(kResultNoFile, kNoFileText);
         }
         bool unreadable = e.why() == EntitySource::Failure::Read || e.why() == EntitySource::Failure::Changed;
@@ -219,6 +215,7 @@ OutgoingMessage CenterNetwork::State::sendStagedFile(const Intake& in) {
         writeReply([&](XmlWriter& w) { writeGetFileResponse(w, "0", header, &file); }, "Cookie", in.echoedCookie());
     compressFlag = fileRec.CompressID;
     phase = kFileAnswered;
+    stage = Stage::kAwaitingReport;
     return reply;
 }
 
@@ -226,31 +223,25 @@ OutgoingMessage CenterNetwork::State::getFileRefusal(const Intake& in, std::int3
     bool nothingToSend = in.noFilePermission() && code == kResultNoFile;
     if (!endReported) fire(nothingToSend ? kFetchDone : kFetchFailed);
     endReported = true;
-    resultCode = code;
     updateCenterStatus(centerRecord.sectionName, kStatusWaiting);
-    fileRefused = true;
     copyLoggedValues();
-    std::int32_t detail = detailFor(code, in.request.socket);
-    writeSession({.outcome = nothingToSend ? SessionLog::kNormalEnd : SessionLog::kAbnormalEnd,
-                  .start = startTime,
-                  .phase = phase,
-                  .result = code,
-                  .detail = detail,
-                  .sessionId = sessionId});
-    return methodReply(in, "GetFileResponse", code);
+    OutgoingMessage reply = refused(in, code,
+                                    {.outcome = nothingToSend ? SessionLog::kNormalEnd : SessionLog::kAbnormalEnd,
+                                     .start = startTime,
+                                     .sessionId = sessionId},
+                                    [&] { return methodReply(in, "GetFileResponse", code); });
+    stage = Stage::kFileRefused;
+    return reply;
 }
 
 // ---- ReportStatus ----
 
 OutgoingMessage CenterNetwork::State::reportStatus(const Intake& in, const SoapElement& method) {
-    bool afterFile = transferKind == kDelivery || transferKind == kFetch;
-    bool afterAnswer = isOpen() && afterFile && phase == kFileAnswered;
     // The center reports a refused file message with its code: still the
     // report of this connection's conversation, answered as such.
-    bool afterRefusal = fileRefused && phase == kFileReceived && !setDateText.empty();
-    if (!afterAnswer && !afterRefusal)
+    if (stage != Stage::kAwaitingReport && stage != Stage::kFileRefused)
         return strayRequest(in, "ReportStatusResponse", kReportReceived, kResultBadMessage);
-    fileRefused = false;
+    if (stage == Stage::kFileRefused) stage = Stage::kNone; // its record is written
     phase = kReportReceived;
     try {
         if (!cookieMatches(in)) throw refusal(kResultBadMessage, kSessionText);
@@ -259,7 +250,8 @@ OutgoingMessage CenterNetwork::State::reportStatus(const Intake& in, const SoapE
         OutgoingMessage reply = methodReply(in, "ReportStatusResponse", 0, false);
         if (transferKind == kFetch) updateCenterStatus(centerRecord.sectionName, kStatusDone);
         copyLoggedValues();
-        phase = kReportAnswered; // the server's closing call logs the normal end
+        phase = kReportAnswered;
+        if (stage == Stage::kAwaitingReport) stage = Stage::kReported; // the server's closing call logs the normal end
         return reply;
     } catch (const CenterRefusal& refused) {
         return reportRefusal(in, refused.result());
@@ -275,16 +267,12 @@ OutgoingMessage CenterNetwork::State::reportRefusal(const Intake& in, std::int32
             fire(in.noFilePermission() && code == kResultNoFile ? kFetchDone : kFetchFailed);
     }
     endReported = true;
-    resultCode = code;
-    std::int32_t detail = detailFor(code, in.request.socket);
-    writeSession({.outcome = SessionLog::kWarning,
-                  .level = SessionLog::kLevelWarning,
-                  .start = startTime,
-                  .phase = phase,
-                  .result = code,
-                  .detail = detail,
-                  .sessionId = sessionId});
-    return methodReply(in, "ReportStatusResponse", code);
+    return refused(in, code,
+                   {.outcome = SessionLog::kWarning,
+                    .level = SessionLog::kLevelWarning,
+                    .start = startTime,
+                    .sessionId = sessionId},
+                   [&] { return methodReply(in, "ReportStatusResponse", code); });
 }
 
 } // namespace plx

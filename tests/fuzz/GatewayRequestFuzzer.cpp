@@ -51,6 +51,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     plx::initializeXml();
     client = std::make_shared<plx::Client>();
     handler = std::make_unique<plx::CenterNetwork>(client);
+    handler->beginConnection(plx::loadSettings());
     return 0;
 }
 
@@ -82,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     end.body = nullptr;
     end.level = 2;
     handler->endConnection(end);
-    handler->beginConnection();
+    handler->beginConnection(plx::loadSettings());
     ::close(pair[1]);
     return 0;
 }
