@@ -60,19 +60,31 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
+namespace {
+
+EnvironmentWriter& environmentWriter() {
+    static EnvironmentWriter writer{[](const char* name, const char* value) { ::setenv(name, value, 1); },
+                                    [](const char* name) { ::unsetenv(name); }};
+    return writer;
+}
+
+} // namespace
+
+void useEnvironmentWriter(EnvironmentWriter writer) { environmentWriter() = writer; }
+
 ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) {
         hadValue_ = true;
         oldValue_ = old;
     }
-    ::setenv(name_.c_str(), value.c_str(), 1);
+    environmentWriter().set(name_.c_str(), value.c_str());
 }
 
 ScopedEnv::~ScopedEnv() {
     if (hadValue_)
-        ::setenv(name_.c_str(), oldValue_.c_str(), 1);
+        environmentWriter().set(name_.c_str(), oldValue_.c_str());
     else
-        ::unsetenv(name_.c_str());
+        environmentWriter().unset(name_.c_str());
 }
 
 ScopedHome::ScopedHome()

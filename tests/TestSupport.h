@@ -37,6 +37,16 @@ private:
     std::filesystem::path path_;
 };
 
+// How ScopedEnv sets and clears a variable: setenv and unsetenv unless a
+// test binary gives its own. A QtTest binary gives Qt's: its watchdog
+// thread reads the environment under Qt's lock at every test function, and
+// a plain setenv beside that read can free the array it walks.
+struct EnvironmentWriter {
+    void (*set)(const char* name, const char* value);
+    void (*unset)(const char* name);
+};
+void useEnvironmentWriter(EnvironmentWriter writer);
+
 // Sets an environment variable for the scope and restores it after.
 class ScopedEnv {
 public:

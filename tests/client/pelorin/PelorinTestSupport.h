@@ -23,6 +23,13 @@
 
 namespace plx::test {
 
+// Every variable a window test sets goes through Qt's environment lock.
+inline const bool kQtEnvironmentWriter = [] {
+    useEnvironmentWriter({[](const char* name, const char* value) { qputenv(name, QByteArray(value)); },
+                          [](const char* name) { qunsetenv(name); }});
+    return true;
+}();
+
 class RecordingUi final : public pelorin::UiServices {
 public:
     struct Box {
