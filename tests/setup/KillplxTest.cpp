@@ -85,6 +85,18 @@ TEST(Killplx, AServiceWithARunningTransferRefusesFiftyRoundsThenTheFailureIsShow
     EXPECT_EQ(service.waitExit(20), 0);
 }
 
+// A bus that will not say who owns the name is no sign that the service went.
+TEST(Killplx, ABusThatCannotSayWhoOwnsTheNameIsNoSignTheServiceWent) {
+    ServiceOnBus service("", "",
+                         "<policy context=\"default\"><deny send_destination=\"org.freedesktop.DBus\" "
+                         "send_interface=\"org.freedesktop.DBus\" send_member=\"GetNameOwner\"/></policy>");
+    TimedRun result = killplx();
+    EXPECT_EQ(result.run.exitCode, 0);
+    EXPECT_TRUE(result.run.err.ends_with(kFailureLine)) << result.run.err;
+    EXPECT_NE(result.run.err.find("AccessDenied"), std::string::npos) << result.run.err;
+    EXPECT_EQ(service.waitExit(0), -1);
+}
+
 // A service that takes no more calls (stopped here) holds killplx a bounded
 // time, not ten minutes a round.
 TEST(Killplx, AHungServiceHoldsItABoundedTime) {

@@ -22,7 +22,8 @@ ServiceBuses::ServiceBuses() {
     }
 }
 
-std::optional<ServiceBuses::Owner> ServiceBuses::findService() {
+std::optional<ServiceBuses::Owner> ServiceBuses::findService(std::string& error) {
+    error.clear();
     for (auto& bus : buses_) {
         try {
             auto daemon = sdbus::createProxy(*bus, "org.freedesktop.DBus", "/org/freedesktop/DBus");
@@ -32,8 +33,8 @@ std::optional<ServiceBuses::Owner> ServiceBuses::findService() {
                 .withArguments(std::string(kBusName))
                 .storeResultsTo(owner);
             return Owner{bus.get(), owner};
-        } catch (const sdbus::Error&) {
-            // NameHasNoOwner, or a bus that went away: not on this bus.
+        } catch (const sdbus::Error& e) {
+            if (e.getName() != "org.freedesktop.DBus.Error.NameHasNoOwner") error = e.getName() + ": " + e.getMessage();
         }
     }
     return std::nullopt;

@@ -24,8 +24,10 @@ public:
         sdbus::IConnection* bus;
         std::string uniqueName;
     };
-    // The connection that owns the service's name on one of the buses, if any.
-    std::optional<Owner> findService();
+    // The connection that owns the service's name on one of the buses.
+    // nullopt with error empty: every bus said the name has no owner; with
+    // error: a bus could not say (error tells why), so the service may still run.
+    std::optional<Owner> findService(std::string& error);
 
     enum class Answer { Closing, Refused, Failed };
     // The close request, unconfirmed: the service closes when no session

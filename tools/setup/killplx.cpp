@@ -40,15 +40,18 @@ int main(int argc, char** argv) {
     std::string lastError;
     auto end = std::chrono::steady_clock::now() + kWholeRun;
     for (int round = 0; round < kRounds && std::chrono::steady_clock::now() < end; ++round) {
-        auto owner = buses.findService();
-        if (!owner) return 0;
-        lastError.clear();
+        // A bus that cannot say who owns the name is no sign the service went.
+        auto owner = buses.findService(lastError);
+        if (!owner && lastError.empty()) return 0;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        buses.requestClose(*owner, std::clamp(left, std::chrono::milliseconds(1), kCloseAnswerWait), lastError);
+        if (owner)
+            buses.requestClose(*owner, std::clamp(left, std::chrono::milliseconds(1), kCloseAnswerWait), lastError);
         std::this_thread::sleep_for(kRoundPause);
     }
     // The last request may have been the one that closed it.
-    if (!buses.findService()) return 0;
+    std::string findError;
+    if (!buses.findService(findError) && findError.empty()) return 0;
+    if (!findError.empty()) lastError = findError;
     if (!lastError.empty()) std::fprintf(stderr, "killplx: %s\n", lastError.c_str());
     std::fputs("アプリケーションの終了に失敗しました。\n", stderr);
     return 0;
