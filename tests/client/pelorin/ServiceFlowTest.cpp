@@ -460,8 +460,9 @@ private slots:
         askToQuitWhenClosedBusy(p.ui); // answered No
         Stopped stopped(t.service.pid());
         // Let a service that holds the call far beyond the bound go, so
-        // that the check fails instead of hanging.
-        QTimer::singleShot(test::scaled(kShortCallTimeout), [pid = stopped.pid] { ::kill(pid, SIGCONT); });
+        // that the check fails instead of hanging (never after this test:
+        // the timer goes with the window).
+        QTimer::singleShot(test::scaled(kShortCallTimeout), &window, [pid = stopped.pid] { ::kill(pid, SIGCONT); });
         QTimer::singleShot(0, &window, [&window] { window.close(); });
         auto started = std::chrono::steady_clock::now();
         SettingsDialog dialog(p.context, &window, std::nullopt);
