@@ -9,7 +9,7 @@ std::string noAnswerReason(std::chrono::seconds bound) {
 }
 
 CallStatus statusOfError(const sdbus::Error& error, sdbus::MethodReply& reply) {
-    if (error.getName() != kErrorName) return unreachableStatus(error.getName());
+    if (error.getName() != kErrorName) return busFailure(error.getName());
     try {
         std::string message;
         std::int32_t code = 0;
@@ -32,7 +32,7 @@ RemoteObject::RemoteObject(std::shared_ptr<ServiceLink> link, std::string path)
     try {
         proxy_ = sdbus::createProxy(*link_->connection(), kBusName, path_);
     } catch (const sdbus::Error& e) {
-        unavailable_ = unreachableStatus(e.getName());
+        unavailable_ = busFailure(e.getName());
     }
 }
 

@@ -112,7 +112,7 @@ PendingCall<T> RemoteObject::callWithin(std::chrono::seconds bound, const char* 
             try {
                 state->complete({CallStatus{}, read(reply)});
             } catch (const sdbus::Error& e) {
-                state->complete({unreachableStatus(e.getName()), T{}});
+                state->complete({busFailure(e.getName()), T{}});
             }
         };
         try {
@@ -122,7 +122,7 @@ PendingCall<T> RemoteObject::callWithin(std::chrono::seconds bound, const char* 
             throw;
         }
     } catch (const sdbus::Error& e) {
-        state->complete({unreachableStatus(e.getName()), T{}});
+        state->complete({busFailure(e.getName()), T{}});
     }
     return PendingCall<T>(state);
 }

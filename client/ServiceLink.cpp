@@ -11,7 +11,7 @@ ServiceLink::ServiceLink() {
     try {
         connection_ = openBus(BusKind::Session);
     } catch (const sdbus::Error& e) {
-        status_ = unreachableStatus(e.getName());
+        status_ = busFailure(e.getName());
         return;
     }
     try {

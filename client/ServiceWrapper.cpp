@@ -11,8 +11,8 @@ LocalDateTime systemClock() { return localNow().value_or(LocalDateTime{}); }
 
 // The call never reached an object: the service that made them is gone.
 bool objectsGone(const CallStatus& status) {
-    return status == unreachableStatus("org.freedesktop.DBus.Error.UnknownObject") ||
-           status == unreachableStatus("org.freedesktop.DBus.Error.ServiceUnknown");
+    return status.busError == "org.freedesktop.DBus.Error.UnknownObject" ||
+           status.busError == "org.freedesktop.DBus.Error.ServiceUnknown";
 }
 
 } // namespace

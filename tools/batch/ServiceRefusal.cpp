@@ -20,22 +20,10 @@ constexpr std::array<std::string_view, 6> kNotRunning{"org.freedesktop.DBus.Erro
                                                       "System.Error.ENOENT"};
 constexpr std::string_view kAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
 
-// The bus error an unreachable status was made from; empty for another status.
-std::string_view busErrorOf(const CallStatus& status) {
-    static const CallStatus bare = unreachableStatus("");
-    static const std::string opening = bare.message + "（";
-    constexpr std::string_view closing = "）";
-    std::string_view text = status.message;
-    if (status.code != bare.code || status.detail != bare.detail || !text.starts_with(opening) ||
-        !text.ends_with(closing))
-        return {};
-    return text.substr(opening.size(), text.size() - opening.size() - closing.size());
-}
-
 } // namespace
 
 std::string serviceRefusal(const CallStatus& status) {
-    std::string_view error = busErrorOf(status);
+    std::string_view error = status.busError;
     if (error.empty()) return {};
     if (error == kAccessDenied)
         return std::string("サービスを使う権限がありません（使えるのは root とグループ ") + kOperatorsGroup +

@@ -51,8 +51,7 @@ int transfer(const DataKind& kind, ServiceWrapper& wrapper) {
         wrapper.RecvData(kind.file.FileType, file.folder, file.fileName, 0, kind.file.UserData);
     }
     int exitCode = batchTransferExit(wrapper.LastErrorCd(), wrapper.LastErrorCdDetail());
-    tellServiceRefusal(kProgram,
-                       CallStatus{wrapper.LastErrorCd(), wrapper.LastErrorCdDetail(), wrapper.LastErrorMsg()});
+    tellServiceRefusal(kProgram, wrapper.triple());
     return finish(exitCode, wrapper.LastErrorMsg());
 }
 
