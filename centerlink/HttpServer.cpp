@@ -38,8 +38,9 @@ void setSendTimeout(int fd, int seconds) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-// Read for every connection: the settings may be changed while the service
-// runs. Null when missing or unreadable: the time-outs then are the defaults.
+// Read at the accept and again after each exchange: the settings may be
+// changed while the service runs. Null when missing or unreadable: the
+// time-outs then are the defaults.
 std::shared_ptr<const Settings> settingsOrNull() {
     try {
         return loadSettings();
@@ -95,7 +96,7 @@ struct HttpServer::Impl {
     void acceptLoop();
     void waitForWake(int ms);
     void serve(UniqueFd fd);
-    void exchanges(Connection& connection, GatewayHandler* h, const Settings& settings, bool& endReported,
+    void exchanges(Connection& connection, GatewayHandler* h, std::shared_ptr<const Settings> read, bool& endReported,
                    std::optional<WaitDeadline>& untilAuthenticated);
     bool track(int fd);
     void untrack();
@@ -153,12 +154,11 @@ void HttpServer::Impl::serve(UniqueFd fd) {
     // from its accept, however many reads a peer that feeds a byte now and
     // then makes it take: the gateway serves one connection at a time.
     std::shared_ptr<const Settings> settings = settingsOrNull();
-    const Settings& limits = settings ? *settings : Settings{};
     std::optional<WaitDeadline> untilAuthenticated;
-    untilAuthenticated.emplace(limits.tcpTimeout);
+    untilAuthenticated.emplace(settings ? settings->tcpTimeout : Settings{}.tcpTimeout);
     bool endReported = false;
     try {
-        if (h) h->beginConnection(settings);
+        if (h) h->beginConnection();
         setSendTimeout(connection.fd(), kAcceptSendTimeout);
         setNoDelay(connection.fd());
         bool ready = true;
@@ -173,13 +173,13 @@ void HttpServer::Impl::serve(UniqueFd fd) {
                 ready = tlsAcceptWithTimeout(connection.tls(), kHandshakeTimeout).ok();
             }
         }
-        if (ready) exchanges(connection, h, limits, endReported, untilAuthenticated);
+        if (ready) exchanges(connection, h, std::move(settings), endReported, untilAuthenticated);
     } catch (...) {
         untrack();
         connection.close();
         if (h && !endReported) {
             try {
-                h->endConnection(GatewayRequest{-1, nullptr, {}, 0, 2});
+                h->endConnection(GatewayRequest{-1, nullptr, {}, 0, 2, nullptr});
             } catch (...) {
             }
         }
@@ -188,8 +188,8 @@ void HttpServer::Impl::serve(UniqueFd fd) {
     connection.close();
 }
 
-void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, const Settings& settings, bool& endReported,
-                                 std::optional<WaitDeadline>& untilAuthenticated) {
+void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, std::shared_ptr<const Settings> read,
+                                 bool& endReported, std::optional<WaitDeadline>& untilAuthenticated) {
     MemoryReturnScope memory;
     CountingSemaphore session(kSessionCount, kSessionSemaphoreName);
     if (!session.acquireUnlessStopped(1, kSessionWaitMs)) return;
@@ -198,10 +198,12 @@ void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, cons
     // A failure or the end: the handler's answer is not used.
     auto end = [&](std::int32_t error, std::int32_t level) {
         endReported = true;
-        if (h) h->endConnection(GatewayRequest{socket, nullptr, {}, error, level});
+        if (h) h->endConnection(GatewayRequest{socket, nullptr, {}, error, level, nullptr});
     };
 
     for (int exchange = 1; exchange <= kExchanges; ++exchange) {
+        if (exchange > 1) read = settingsOrNull();
+        const Settings settings = read ? *read : Settings{};
         const int tcp = settings.tcpTimeout;
         setSendTimeout(socket, tcp);
 
@@ -226,7 +228,7 @@ void HttpServer::Impl::exchanges(Connection& connection, GatewayHandler* h, cons
         if (!h) return;
         std::filesystem::path bodyPath = body.path();
         body.release(); // the handler's from now on
-        OutgoingMessage reply = h->respond(GatewayRequest{socket, &bodyPath, request.headerText, 0, 0});
+        OutgoingMessage reply = h->respond(GatewayRequest{socket, &bodyPath, request.headerText, 0, 0, read});
         // From here the time-outs of a center's conversation apply; a peer
         // that did not authenticate gets its answer and nothing more.
         const bool authenticated = h->authenticated();

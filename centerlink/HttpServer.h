@@ -29,15 +29,16 @@ struct GatewayRequest {
     std::string header;                // the header block followed by "\n\n"; empty with a null body
     std::int32_t errorCode = 0;        // 0, -100 (stopped), or a Winsock error of 10000 or more
     std::int32_t level = 0;            // 0 request, 2 receive failure or end, 1 send failure
+    // plconfig.ini as read for this exchange (once, for the server's
+    // time-outs and the handler); null when it is missing or unreadable.
+    std::shared_ptr<const Settings> settings = nullptr;
 };
 
 class GatewayHandler {
 public:
     virtual ~GatewayHandler() = default;
     // A new connection was accepted: nothing of an earlier one carries over.
-    // settings: plconfig.ini as read once for the connection; null when it
-    // is missing or cannot be read.
-    virtual void beginConnection(std::shared_ptr<const Settings> settings) = 0;
+    virtual void beginConnection() = 0;
     // How the next request's body is taken in as it arrives (the handler
     // keeps the reader until the next call; the body file then is the one
     // the reader gives); null: into a file as it came.

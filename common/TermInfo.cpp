@@ -38,21 +38,6 @@ std::optional<IniDocument> loadTermIni() {
     return IniDocument::load(*path);
 }
 
-TermIniRead TermIniRead::now() {
-    TermIniRead read;
-    try {
-        read.document_ = loadTermIni();
-    } catch (...) {
-        read.failure_ = std::current_exception();
-    }
-    return read;
-}
-
-const std::optional<IniDocument>& TermIniRead::document() const {
-    if (failure_) std::rethrow_exception(failure_);
-    return document_;
-}
-
 CenterRoute centerRouteOf(const IniDocument& term) {
     CenterRoute route;
     route.centerUrl = termValue(term, "centerurl");

@@ -4,7 +4,6 @@
 // HTTP layer builds its connections and request heads from this record
 // alone.
 
-#include <exception>
 #include <optional>
 #include <string>
 
@@ -42,18 +41,6 @@ inline constexpr const char* kTermSection = "terminfo";
 // terminal record and the route; nullopt when it is not there, throws
 // when it cannot be read.
 std::optional<IniDocument> loadTermIni();
-
-// One read of plterm.ini kept for the requests of one connection:
-// document() gives loadTermIni's answer again, or throws again what it threw.
-class TermIniRead {
-public:
-    static TermIniRead now();
-    const std::optional<IniDocument>& document() const;
-
-private:
-    std::optional<IniDocument> document_;
-    std::exception_ptr failure_;
-};
 
 // The route a read plterm.ini gives.
 CenterRoute centerRouteOf(const IniDocument& term);

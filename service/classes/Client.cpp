@@ -63,19 +63,10 @@ ApiResult Client::PLSetTermInfo(const std::string& TerminalID, const std::string
 }
 
 ApiResult Client::PLGetTermInfo(TerminalRec& out, std::optional<CenterRoute>* route) {
-    return getTermInfo(out, route, [] { return loadTermIni(); });
-}
-
-ApiResult Client::PLGetTermInfo(TerminalRec& out, const TermIniRead& kept) {
-    return getTermInfo(out, nullptr, [&] { return kept.document(); });
-}
-
-ApiResult Client::getTermInfo(TerminalRec& out, std::optional<CenterRoute>* route,
-                              const std::function<std::optional<IniDocument>()>& read) {
     out = TerminalRec{};
     ApiMethod method{.name = "PLGetTermInfo", .argumentLine = "", .defaultMessage = kTermIniAccessText};
     return runApiMethod(triple_, method, [&] {
-        auto doc = read();
+        auto doc = loadTermIni();
         // Not set up yet (first start) is a failure like any other: never code 0.
         if (!doc) throw PLException(kApiSystemError, kNoTermInfoDetail, kTermIniMissingText, PLException::kExact);
         if (route) *route = centerRouteOf(*doc);

@@ -39,8 +39,6 @@ public:
     // out holds every stored key, also when a faulty one fails the call;
     // route, when given, the center route of the same read.
     ApiResult PLGetTermInfo(TerminalRec& out, std::optional<CenterRoute>* route = nullptr);
-    // The same call over plterm.ini as read before (one record each time).
-    ApiResult PLGetTermInfo(TerminalRec& out, const TermIniRead& kept);
     ApiResult PLSetFileInfo(const std::string& FileType, const std::string& DataName, std::int32_t ServiceNo,
                             const std::string& ProtocolFilename, const std::string& AccessKey,
                             std::int32_t RecordLength, std::int32_t CompressID, const std::string& UserData);
@@ -69,8 +67,6 @@ public:
     void setSubscriberCounter(std::function<std::int32_t()> counter);
 
 private:
-    ApiResult getTermInfo(TerminalRec& out, std::optional<CenterRoute>* route,
-                          const std::function<std::optional<IniDocument>()>& read);
     // Calls the sink, if any, outside the wiring lock; failures are dropped.
     void fire(const std::function<void(ClientEvents&)>& call) noexcept;
     void replaceResults(const std::string& caller, std::vector<FileRec> results);

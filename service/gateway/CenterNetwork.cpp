@@ -87,7 +87,7 @@ CenterNetwork::CenterNetwork(std::shared_ptr<Client> client)
 
 CenterNetwork::~CenterNetwork() = default;
 
-void CenterNetwork::beginConnection(std::shared_ptr<const Settings> settings) {
+void CenterNetwork::beginConnection() {
     try {
         state_->closeOpenConversation();
     } catch (...) {
@@ -95,8 +95,6 @@ void CenterNetwork::beginConnection(std::shared_ptr<const Settings> settings) {
     }
     state_->clear();
     state_->authenticated = false;
-    state_->settings = std::move(settings);
-    state_->termIni.reset();
 }
 
 BodyReader* CenterNetwork::requestReader() { return state_->requestReader(); }
@@ -169,12 +167,10 @@ OutgoingMessage CenterNetwork::State::respond(const GatewayRequest& request) {
 
 OutgoingMessage CenterNetwork::State::serve(const GatewayRequest& request, const fs::path& message,
                                             const EntityOutcome& entity) {
-    Intake in{request, message, settings, HttpMessage(request.header), entity};
+    Intake in{request, message, request.settings, HttpMessage(request.header), entity};
     bool failed = !in.settings || in.settings->apiLogFolder.empty() || in.settings->sessionLogFolder.empty();
-    // plterm.ini is read once for the connection; each request still asks
-    // for the terminal as an API call of its own.
-    if (!termIni) termIni = TermIniRead::now();
-    if (!client.PLGetTermInfo(terminalRec, *termIni)) failed = true;
+    terminalRec = TerminalRec{};
+    if (!client.PLGetTermInfo(terminalRec)) failed = true;
     bool checkApplication = !in.settings || in.settings->applicationCheck;
     if (checkApplication && client.GetAliveCount() <= 0) return intakeRefusal(in, kResultNoApplication, true);
     if (failed) return intakeRefusal(in, kResultOther, false);

@@ -16,7 +16,7 @@ public:
     explicit CenterNetwork(std::shared_ptr<Client> client);
     ~CenterNetwork() override;
 
-    void beginConnection(std::shared_ptr<const Settings> settings) override;
+    void beginConnection() override;
     // The body taken in as it arrives, the reply streamed.
     BodyReader* requestReader() override;
     OutgoingMessage respond(const GatewayRequest& request) override;

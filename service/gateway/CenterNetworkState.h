@@ -159,9 +159,7 @@ struct CenterNetwork::State : gateway::Telegram {
     explicit State(Client& client) : client(client) {}
 
     Client& client;
-    bool authenticated = false;               // an authentication of this connection was accepted
-    std::shared_ptr<const Settings> settings; // of this connection
-    std::optional<TermIniRead> termIni;       // plterm.ini as read for this connection
+    bool authenticated = false; // an authentication of this connection was accepted
     // The reader of the request being received, and where its body went.
     std::unique_ptr<EntityReceiver> receiving;
     ReceivedEntity delivered;

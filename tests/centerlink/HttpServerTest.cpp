@@ -40,7 +40,7 @@ public:
         responder_ = std::move(responder);
     }
 
-    void beginConnection(std::shared_ptr<const Settings>) override {
+    void beginConnection() override {
         std::lock_guard lock(mutex_);
         ++begins_;
     }

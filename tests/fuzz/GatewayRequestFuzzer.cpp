@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 
 std::shared_ptr<plx::Client> client;
 std::unique_ptr<plx::CenterNetwork> handler;
+std::shared_ptr<const plx::Settings> settings; // as the server reads it for each request
 fs::path home;
 
 void write(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
@@ -51,7 +52,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     plx::initializeXml();
     client = std::make_shared<plx::Client>();
     handler = std::make_unique<plx::CenterNetwork>(client);
-    handler->beginConnection(plx::loadSettings());
+    settings = plx::loadSettings();
+    handler->beginConnection();
     return 0;
 }
 
@@ -73,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         request.socket = pair[0];
         request.body = &message.bodyFile;
         request.header = message.headerText;
+        request.settings = settings;
         std::string reply;
         (void)handler->respond(request).toText(reply);
     }
@@ -83,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     end.body = nullptr;
     end.level = 2;
     handler->endConnection(end);
-    handler->beginConnection(plx::loadSettings());
+    handler->beginConnection();
     ::close(pair[1]);
     return 0;
 }

@@ -98,14 +98,12 @@ protected:
         defineKind(-1, 0);
         client_->setEventSink(&events_);
         client_->setSubscriberCounter([this] { return subscribers_; });
-        newConnection();
+        handler_.beginConnection();
         tmpdir_ = std::make_unique<ScopedEnv>("TMPDIR", scratch_.path().string());
     }
     ~CenterNetworkTest() override { client_->setEventSink(nullptr); }
 
     fs::path temp() const { return home_ / "temp"; }
-    // As the server begins one: with the settings read at its accept.
-    void newConnection() { handler_.beginConnection(loadSettings()); }
     void defineKind(std::int32_t recordLength, std::int32_t compress) {
         ASSERT_TRUE(client_->PLSetFileInfo("K001", "テスト", 7, "PF01", "AK0001", recordLength, compress, ""));
     }
@@ -152,7 +150,7 @@ protected:
         std::string header = "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
         if (cookie.value_or(cookie_) != "") header += "Cookie: " + cookie.value_or(cookie_) + "\r\n";
         header += "Content-Length: " + std::to_string(body.size()) + "\n\n";
-        GatewayRequest request{.socket = -1, .body = &file, .header = header};
+        GatewayRequest request{.socket = -1, .body = &file, .header = header, .settings = loadSettings()};
         std::string text;
         EXPECT_TRUE(handler_.respond(request).toText(text));
         EXPECT_FALSE(fs::exists(file)) << "request file left behind";
@@ -265,7 +263,7 @@ TEST_F(CenterNetworkTest, FetchDescribesRecordsAndCompressionOfTheDataKind) {
     ASSERT_TRUE(client_->PLSetFileInfo("K002", "他", 8, "PF01", "AK0001", 7, 1, ""));
     for (const Case& c : {Case{100, 0, "100,3,0,0"}, Case{0, 0, "0,250,0,0"}, Case{100, 1, "100,3,0,1"}}) {
         defineKind(c.recordLength, c.compress);
-        newConnection();
+        handler_.beginConnection();
         std::string data = sampleData(250, c.recordLength + c.compress);
         stage(data);
         authenticate("/getfile");
@@ -283,7 +281,7 @@ TEST_F(CenterNetworkTest, FetchDescribesRecordsAndCompressionOfTheDataKind) {
 
 TEST_F(CenterNetworkTest, DeliveryStoresTheBodyByteExact_PlainAndGzip) {
     for (bool gzip : {false, true}) {
-        newConnection();
+        handler_.beginConnection();
         events_.codes.clear();
         AuthenticationRequest a = goodAuth();
         a.fileLoadNo = gzip ? "L2" : "L1";
@@ -313,7 +311,7 @@ TEST_F(CenterNetworkTest, DeliveryStoresTheBodyByteExact_PlainAndGzip) {
 
 TEST_F(CenterNetworkTest, DeliveryWithAWrongDigestIsDiscarded) {
     for (bool upperCase : {false, true}) {
-        newConnection();
+        handler_.beginConnection();
         authenticate("/putfile");
         std::string path = received().at(0).tempFilePath;
         FileElement f = delivery(sampleData(5000), true);
@@ -334,7 +332,7 @@ TEST_F(CenterNetworkTest, ADeliveryIsNeverExpandedPastItsLength_ValuesAheadOrAft
     for (bool after : {false, true}) {
         for (std::size_t length : {data.size(), data.size() - 1}) {
             SCOPED_TRACE(std::to_string(after) + "/" + std::to_string(length));
-            newConnection();
+            handler_.beginConnection();
             AuthenticationRequest a = goodAuth();
             a.fileLoadNo = "L" + std::to_string(after) + std::to_string(length);
             authenticate("/putfile", a);
@@ -365,7 +363,7 @@ TEST_F(CenterNetworkTest, AuthenticationChecksComeInOrder) {
     a.header.terminalId = "1";
     a.header.targetTerminalId = "2";
     auto answer = [&] {
-        newConnection();
+        handler_.beginConnection();
         Reply r = authenticate("/getfile", a);
         EXPECT_NE(r.header("Set-Cookie"), "<none>");
         return r.code("RequestAuthenticationResponse");
@@ -388,7 +386,7 @@ TEST_F(CenterNetworkTest, AuthenticationChecksComeInOrder) {
     EXPECT_EQ(events_.codes, (Codes{1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 1}));
     EXPECT_EQ(status(staged), kStatusInProgress);
 
-    newConnection();
+    handler_.beginConnection();
     EXPECT_EQ(authenticate("/other").code("RequestAuthenticationResponse"), "10");
     EXPECT_EQ(status(staged), kStatusWaiting);
 }
@@ -471,7 +469,7 @@ TEST_F(CenterNetworkTest, AStaleCookieOnANewConnectionIs99ForGetFile) {
     CenterRecord staged = stage("x");
     authenticate("/getfile");
     std::string earlier = cookie_;
-    newConnection();
+    handler_.beginConnection();
     EXPECT_EQ(getFile().code("GetFileResponse"), "99"); // the cookie of the closed connection
     cookie_ = "ZORVANTIKE=1999/01/01 00:00.00";
     EXPECT_EQ(getFile().code("GetFileResponse"), "99");
@@ -500,7 +498,7 @@ TEST_F(CenterNetworkTest, TheReportOfARefusedFileMessageIsEchoedWithOneWarning) 
     EXPECT_EQ(events_.codes, (Codes{4, 6}));
 
     CenterRecord staged = stage("x");
-    newConnection();
+    handler_.beginConnection();
     authenticate("/getfile");
     Reply refused = post("/getfile", message([&](XmlWriter& w) { writeGetFile(w, "43", header()); }));
     EXPECT_EQ(refused.code("GetFileResponse"), "43");
@@ -527,7 +525,7 @@ TEST_F(CenterNetworkTest, TheReportOfARefusedFileMessageIsEchoedWithOneWarning) 
 // One unit, characters, from the check to the name the application's file gets.
 TEST_F(CenterNetworkTest, CenterFileNamesAreKeptToSixtyFourCharacters) {
     auto deliver = [&](const std::string& name, const std::string& loadNo, const std::string& data) {
-        newConnection();
+        handler_.beginConnection();
         AuthenticationRequest a = goodAuth();
         a.dataFileName = name;
         a.fileLoadNo = loadNo;
@@ -605,7 +603,7 @@ TEST_F(CenterNetworkTest, ADroppedConversationIsClosedOut) {
     authenticate("/getfile");
     // A second authentication ends the first, whose entry is then free again.
     EXPECT_EQ(authenticate("/getfile").code("RequestAuthenticationResponse"), "0");
-    newConnection(); // a new connection closes the old one out
+    handler_.beginConnection(); // a new connection closes the old one out
     EXPECT_EQ(status(staged), kStatusWaiting);
     EXPECT_EQ(events_.codes, (Codes{1, 3, 4, 6, 1, 3, 1, 3}));
     auto records = sessions("40");
@@ -623,7 +621,7 @@ TEST_F(CenterNetworkTest, StatusWritesLeaveTheRestOfTheRegisterAlone) {
     EXPECT_EQ(status(staged), kStatusDone);
 
     CenterRecord other = stage("y");
-    newConnection();
+    handler_.beginConnection();
     authenticate("/getfile");
     deleteCenterRecord(other.sectionName); // withdrawn during the fetch
     end();
