@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <optional>
 #include <sys/socket.h>
 #include <system_error>
 

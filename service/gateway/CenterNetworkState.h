@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,7 +22,6 @@
 #include "common/CenterRefusal.h"
 #include "common/CenterRegister.h"
 #include "common/Settings.h"
-#include "common/TermInfo.h"
 #include "platform/UniqueFd.h"
 #include "service/gateway/CenterNetwork.h"
 
