@@ -1,5 +1,6 @@
 #include "tests/TestSupport.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -43,6 +44,31 @@ bool waitFor(const std::function<bool()>& ready, std::chrono::milliseconds ceili
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+namespace {
+
+// True when each thread of pid is stopped (or gone).
+bool allThreadsStopped(int pid) {
+    std::error_code error;
+    fs::directory_iterator tasks("/proc/" + std::to_string(pid) + "/task", error);
+    if (error) return false;
+    for (const auto& task : tasks) {
+        std::ifstream in(task.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        auto close = stat.rfind(')'); // the state follows the command's name, which may hold anything
+        if (close == std::string::npos || close + 2 >= stat.size()) continue;
+        char state = stat[close + 2];
+        if (state != 'T' && state != 't' && state != 'Z' && state != 'X') return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool stopProcess(int pid) {
+    if (::kill(pid, SIGSTOP) != 0) return false;
+    return waitFor([pid] { return allThreadsStopped(pid); });
 }
 
 TempDir::TempDir() {

@@ -21,6 +21,10 @@ std::chrono::milliseconds scaled(std::chrono::milliseconds duration);
 std::chrono::milliseconds hangCeiling();
 // Checks ready until it holds; false when ceiling passed first.
 bool waitFor(const std::function<bool()>& ready, std::chrono::milliseconds ceiling = hangCeiling());
+// Sends pid SIGSTOP and returns once every thread of it has stopped: kill()
+// returns before that, and on a busy machine a thread already awake may
+// still answer a call. False when that did not come within the ceiling.
+bool stopProcess(int pid);
 
 // A fresh folder under the system temporary folder, removed with its
 // contents when the object goes.

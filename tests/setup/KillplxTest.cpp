@@ -102,7 +102,7 @@ TEST(Killplx, ABusThatCannotSayWhoOwnsTheNameIsNoSignTheServiceWent) {
 TEST(Killplx, AHungServiceHoldsItABoundedTime) {
     ServiceOnBus service;
     TempDir dir;
-    ASSERT_EQ(::kill(service.pid(), SIGSTOP), 0);
+    ASSERT_TRUE(test::stopProcess(service.pid()));
     ChildProcess killplx({(test::installedTree() / "bin/killplx").string()},
                          ChildOptions{.errors = ChildStream::toFile(dir / "err")});
     // Its own bound: no round starts after 20 s, and a round awaits its answer 3 s.

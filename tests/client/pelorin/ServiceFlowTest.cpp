@@ -121,7 +121,8 @@ void logASend(const ServiceOnBus& service) {
 // The service process held still (SIGSTOP) while this lives.
 struct Stopped {
     int pid;
-    explicit Stopped(int p) : pid(p) { ::kill(pid, SIGSTOP); }
+    bool held;
+    explicit Stopped(int p) : pid(p), held(test::stopProcess(pid)) {}
     ~Stopped() { ::kill(pid, SIGCONT); }
 };
 
@@ -459,6 +460,7 @@ private slots:
         window.show();
         askToQuitWhenClosedBusy(p.ui); // answered No
         Stopped stopped(t.service.pid());
+        QVERIFY(stopped.held);
         // Let a service that holds the call far beyond the bound go, so
         // that the check fails instead of hanging (never after this test:
         // the timer goes with the window).
@@ -502,7 +504,7 @@ private slots:
         window.show();
         p.ui.answerYes = true;
         askToQuitWhenClosedBusy(p.ui);
-        ::kill(pid.toInt(), SIGSTOP);
+        if (!test::stopProcess(pid.toInt())) std::_Exit(4);
         QTimer::singleShot(0, &window, [&window] { window.close(); });
         SettingsDialog dialog(p.context, &window, std::nullopt);
         std::_Exit(3); // the close did not end the program
