@@ -133,7 +133,7 @@ start_case() {
   "$build/bin/center_standin" --log "$CASE_DIR/center.log" "${keep[@]}" "$@" > "$CASE_DIR/center.started" &
   plx_pids+=("$!")
   CENTER_PID=$!
-  CENTER_PORT=$(plx_first_line "$CASE_DIR/center.started" |
+  CENTER_PORT=$(plx_first_line "$CENTER_PID" "$CASE_DIR/center.started" |
     python3 -c 'import json,sys; print(json.load(sys.stdin)["port"])')
   plx_service_start "$CASE_DIR" > /dev/null
   "$build/bin/transfer_driver" setup "http://127.0.0.1:$CENTER_PORT/" > /dev/null

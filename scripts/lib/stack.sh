@@ -13,14 +13,26 @@ plx_stack_stop() {
   plx_pids=()
 }
 
-# Waits until file has a first line and prints it.
-plx_first_line() {
-  local file=$1
-  for _ in $(seq 300); do
-    [ -s "$file" ] && head -n 1 "$file" | grep -q . && { head -n 1 "$file"; return 0; }
+# plx_wait PID COMMAND...: runs COMMAND until it succeeds; gives up when
+# process PID has ended or after a ceiling only a hang reaches (150 s), so
+# that a busy machine only makes it slower.
+plx_wait() {
+  local pid=$1 end=$((SECONDS + 150))
+  shift
+  until "$@"; do
+    if ! kill -0 "$pid" 2>/dev/null || ((SECONDS >= end)); then
+      "$@" # once more: it may have ended right after doing it
+      return
+    fi
     sleep 0.05
   done
-  return 1
+}
+
+plx_has_first_line() { [ -s "$1" ] && head -n 1 "$1" | grep -q .; }
+
+# plx_first_line PID FILE: waits until FILE, written by PID, has a first line and prints it.
+plx_first_line() {
+  plx_wait "$1" plx_has_first_line "$2" && head -n 1 "$2"
 }
 
 plx_ensure_built() {
@@ -40,7 +52,7 @@ plx_bus_start() {
   local work=$1
   dbus-daemon --session --nofork --print-address > "$work/bus.address" 2>/dev/null &
   plx_pids+=("$!")
-  PLX_BUS=$(plx_first_line "$work/bus.address")
+  PLX_BUS=$(plx_first_line "${plx_pids[-1]}" "$work/bus.address")
   export PLX_BUS
 }
 
@@ -53,8 +65,13 @@ plx_center_sim_start() {
     > "$work/center.started" &
   plx_pids+=("$!")
   local started
-  started=$(plx_first_line "$work/center.started")
+  started=$(plx_first_line "${plx_pids[-1]}" "$work/center.started")
   CENTER_PORT=$(printf '%s' "$started" | python3 -c 'import json,sys; print(json.load(sys.stdin)["port"])')
+}
+
+plx_service_on_bus() {
+  dbus-send --bus="$PLX_BUS" --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+    string:com.korvane.PelorinIO 2>/dev/null | grep -q true
 }
 
 # plx_service_start WORK: plconfig.ini with folders under WORK, and the
@@ -74,11 +91,7 @@ INI
   TMPDIR="$work/tmp" PLX_HOME="$work/home" PLX_RUNTIME_DIR="$work/run" "$build/bin/plserv" &
   SERVICE_PID=$!
   plx_pids+=("$SERVICE_PID")
-  for _ in $(seq 200); do
-    dbus-send --bus="$PLX_BUS" --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
-      string:com.korvane.PelorinIO 2>/dev/null | grep -q true && return 0
-    sleep 0.05
-  done
+  plx_wait "$SERVICE_PID" plx_service_on_bus && return 0
   echo "the service did not start" >&2
   return 1
 }
