@@ -54,8 +54,12 @@ bool allThreadsStopped(int pid) {
     fs::directory_iterator tasks("/proc/" + std::to_string(pid) + "/task", error);
     if (error) return false;
     for (const auto& task : tasks) {
-        std::ifstream in(task.path() / "stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string stat;
+        try {
+            stat = readFile(task.path() / "stat");
+        } catch (const std::runtime_error&) {
+            continue; // the thread ended meanwhile
+        }
         auto close = stat.rfind(')'); // the state follows the command's name, which may hold anything
         if (close == std::string::npos || close + 2 >= stat.size()) continue;
         char state = stat[close + 2];
